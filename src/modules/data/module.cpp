@@ -1,0 +1,34 @@
+// kelo.ext.data: the data model.
+#include "data/topics.h"
+#include "submodules.h"
+#include "toolkit/module.h"
+
+namespace kelo::py {
+
+namespace {
+
+constexpr const char* kOrder[] = {
+    "PyStreamId",  "PyFrameId",   "PyBufferId",      "PyObjectId", "PySegmentId",
+    "PyTrackId",   "PyEventId",   "PyAssetId",       "PyBatchId",  "PyMetadataId",
+    "PyComponentId", "PyClassId",
+    "PyPoint2D", "PyBoundingBox", "PyPolygon", "PyCoordinateSpace",
+    "PyTimeUnit", "PyTimestamp", "PyFrameRate",
+    "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
+};
+
+}  // namespace
+
+PyObject* create_data_module() {
+  static std::vector<ClassSpec> classes = [] {
+    std::vector<ClassSpec> all;
+    add_identifier_classes(all);
+    add_geometry_classes(all);
+    add_time_classes(all);
+    add_format_classes(all);
+    return all;
+  }();
+  static std::vector<FunctionSpec> functions;
+  return build_module("data", kOrder, classes, functions);
+}
+
+}  // namespace kelo::py

@@ -1,0 +1,15 @@
+// The declarations of the data submodule's classes, one function per topic.
+#pragma once
+
+#include <vector>
+
+#include "toolkit/class.h"
+
+namespace kelo::py {
+
+void add_identifier_classes(std::vector<ClassSpec>& out);
+void add_geometry_classes(std::vector<ClassSpec>& out);
+void add_time_classes(std::vector<ClassSpec>& out);
+void add_format_classes(std::vector<ClassSpec>& out);
+
+}  // namespace kelo::py

@@ -1,0 +1,36 @@
+// kelo.ext.graph: the pipeline graph.
+#include "data/identifier.h"
+#include "graph/element.h"
+#include "graph/port.h"
+#include "submodules.h"
+#include "toolkit/module.h"
+
+namespace kelo::py {
+
+namespace {
+
+constexpr const char* kOrder[] = {"PyElementId", "PyPortId"};
+
+}  // namespace
+
+PyObject* create_graph_module() {
+  using namespace kelo_core::graph;
+  static std::vector<ClassSpec> classes = [] {
+    std::vector<ClassSpec> all;
+    all.push_back(identifier<ElementId>(
+        "PyElementId", {.cls = "Element identity \xe2\x80\x94 a typed UUID newtype.",
+                        .fresh = "Create a new unique element ID.",
+                        .from_str = "Create from a UUID string.",
+                        .uuid = nullptr}));
+    all.push_back(identifier<PortId>(
+        "PyPortId", {.cls = "Port identity \xe2\x80\x94 a typed UUID newtype.",
+                     .fresh = "Create a new unique port ID.",
+                     .from_str = "Create from a UUID string.",
+                     .uuid = nullptr}));
+    return all;
+  }();
+  static std::vector<FunctionSpec> functions;
+  return build_module("graph", kOrder, classes, functions);
+}
+
+}  // namespace kelo::py

@@ -1,0 +1,187 @@
+// Conversions between Python objects and C++ values, chosen by C++ type.
+//
+// from_py(o, out) converts one argument; on failure it raises the
+// conversion's own exception and returns false. to_py(v) makes the result
+// object (a new reference) or returns nullptr with an exception set.
+#pragma once
+
+#include <array>
+#include <concepts>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "support/result.h"
+#include "toolkit/errors.h"
+#include "toolkit/object.h"
+
+namespace kelo::py {
+
+template <class T>
+struct is_optional : std::false_type {};
+template <class T>
+struct is_optional<std::optional<T>> : std::true_type {};
+template <class T>
+struct is_vector : std::false_type {};
+template <class T, class A>
+struct is_vector<std::vector<T, A>> : std::true_type {};
+
+// Text of a bounded length built without touching the heap.
+template <std::size_t N>
+struct ShortText {
+  char data[N];
+  std::size_t size = 0;
+  ShortText& operator<<(std::string_view s) {
+    for (char c : s) data[size++] = c;
+    return *this;
+  }
+};
+template <class T>
+struct is_short_text : std::false_type {};
+template <std::size_t N>
+struct is_short_text<ShortText<N>> : std::true_type {};
+
+// Core types exposed as a Python class of their own: every class type that
+// is not one of the plain conversions below.
+template <class T>
+concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
+                  !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
+                  !is_vector<T>::value && !is_short_text<T>::value;
+
+// Closed enumerations exposed as enumeration-like classes.
+template <class T>
+concept Variant = std::is_enum_v<T>;
+
+// ---- arguments --------------------------------------------------------
+
+bool from_py(PyObject* o, std::int32_t& out);
+bool from_py(PyObject* o, std::uint32_t& out);
+bool from_py(PyObject* o, std::int64_t& out);
+bool from_py(PyObject* o, std::uint64_t& out);
+bool from_py(PyObject* o, double& out);
+bool from_py(PyObject* o, float& out);
+bool from_py(PyObject* o, bool& out);
+// The view stays valid while o lives.
+bool from_py(PyObject* o, std::string_view& out);
+bool from_py(PyObject* o, std::string& out);
+
+// Checks o is a non-str sequence; sets *size.
+bool sequence_size(PyObject* o, Py_ssize_t* size);
+
+// An instance of exactly T's class, not mutably borrowed.
+template <class T>
+bool check_readable(PyObject* o) {
+  if (!is_instance<T>(o)) return not_an_instance(o, PyClass<T>::name);
+  if (obj<T>(o)->borrow < 0) {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return false;
+  }
+  return true;
+}
+
+template <class T>
+  requires Wrapped<T> || Variant<T>
+bool from_py(PyObject* o, T& out) {
+  if (!check_readable<T>(o)) return false;
+  out = obj<T>(o)->value;
+  return true;
+}
+
+template <class T>
+bool from_py(PyObject* o, std::optional<T>& out) {
+  if (o == Py_None) {
+    out.reset();
+    return true;
+  }
+  T v{};
+  if (!from_py(o, v)) return false;
+  out = std::move(v);
+  return true;
+}
+
+template <class T>
+bool from_py(PyObject* o, std::vector<T>& out) {
+  Py_ssize_t n;
+  if (!sequence_size(o, &n)) return false;
+  std::vector<T> items;
+  items.reserve(std::size_t(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item(PySequence_GetItem(o, i));
+    if (!item) return false;
+    T v{};
+    if (!from_py(item.get(), v)) return false;
+    items.push_back(std::move(v));
+  }
+  out = std::move(items);
+  return true;
+}
+
+// ---- results ----------------------------------------------------------
+
+inline PyObject* to_py(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
+template <std::signed_integral T>
+PyObject* to_py(T v) {
+  return PyLong_FromLongLong(v);
+}
+template <std::unsigned_integral T>
+  requires(!std::is_same_v<T, bool>)
+PyObject* to_py(T v) {
+  return PyLong_FromUnsignedLongLong(v);
+}
+PyObject* to_py(unsigned __int128 v);
+inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
+inline PyObject* to_py(float v) { return PyFloat_FromDouble(double(v)); }
+inline PyObject* to_py(std::string_view s) {
+  return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size()));
+}
+inline PyObject* to_py(const std::string& s) { return to_py(std::string_view(s)); }
+inline PyObject* to_py(const char* s) { return PyUnicode_FromString(s); }
+template <std::size_t N>
+PyObject* to_py(const ShortText<N>& t) {
+  return PyUnicode_FromStringAndSize(t.data, Py_ssize_t(t.size));
+}
+
+// The variant's single object.
+template <Variant T>
+PyObject* to_py(T v) {
+  return Py_NewRef(PyClass<T>::variants[std::size_t(v)]);
+}
+
+// A new instance holding a copy.
+template <class T>
+  requires Wrapped<std::remove_cvref_t<T>> && (!Variant<std::remove_cvref_t<T>>)
+PyObject* to_py(T&& v) {
+  return make<std::remove_cvref_t<T>>(std::forward<T>(v));
+}
+
+template <class T>
+PyObject* to_py(const std::optional<T>& v) {
+  return v ? to_py(*v) : Py_NewRef(Py_None);
+}
+template <class T>
+PyObject* to_py(std::optional<T>&& v) {
+  return v ? to_py(std::move(*v)) : Py_NewRef(Py_None);
+}
+
+template <class T>
+PyObject* to_py(const std::vector<T>& items) {
+  Ref list(PyList_New(Py_ssize_t(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = to_py(items[i]);
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), Py_ssize_t(i), item);
+  }
+  return list.release();
+}
+
+template <class T>
+PyObject* to_py(kelo_core::Result<T>&& r) {
+  if (!r) return raise(r.error());
+  return to_py(std::move(r).value());
+}
+
+}  // namespace kelo::py

@@ -1,0 +1,26 @@
+// Turning core failures and conversion failures into Python exceptions.
+#pragma once
+
+#include "support/result.h"
+#include "toolkit/python.h"
+
+namespace kelo::py {
+
+// The module's internal-failure exception, derived from BaseException: a
+// broken invariant or a failing operating-system service.
+PyObject* internal_error_type();
+
+// Raises the exception that stands for a core failure; returns nullptr.
+PyObject* raise(const kelo_core::Error& e);
+
+// Attaches "while processing '<param>'" as a note to the pending exception.
+void note_parameter(const char* param);
+
+// The object's type name, as `'int'` in messages (a new reference).
+PyObject* type_name(PyObject* o);
+
+// TypeError "'<type>' object is not an instance of '<expected>'", or
+// "'None' is not an instance of '<expected>'" for None. Returns false.
+bool not_an_instance(PyObject* o, const char* expected);
+
+}  // namespace kelo::py

@@ -1,0 +1,73 @@
+#include "toolkit/module.h"
+
+#include <cstring>
+
+#include "toolkit/errors.h"
+
+namespace kelo::py {
+
+bool add_name(PyObject* module, const char* name, PyObject* value) {
+  Ref all(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all = Ref(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+  } else if (!PyList_Check(all.get())) {
+    Ref type(type_name(all.get()));
+    if (type) PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'list'", type.get());
+    return false;
+  }
+  Ref text(PyUnicode_FromString(name));
+  if (!text) return false;
+  if (PyList_Append(all.get(), text.get()) < 0) {
+    PyErr_SetString(internal_error_type(), "could not append to __all__");
+    return false;
+  }
+  return PyObject_SetAttrString(module, name, value) == 0;
+}
+
+bool attach(PyObject* parent, PyObject* submodule) {
+  Ref full(PyObject_GetAttrString(submodule, "__name__"));
+  if (!full) return false;
+  Py_ssize_t size;
+  const char* text = PyUnicode_AsUTF8AndSize(full.get(), &size);
+  if (!text) return false;
+  const char* dot = std::strrchr(text, '.');
+  return add_name(parent, dot ? dot + 1 : text, submodule);
+}
+
+PyObject* build_module(const char* name, std::span<const char* const> order,
+                       std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions) {
+  if (order.size() != classes.size() + functions.size()) {
+    PyErr_Format(PyExc_SystemError, "module %s declares %zu names but registers %zu", name,
+                 classes.size() + functions.size(), order.size());
+    return nullptr;
+  }
+  Ref module(PyModule_New(name));
+  if (!module) return nullptr;
+  for (const char* entry : order) {
+    PyObject* value = nullptr;
+    for (auto& c : classes) {
+      if (c.name() == entry) {
+        value = Py_XNewRef(reinterpret_cast<PyObject*>(c.create()));
+        if (!value) return nullptr;
+      }
+    }
+    for (auto& f : functions) {
+      if (!value && f.name() == entry) {
+        value = f.create(module.get());
+        if (!value) return nullptr;
+      }
+    }
+    if (!value) {
+      PyErr_Format(PyExc_SystemError, "module %s: nothing declared as %s", name, entry);
+      return nullptr;
+    }
+    Ref owned(value);
+    if (!add_name(module.get(), entry, value)) return nullptr;
+  }
+  return module.release();
+}
+
+}  // namespace kelo::py

@@ -1,0 +1,24 @@
+// Building submodules: classes and functions added in registration order.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "toolkit/class.h"
+
+namespace kelo::py {
+
+// Appends name to module.__all__ (creating the list when missing) and sets
+// the attribute.
+bool add_name(PyObject* module, const char* name, PyObject* value);
+
+// Adds a submodule under the last dotted part of its __name__.
+bool attach(PyObject* parent, PyObject* submodule);
+
+// A new module `name` holding the classes and then the functions, each in
+// the order given by `order` (every declared class and function must be
+// named there exactly once). Returns a new reference.
+PyObject* build_module(const char* name, std::span<const char* const> order,
+                       std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions);
+
+}  // namespace kelo::py
