@@ -37,6 +37,10 @@ inline std::string debug(std::int32_t v) { return std::to_string(v); }
 inline std::string debug(const std::string& s) { return debug(std::string_view(s)); }
 inline std::string debug(const char* s) { return debug(std::string_view(s)); }
 
+// Declared ahead so that optionals of lists and lists of optionals both work.
+template <class T>
+std::string debug(const std::vector<T>& items);
+
 // "None" or "Some(" + debug(value) + ")".
 template <class T>
 std::string debug(const std::optional<T>& v) {
