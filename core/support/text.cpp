@@ -137,16 +137,19 @@ void append_code_escape(std::string& out, char32_t c) {
   out += '}';
 }
 
-// Decodes the UTF-8 character at s[i]. Returns its length and sets *cp; for
-// an ill-formed sequence returns the length of its maximal well-formed
-// prefix (at least 1) and sets *cp to U+FFFD with *valid false, so that each
-// maximal ill-formed subpart becomes one replacement character.
+}  // namespace
+
 std::size_t decode_utf8(std::string_view s, std::size_t i, char32_t* cp, bool* valid) {
   auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
   const unsigned char c = byte(0);
   std::size_t len;
   unsigned char lo = 0x80, hi = 0xbf;  // range of the second byte
   char32_t value;
+  if (c < 0x80) {
+    *cp = c;
+    *valid = true;
+    return 1;
+  }
   if (c >= 0xc2 && c <= 0xdf) {
     len = 2;
     value = c & 0x1f;
@@ -180,8 +183,6 @@ std::size_t decode_utf8(std::string_view s, std::size_t i, char32_t* cp, bool* v
   *valid = true;
   return len;
 }
-
-}  // namespace
 
 std::string display(float v) { return display_float(v); }
 std::string display(double v) { return display_float(v); }

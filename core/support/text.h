@@ -26,6 +26,12 @@ std::string debug(double v);
 // str.isprintable() judges). Invalid UTF-8 bytes print as \u{fffd}.
 std::string debug(std::string_view s);
 
+// Decodes the UTF-8 character at s[i]: returns its length and sets *cp. For
+// an ill-formed sequence returns the length of its maximal well-formed prefix
+// (at least 1), sets *cp to U+FFFD and *valid to false, so that each maximal
+// ill-formed subpart stands for one replacement character.
+std::size_t decode_utf8(std::string_view s, std::size_t i, char32_t* cp, bool* valid);
+
 // Whether a code point is printable in the sense of str.isprintable().
 bool is_printable(char32_t c);
 

@@ -1,6 +1,8 @@
 // UUID text forms and random version-4 UUIDs.
 #include "support/uuid.h"
 
+#include "support/text.h"
+
 #include <errno.h>
 #include <pthread.h>
 #include <string.h>
@@ -61,34 +63,6 @@ inline bool parse_hyphenated(const char* p, Uuid* u) {
 
 constexpr std::string_view kUrnPrefix = "urn:uuid:";
 
-// Length of the UTF-8 sequence starting at s[i] if it is a well-formed
-// character, 0 otherwise.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-  auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  unsigned char c = b(0);
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xbf;  // range of the second byte
-  if (c < 0x80) return 1;
-  if (c >= 0xc2 && c <= 0xdf) {
-    len = 2;
-  } else if (c >= 0xe0 && c <= 0xef) {
-    len = 3;
-    if (c == 0xe0) lo = 0xa0;
-    if (c == 0xed) hi = 0x9f;
-  } else if (c >= 0xf0 && c <= 0xf4) {
-    len = 4;
-    if (c == 0xf0) lo = 0x90;
-    if (c == 0xf4) hi = 0x8f;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < len) return 0;
-  if (b(1) < lo || b(1) > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k)
-    if (b(k) < 0x80 || b(k) > 0xbf) return 0;
-  return len;
-}
-
 // Why a text is not a UUID. Called only for rejected input.
 //
 // A text that starts with "{" and ends with "}", or that starts with
@@ -130,8 +104,10 @@ std::string invalid_detail(std::string_view whole) {
       ++i;
       continue;
     }
-    std::size_t len = utf8_length(s, i);
-    std::string_view ch = len ? s.substr(i, len) : std::string_view("\xef\xbf\xbd");
+    char32_t cp;
+    bool valid;
+    std::size_t len = text::decode_utf8(s, i, &cp, &valid);
+    std::string_view ch = valid ? s.substr(i, len) : std::string_view("\xef\xbf\xbd");
     std::string out = "invalid character: found `";
     out += ch;
     out += "` at ";
