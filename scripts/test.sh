@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test: the core's GoogleTest suite, the Python suite, and an abi3
+# smoke test of the wheel under each CPython >= 3.11 found on this machine.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/common.sh
+
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+echo "== build (Release)"
+configure_build
+cmake --build "$BUILD_DIR" --parallel "$JOBS"
+
+echo "== core tests"
+ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error --parallel "$JOBS"
+
+echo "== python tests"
+PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider tests/python
+
+echo "== wheel"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore PIP_NO_INPUT=1
+# Reuses the tree built above: only the module is relinked into the wheel.
+KELO_CMAKE_BUILD_DIR="$PWD/$BUILD_DIR" CMAKE_BUILD_PARALLEL_LEVEL="$JOBS" \
+  "$BUILD_PYTHON" -m pip wheel -q --no-build-isolation --no-deps -w "$tmp/dist" .
+wheels=("$tmp"/dist/kelo-*-cp311-abi3-linux_*.whl)
+if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
+  echo "error: expected one cp311-abi3 wheel, found: $(ls "$tmp/dist")" >&2
+  exit 1
+fi
+echo "built $(basename "${wheels[0]}")"
+
+echo "== abi3 smoke"
+shopt -s nullglob
+interpreters=("$BUILD_PYTHON" /root/.pyenv/versions/3.11*/bin/python3
+              /root/.pyenv/versions/3.12*/bin/python3 /root/.pyenv/versions/3.13*/bin/python3)
+shopt -u nullglob
+n=0
+for py in "${interpreters[@]}"; do
+  n=$((n + 1))
+  target="$tmp/site$n"
+  "$py" -m pip install -q --no-index --no-deps --target "$target" "${wheels[0]}"
+  KELO_SMOKE_ROOT="$target" PYTHONPATH="$target" "$py" -s scripts/smoke.py
+done
+echo "abi3 smoke: $n interpreters passed"
