@@ -1,11 +1,5 @@
-"""Pure-Python SipHash reference used to check the hashes of exposed values.
-
-`siphash13` is SipHash-1-3 (one compression round per block, three
-finalisation rounds); `py_hash` turns its result into the value Python's
-`hash()` is expected to return.  The round counts are parameters of the
-internal `siphash` so that the code can be checked against the published
-SipHash-2-4 test vectors.
-"""
+"""Pure-Python SipHash-1-3 used to check the hashes of exposed values: `siphash13`
+is the raw 64-bit hash, `py_hash` the value Python's `hash()` should return."""
 
 MASK = 0xFFFFFFFFFFFFFFFF
 
@@ -28,8 +22,8 @@ def _sipround(v0, v1, v2, v3):
     return v0, v1, v2, v3
 
 
-def siphash(data: bytes, k0: int = 0, k1: int = 0, c: int = 1, d: int = 3) -> int:
-    """SipHash-c-d of `data` under the key (k0, k1), as an unsigned 64-bit int."""
+def siphash13(data: bytes, k0: int = 0, k1: int = 0) -> int:
+    """SipHash-1-3 of `data` under the key (k0, k1), unsigned 64-bit."""
     v = [k0 ^ 0x736F6D6570736575, k1 ^ 0x646F72616E646F6D,
          k0 ^ 0x6C7967656E657261, k1 ^ 0x7465646279746573]
     n = len(data)
@@ -38,18 +32,12 @@ def siphash(data: bytes, k0: int = 0, k1: int = 0, c: int = 1, d: int = 3) -> in
     blocks.append(((n & 0xFF) << 56) | int.from_bytes(data[tail:], "little"))
     for m in blocks:
         v[3] ^= m
-        for _ in range(c):
-            v = list(_sipround(*v))
+        v = list(_sipround(*v))
         v[0] ^= m
     v[2] ^= 0xFF
-    for _ in range(d):
+    for _ in range(3):
         v = list(_sipround(*v))
     return v[0] ^ v[1] ^ v[2] ^ v[3]
-
-
-def siphash13(data: bytes, k0: int = 0, k1: int = 0) -> int:
-    """SipHash-1-3 of `data` under the key (k0, k1), unsigned 64-bit."""
-    return siphash(data, k0, k1, 1, 3)
 
 
 def py_hash(data: bytes) -> int:

@@ -234,8 +234,7 @@ template <class T>
 Py_hash_t hash_of(const T& value) {
   kelo_core::HashStream h;
   hash_into(h, value);
-  auto v = static_cast<Py_hash_t>(h.finish());
-  return v == -1 ? -2 : v;
+  return kelo_core::signed_hash(h.finish());
 }
 
 template <class T>

@@ -162,12 +162,10 @@ struct EnumText {
   static PyObject* call(PyObject* self) { return Py_NewRef(texts[std::size_t(obj<E>(self)->value)]); }
 };
 
+// A variant's hash stream is its index as 8 little-endian bytes.
 template <Variant E>
 Py_hash_t hash_variant(PyObject* self) {
-  kelo_core::HashStream h;
-  h.u64(std::uint64_t(obj<E>(self)->value));
-  auto v = static_cast<Py_hash_t>(h.finish());
-  return v == -1 ? -2 : v;
+  return kelo_core::signed_hash(kelo_core::HashStream().u64(std::uint64_t(obj<E>(self)->value)).finish());
 }
 
 template <Variant E>
