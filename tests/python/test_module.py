@@ -182,3 +182,21 @@ def test_identity_equality(make):
     assert a == a and (a == b) is False and a != b
     assert hash(a) == object.__hash__(a)
     assert all(c.__hash__ is None for c in (data.PyPoint2D, data.PyBoundingBox, data.PyCoordinateSpace))
+
+
+def test_builders_only_read_their_receiver():
+    # A sequence argument may call back into the receiver while it is being
+    # converted: a builder holds a reader's borrow, so reading and building
+    # from the same object meanwhile is fine.
+    poly = data.PyPolygon([data.PyPoint2D(0, 0)])
+
+    class Ring:
+        def __len__(self):
+            return 1
+
+        def __getitem__(self, i):
+            if i:
+                raise IndexError
+            return poly.with_holes([]).exterior
+
+    assert len(poly.with_holes(Ring()).holes[0]) == 1

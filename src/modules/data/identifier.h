@@ -34,12 +34,9 @@ Class<Id> identifier(const char* name, const IdentifierDocs& docs = {}) {
       .template def<[](const Id& id) { return uuid_text(id); }>("uuid($self)", docs.uuid)
       .template str<[](const Id& id) { return uuid_text(id); }>()
       .template repr<[](const Id& id) {
-        // "<Name>('" + 36 characters + "')"
+        ShortText<36> u = uuid_text(id);
         ShortText<96> t;
-        t << PyClass<Id>::name << "('";
-        id.uuid.write(t.data + t.size);
-        t.size += 36;
-        t << "')";
+        t << PyClass<Id>::name << "('" << std::string_view(u.data, u.size) << "')";
         return t;
       }>()
       .equality()

@@ -174,14 +174,17 @@ struct Init {
   }
 };
 
-// Instance methods: the first parameter is the receiver, const T& for
-// readers and T& for in-place mutators.
+// Instance methods: the first parameter is the receiver: const T& for
+// readers, T for builders, T& for in-place mutators.
 template <class T, auto F>
 struct Method {
   static inline Signature sig;
   using Receiver = std::tuple_element_t<0, ArgsOf<F>>;
   static_assert(std::is_same_v<std::remove_cvref_t<Receiver>, T>, "the receiver comes first");
-  static constexpr bool mutates = !std::is_const_v<std::remove_reference_t<Receiver>>;
+  // Only a receiver taken by non-const reference changes in place; one taken
+  // by value (a builder) works on its own copy and reads like any reader.
+  static constexpr bool mutates =
+      std::is_lvalue_reference_v<Receiver> && !std::is_const_v<std::remove_reference_t<Receiver>>;
   using P = Params<typename Tail<ArgsOf<F>>::type>;
 
   static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -43,7 +43,11 @@ bool ClassSpec::check_count(const Signature& sig, int param_count) {
 void ClassSpec::add_method(const char* signature, const char* doc, PyCFunction f, int flags,
                            Signature& sig) {
   std::string_view method = name_of(signature);
-  if (!sig.parse(name_ + "." + std::string(method), signature)) {
+  std::string callable = name_ + "." + std::string(method);
+  // One C++ callable per declared member: its parameter names live with it.
+  if (!sig.callable.empty() && sig.callable != callable) {
+    fail(callable + " reuses the callable of " + sig.callable);
+  } else if (!sig.parse(std::move(callable), signature)) {
     PyErr_Clear();
     fail("bad text signature: " + std::string(signature));
   }

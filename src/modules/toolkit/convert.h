@@ -35,7 +35,9 @@ struct ShortText {
   char data[N];
   std::size_t size = 0;
   ShortText& operator<<(std::string_view s) {
-    for (char c : s) data[size++] = c;
+    for (char c : s) {
+      if (size < N) data[size++] = c;
+    }
     return *this;
   }
 };
