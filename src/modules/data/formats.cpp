@@ -50,8 +50,7 @@ void add_format_classes(std::vector<ClassSpec>& out) {
                    ", pixel=" + canonical_name(f.pixel_format) + ")";
           }>());
 
-  out.push_back(Enum<DType>("PyDType", {"UInt8", "Int8", "UInt16", "Int16", "Int32", "Int64",
-                                        "Float16", "BFloat16", "Float32", "Float64", "Bool"}));
+  out.push_back(Enum<DType>("PyDType", kDTypeNames));
 
   out.push_back(open_descriptor<TensorLayoutVariant>(
       "PyTensorLayout", "A tensor layout descriptor.",

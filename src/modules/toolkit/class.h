@@ -13,6 +13,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -194,9 +195,13 @@ bool make_variants(PyTypeObject* type, const std::vector<std::string>& names) {
 template <Variant E>
 class Enum : public Class<E> {
  public:
-  Enum(const char* name, std::initializer_list<const char*> variants, const char* doc = nullptr)
+  Enum(const char* name, std::initializer_list<std::string_view> variants, const char* doc = nullptr)
+      : Enum(name, std::span<const std::string_view>(variants.begin(), variants.size()), doc) {}
+
+  // Variant names by index, e.g. a core table of names.
+  Enum(const char* name, std::span<const std::string_view> variants, const char* doc = nullptr)
       : Class<E>(name, doc) {
-    for (const char* v : variants) this->variants_.emplace_back(v);
+    for (std::string_view v : variants) this->variants_.emplace_back(v);
     this->after_create_ = &make_variants<E>;
     this->add_slot(Py_tp_repr, reinterpret_cast<void*>(&EnumText<E>::call));
     this->add_slot(Py_tp_str, reinterpret_cast<void*>(&EnumText<E>::call));
