@@ -2,6 +2,7 @@
 #include "data/identifier.h"
 #include "graph/element.h"
 #include "graph/port.h"
+#include "graph/topics.h"
 #include "submodules.h"
 #include "toolkit/module.h"
 
@@ -9,7 +10,7 @@ namespace kelo::py {
 
 namespace {
 
-constexpr const char* kOrder[] = {"PyElementId", "PyPortId"};
+constexpr const char* kOrder[] = {"PyElementTypeId", "PyElementId", "PyPortId"};
 
 }  // namespace
 
@@ -17,6 +18,7 @@ PyObject* create_graph_module() {
   using namespace kelo_core::graph;
   static std::vector<ClassSpec> classes = [] {
     std::vector<ClassSpec> all;
+    add_element_type_class(all);
     all.push_back(identifier<ElementId>(
         "PyElementId", {.cls = "Element identity \xe2\x80\x94 a typed UUID newtype.",
                         .fresh = "Create a new unique element ID.",
