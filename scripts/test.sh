@@ -17,6 +17,12 @@ ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error --parallel "$
 echo "== python tests"
 PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider tests/python
 
+echo "== hostile input"
+PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 50
+
+echo "== reference leaks"
+bash scripts/refleak.sh
+
 echo "== wheel"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

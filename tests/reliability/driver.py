@@ -1,0 +1,153 @@
+"""Drives every public callable of kelo.ext with seeded random arguments.
+
+Shared by the reference-leak check and the hostile-input run. The callables are
+found from each submodule's `__all__`, so a class added later is driven without
+being listed here; a class for which no instance can be made is reported.
+
+Instances ("samples") are found by search: enumeration members, then static
+makers and constructors called with arguments drawn from a pool of ordinary
+values and of the samples found so far, until no new class turns up.
+"""
+
+import inspect
+import itertools
+import math
+import random
+
+import kelo.ext
+
+SUBMODULES = ["data", "graph", "provider", "execution"]
+
+U = "550e8400-e29b-41d4-a716-446655440000"
+# Values that well-formed calls take.
+ORDINARY = [0, 1, 2, 3, 640, 480, 0.5, 1.0, -1.0, True, False, "", "a", "image", "rgb",
+            "kelo.decode.h264", "kelo/frame.start", "custom:x", "pixel", U, [], [1, 2], [0.5, 0.5],
+            None]
+# Values at and beyond every boundary, of every type.
+HOSTILE = [-1, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**63 - 1, 2**63, -2**63,
+           -2**63 - 1, 2**64 - 1, 2**64, 10**40, -10**40, math.nan, math.inf, -math.inf, 5e-324,
+           -0.0, 3.5e38, 1e39, "\ud800", "a\0b", "\U0001F600", "x" * 1000, b"abc", bytearray(b"a"),
+           (), (1,), ["a", "b"], [None], [[1]], {}, {"a": 1}, object(), 1j, "\xff"]
+
+
+def namespaces():
+    for sub in SUBMODULES:
+        module = getattr(kelo.ext, sub)
+        yield sub, module, [getattr(module, n) for n in getattr(module, "__all__", [])]
+
+
+def public_classes():
+    return [obj for _, _, objs in namespaces() for obj in objs if isinstance(obj, type)]
+
+
+def public_functions():
+    return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)]
+
+
+def arity(fn):
+    """The number of parameters a callable declares (without `self`), or None."""
+    try:
+        params = inspect.signature(fn).parameters.values()
+    except (TypeError, ValueError):
+        return None
+    return sum(1 for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD))
+
+
+def members(cls):
+    """(name, kind, object) for the public attributes of a class."""
+    out = []
+    for name, raw in vars(cls).items():
+        if name.startswith("_"):
+            continue
+        if isinstance(raw, (staticmethod, classmethod)) or type(raw).__name__ == "builtin_function_or_method":
+            out.append((name, "static", getattr(cls, name)))
+        elif isinstance(raw, cls):
+            out.append((name, "member", raw))
+        elif hasattr(raw, "__get__") and not callable(raw):
+            out.append((name, "property", raw))
+        elif callable(raw):
+            out.append((name, "method", raw))
+    return out
+
+
+def makers(cls):
+    found = [("__init__", cls)] if arity(cls) is not None else []
+    return found + [(n, f) for n, kind, f in members(cls) if kind == "static"]
+
+
+def find_samples(budget=400):
+    """Map from class to a list of instances, found by search."""
+    samples = {cls: [m for _, kind, m in members(cls) if kind == "member"] for cls in public_classes()}
+    changed = True
+    while changed:
+        changed = False
+        pool = ORDINARY + [s for found in samples.values() for s in found[:2]]
+        pool += [[s] for found in samples.values() for s in found[:1]]
+        for cls in samples:
+            if len(samples[cls]) >= 2:
+                continue
+            for _, maker in makers(cls):
+                n = arity(maker)
+                if n is None:
+                    continue
+                for args in itertools.islice(itertools.product(pool, repeat=n), budget):
+                    try:
+                        value = maker(*args)
+                    except Exception:
+                        continue
+                    if isinstance(value, cls):
+                        samples[cls].append(value)
+                        changed = True
+                        break
+                if len(samples[cls]) >= 2:
+                    break
+    return samples
+
+
+def missing_drivers(samples):
+    return [cls.__name__ for cls, found in samples.items() if not found]
+
+
+def calls(samples, rng, per_callable, hostile):
+    """Yields (label, thunk) pairs: every member of every class and every function,
+    called `per_callable` times with random arguments."""
+    values = ORDINARY + (HOSTILE if hostile else [])
+
+    def argument():
+        roll = rng.random()
+        if roll < 0.45:
+            return rng.choice(values)
+        found = rng.choice([s for s in samples.values() if s] or [[None]])
+        pick = rng.choice(found)
+        return [pick] if roll < 0.55 else pick
+
+    def arguments(n):
+        extra = rng.random() < 0.05  # now and then a surplus or a missing argument
+        count = max(0, n + (rng.choice((-1, 1)) if extra else 0))
+        return [argument() for _ in range(count)]
+
+    for cls, found in samples.items():
+        for name, kind, raw in [("__init__", "static", cls)] * (arity(cls) is not None) + members(cls):
+            for _ in range(per_callable):
+                receiver = rng.choice(found) if found else None
+                if kind == "property":
+                    yield f"{cls.__name__}.{name}", (lambda r=receiver, n=name: getattr(r, n))
+                elif kind == "member":
+                    continue
+                else:
+                    n = arity(raw) or 0
+                    args = arguments(n - (1 if kind == "method" else 0))
+                    if kind == "method":
+                        yield f"{cls.__name__}.{name}", (lambda r=receiver, f=raw, a=args: f(r, *a))
+                    else:
+                        yield f"{cls.__name__}.{name}", (lambda f=raw, a=args: f(*a))
+        for receiver in found[:2]:
+            other = rng.choice([s for s in samples.values() if s] or [[None]])[0]
+            for fn in (repr, str, hash, len, int, bool):
+                yield f"{cls.__name__}.{fn.__name__}", (lambda f=fn, r=receiver: f(r))
+            yield f"{cls.__name__}.==", (lambda r=receiver, o=other: (r == o, r != o, r == r))
+            yield f"{cls.__name__}.<", (lambda r=receiver, o=other: r < o)
+    for fn in public_functions():
+        for _ in range(per_callable):
+            args = arguments(arity(fn) or 0)
+            yield fn.__name__, (lambda f=fn, a=args: f(*a))

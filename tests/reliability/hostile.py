@@ -1,0 +1,39 @@
+"""Hostile-input run: every public callable with random arguments of random types.
+
+Only the exceptions of a well-behaved binding may come out, nothing may crash, and
+an object whose method raised must be left as it was.
+"""
+
+import random
+import sys
+
+import driver
+
+ALLOWED = (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError)
+
+
+def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
+    samples = driver.find_samples()
+    missing = driver.missing_drivers(samples)
+    if missing:
+        sys.exit(f"hostile: no instance could be made of: {', '.join(missing)}")
+    total = 0
+    for seed in seeds:
+        rng = random.Random(seed)
+        for label, thunk in driver.calls(driver.find_samples(), rng, 20, hostile=True):
+            receiver = getattr(thunk, "__defaults__", None) or ()
+            before = [repr(r) for r in receiver[:1]]
+            try:
+                thunk()
+            except ALLOWED:
+                after = [repr(r) for r in receiver[:1]]
+                if label.split(".")[-1] not in ("__init__",) and before != after:
+                    sys.exit(f"hostile: {label} raised but changed its receiver: {before} -> {after}")
+            except Exception as error:  # anything else is a fault of the binding
+                sys.exit(f"hostile: {label} raised {type(error).__name__}: {error}")
+            total += 1
+    print(f"hostile: {total} calls over {len(seeds)} seeds, classes {len(samples)}")
+
+
+if __name__ == "__main__":
+    main()
