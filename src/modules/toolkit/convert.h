@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/biguint.h"
 #include "support/result.h"
 #include "toolkit/errors.h"
 #include "toolkit/object.h"
@@ -51,7 +52,8 @@ struct is_short_text<ShortText<N>> : std::true_type {};
 template <class T>
 concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
                   !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
-                  !is_vector<T>::value && !is_short_text<T>::value;
+                  !is_vector<T>::value && !is_short_text<T>::value &&
+                  !std::is_same_v<T, kelo_core::BigUint>;
 
 // Closed enumerations exposed as enumeration-like classes.
 template <class T>
@@ -91,6 +93,10 @@ bool from_py(PyObject* o, T& out) {
   out = obj<T>(o)->value;
   return true;
 }
+
+// Declared ahead so that optionals of lists and lists of optionals both work.
+template <class T>
+bool from_py(PyObject* o, std::vector<T>& out);
 
 template <class T>
 bool from_py(PyObject* o, std::optional<T>& out) {
@@ -134,6 +140,8 @@ PyObject* to_py(T v) {
   return PyLong_FromUnsignedLongLong(v);
 }
 PyObject* to_py(unsigned __int128 v);
+// An exact Python int however many limbs (toolkit/biguint.cpp).
+PyObject* to_py(const kelo_core::BigUint& v);
 inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
 inline PyObject* to_py(float v) { return PyFloat_FromDouble(double(v)); }
 inline PyObject* to_py(std::string_view s) {
@@ -158,6 +166,9 @@ template <class T>
 PyObject* to_py(T&& v) {
   return make<std::remove_cvref_t<T>>(std::forward<T>(v));
 }
+
+template <class T>
+PyObject* to_py(const std::vector<T>& items);
 
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
