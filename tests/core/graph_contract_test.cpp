@@ -73,14 +73,12 @@ TEST(ContractSpecTest, Compatibility) {
   auto ids = [](Ids v) { return kAny.with_class_ids(std::move(v)); };
   auto px = [](PixelFormatVariant v) { return kAny.with_pixel_format(v); };
   const CoordinateSpaceKind pixel = CoordinateSpaceVariant::Pixel;
-  const CoordinateSpaceKind world = CoordinateSpaceVariant::World;
   auto named = [](const char* n) { return CoordinateSpaceKind::custom(n); };
   const Row rows[] = {
       {kAny, kAny, true, true},
       {kAny, kAny.with_width(3).with_dtype(DType::Int8).with_class_ids({1}), true, true},
       {kAny.with_width(640), kAny.with_width(641), false, false},
       {kAny.with_width(640), kAny.with_height(640), true, true},
-      {kAny.with_height(1), kAny.with_height(2), false, false},
       {kAny.with_dtype(DType::Float16), kAny.with_dtype(DType::BFloat16), false, false},
       {px(PixelFormatVariant::NV12), px(PixelFormatVariant::NV12), true, true},
       {px(PixelFormatVariant::NV12), px(PixelFormatVariant::I420), false, false},
@@ -88,21 +86,16 @@ TEST(ContractSpecTest, Compatibility) {
       {custom_px("bayer"), custom_px("bayer"), true, true},
       {custom_px("bayer"), custom_px("Bayer"), false, false},
       {kAny.with_shape({1, 3, 640, 640}), kAny.with_shape({1, 3, 640}), false, false},
-      {kAny.with_shape({1, 3, 640, 640}), kAny.with_shape({1, 3, 640, 640}), true, true},
       {kAny.with_shape({1, 3}), kAny.with_shape({1, 4}), false, false},
       {kAny.with_shape({}), kAny.with_shape({}), true, true},
-      {kAny.with_shape({}), kAny.with_shape({1}), false, false},
       {coords(pixel), coords(named("pixel")), false, false},
       {coords(named("a")), coords(named("b")), false, false},
       {coords(named("a")), coords(named("a")), true, true},
-      {coords(world), coords(CoordinateSpaceVariant::Sensor), false, false},
       {kAny.with_content_type("detections"), kAny.with_content_type("Detections"), false, false},
-      {kAny.with_content_type(""), kAny.with_content_type(""), true, true},
       {ids({2, 2}), ids({2}), true, true},
       {ids({1}), ids({}), false, true},
       {ids({}), ids({5}), true, false},
       {ids({1}), ids({1, 2}), true, false},
-      {ids({3, 1, 2, 1}), ids({1, 2, 3}), true, true},
       // Everything agrees but the last field tested.
       {kAny.with_width(1).with_content_type("x").with_class_ids({9}),
        kAny.with_width(1).with_content_type("x").with_class_ids({8}), false, false},

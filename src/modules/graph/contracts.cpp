@@ -58,7 +58,7 @@ void add_contract_classes(std::vector<ClassSpec>& out) {
           }>("with_class_ids($self, class_ids)")
           .def<&ContractSpec::is_compatible_with>("is_compatible_with($self, other)")
           .def<&ContractSpec::summary>("summary($self)")
-          .str<[](const ContractSpec& s) { return s.summary(); }>()
+          .str<&ContractSpec::summary>()
           .repr<[](const ContractSpec& s) { return "PyContractSpec(" + s.summary() + ")"; }>());
 
   out.push_back(
