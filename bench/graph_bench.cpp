@@ -1,5 +1,5 @@
 // Copying ports and elements, and testing contracts, each beside a baseline:
-// a port that keeps its spec inline, as a plain optional field would.
+// a port that keeps its ContractSpec inline, as a plain optional field would.
 #include <benchmark/benchmark.h>
 
 #include <optional>
@@ -19,7 +19,7 @@ const ContractSpec kFrames =
 const ContractSpec kTensor =
     ContractSpec().with_dtype(DType::Float32).with_shape({1, 3, 640, 640}).with_class_ids({0, 1, 2});
 
-// The baseline: the same fields with the spec held by value.
+// The baseline: the same fields with the ContractSpec held by value.
 struct InlinePort {
   PortId id;
   std::string name;

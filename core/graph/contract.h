@@ -29,8 +29,8 @@ struct ContractSpec {
   std::optional<std::string> content_type;
   std::optional<std::vector<std::uint32_t>> class_ids;  // order and duplicates kept
 
-  // Builders: the spec with one field set to the given value. The && forms
-  // reuse the receiver, the const& forms work on a copy.
+  // Builders: the constraints with one field set to the given value. The &&
+  // forms reuse the receiver, the const& forms work on a copy.
   ContractSpec with_pixel_format(data::PixelFormat v) &&;
   ContractSpec with_width(std::uint32_t v) &&;
   ContractSpec with_height(std::uint32_t v) &&;
@@ -63,9 +63,10 @@ struct ContractSpec {
   friend bool operator==(const ContractSpec&, const ContractSpec&) = default;
 };
 
-// A semantic category, narrowed by an optional spec (Frame ... Batch) or
-// named by a tag (Custom). Copies share the immutable spec or tag, so a
-// contract costs a pointer and a byte however much it constrains.
+// A semantic category, narrowed by optional ContractSpec constraints (Frame
+// ... Batch) or named by a tag (Custom). Copies share the immutable
+// constraints or tag, so a contract costs a pointer and a byte however much
+// it constrains.
 class DataContract {
  public:
   enum class Category : std::uint8_t { Frame, Tensor, Metadata, Event, Batch, Custom };
@@ -85,20 +86,20 @@ class DataContract {
   Category category() const { return category_; }
   // "Frame", "Tensor", "Metadata", "Event", "Batch" or "Custom".
   std::string_view category_name() const;
-  // The spec, or null for a contract without one and for Custom.
+  // The constraints, or null for a contract without any and for Custom.
   const ContractSpec* spec() const;
   // Custom's tag; empty for the other categories.
   std::string_view tag() const;
 
   // Whether *this (the source side of an edge) can feed `target`: the same
-  // category, and then equal tags (Custom) or compatible specs where both
-  // sides carry one.
+  // category, and then equal tags (Custom) or compatible constraints where
+  // both sides carry them.
   bool is_compatible_with(const DataContract& target) const;
 
   // "Frame", "Frame[<summary>]" or "Custom(<tag>)".
   std::string str() const;
 
-  // Same category and equal spec or tag (not a rule of compatibility).
+  // Same category and equal constraints or tag (not a rule of compatibility).
   friend bool operator==(const DataContract& a, const DataContract& b);
 
  private:
@@ -108,7 +109,7 @@ class DataContract {
   static DataContract with(Category c, std::optional<ContractSpec> spec);
 
   Category category_ = Category::Frame;
-  std::shared_ptr<const Payload> payload_;  // null: no spec
+  std::shared_ptr<const Payload> payload_;  // null: unconstrained
 };
 
 }  // namespace kelo_core::graph

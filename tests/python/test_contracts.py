@@ -1,4 +1,4 @@
-"""Contract specs and data contracts: builders, summaries, display forms and
+"""Contract constraints (PyContractSpec) and data contracts: builders, summaries, display forms and
 both compatibility rules."""
 
 import pytest
@@ -397,7 +397,7 @@ def test_event_and_batch_have_no_spec():
         assert c.spec() is None and c.is_compatible_with(c)
 
 
-# ---- a model of both rules, checked on random specs ---------------------
+# ---- a model of both rules, checked on random constraints ---------------
 
 PIXELS = [PyPixelFormat.nv12, PyPixelFormat.rgb8, lambda: PyPixelFormat.custom("nv12"),
           lambda: PyPixelFormat.custom('b"')]

@@ -1,4 +1,4 @@
-// Contract specs and data contracts.
+// Contract constraints (ContractSpec) and data contracts.
 #include <string>
 #include <string_view>
 
