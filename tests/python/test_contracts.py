@@ -1,5 +1,5 @@
-"""Contract constraints (PyContractSpec) and data contracts: builders, summaries, display forms and
-both compatibility rules."""
+"""Contract constraints (PyContractSpec) and data contracts: builders,
+summaries, display forms and both compatibility rules."""
 
 import pytest
 from hypothesis import given, settings, strategies as st
