@@ -26,7 +26,17 @@ from kelo.ext.data import (
     PyTimestamp,
     PyVideoFormat,
 )
-from kelo.ext.graph import PyElementId, PyPortId
+from kelo.ext.graph import (
+    PyConfig,
+    PyContractSpec,
+    PyDataContract,
+    PyElement,
+    PyElementId,
+    PyElementKind,
+    PyElementTypeId,
+    PyPort,
+    PyPortId,
+)
 
 
 def main() -> None:
@@ -87,6 +97,39 @@ def main() -> None:
     )
     print(reid, reid.tensor, reid.model, reid.model.version)
     print(PyClassification(PyClassId.new(), 0.0625, label="indoor"))
+    # A camera, a decoder, a detector and a log: typed ports say what flows.
+    nv12 = PyContractSpec().with_pixel_format(PyPixelFormat.nv12()).with_dimensions(1920, 1080)
+    tensor = PyContractSpec().with_dtype(PyDType.Float32).with_shape([1, 3, 640, 640])
+    config = PyConfig()
+    config.set("model", "yolo-n")
+    config.set("confidence", "0.25")
+
+    def element(type_id: str, name: str, kind: PyElementKind) -> PyElement:
+        return PyElement(PyElementId.new(), PyElementTypeId(type_id), name, kind)
+
+    source = element("kelo.source.rtsp", "camera", PyElementKind.Source)
+    source = source.with_output(PyPort.output("packets", PyDataContract.custom("h264")))
+    decoder = (
+        element("kelo.decode.h264", "decoder", PyElementKind.Operator)
+        .with_input(PyPort.input("packets", PyDataContract.custom("h264")))
+        .with_output(PyPort.output("frames", PyDataContract.frame_with(nv12)))
+    )
+    detector = (
+        element("kelo.infer.detect", "detector", PyElementKind.Operator)
+        .with_input(PyPort.input("frames", PyDataContract.frame()))
+        .with_input(PyPort.input("tensor", PyDataContract.tensor_with(tensor)))
+        .with_output(PyPort.output("detections", PyDataContract.metadata_content("detections")))
+        .with_config(config)
+    )
+    sink = element("kelo.sink.log", "log", PyElementKind.Sink)
+    sink = sink.with_input(PyPort.input("detections", PyDataContract.metadata()))
+    for e in (source, decoder, detector, sink):
+        ports = ", ".join(f"{p!r}: {p.contract}" for p in e.all_ports())
+        print(f"{e!r} {e.kind} [{ports}] config={e.config.to_dict()}")
+    # Which detector inputs can the decoder's frames feed?
+    frames = decoder.outputs[0].contract
+    for port in detector.inputs:
+        print(f"{frames} -> {port.contract}:", frames.is_compatible_with(port.contract))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,33 @@
-// Graph ports.
+// Graph ports: named, directed endpoints with a data contract.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "data/id.h"
+#include "graph/contract.h"
+#include "support/result.h"
 
 namespace kelo_core::graph {
 
 using PortId = data::Id<struct PortTag>;
+
+enum class PortDirection : std::uint8_t { Input, Output };
+
+// Nothing here checks the id for uniqueness or the name for anything: those
+// are findings of graph validation.
+struct Port {
+  PortId id;
+  std::string name;
+  PortDirection direction = PortDirection::Input;
+  DataContract contract;
+
+  // A port with a fresh random id; fails only when the operating system's
+  // random source does.
+  static Result<Port> input(std::string name, DataContract contract);
+  static Result<Port> output(std::string name, DataContract contract);
+
+  friend bool operator==(const Port&, const Port&) = default;
+};
 
 }  // namespace kelo_core::graph

@@ -1,12 +1,15 @@
-// Element types, ports and elements.
+// Element types, ports, configurations and elements.
 #include <string>
 
-#include "graph/element_type.h"
+#include "graph/element.h"
 #include "graph/topics.h"
+#include "support/text.h"
+#include "toolkit/dict.h"
 
 namespace kelo::py {
 
 using namespace kelo_core::graph;
+using kelo_core::text::debug;
 
 void add_element_type_class(std::vector<ClassSpec>& out) {
   out.push_back(
@@ -18,6 +21,76 @@ void add_element_type_class(std::vector<ClassSpec>& out) {
           .repr<[](const ElementTypeId& t) { return "PyElementTypeId('" + t.text + "')"; }>()
           .equality()
           .hash());
+}
+
+void add_element_kind_class(std::vector<ClassSpec>& out) {
+  out.push_back(Enum<ElementKind>("PyElementKind", {"Source", "Operator", "Sink"}));
+}
+
+void add_port_direction_class(std::vector<ClassSpec>& out) {
+  out.push_back(Enum<PortDirection>("PyPortDirection", {"Input", "Output"}));
+}
+
+void add_config_class(std::vector<ClassSpec>& out) {
+  out.push_back(
+      Class<Config>("PyConfig()")
+          .init<[] { return Config(); }>()
+          .def<[](Config& c, std::string key, std::string value) {
+            c.set(std::move(key), std::move(value));
+          }>("set($self, key, value)")
+          .def<&Config::get>("get($self, key)")
+          .def<&Config::keys>("keys($self)")
+          .def<&Config::size>("len($self)")
+          .len<&Config::size>()
+          .def<[](const Config& c) { return Dict(c.entries()); }>(
+              "to_dict($self)", "A plain `dict` copy of the configuration.")
+          .repr<[](const Config& c) { return "PyConfig(len=" + std::to_string(c.size()) + ")"; }>());
+}
+
+void add_port_and_element_classes(std::vector<ClassSpec>& out) {
+  out.push_back(
+      Class<Port>("PyPort(id, name, direction, contract)",
+                  "An endpoint through which an element exchanges data.")
+          .init<[](PortId id, std::string name, PortDirection direction, DataContract contract) {
+            return Port{id, std::move(name), direction, std::move(contract)};
+          }>()
+          .def_static<&Port::input>("input(name, contract)", "Create an input port with a fresh ID.")
+          .def_static<&Port::output>("output(name, contract)",
+                                     "Create an output port with a fresh ID.")
+          .property<&Port::id>("id")
+          .property<&Port::name>("name")
+          .property<&Port::direction>("direction")
+          .property<&Port::contract>("contract")
+          .repr<[](const Port& p) {
+            return "PyPort(" + debug(p.name) + ", " +
+                   (p.direction == PortDirection::Input ? "input" : "output") + ")";
+          }>());
+
+  out.push_back(
+      Class<Element>("PyElement(id, type_id, name, kind)", "A concrete node in a graph.")
+          .init<&Element::make>()
+          .property<&Element::id>("id")
+          .property<&Element::type_id>("type_id")
+          .property<&Element::name>("name")
+          .property<&Element::kind>("kind")
+          .property<&Element::inputs>("inputs")
+          .property<&Element::outputs>("outputs")
+          .property<&Element::config>("config")
+          .def<[](Element e, Port port) { return std::move(e).with_input(std::move(port)); }>(
+              "with_input($self, port)", "Add an input port (builder-style).")
+          .def<[](Element e, Port port) { return std::move(e).with_output(std::move(port)); }>(
+              "with_output($self, port)", "Add an output port (builder-style).")
+          .def<[](Element e, Config config) { return std::move(e).with_config(std::move(config)); }>(
+              "with_config($self, config)", "Replace the configuration (builder-style).")
+          .def<[](const Element& e) {
+            std::vector<Port> all;
+            all.reserve(e.inputs.size() + e.outputs.size());
+            for (const Port* p : e.all_ports()) all.push_back(*p);
+            return all;
+          }>("all_ports($self)", "All ports (inputs then outputs).")
+          .repr<[](const Element& e) {
+            return "PyElement(" + debug(e.name) + ", type=" + e.type_id.text + ")";
+          }>());
 }
 
 }  // namespace kelo::py

@@ -10,7 +10,10 @@ namespace kelo::py {
 
 namespace {
 
-constexpr const char* kOrder[] = {"PyElementTypeId", "PyElementId", "PyPortId"};
+constexpr const char* kOrder[] = {
+    "PyElementTypeId", "PyElementId", "PyElementKind", "PyPortId",      "PyPortDirection",
+    "PyConfig",        "PyContractSpec", "PyDataContract", "PyPort", "PyElement",
+};
 
 }  // namespace
 
@@ -29,6 +32,11 @@ PyObject* create_graph_module() {
                      .fresh = "Create a new unique port ID.",
                      .from_str = "Create from a UUID string.",
                      .uuid = nullptr}));
+    add_element_kind_class(all);
+    add_port_direction_class(all);
+    add_config_class(all);
+    add_contract_classes(all);
+    add_port_and_element_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;

@@ -8,5 +8,10 @@
 namespace kelo::py {
 
 void add_element_type_class(std::vector<ClassSpec>& out);
+void add_element_kind_class(std::vector<ClassSpec>& out);
+void add_port_direction_class(std::vector<ClassSpec>& out);
+void add_config_class(std::vector<ClassSpec>& out);
+void add_contract_classes(std::vector<ClassSpec>& out);
+void add_port_and_element_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py

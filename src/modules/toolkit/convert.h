@@ -47,13 +47,21 @@ struct is_short_text : std::false_type {};
 template <std::size_t N>
 struct is_short_text<ShortText<N>> : std::true_type {};
 
+// Class types with a conversion of their own in another toolkit file (such
+// as dict.h) specialise this to true, so that they are not taken for wrapped
+// core types.
+template <class T>
+struct has_own_conversion : std::false_type {};
+template <>
+struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
+
 // Core types exposed as a Python class of their own: every class type that
 // is not one of the plain conversions below.
 template <class T>
 concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
                   !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
                   !is_vector<T>::value && !is_short_text<T>::value &&
-                  !std::is_same_v<T, kelo_core::BigUint>;
+                  !has_own_conversion<T>::value;
 
 // Closed enumerations exposed as enumeration-like classes.
 template <class T>
@@ -167,6 +175,7 @@ PyObject* to_py(T&& v) {
   return make<std::remove_cvref_t<T>>(std::forward<T>(v));
 }
 
+// Declared ahead so that optional lists convert too.
 template <class T>
 PyObject* to_py(const std::vector<T>& items);
 

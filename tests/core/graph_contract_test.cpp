@@ -1,0 +1,194 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "graph/contract.h"
+
+namespace kelo_core::graph {
+namespace {
+
+using data::CoordinateSpaceKind;
+using data::CoordinateSpaceVariant;
+using data::DType;
+using data::PixelFormat;
+using data::PixelFormatVariant;
+using Ids = std::vector<std::uint32_t>;
+using Shape = std::vector<std::uint64_t>;
+
+const ContractSpec kAny;
+
+TEST(ContractSpecTest, Summaries) {
+  const struct { ContractSpec spec; const char* text; } cases[] = {
+      {kAny, "unconstrained"},
+      {kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080),
+       "pixel=NV12,w=1920,h=1080"},
+      {kAny.with_dtype(DType::Float32).with_shape({1, 3, 640, 640}),
+       "dtype=Float32,shape=[1, 3, 640, 640]"},
+      {kAny.with_height(480).with_width(640), "w=640,h=480"},  // field order, not call order
+      {kAny.with_shape({}), "shape=[]"},
+      {kAny.with_class_ids({}), "classes=[]"},
+      {kAny.with_class_ids({3, 1, 3}), "classes=[3, 1, 3]"},
+      {kAny.with_pixel_format(PixelFormat::custom("bay\"er")), "pixel=Custom(\"bay\\\"er\")"},
+      {kAny.with_coordinate_space(CoordinateSpaceVariant::Roi), "coords=Roi"},
+      {kAny.with_coordinate_space(CoordinateSpaceKind::custom("")), "coords=Custom(\"\")"},
+      {kAny.with_content_type("a,b"), "content=a,b"},
+      {kAny.with_content_type(""), "content="},
+      {kAny.with_dtype(DType::BFloat16).with_width(0).with_shape({18446744073709551615u}),
+       "w=0,dtype=BFloat16,shape=[18446744073709551615]"},
+      {kAny.with_class_ids({4294967295u})
+           .with_content_type("t")
+           .with_coordinate_space(CoordinateSpaceVariant::Pixel)
+           .with_shape({2})
+           .with_dtype(DType::Bool)
+           .with_height(2)
+           .with_width(1)
+           .with_pixel_format(PixelFormatVariant::P010),
+       "pixel=P010,w=1,h=2,dtype=Bool,shape=[2],coords=Pixel,content=t,classes=[4294967295]"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.spec.summary(), c.text);
+}
+
+TEST(ContractSpecTest, BuildersReplaceOneField) {
+  ContractSpec a = kAny.with_width(1);
+  ContractSpec b = a.with_width(2);
+  EXPECT_EQ(a.width, 1u);
+  EXPECT_EQ(b.width, 2u);
+  EXPECT_EQ(kAny.width, std::nullopt);
+  ContractSpec moved = ContractSpec(b).with_class_ids({1}).with_class_ids({});
+  EXPECT_EQ(moved.class_ids, Ids{});
+  EXPECT_EQ(moved.width, 2u);
+}
+
+// Each row: producer, consumer, whether the producer feeds the consumer and
+// whether the consumer feeds the producer.
+struct Row {
+  ContractSpec a, b;
+  bool forward, backward;
+};
+
+TEST(ContractSpecTest, Compatibility) {
+  auto custom_px = [](const char* n) { return kAny.with_pixel_format(PixelFormat::custom(n)); };
+  auto coords = [](CoordinateSpaceKind k) { return kAny.with_coordinate_space(std::move(k)); };
+  auto ids = [](Ids v) { return kAny.with_class_ids(std::move(v)); };
+  auto px = [](PixelFormatVariant v) { return kAny.with_pixel_format(v); };
+  const CoordinateSpaceKind pixel = CoordinateSpaceVariant::Pixel;
+  auto named = [](const char* n) { return CoordinateSpaceKind::custom(n); };
+  const Row rows[] = {
+      {kAny, kAny, true, true},
+      {kAny, kAny.with_width(3).with_dtype(DType::Int8).with_class_ids({1}), true, true},
+      {kAny.with_width(640), kAny.with_width(641), false, false},
+      {kAny.with_width(640), kAny.with_height(640), true, true},
+      {kAny.with_dtype(DType::Float16), kAny.with_dtype(DType::BFloat16), false, false},
+      {px(PixelFormatVariant::NV12), px(PixelFormatVariant::NV12), true, true},
+      {px(PixelFormatVariant::NV12), px(PixelFormatVariant::I420), false, false},
+      {custom_px("nv12"), px(PixelFormatVariant::NV12), false, false},
+      {custom_px("bayer"), custom_px("bayer"), true, true},
+      {custom_px("bayer"), custom_px("Bayer"), false, false},
+      {kAny.with_shape({1, 3, 640, 640}), kAny.with_shape({1, 3, 640}), false, false},
+      {kAny.with_shape({1, 3}), kAny.with_shape({1, 4}), false, false},
+      {kAny.with_shape({}), kAny.with_shape({}), true, true},
+      {coords(pixel), coords(named("pixel")), false, false},
+      {coords(named("a")), coords(named("b")), false, false},
+      {coords(named("a")), coords(named("a")), true, true},
+      {kAny.with_content_type("detections"), kAny.with_content_type("Detections"), false, false},
+      {ids({2, 2}), ids({2}), true, true},
+      {ids({1}), ids({}), false, true},
+      {ids({}), ids({5}), true, false},
+      {ids({1}), ids({1, 2}), true, false},
+      // Everything agrees but the last field tested.
+      {kAny.with_width(1).with_content_type("x").with_class_ids({9}),
+       kAny.with_width(1).with_content_type("x").with_class_ids({8}), false, false},
+      // A failing early field decides, whatever the class ids say.
+      {kAny.with_width(1).with_class_ids({}), kAny.with_width(2).with_class_ids({}), false, false},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const Row& r = rows[i];
+    EXPECT_EQ(r.a.is_compatible_with(r.b), r.forward) << "row " << i << ": " << r.a.summary();
+    EXPECT_EQ(r.b.is_compatible_with(r.a), r.backward) << "row " << i << ": " << r.b.summary();
+  }
+}
+
+TEST(ContractSpecTest, ClassIdSubsetOnLongLists) {
+  Ids consumer, producer;
+  for (std::uint32_t i = 0; i < 200; ++i) consumer.push_back(199 - i);
+  for (std::uint32_t i = 0; i < 100; ++i) producer.push_back(i * 2);
+  auto c = kAny.with_class_ids(consumer);
+  EXPECT_TRUE(kAny.with_class_ids(producer).is_compatible_with(c));
+  EXPECT_FALSE(c.is_compatible_with(kAny.with_class_ids(producer)));
+  producer.push_back(200);
+  EXPECT_FALSE(kAny.with_class_ids(producer).is_compatible_with(c));
+}
+
+TEST(DataContractTest, NamesAndDisplayForms) {
+  const ContractSpec nv12 =
+      kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080);
+  const struct { DataContract c; const char *name, *text; bool has_spec; } cases[] = {
+      {DataContract(), "Frame", "Frame", false},
+      {DataContract::frame(), "Frame", "Frame", false},
+      {DataContract::frame(nv12), "Frame", "Frame[pixel=NV12,w=1920,h=1080]", true},
+      {DataContract::frame(kAny), "Frame", "Frame[unconstrained]", true},
+      {DataContract::tensor(), "Tensor", "Tensor", false},
+      {DataContract::metadata(), "Metadata", "Metadata", false},
+      {DataContract::metadata_content("detections"), "Metadata", "Metadata[content=detections]",
+       true},
+      {DataContract::event(), "Event", "Event", false},
+      {DataContract::batch(kAny.with_width(1)), "Batch", "Batch[w=1]", true},
+      {DataContract::custom("lidar"), "Custom", "Custom(lidar)", false},
+      {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
+      {DataContract::custom(""), "Custom", "Custom()", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.c.category_name(), c.name);
+    EXPECT_EQ(c.c.str(), c.text);
+    EXPECT_EQ(c.c.spec() != nullptr, c.has_spec) << c.text;
+  }
+  EXPECT_EQ(*DataContract::frame(nv12).spec(), nv12);
+  EXPECT_EQ(DataContract::custom("x").tag(), "x");
+  EXPECT_EQ(DataContract::frame().tag(), "");
+}
+
+TEST(DataContractTest, Compatibility) {
+  using C = DataContract;
+  const ContractSpec w1 = kAny.with_width(1), w2 = kAny.with_width(2);
+  const struct { C a, b; bool forward, backward; } rows[] = {
+      {C::frame(), C::frame(w1), true, true},
+      {C::frame(), C::frame(), true, true},
+      {C::frame(w1), C::frame(w2), false, false},
+      {C::frame(w1), C::frame(w1), true, true},
+      {C::frame(), C::tensor(), false, false},
+      {C::frame(w1), C::tensor(w1), false, false},
+      {C::event(), C::event(), true, true},
+      {C::batch(), C::batch(), true, true},
+      {C::event(w1), C::event(w2), false, false},
+      {C::batch(w1), C::batch(), true, true},
+      {C::custom("x"), C::custom("x"), true, true},
+      {C::custom("x"), C::custom("X"), false, false},
+      {C::custom("Frame"), C::frame(), false, false},
+      {C::custom(""), C::custom(""), true, true},
+      {C::metadata_content("detections"), C::metadata(), true, true},
+      {C::metadata_content("detections"), C::metadata_content("detections"), true, true},
+      {C::metadata_content("detections"), C::metadata_content("tracks"), false, false},
+      {C::tensor(kAny.with_class_ids({1})), C::tensor(kAny.with_class_ids({1, 2})), true, false},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(rows[i].a.is_compatible_with(rows[i].b), rows[i].forward) << "row " << i;
+    EXPECT_EQ(rows[i].b.is_compatible_with(rows[i].a), rows[i].backward) << "row " << i;
+  }
+}
+
+TEST(DataContractTest, CopiesAreCheapAndEqual) {
+  DataContract a = DataContract::frame(kAny.with_shape(Shape(64, 7)));
+  DataContract b = a;
+  EXPECT_EQ(a.spec(), b.spec());  // shared, immutable
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a, DataContract::frame(kAny.with_shape(Shape(64, 7))));
+  EXPECT_NE(a, DataContract::tensor(kAny.with_shape(Shape(64, 7))));
+  EXPECT_NE(a, DataContract::frame());
+  EXPECT_NE(DataContract::frame(kAny), DataContract::frame());
+  EXPECT_NE(DataContract::custom("a"), DataContract::custom("b"));
+  EXPECT_LE(sizeof(DataContract), 2 * sizeof(void*) + 8);
+}
+
+}  // namespace
+}  // namespace kelo_core::graph
