@@ -1,12 +1,18 @@
-// Tensor element types and layouts.
+// Tensors, described but never stored: element type, shape, optional
+// strides and layout, and the logical buffer that holds the bytes elsewhere.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "data/id.h"
 #include "data/open.h"
+#include "support/biguint.h"
+#include "support/result.h"
 
 namespace kelo_core::data {
 
@@ -30,5 +36,31 @@ struct VariantNames<TensorLayoutVariant> {
 };
 
 using TensorLayout = Open<TensorLayoutVariant>;
+
+// Nothing relates strides to the shape, nor validates either.
+struct Tensor {
+  DType dtype{};
+  std::vector<std::uint64_t> shape;
+  std::optional<std::vector<std::uint64_t>> strides;
+  std::optional<TensorLayout> layout;
+  std::optional<std::string> name;
+  // The memory behind the tensor. Only make() draws a new one; copies name
+  // the same buffer.
+  BufferId buffer_id;
+
+  // A tensor without strides over a fresh buffer. Fails (Internal) only
+  // when the random source does.
+  static Result<Tensor> make(DType dtype, std::vector<std::uint64_t> shape,
+                             std::optional<std::string> name = std::nullopt,
+                             std::optional<TensorLayout> layout = std::nullopt);
+
+  // A copy with the strides replaced; same buffer.
+  Tensor with_strides(std::vector<std::uint64_t> strides) const;
+
+  // The product of the shape, exact however large (1 for an empty shape).
+  BigUint numel() const;
+
+  friend bool operator==(const Tensor&, const Tensor&) = default;
+};
 
 }  // namespace kelo_core::data

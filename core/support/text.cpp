@@ -189,6 +189,16 @@ std::string display(double v) { return display_float(v); }
 std::string debug(float v) { return debug_float(v); }
 std::string debug(double v) { return debug_float(v); }
 
+std::string fixed_point(double v, int decimals) {
+  if (const char* s = special(v)) return s;
+  // std::to_chars with a precision rounds the exact value, ties to even.
+  // DBL_MAX has 309 integral digits; at most 64 decimals are written.
+  char buf[320 + 64];
+  decimals = std::clamp(decimals, 0, 64);
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  return std::string(buf, r.ptr);
+}
+
 bool is_printable(char32_t c) {
   if (c < 0x80) return c >= 0x20 && c != 0x7f;
   if (c > 0x10ffff) return false;

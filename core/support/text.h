@@ -21,6 +21,13 @@ std::string display(double v);
 std::string debug(float v);
 std::string debug(double v);
 
+// Positional notation with exactly `decimals` digits after the point: the
+// value's exact binary value rounded to the nearest multiple of 10^-decimals,
+// an exact midpoint to the even last digit. The sign is kept ("-0.000");
+// specials are "NaN", "inf", "-inf". A float widens to double exactly.
+// At most 64 decimals.
+std::string fixed_point(double v, int decimals);
+
 // Double-quoted, with \" \\ \n \r \t \0 escapes and \u{hex} for other
 // control and non-printable characters (printable as Python's
 // str.isprintable() judges). Invalid UTF-8 bytes print as \u{fffd}.

@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/biguint.h"
 #include "support/result.h"
 #include "toolkit/errors.h"
 #include "toolkit/object.h"
@@ -51,7 +52,8 @@ struct is_short_text<ShortText<N>> : std::true_type {};
 template <class T>
 concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
                   !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
-                  !is_vector<T>::value && !is_short_text<T>::value;
+                  !is_vector<T>::value && !is_short_text<T>::value &&
+                  !std::is_same_v<T, kelo_core::BigUint>;
 
 // Closed enumerations exposed as enumeration-like classes.
 template <class T>
@@ -134,6 +136,8 @@ PyObject* to_py(T v) {
   return PyLong_FromUnsignedLongLong(v);
 }
 PyObject* to_py(unsigned __int128 v);
+// An exact Python int however many limbs (toolkit/biguint.cpp).
+PyObject* to_py(const kelo_core::BigUint& v);
 inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
 inline PyObject* to_py(float v) { return PyFloat_FromDouble(double(v)); }
 inline PyObject* to_py(std::string_view s) {

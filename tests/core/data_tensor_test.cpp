@@ -1,0 +1,78 @@
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "data/embedding.h"
+#include "data/tensor.h"
+#include "support/biguint.h"
+
+namespace kelo_core::data {
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+TEST(BigUintTest, ProductsBeyond64Bits) {
+  const struct { std::vector<std::uint64_t> factors; const char* decimal; const char* hex; } cases[] = {
+      {{}, "1", "1"},
+      {{0}, "0", "0"},
+      {{kMax}, "18446744073709551615", "ffffffffffffffff"},
+      {{1ull << 32, 1ull << 32}, "18446744073709551616", "10000000000000000"},
+      {{kMax, kMax}, "340282366920938463426481119284349108225", "fffffffffffffffe0000000000000001"},
+      {{kMax, kMax, kMax},
+       "6277101735386680762814942322444851025767571854389858533375",
+       "fffffffffffffffd0000000000000002ffffffffffffffff"},
+      {{kMax, kMax, 0, kMax}, "0", "0"},
+      {{10000000000000000000u, 10000000000000000000u}, "100000000000000000000000000000000000000",
+       "4b3b4ca85a86c47a098a224000000000"},
+      {{1ull << 63, 2}, "18446744073709551616", "10000000000000000"},
+  };
+  for (const auto& c : cases) {
+    BigUint n = 1;
+    for (auto f : c.factors) n *= f;
+    EXPECT_EQ(n.str(), c.decimal);
+    EXPECT_EQ(n.hex(), c.hex);
+    EXPECT_EQ(n.fits_u64(), std::string(c.hex).size() <= 16) << c.decimal;
+  }
+  BigUint zero = 1;
+  zero *= kMax;
+  zero *= kMax;
+  zero *= 0;
+  EXPECT_TRUE(zero.fits_u64());
+  EXPECT_EQ(zero, BigUint(0));
+}
+
+TEST(TensorTest, MakeDrawsAFreshBufferAndCopiesKeepIt) {
+  auto a = Tensor::make(DType::Float32, {1, 3, 640, 640}, "input", TensorLayoutVariant::NCHW);
+  auto b = Tensor::make(DType::Float32, {1, 3, 640, 640}, "input", TensorLayoutVariant::NCHW);
+  ASSERT_TRUE(a.ok() && b.ok());
+  EXPECT_NE(a->buffer_id, b->buffer_id);
+  EXPECT_EQ(a->buffer_id.uuid.bytes[6] >> 4, 4);
+  EXPECT_FALSE(a->strides.has_value());
+  Tensor s = a->with_strides({4, 1});
+  EXPECT_EQ(s.buffer_id, a->buffer_id);
+  EXPECT_EQ(s.strides, (std::vector<std::uint64_t>{4, 1}));
+  EXPECT_FALSE(a->strides.has_value());
+  EXPECT_EQ(a->with_strides({}).strides, std::vector<std::uint64_t>{});
+  Embedding e{*a, "face", std::nullopt};
+  EXPECT_EQ(e.with_model({"arcface", std::nullopt}).tensor.buffer_id, a->buffer_id);
+}
+
+TEST(TensorTest, NumelIsTheExactProduct) {
+  const struct { std::vector<std::uint64_t> shape; const char* numel; } cases[] = {
+      {{}, "1"}, {{0}, "0"}, {{7, 0, 3}, "0"}, {{1, 3, 640, 640}, "1228800"},
+      {{kMax}, "18446744073709551615"}, {{1ull << 32, 1ull << 32}, "18446744073709551616"},
+      {{kMax, 2, 0}, "0"},
+  };
+  for (const auto& c : cases) {
+    auto t = Tensor::make(DType::UInt8, c.shape);
+    ASSERT_TRUE(t.ok());
+    EXPECT_EQ(t->numel().str(), c.numel);
+    EXPECT_EQ(t->with_strides({1, 2, 3}).numel().str(), c.numel);
+  }
+}
+
+}  // namespace
+}  // namespace kelo_core::data
