@@ -14,6 +14,7 @@ constexpr const char* kOrder[] = {
     "PyPoint2D", "PyBoundingBox", "PyPolygon", "PyCoordinateSpace",
     "PyTimeUnit", "PyTimestamp", "PyFrameRate",
     "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
+    "PyVec3", "PyQuaternion", "PyRigidTransform",
 };
 
 }  // namespace
@@ -25,6 +26,7 @@ PyObject* create_data_module() {
     add_geometry_classes(all);
     add_time_classes(all);
     add_format_classes(all);
+    add_spatial_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;

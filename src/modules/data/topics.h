@@ -11,5 +11,6 @@ void add_identifier_classes(std::vector<ClassSpec>& out);
 void add_geometry_classes(std::vector<ClassSpec>& out);
 void add_time_classes(std::vector<ClassSpec>& out);
 void add_format_classes(std::vector<ClassSpec>& out);
+void add_spatial_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py

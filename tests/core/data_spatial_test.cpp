@@ -1,0 +1,146 @@
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "data/spatial.h"
+
+namespace kelo_core::data {
+namespace {
+
+// Expected values were computed independently with numpy float32 scalars, one
+// rounding per operation in the same order, and are written as exact hex
+// floats. NaN results are checked as NaN, every other result bit for bit (so
+// the sign of zero counts).
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+::testing::AssertionResult Same(float got, float want) {
+  if (std::isnan(want) ? std::isnan(got)
+                       : std::bit_cast<std::uint32_t>(got) == std::bit_cast<std::uint32_t>(want)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << std::hexfloat << got << " != " << want;
+}
+
+void ExpectSame(const Vec3& got, const Vec3& want, int row) {
+  EXPECT_TRUE(Same(got.x, want.x)) << "x, row " << row;
+  EXPECT_TRUE(Same(got.y, want.y)) << "y, row " << row;
+  EXPECT_TRUE(Same(got.z, want.z)) << "z, row " << row;
+}
+
+void ExpectSame(const Quaternion& got, const Quaternion& want, int row) {
+  EXPECT_TRUE(Same(got.x, want.x)) << "x, row " << row;
+  EXPECT_TRUE(Same(got.y, want.y)) << "y, row " << row;
+  EXPECT_TRUE(Same(got.z, want.z)) << "z, row " << row;
+  EXPECT_TRUE(Same(got.w, want.w)) << "w, row " << row;
+}
+
+TEST(SpatialTest, RotateIsBitExact) {
+  const struct { Quaternion q; Vec3 v, want; } cases[] = {
+      {{0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, {0x1p+0f, 0.0f, 0.0f}, {0x1p-24f, 0x1.fffffep-1f, 0.0f}},
+      {{0.0f, 0.0f, 0x1p+0f, 0x1p+0f}, {0x1p+0f, 0.0f, 0.0f}, {-0x1p+0f, 0x1p+1f, 0.0f}},
+      {{0x1.99999ap-4f, 0x1.99999ap-3f, 0x1.333334p-2f, 0x1.99999ap-2f}, {0x1.0624dep-10f, -0x1.cp+2f, 0x1.edd2f2p+6f}, {0x1.c8fa1ap+4f, -0x1.52ad8p-1f, 0x1.b6d75ap+6f}},
+      {{-0x1p-1f, 0x1p-1f, -0x1p-1f, 0x1p-1f}, {0x1.4p+1f, -0x1.4p+0f, 0x1.333334p-2f}, {0x1.333338p-2f, -0x1.4p+1f, 0x1.4p+0f}},
+      {{0x1.5af1d8p+66f, 0.0f, 0.0f, 0x1p+0f}, {0x1p+0f, 0x1p+0f, 0x1p+0f}, {0x1p+0f, -kInf, -kInf}},
+      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, {0x1p+0f, 0.0f, 0.0f}, {kNaN, kNaN, kNaN}},
+      {{0.0f, 0.0f, 0.0f, 0x1p+0f}, {kInf, -kInf, kNaN}, {kNaN, kNaN, kNaN}},
+      {{0x1p-149f, -0x1p-149f, 0x1p-149f, 0x1p+0f}, {0x1.fffffep+127f, 0x1.fffffep+127f, -0x1.fffffep+127f}, {0x1.fffffep+127f, 0x1.fffffep+127f, -0x1.fffffep+127f}},
+      {{0x1.75e974p-3f, 0x1.75e974p-2f, 0x1.186f18p-1f, 0x1.75e974p-1f}, {0x1.16c2p-133f, 0x1.5c73p-129f, -0x1.4e84p-135f}, {-0x1.d39e8p-130f, 0x1.076dap-130f, 0x1.be03ep-130f}},
+      {{kInf, 0.0f, 0.0f, 0x1p+0f}, {0.0f, 0x1p+0f, 0.0f}, {kNaN, kNaN, kNaN}},
+      {{0.0f, 0.0f, 0.0f, 0.0f}, {0x1.4p+2f, 0x1.8p+2f, 0x1.cp+2f}, {0x1.4p+2f, 0x1.8p+2f, 0x1.cp+2f}},
+      {{0x1.1b578cp-65f, 0x1.4484cp-100f, 0.0f, 0x1.fffffcp-1f}, {0x1.2a05f2p+33f, -0x1.b7cdfep-34f, 0x1.54fdf4p-2f}, {0x1.2a05f2p+33f, -0x1.b7cdfep-34f, 0x1.54fdf4p-2f}},
+      {{-0x1.f9d556p-2f, -0x1.a1aea4p-1f, -0x1.39514ap-3f, 0x1.093428p-2f}, {-0x1.64dafep+6f, -0x1.753836p+4f, -0x1.24e2cp+4f}, {0x1.206dep+4f, -0x1.53bf1p+6f, -0x1.2058b8p+5f}},
+      {{-0x1.95b5c4p-2f, 0x1.8314c6p-2f, 0x1.a691b2p-1f, 0x1.1a072cp-3f}, {-0x1.a8c8ap+5f, -0x1.a055eep+3f, 0x1.7b5956p+6f}, {-0x1.5c30bp+3f, 0x1.48a16cp+6f, 0x1.1e1016p+6f}},
+      {{0x1.8c18dp-4f, -0x1.a6b74ep-1f, -0x1.46cedcp-5f, -0x1.1be0aap-1f}, {0x1.1ab3f6p+5f, -0x1.5f5b9ap+6f, 0x1.63d0aep+3f}, {0x1.e1c99p+3f, -0x1.60495ep+6f, -0x1.09eae8p+5f}},
+      {{0x1.37da4ap-1f, -0x1.1c69d2p-4f, -0x1.4c2b84p-1f, 0x1.cdb27ep-2f}, {0x1.28122p+6f, -0x1.b44a56p+5f, 0x1.3c5bccp+6f}, {-0x1.4f04bep+6f, -0x1.b05268p+5f, -0x1.1457ap+6f}},
+      {{-0x1.342e2ap-1f, -0x1.b348dep-4f, -0x1.952c96p-1f, 0x1.a0194ep-7f}, {0x1.587856p-1f, -0x1.9554b4p+3f, -0x1.dacba4p+5f}, {-0x1.d38448p+5f, 0x1.8f334p+0f, -0x1.04c598p+4f}},
+      {{-0x1.c31e6ep-3f, -0x1.36a87ep-1f, -0x1.81c63ap-1f, 0x1.ffe69ep-4f}, {0x1.3d9e82p+5f, -0x1.495158p+3f, 0x1.de4d9ep+5f}, {-0x1.c85238p+4f, 0x1.fbe2dap+5f, 0x1.4522fcp+4f}},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    ExpectSame(c.q.rotate(c.v), c.want, row);
+    // transform_point is the rotation plus the translation, added last
+    const Vec3 shift{0.5f, -0.0f, 0x1p-149f};
+    const Vec3 moved = RigidTransform{c.q, shift}.transform_point(c.v);
+    ExpectSame(moved, {shift.x + c.want.x, shift.y + c.want.y, shift.z + c.want.z}, row++);
+  }
+}
+
+TEST(SpatialTest, ComposeIsBitExact) {
+  const struct { Quaternion a; Vec3 ta; Quaternion b; Vec3 tb; Quaternion want_rotation; Vec3 want_translation; } cases[] = {
+      {{0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, {0x1p+0f, 0x1p+1f, 0x1.8p+1f}, {0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, {0x1p+0f, 0x1p+1f, 0x1.8p+1f}, {0.0f, 0.0f, 0x1.fffffep-1f, 0.0f}, {-0x1.fffff8p-1f, 0x1.8p+1f, 0x1.8p+2f}},
+      {{0x1.99999ap-4f, 0x1.99999ap-3f, 0x1.333334p-2f, 0x1.99999ap-2f}, {-0x1p+0f, 0x1p-1f, 0x1p+1f}, {-0x1p-1f, 0x1p-1f, -0x1p-1f, 0x1p-1f}, {0x1.05564p-128f, -0x1.b38fb8p-127f, 0x1.cp+2f}, {-0x1.99999ap-2f, 0x1.999998p-3f, 0x1.99999ap-4f, 0x1.333334p-2f}, {0x1.147aep-1f, 0x1.8f5c2ap-1f, 0x1.09999ap+3f}},
+      {{0x1.5af1d8p+66f, 0.0f, 0.0f, 0x1p+0f}, {0.0f, 0.0f, 0.0f}, {0x1.5af1d8p+66f, 0x1p+0f, 0.0f, 0.0f}, {0x1p+0f, 0x1p+0f, 0x1p+0f}, {0x1.5af1d8p+66f, 0x1p+0f, 0x1.5af1d8p+66f, -kInf}, {0x1p+0f, -kInf, -kInf}},
+      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, {0x1p+0f, 0x1p+1f, 0x1.8p+1f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, {0x1p+0f, 0x1p+1f, 0x1.8p+1f}, {kNaN, kNaN, kNaN, kNaN}, {kNaN, kNaN, kNaN}},
+      {{0x1.75e974p-3f, 0x1.75e974p-2f, 0x1.186f18p-1f, 0x1.75e974p-1f}, {0x1.e848p+19f, -0x1.e848p+19f, 0x1p-1f}, {0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, {0x1.0624dep-10f, 0x1.0624dep-9f, -0x1.89374cp-9f}, {0x1.75e97p-2f, 0x1.75e974p-1f, 0x1.186f18p-1f, -0x1.75e974p-3f}, {0x1.e848p+19f, -0x1.e848p+19f, 0x1.fef9dcp-2f}},
+      {{0x1p+1f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 0x1.8p+1f, 0.0f, 0.0f}, {kInf, 0.0f, 0.0f}, {0.0f, 0.0f, 0x1.8p+2f, 0.0f}, {kNaN, kNaN, kNaN}},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    const RigidTransform ab = RigidTransform{c.a, c.ta}.compose({c.b, c.tb});
+    ExpectSame(ab.rotation, c.want_rotation, row);
+    ExpectSame(ab.translation, c.want_translation, row++);
+  }
+}
+
+TEST(SpatialTest, NormalizedIsBitExact) {
+  // The last column: whether the result passes is_normalized().
+  const struct { Quaternion q, want; bool unit; } cases[] = {
+      {{0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
+      {{0x1.3a92a4p-12f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
+      {{0x1.0624dep-10f, 0.0f, 0.0f, 0.0f}, {0x1p+0f, 0.0f, 0.0f, 0.0f}, true},
+      {{0x1p+0f, 0x1p+0f, 0x1p+0f, 0x1p+0f}, {0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, true},
+      {{0.0f, 0.0f, 0.0f, 0x1p+1f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
+      {{0x1p-12f, 0x1p-12f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
+      {{0x1p-12f, -0x1p-12f, 0x1p-23f, 0.0f}, {0x1.6a09e4p-1f, -0x1.6a09e4p-1f, 0x1.6a09e4p-12f, 0.0f}, true},
+      {{0x1.99999ap-4f, 0x1.99999ap-3f, 0x1.333334p-2f, 0x1.99999ap-2f}, {0x1.75e974p-3f, 0x1.75e974p-2f, 0x1.186f18p-1f, 0x1.75e974p-1f}, true},
+      {{0x1.5af1d8p+66f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}, false},
+      {{0x1.158e46p+63f, 0.0f, 0.0f, 0.0f}, {0x1p+0f, 0.0f, 0.0f, 0.0f}, true},
+      {{kInf, 0.0f, 0.0f, 0x1p+0f}, {kNaN, 0.0f, 0.0f, 0.0f}, false},
+      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, {kNaN, kNaN, kNaN, kNaN}, false},
+      {{0x1p-149f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
+      {{-0x1.8p+1f, 0x1p+2f, 0.0f, 0x1.8p+3f}, {-0x1.d89d8cp-3f, 0x1.3b13b2p-2f, 0.0f, 0x1.d89d8cp-1f}, true},
+      {{0x1.0624dep-10f, -0x1.0624dep-9f, 0x1.0624dep-11f, 0.0f}, {0x1.bee906p-2f, -0x1.bee906p-1f, 0x1.bee906p-3f, 0.0f}, true},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    const Quaternion n = c.q.normalized();
+    ExpectSame(n, c.want, row);
+    EXPECT_EQ(n.is_normalized(), c.unit) << "row " << row++;
+  }
+}
+
+TEST(SpatialTest, IsNormalizedTolerance) {
+  const struct { Quaternion q; bool want; } cases[] = {
+      {{0.0f, 0.0f, 0.0f, 0x1p+1f}, false},
+      {{0.0f, 0.0f, 0.0f, 0x1.00068ep+0f}, false},
+      {{0.0f, 0.0f, 0.0f, 0x1.0002ap+0f}, true},
+      {{0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, true},
+      {{0.0f, 0.0f, 0.0f, 0x1.fffac2p-1f}, true},
+      {{0.0f, 0.0f, 0.0f, 0x1.fff2e4p-1f}, false},
+      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, false},
+      {{0.0f, 0.0f, 0.0f, kInf}, false},
+      {{0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, true},
+      {{0.0f, 0.0f, 0.0f, 0.0f}, false},
+  };
+  int row = 0;
+  for (const auto& c : cases) EXPECT_EQ(c.q.is_normalized(), c.want) << "row " << row++;
+}
+
+TEST(SpatialTest, Identities) {
+  const Vec3 p{0.1f, -2.0f, 3e38f};
+  ExpectSame(Quaternion::identity().rotate(p), p, 0);
+  ExpectSame(RigidTransform::identity().transform_point(p), p, 1);
+  EXPECT_EQ(Quaternion{}, Quaternion::identity());
+  EXPECT_EQ(RigidTransform{}, (RigidTransform{{0, 0, 0, 1}, {0, 0, 0}}));
+  const RigidTransform t{{0.1f, 0.2f, 0.3f, 0.4f}, {1, 2, 3}};
+  EXPECT_EQ(t.compose(RigidTransform::identity()), t);
+  EXPECT_EQ(RigidTransform::identity().compose(t), t);
+}
+
+}  // namespace
+}  // namespace kelo_core::data
