@@ -1,4 +1,4 @@
-#include "data/event_type.h"
+#include "data/event.h"
 
 namespace kelo_core::data {
 
@@ -14,6 +14,15 @@ std::string EventType::as_str() const {
   out.reserve(namespace_.size() + 1 + name.size());
   out.append(namespace_).append(1, '/').append(name);
   return out;
+}
+
+Result<Event> Event::make(StreamId stream_id, Timestamp timestamp, EventType event_type) {
+  auto id = EventId::fresh();
+  if (!id) return id.error();
+  auto provenance = Provenance::fresh(timestamp);
+  if (!provenance) return provenance.error();
+  return Event{*id, stream_id, std::move(timestamp), std::move(event_type), {}, {},
+               std::move(*provenance)};
 }
 
 }  // namespace kelo_core::data
