@@ -14,6 +14,8 @@ constexpr const char* kOrder[] = {
     "PyPoint2D", "PyBoundingBox", "PyPolygon", "PyCoordinateSpace",
     "PyTimeUnit", "PyTimestamp", "PyFrameRate",
     "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
+    "PyTensor", "PyModelReference", "PyEmbedding",
+    "PyClassification", "PyAttributeValue", "PyAttributes", "PyDetectedObject",
     "PyVec3", "PyQuaternion", "PyRigidTransform",
 };
 
@@ -26,6 +28,9 @@ PyObject* create_data_module() {
     add_geometry_classes(all);
     add_time_classes(all);
     add_format_classes(all);
+    add_tensor_classes(all);
+    add_attribute_classes(all);
+    add_detection_classes(all);
     add_spatial_classes(all);
     return all;
   }();

@@ -11,6 +11,9 @@ void add_identifier_classes(std::vector<ClassSpec>& out);
 void add_geometry_classes(std::vector<ClassSpec>& out);
 void add_time_classes(std::vector<ClassSpec>& out);
 void add_format_classes(std::vector<ClassSpec>& out);
+void add_tensor_classes(std::vector<ClassSpec>& out);
+void add_attribute_classes(std::vector<ClassSpec>& out);
+void add_detection_classes(std::vector<ClassSpec>& out);
 void add_spatial_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py
