@@ -4,16 +4,24 @@ Run after a development build:  PYTHONPATH=python python3 examples/pipeline.py
 """
 
 from kelo.ext.data import (
+    PyAttributeValue,
     PyBoundingBox,
+    PyClassId,
+    PyClassification,
     PyColorRange,
     PyColorSpace,
     PyCoordinateSpace,
+    PyDetectedObject,
     PyDType,
+    PyEmbedding,
     PyFrameRate,
+    PyModelReference,
+    PyObjectId,
     PyPixelFormat,
     PyPoint2D,
     PyPolygon,
     PyStreamId,
+    PyTensor,
     PyTensorLayout,
     PyTimestamp,
     PyVideoFormat,
@@ -48,12 +56,37 @@ def main() -> None:
 
     # What a detector's tensor input looks like.
     print("detector input:", PyDType.Float32, PyTensorLayout.nchw())
+    batch = PyTensor(PyDType.Float32, [1, 3, 640, 640], name="images", layout=PyTensorLayout.nchw())
+    print(batch, batch.numel(), "elements in buffer", batch.buffer_id)
+    # Shapes are never validated; the element count is exact however large.
+    print("huge:", PyTensor(PyDType.UInt8, [2**40] * 3).numel())
 
     # Detections in pixel space, and a region in normalized space.
     box = PyBoundingBox(100.5, 40, 220, 380)
     print(box, "right", box.right(), "bottom", box.bottom(), "in", box.coordinate_space)
     roi = PyPolygon([PyPoint2D(0.1, 0.1), PyPoint2D(0.9, 0.1), PyPoint2D(0.5, 0.9)])
     print(roi, roi.exterior, PyCoordinateSpace.normalized())
+
+    # What the detector reports for that box: a labelled object with typed
+    # attributes, a re-identification embedding and a scene classification.
+    person = PyClassId.new()
+    detection = (
+        PyDetectedObject(PyObjectId.new(), box)
+        .with_class_id(person)
+        .with_label("person")
+        .with_confidence(0.87)
+        .with_attribute("occluded", PyAttributeValue.of_bool(False))
+        .with_attribute("height_px", PyAttributeValue.of_int(380))
+        .with_attribute("seen_for", PyAttributeValue.of_duration_ns(1_500_000_000))
+    )
+    attrs = detection.attributes
+    print(detection, f"confidence={detection.confidence:.3f}", attrs, attrs.keys())
+    print("  seen_for", attrs.get("seen_for"), attrs.get("seen_for").as_duration_ns(), "ns")
+    reid = PyEmbedding(PyTensor(PyDType.Float16, [512]), "reid").with_model(
+        PyModelReference("osnet_x1_0").with_version("2.1")
+    )
+    print(reid, reid.tensor, reid.model, reid.model.version)
+    print(PyClassification(PyClassId.new(), 0.0625, label="indoor"))
 
 
 if __name__ == "__main__":

@@ -278,13 +278,3 @@ A = PyAttributes()
 def test_argument_errors(fn, args, exc, msg, note):
     raises(exc, fn, *args, msg=msg, note=note)
     assert len(A) == 0 and O.label is None
-
-
-def test_insert_is_exclusive():
-    # A key whose conversion reads the collection cannot exist (keys are
-    # plain str), but a reader's borrow is still held for every call and
-    # an attribute value being inserted is read, not changed.
-    a, v = PyAttributes(), PyAttributeValue.of_string("x")
-    a.insert("k", v)
-    a.insert("k", a.get("k"))
-    assert a.get("k").as_string() == "x" and v.as_string() == "x" and len(a) == 1

@@ -57,7 +57,8 @@ def test_getters_return_new_objects():
     ([], 1), ([0], 0), ([5, 0, 7], 0), ([1, 3, 640, 640], 1228800), ([U64], U64),
     ([2**32, 2**32], 2**64), ([U64, U64], U64 * U64), ([U64] * 5, U64**5),
     ([U64, U64, 0], 0), ([2] * 200, 2**200), ([3] * 41, 3**41),
-])
+    ([2**63 + 1] * 600, (2**63 + 1)**600),  # beyond the interpreter's limit on decimal digits
+], ids=lambda v: f"{len(v)}-dims" if isinstance(v, list) else "")
 def test_numel_is_the_exact_product(shape, count):
     t = tensor(shape)
     assert t.numel() == count == math.prod(shape) and type(t.numel()) is int
