@@ -36,16 +36,6 @@ TEST(TrackTest, MakeKeepsFieldsAndStampsProvenance) {
   EXPECT_NE(t, u);
 }
 
-TEST(TrackTest, StateNames) {
-  const std::pair<TrackState, std::string> cases[] = {
-      {TrackState::Tentative, "Tentative"}, {TrackState::Confirmed, "Confirmed"},
-      {TrackState::Lost, "Lost"}, {TrackState::Terminated, "Terminated"}};
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(std::size_t(cases[i].first), i);
-    EXPECT_EQ(debug(cases[i].first), cases[i].second);
-  }
-}
-
 TEST(EventTest, MakeDrawsFreshIdentities) {
   const StreamId stream = ok(StreamId::fresh());
   const Event e = ok(Event::make(stream, at(7), {"a", "enter"}));
@@ -124,14 +114,6 @@ TEST(MetadataTest, CopiesOwnTheirEntriesAndNestedPayloads) {
   EXPECT_EQ(outer.events[1].payload, inner);
   EXPECT_FALSE(inner.objects[0].label.has_value());
   EXPECT_EQ(outer.events[0].payload.objects[0].label, std::nullopt);
-}
-
-TEST(MetadataTest, EntriesKeepInsertionOrder) {
-  Metadata m;
-  for (std::uint64_t i = 0; i < 100; ++i) {
-    m.tracks.push_back(ok(Track::make({}, i, i, at(i), at(i), TrackState::Confirmed)));
-  }
-  for (std::uint64_t i = 0; i < 100; ++i) EXPECT_EQ(m.tracks[i].first_sequence, i);
 }
 
 TEST(SegmentTest, GeometryFormsCompareByValue) {
