@@ -14,7 +14,10 @@ from kelo.ext.data import (
     PyDetectedObject,
     PyDType,
     PyEmbedding,
+    PyEvent,
+    PyEventType,
     PyFrameRate,
+    PyMetadata,
     PyModelReference,
     PyObjectId,
     PyPixelFormat,
@@ -24,6 +27,9 @@ from kelo.ext.data import (
     PyTensor,
     PyTensorLayout,
     PyTimestamp,
+    PyTrack,
+    PyTrackId,
+    PyTrackState,
     PyVideoFormat,
 )
 from kelo.ext.graph import (
@@ -130,6 +136,23 @@ def main() -> None:
     frames = decoder.outputs[0].contract
     for port in detector.inputs:
         print(f"{frames} -> {port.contract}:", frames.is_compatible_with(port.contract))
+    scene = PyClassification(PyClassId.new(), 0.0625, label="indoor")
+    print(scene)
+
+    # Across frames the tracker follows the person; when it enters a zone the
+    # pipeline raises an event. All of it lands in the frame's metadata.
+    first, last = PyTimestamp.from_nanos(0), PyTimestamp.from_nanos(66_733_333)
+    track = PyTrack(PyTrackId.new(), 0, 2, first, last, PyTrackState.Confirmed)
+    entered = PyEvent(stream, last, PyEventType.parse("zones/enter"))
+    print(track, track.state, int(track.state), entered, entered.event_type.namespace)
+    print("reserved:", PyEventType.parse("eos"), repr(PyEventType.kelo("eos")))
+    metadata = PyMetadata()
+    metadata.add_object(detection)
+    metadata.add_track(track)
+    metadata.add_classification(scene)
+    metadata.add_embedding(reid)
+    metadata.add_event(entered)
+    print(metadata, "empty:", metadata.is_empty(), "events:", metadata.events)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,9 @@ constexpr const char* kOrder[] = {
     "PyTimeUnit", "PyTimestamp", "PyFrameRate",
     "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
     "PyTensor", "PyModelReference", "PyEmbedding",
+    "PyEventType", "PyEvent", "PyTrackState", "PyTrack",
     "PyClassification", "PyAttributeValue", "PyAttributes", "PyDetectedObject",
+    "PyMetadata",
     "PyVec3", "PyQuaternion", "PyRigidTransform",
 };
 
@@ -32,6 +34,9 @@ PyObject* create_data_module() {
     add_attribute_classes(all);
     add_detection_classes(all);
     add_spatial_classes(all);
+    add_event_classes(all);
+    add_track_classes(all);
+    add_metadata_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;

@@ -15,5 +15,8 @@ void add_tensor_classes(std::vector<ClassSpec>& out);
 void add_attribute_classes(std::vector<ClassSpec>& out);
 void add_detection_classes(std::vector<ClassSpec>& out);
 void add_spatial_classes(std::vector<ClassSpec>& out);
+void add_event_classes(std::vector<ClassSpec>& out);
+void add_track_classes(std::vector<ClassSpec>& out);
+void add_metadata_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py

@@ -1,0 +1,134 @@
+#include <functional>
+#include <string>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "data/metadata.h"
+
+namespace kelo_core::data {
+namespace {
+
+template <class T>
+T ok(Result<T> r) {
+  EXPECT_TRUE(r.ok());
+  return std::move(r).value();
+}
+
+Timestamp at(std::uint64_t ns) { return Timestamp::from_nanos(ns); }
+
+TEST(TrackTest, MakeKeepsFieldsAndStampsProvenance) {
+  const TrackId id = ok(TrackId::fresh());
+  const Timestamp first = at(20).with_dts(3), last = at(10);
+  const Track t = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));  // no ordering checks
+  EXPECT_EQ(t.id, id);
+  EXPECT_EQ(t.first_sequence, 10u);
+  EXPECT_EQ(t.last_sequence, 5u);
+  EXPECT_EQ(t.first_timestamp, first);
+  EXPECT_EQ(t.last_timestamp, last);
+  EXPECT_EQ(t.state, TrackState::Lost);
+  EXPECT_EQ(t.provenance.timestamp, first);
+  EXPECT_TRUE(t.provenance.references.empty());
+  EXPECT_FALSE(t.provenance.model.has_value());
+  const Track u = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));
+  EXPECT_NE(t.provenance.id, u.provenance.id);
+  EXPECT_EQ(t.provenance.id.bytes[6] >> 4, 4);  // version 4
+  EXPECT_NE(t, u);
+}
+
+TEST(EventTest, MakeDrawsFreshIdentities) {
+  const StreamId stream = ok(StreamId::fresh());
+  const Event e = ok(Event::make(stream, at(7), {"a", "enter"}));
+  const Event f = ok(Event::make(stream, at(7), {"a", "enter"}));
+  EXPECT_EQ(e.stream_id, stream);
+  EXPECT_EQ(e.timestamp, at(7));
+  EXPECT_EQ(e.event_type, EventType({"a", "enter"}));
+  EXPECT_TRUE(e.references.empty());
+  EXPECT_TRUE(e.payload.is_empty());
+  EXPECT_EQ(e.provenance.timestamp, at(7));
+  EXPECT_TRUE(e.provenance.references.empty());
+  EXPECT_FALSE(e.provenance.model.has_value());
+  EXPECT_NE(e.id, f.id);
+  EXPECT_NE(e.provenance.id, f.provenance.id);
+  EXPECT_NE(e.provenance.id, e.id.uuid);
+}
+
+// One entry for each of the eleven lists.
+using Adder = std::function<void(Metadata&)>;
+std::vector<std::pair<const char*, Adder>> adders() {
+  const Provenance p = ok(Provenance::fresh(at(1)));
+  const EntityReference ref{ok(Uuid::v4()), 2};
+  return {
+      {"objects", [](Metadata& m) { m.objects.push_back(ok(Object::make({}, {}))); }},
+      {"segments",
+       [p](Metadata& m) {
+         m.segments.push_back({{}, {}, {}, 0.5f, PolygonRegion{{}, {{1, 2}}, {{{3, 4}}}}, p});
+       }},
+      {"tracks",
+       [](Metadata& m) { m.tracks.push_back(ok(Track::make({}, 0, 0, {}, {}, TrackState::Tentative))); }},
+      {"classifications", [](Metadata& m) { m.classifications.push_back({{}, 0.9f, "cat"}); }},
+      {"poses", [](Metadata& m) { m.poses.emplace_back(); }},
+      {"spatial_poses", [](Metadata& m) { m.spatial_poses.emplace_back(); }},
+      {"frame_transforms", [](Metadata& m) { m.frame_transforms.emplace_back(); }},
+      {"embeddings",
+       [](Metadata& m) { m.embeddings.push_back({ok(Tensor::make(DType::Float32, {128})), "face", {}}); }},
+      {"events", [](Metadata& m) { m.events.push_back(ok(Event::make({}, {}, EventType::kelo("x")))); }},
+      {"relations",
+       [p, ref](Metadata& m) { m.relations.push_back({{"a", "rides"}, p, 0.25f, ref, ref}); }},
+      {"extensions",
+       [](Metadata& m) { m.extensions.push_back({"acme/plates", "application/json", "{}"}); }},
+  };
+}
+
+TEST(MetadataTest, EmptyExactlyWhenAllElevenListsAre) {
+  EXPECT_TRUE(Metadata{}.is_empty());
+  const auto all = adders();
+  ASSERT_EQ(all.size(), 11u);
+  for (const auto& [list, add] : all) {
+    Metadata m;
+    add(m);
+    EXPECT_FALSE(m.is_empty()) << list;
+    EXPECT_NE(m, Metadata{}) << list;
+  }
+  Metadata full;
+  for (const auto& [list, add] : all) add(full);
+  EXPECT_FALSE(full.is_empty());
+}
+
+TEST(MetadataTest, CopiesOwnTheirEntriesAndNestedPayloads) {
+  Metadata inner;
+  for (const auto& [list, add] : adders()) add(inner);
+  Event e = ok(Event::make({}, at(5), {"a", "b"}));
+  e.payload = inner;
+  Metadata outer;
+  outer.events.push_back(e);
+  outer.events.push_back(std::move(e));
+
+  Metadata copy = outer;
+  EXPECT_EQ(copy, outer);
+  copy.events[0].payload.objects[0].label = "changed";
+  copy.events[1].payload.extensions.clear();
+  copy.events[1].payload.segments[0].geometry = MaskRegion{{}, 2, 2, {1, 3}};
+  EXPECT_NE(copy, outer);
+  EXPECT_EQ(outer.events[0].payload, inner);
+  EXPECT_EQ(outer.events[1].payload, inner);
+  EXPECT_FALSE(inner.objects[0].label.has_value());
+  EXPECT_EQ(outer.events[0].payload.objects[0].label, std::nullopt);
+}
+
+TEST(SegmentTest, GeometryFormsCompareByValue) {
+  const Segmentation forms[] = {
+      BoxRegion{CoordinateSpaceVariant::Normalized, 0, 0, 1, 1},
+      BoxRegion{CoordinateSpaceKind::custom("lidar"), 0, 0, 1, 1},
+      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {}},
+      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {{}}},
+      MaskRegion{{}, 4, 1, {1, 2, 1}},
+      MaskRegion{{}, 4, 1, {}},
+  };
+  for (std::size_t i = 0; i < std::size(forms); ++i) {
+    for (std::size_t j = 0; j < std::size(forms); ++j) EXPECT_EQ(forms[i] == forms[j], i == j);
+  }
+}
+
+}  // namespace
+}  // namespace kelo_core::data

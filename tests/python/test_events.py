@@ -1,0 +1,186 @@
+"""Namespaced event types and events of kelo.ext.data."""
+
+import pytest
+from hypothesis import given, strategies as st
+
+from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyMetadata, PyStreamId, PyTimestamp,
+                           PyTrackId)
+from sipref import py_hash
+
+S = "9f2c5b1e-0d3a-4c7e-8b61-2a9e4f0c7d13"
+NOTE = "while processing '{}'".format
+
+
+def raises(exc, fn, *args, msg, note=None, **kwargs):
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    assert str(info.value) == msg
+    assert getattr(info.value, "__notes__", None) == (note and [NOTE(note)])
+
+
+def canonical(ns, name):  # the rule, as an oracle
+    return name if ns == "kelo" else f"{ns}/{name}"
+
+
+# namespace, name, canonical text
+TYPES = [
+    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("a", "x", "a/x"),
+    ("Kelo", "x", "Kelo/x"), ("KELO", "x", "KELO/x"), ("kelo ", "x", "kelo /x"), (" kelo", "x", " kelo/x"),
+    ("kelo/", "x", "kelo//x"), ("kelo", "a/b", "a/b"), ("kelo", "/", "/"), ("kelo", "", ""),
+    ("", "x", "/x"), ("a", "", "a/"), ("", "", "/"), ("", "kelo", "/kelo"), ("x", "kelo", "x/kelo"),
+    ("a/b", "c", "a/b/c"), ("a", "b/c", "a/b/c"), ("/", "/", "///"),
+    ("n\u00e9", "\U0001f600\x00", "n\u00e9/\U0001f600\x00"), ("a\"b", "c\\d", "a\"b/c\\d"),
+]
+
+
+@pytest.mark.parametrize("ns, name, text", TYPES)
+def test_canonical_text(ns, name, text):
+    t = PyEventType(ns, name)
+    assert (t.namespace, t.name) == (ns, name)
+    assert t.as_str() == str(t) == text
+    assert repr(t) == f"PyEventType({text})"  # unquoted, unescaped
+
+
+# text, namespace, name
+PARSES = [
+    ("x", "kelo", "x"), ("", "kelo", ""), ("a/x", "a", "x"), ("a/b/x", "a", "b/x"), ("/x", "", "x"),
+    ("a/", "a", ""), ("/", "", ""), ("//", "", "/"), ("kelo/x", "kelo", "x"), ("Kelo/x", "Kelo", "x"),
+    ("kelo", "kelo", "kelo"), ("kelo/", "kelo", ""), ("kelo/kelo/x", "kelo", "kelo/x"),
+    (" a / b ", " a ", " b "), ("\U0001f600/\x00", "\U0001f600", "\x00"),
+]
+
+
+@pytest.mark.parametrize("text, ns, name", PARSES)
+def test_parse(text, ns, name):
+    t = PyEventType.parse(text)
+    assert type(t) is PyEventType
+    assert (t.namespace, t.name) == (ns, name)
+    assert t == PyEventType(ns, name) and hash(t) == hash(PyEventType(ns, name))
+
+
+def test_reserved_namespace_examples():
+    assert PyEventType.kelo("x").as_str() == "x"
+    assert PyEventType.kelo("x") == PyEventType.parse("x") == PyEventType("kelo", "x")
+    assert PyEventType.kelo("a/b").namespace == "kelo" and PyEventType.kelo("a/b").name == "a/b"
+    assert repr(PyEventType.parse("/x")) == "PyEventType(/x)"
+    assert repr(PyEventType.kelo("enter")) == "PyEventType(enter)"
+    assert repr(PyEventType("a", "enter")) == "PyEventType(a/enter)"
+    e = PyEventType.parse("")
+    assert (e.namespace, e.name, str(e), repr(e)) == ("kelo", "", "", "PyEventType()")
+
+
+@pytest.mark.parametrize("ns, name, back", [
+    ("kelo", "a/b", ("a", "b")),       # reserved, slash in the name
+    ("a/b", "c", ("a", "b/c")),        # slash in the namespace
+    ("kelo/", "x", ("kelo", "/x")),
+    ("kelo", "kelo/x", ("kelo", "x")),
+])
+def test_canonical_text_that_does_not_parse_back(ns, name, back):
+    t = PyEventType.parse(PyEventType(ns, name).as_str())
+    assert (t.namespace, t.name) == back
+    assert t != PyEventType(ns, name)
+
+
+texts = st.text(alphabet=st.sampled_from("ab/kelKO\u00e9\x00"), max_size=8)
+
+
+@given(ns=st.one_of(texts, st.just("kelo")), name=texts)
+def test_parse_inverts_the_text_except_across_slashes(ns, name):
+    t = PyEventType(ns, name)
+    assert t.as_str() == canonical(ns, name)
+    parsed = PyEventType.parse(t.as_str())
+    if "/" in ns or (ns == "kelo" and "/" in name):
+        return
+    assert parsed == t and hash(parsed) == hash(t)
+
+
+@pytest.mark.parametrize("ns, name", [("a", "x"), ("", ""), ("kelo", "x"), ("a/", "b"), ("a", "/b"),
+                                      ("ab", ""), ("n\u00e9", "\U0001f600")])
+def test_hash_stream(ns, name):
+    stream = ns.encode() + b"\xff" + name.encode() + b"\xff"
+    assert hash(PyEventType(ns, name)) == py_hash(stream)
+
+
+def test_equality_and_dictionary_lookup():
+    a, b = PyEventType("a", "x"), PyEventType.parse("a/x")
+    assert a == b and not (a != b) and a is not b
+    assert {a: 1}[b] == 1 and {b: 2}[a] == 2
+    assert PyEventType("a/", "b") != PyEventType("a", "/b")
+    assert PyEventType("Kelo", "x") != PyEventType.kelo("x")
+    assert PyEventType("a", "x") != "a/x" and not (PyEventType("a", "x") == "a/x")
+    with pytest.raises(TypeError):
+        PyEventType("a", "x") < PyEventType("a", "y")
+
+
+def test_signatures_and_docs():
+    assert PyEventType.__text_signature__ == "(namespace, name)"
+    assert PyEventType.__doc__ == "A namespaced event type (`namespace/name`)."
+    assert PyEventType.kelo.__text_signature__ == "(name)"
+    assert PyEventType.kelo.__doc__ == "Create in the reserved `kelo` namespace."
+    assert PyEventType.parse.__text_signature__ == "(s)"
+    assert PyEventType.parse.__doc__ == (
+        'Parse `"namespace/name"`; a bare name lands in the `kelo`\nnamespace.')
+    assert PyEventType.as_str.__text_signature__ == "($self)"
+    assert PyEventType.as_str.__doc__ == (
+        "Canonical string form (bare name in the `kelo` namespace,\n`namespace/name` otherwise).")
+    assert PyEvent.__text_signature__ == "(stream_id, timestamp, event_type)"
+    assert PyEvent.__doc__ == "A semantically meaningful occurrence."
+
+
+def test_event_type_argument_errors():
+    raises(TypeError, PyEventType, 1, "x", msg="'int' object is not an instance of 'str'", note="namespace")
+    raises(TypeError, PyEventType, "a", None, msg="'NoneType' object is not an instance of 'str'", note="name")
+    raises(TypeError, PyEventType.parse, b"a/x", msg="'bytes' object is not an instance of 'str'", note="s")
+    raises(TypeError, PyEventType.kelo, name=3, msg="'int' object is not an instance of 'str'", note="name")
+    raises(TypeError, PyEventType, "a", msg="PyEventType.__new__() missing 1 required positional argument: 'name'")
+    raises(TypeError, PyEventType.parse, msg="PyEventType.parse() missing 1 required positional argument: 's'")
+    with pytest.raises(UnicodeEncodeError):
+        PyEventType.parse("\ud800")
+    assert PyEventType(namespace="a", name="b") == PyEventType("a", "b")
+
+
+def event(ns="a", name="enter", ts=5):
+    return PyEvent(PyStreamId.from_str(S), PyTimestamp.from_nanos(ts), PyEventType(ns, name))
+
+
+def test_event_fields_are_copies():
+    stamp = PyTimestamp.from_nanos(10**20 % 2**64).with_dts(3)
+    et = PyEventType("a", "enter")
+    e = PyEvent(PyStreamId.from_str(S), stamp, et)
+    assert type(e.id) is PyEventId and e.id == e.id and e.id is not e.id
+    assert e.stream_id == PyStreamId.from_str(S) and type(e.stream_id) is PyStreamId
+    assert e.timestamp.monotonic_ns == stamp.monotonic_ns and e.timestamp.dts_ns == 3
+    assert e.event_type == et and e.event_type is not et
+    p = e.payload
+    assert type(p) is PyMetadata and p.is_empty() and p is not e.payload
+    assert repr(p) == "PyMetadata(objects=0, tracks=0, classifications=0)"
+
+
+def test_event_texts():
+    assert repr(event()) == str(event()) == f"PyEvent(type=a/enter, stream={S})"
+    assert repr(event("kelo", "enter")) == f"PyEvent(type=enter, stream={S})"
+    assert repr(event("", "")) == f"PyEvent(type=/, stream={S})"
+    assert repr(event("kelo", "")) == f"PyEvent(type=, stream={S})"
+    assert repr(event("a\"b", "\n")) == f"PyEvent(type=a\"b/\n, stream={S})"
+
+
+def test_events_draw_fresh_identities_and_compare_by_identity():
+    a, b = event(), event()
+    assert a.id != b.id
+    assert a != b and a == a
+    assert PyEvent.__eq__ is object.__eq__ and PyEvent.__hash__ is object.__hash__
+    assert {a: 1}.get(b) is None
+
+
+def test_event_argument_errors():
+    s, t, et = PyStreamId.from_str(S), PyTimestamp.from_nanos(1), PyEventType("a", "x")
+    raises(TypeError, PyEvent, PyTrackId.from_str(S), t, et,
+           msg="'PyTrackId' object is not an instance of 'PyStreamId'", note="stream_id")
+    raises(TypeError, PyEvent, s, 1, et, msg="'int' object is not an instance of 'PyTimestamp'", note="timestamp")
+    raises(TypeError, PyEvent, s, t, "a/x", msg="'str' object is not an instance of 'PyEventType'",
+           note="event_type")
+    raises(TypeError, PyEvent, s, t, None, msg="'None' is not an instance of 'PyEventType'", note="event_type")
+    raises(TypeError, PyEvent, s, t, msg="PyEvent.__new__() missing 1 required positional argument: 'event_type'")
+    raises(TypeError, PyEvent, s, t, et, et,
+           msg="PyEvent.__new__() takes 3 positional arguments but 4 were given")
+    assert repr(PyEvent(event_type=et, timestamp=t, stream_id=s)) == f"PyEvent(type=a/x, stream={S})"

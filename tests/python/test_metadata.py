@@ -1,0 +1,246 @@
+"""Track states, tracks and per-frame metadata of kelo.ext.data."""
+
+import pytest
+
+from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassification,
+                           PyDetectedObject, PyDType, PyEmbedding, PyEvent, PyEventType, PyMetadata,
+                           PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId,
+                           PyTrackState)
+
+T = "67e55044-10b1-426f-9247-bb680e5fe0c8"
+U64_MAX = 2**64 - 1
+NOTE = "while processing '{}'".format
+STATES = ["Tentative", "Confirmed", "Lost", "Terminated"]
+EMPTY = "PyMetadata(objects=0, tracks=0, classifications=0)"
+
+
+def raises(exc, fn, *args, msg, note=None, **kwargs):
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    if msg is not None:
+        assert str(info.value) == msg
+    assert getattr(info.value, "__notes__", None) == (note and [NOTE(note)])
+
+
+def stamp(ns):
+    return PyTimestamp.from_nanos(ns)
+
+
+def track(first=10, last=5, state=PyTrackState.Confirmed):
+    return PyTrack(PyTrackId.from_str(T), first, last, stamp(20), stamp(10), state)
+
+
+def detection(label="person"):
+    o = PyDetectedObject(PyObjectId.new(), PyBoundingBox(1, 2, 3, 4))
+    return o.with_label(label).with_confidence(0.1).with_attribute("k", PyAttributeValue.of_int(7))
+
+
+def event():
+    return PyEvent(PyStreamId.new(), stamp(1), PyEventType("a", "enter"))
+
+
+def embedding():
+    return PyEmbedding(PyTensor(PyDType.Float32, [128]), "face")
+
+
+def classification():
+    return PyClassification(PyClassId.new(), 0.95, "cat")
+
+
+@pytest.mark.parametrize("index, name", enumerate(STATES))
+def test_track_state_variants(index, name):
+    v = getattr(PyTrackState, name)
+    assert type(v) is PyTrackState and int(v) == index
+    assert repr(v) == str(v) == f"PyTrackState.{name}"
+    assert v is getattr(PyTrackState, name) and v == v
+    assert all(v != getattr(PyTrackState, other) for other in STATES if other != name)
+    assert v != index and not (v == index)
+    assert hash(v) == hash(getattr(PyTrackState, name))
+    assert repr(track(state=v)) == f"PyTrack(id={T}, state={name})"
+
+
+def test_track_state_class():
+    raises(TypeError, PyTrackState, msg="cannot create 'builtins.PyTrackState' instances")
+    with pytest.raises(TypeError):
+        PyTrackState.Lost < PyTrackState.Terminated
+
+
+def test_track_fields():
+    first, last = stamp(20).with_dts(7), stamp(10)
+    t = PyTrack(PyTrackId.from_str(T), 10, 5, first, last, PyTrackState.Lost)  # no ordering checks
+    assert t.id == PyTrackId.from_str(T) and type(t.id) is PyTrackId and t.id is not t.id
+    assert (t.first_sequence, t.last_sequence) == (10, 5)
+    assert (t.first_timestamp.monotonic_ns, t.first_timestamp.dts_ns) == (20, 7)
+    assert t.last_timestamp.monotonic_ns == 10 and t.last_timestamp is not t.last_timestamp
+    assert t.state is PyTrackState.Lost
+    assert repr(t) == str(t) == f"PyTrack(id={T}, state=Lost)"
+
+
+@pytest.mark.parametrize("first, last", [(0, 0), (U64_MAX, 0), (0, U64_MAX), (2**63, 2**63 - 1)])
+def test_track_sequence_range(first, last):
+    t = track(first, last)
+    assert (t.first_sequence, t.last_sequence) == (first, last)
+
+
+def test_track_argument_errors():
+    tid, s = PyTrackId.from_str(T), stamp(0)
+    ok = [tid, 1, 2, s, s, PyTrackState.Tentative]
+    cases = [
+        (0, PyObjectId.from_str(T), TypeError, "'PyObjectId' object is not an instance of 'PyTrackId'", "id"),
+        (1, -1, OverflowError, None, "first_sequence"),
+        (2, 2**64, OverflowError, None, "last_sequence"),
+        (1, 1.0, TypeError, "'float' object cannot be interpreted as an integer", "first_sequence"),
+        (3, 5, TypeError, "'int' object is not an instance of 'PyTimestamp'", "first_timestamp"),
+        (4, None, TypeError, "'None' is not an instance of 'PyTimestamp'", "last_timestamp"),
+        (5, 1, TypeError, "'int' object is not an instance of 'PyTrackState'", "state"),
+        (5, "Lost", TypeError, "'str' object is not an instance of 'PyTrackState'", "state"),
+    ]
+    for index, bad, exc, msg, note in cases:
+        args = list(ok)
+        args[index] = bad
+        raises(exc, PyTrack, *args, msg=msg, note=note)
+    raises(TypeError, PyTrack, tid, 1, 2, s, s,
+           msg="PyTrack.__new__() missing 1 required positional argument: 'state'")
+    t = PyTrack(state=PyTrackState.Lost, last_timestamp=s, first_timestamp=s, last_sequence=2,
+                first_sequence=1, id=tid)
+    assert (t.first_sequence, t.last_sequence, t.state) == (1, 2, PyTrackState.Lost)
+
+
+def test_tracks_compare_by_identity():
+    a, b = track(), track()
+    assert a != b and a == a
+    assert PyTrack.__eq__ is object.__eq__ and PyTrack.__hash__ is object.__hash__
+
+
+def test_new_metadata():
+    m = PyMetadata()
+    assert m.is_empty()
+    assert repr(m) == str(m) == EMPTY
+    assert (m.objects, m.tracks, m.classifications, m.embeddings, m.events) == ([], [], [], [], [])
+    assert PyMetadata() != PyMetadata() and PyMetadata.__hash__ is object.__hash__
+
+
+ADDERS = [  # method, property, a fresh argument, counted in the repr as
+    ("add_object", "objects", detection, "objects"),
+    ("add_track", "tracks", track, "tracks"),
+    ("add_classification", "classifications", classification, "classifications"),
+    ("add_embedding", "embeddings", embedding, None),
+    ("add_event", "events", event, None),
+]
+
+
+@pytest.mark.parametrize("method, prop, make, counted", ADDERS)
+def test_each_add_fills_its_own_list(method, prop, make, counted):
+    m = PyMetadata()
+    item = make()
+    assert getattr(m, method)(item) is None
+    assert not m.is_empty()
+    for _, other, _, _ in ADDERS:
+        assert len(getattr(m, other)) == (1 if other == prop else 0)
+    want = {"objects": 0, "tracks": 0, "classifications": 0}
+    if counted:
+        want[counted] = 1
+    assert repr(m) == str(m) == "PyMetadata(objects={objects}, tracks={tracks}, classifications={classifications})".format(**want)
+    got = getattr(m, prop)
+    assert type(got) is list and type(got[0]) is type(item)
+    assert got[0] is not item and got[0] is not getattr(m, prop)[0]
+    assert repr(got[0]) == repr(item)
+
+
+def test_repr_does_not_count_embeddings_or_events():
+    m = PyMetadata()
+    m.add_embedding(embedding())
+    assert not m.is_empty() and repr(m) == EMPTY
+    m.add_event(event())
+    assert repr(m) == EMPTY
+
+
+def test_entries_keep_insertion_order_and_duplicates():
+    m = PyMetadata()
+    labels = [f"o{i}" for i in range(50)]
+    for label in labels:
+        m.add_object(detection(label))
+    assert [o.label for o in m.objects] == labels
+    t = track()
+    m.add_track(t)
+    m.add_track(t)
+    a, b = m.tracks
+    assert a is not b and repr(a) == repr(b) == repr(t) and a.state is b.state
+    assert repr(m) == "PyMetadata(objects=50, tracks=2, classifications=0)"
+
+
+def test_adds_copy_the_whole_value():
+    m = PyMetadata()
+    o = detection()
+    m.add_object(o)
+    got = m.objects[0]
+    assert (got.id, got.label, got.confidence) == (o.id, "person", 0.10000000149011612)
+    assert got.attributes.get("k").as_int() == 7 and got.bbox == o.bbox
+    e = embedding()
+    m.add_embedding(e)
+    assert m.embeddings[0].tensor.buffer_id == e.tensor.buffer_id and m.embeddings[0].name == "face"
+    ev = event()
+    m.add_event(ev)
+    back = m.events[0]
+    assert (back.id, back.stream_id, back.event_type) == (ev.id, ev.stream_id, ev.event_type)
+    assert back.payload.is_empty()
+    c = classification()
+    m.add_classification(c)
+    assert (m.classifications[0].class_id, m.classifications[0].label) == (c.class_id, "cat")
+
+
+def test_returned_entries_are_copies():
+    m = PyMetadata()
+    m.add_object(detection())
+    m.objects[0].attributes.insert("new", PyAttributeValue.of_bool(True))
+    assert m.objects[0].attributes.keys() == ["k"]
+    lst = m.objects
+    lst.clear()
+    assert len(m.objects) == 1
+    p = event().payload
+    p.add_track(track())
+    assert not p.is_empty()
+
+
+def test_failed_add_leaves_metadata_unchanged():
+    m = PyMetadata()
+    m.add_track(track())
+    cases = [
+        ("add_object", track(), "'PyTrack' object is not an instance of 'PyDetectedObject'", "object"),
+        ("add_track", None, "'None' is not an instance of 'PyTrack'", "track"),
+        ("add_classification", 0.5, "'float' object is not an instance of 'PyClassification'", "classification"),
+        ("add_embedding", PyTensor(PyDType.Float32, [1]), "'PyTensor' object is not an instance of 'PyEmbedding'",
+         "embedding"),
+        ("add_event", PyEventType("a", "b"), "'PyEventType' object is not an instance of 'PyEvent'", "event"),
+    ]
+    for method, bad, msg, note in cases:
+        raises(TypeError, getattr(m, method), bad, msg=msg, note=note)
+    raises(TypeError, m.add_track, msg="PyMetadata.add_track() missing 1 required positional argument: 'track'")
+    raises(TypeError, m.add_track, track(), track(),
+           msg="PyMetadata.add_track() takes 1 positional arguments but 2 were given")
+    raises(TypeError, m.add_object, obj=detection(),
+           msg="PyMetadata.add_object() got an unexpected keyword argument 'obj'")
+    assert repr(m) == "PyMetadata(objects=0, tracks=1, classifications=0)"
+    assert (m.embeddings, m.events) == ([], [])
+    m.add_object(object=detection())
+    assert len(m.objects) == 1
+    raises(TypeError, PyMetadata, 1, msg="PyMetadata.__new__() takes 0 positional arguments but 1 was given")
+
+
+SIGNATURES = [
+    (PyTrack, "(id, first_sequence, last_sequence, first_timestamp, last_timestamp, state)",
+     "Temporal identity of a perceived entity."),
+    (PyMetadata, "()", "A typed collection of perception results associated with a frame."),
+    (PyMetadata.add_object, "($self, object)", None),
+    (PyMetadata.add_track, "($self, track)", None),
+    (PyMetadata.add_classification, "($self, classification)", None),
+    (PyMetadata.add_embedding, "($self, embedding)", None),
+    (PyMetadata.add_event, "($self, event)", None),
+    (PyMetadata.is_empty, "($self)", None),
+]
+
+
+@pytest.mark.parametrize("obj, sig, doc", SIGNATURES)
+def test_signatures_and_docs(obj, sig, doc):
+    assert obj.__text_signature__ == sig
+    assert obj.__doc__ == doc
