@@ -17,7 +17,7 @@ class HashStream {
 
   HashStream& bytes(const void* data, std::size_t n);
   HashStream& text(std::string_view s) { return bytes(s.data(), s.size()); }
-  HashStream& u8(std::uint8_t v) { return bytes(&v, 1); }
+  HashStream& u8(std::uint8_t v);
   HashStream& u32(std::uint32_t v);
   HashStream& u64(std::uint64_t v);
 
@@ -152,6 +152,17 @@ inline HashStream& HashStream::bytes(const void* data, std::size_t n) {
 
 // The integer writers shift the value into the pending block directly;
 // bytes() of the little-endian encoding gives the same stream.
+inline HashStream& HashStream::u8(std::uint8_t v) {
+  length_ += 1;
+  tail_ |= std::uint64_t{v} << (8 * ntail_);  // ntail_ < 8
+  if (++ntail_ == 8) {
+    compress(tail_);
+    tail_ = 0;
+    ntail_ = 0;
+  }
+  return *this;
+}
+
 inline HashStream& HashStream::u32(std::uint32_t v) {
   const std::uint64_t w = v;
   length_ += 4;
