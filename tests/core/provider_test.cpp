@@ -111,6 +111,7 @@ TEST(SelectionTest, RequirementRules) {
       {R::accelerator("tpu"), true, false},
       {R::accelerator("TPU"), false, false},
       {R::accelerator(""), false, false},
+      {R::accelerator("pu"), false, false},
       {R::external_runtime("onnx"), true, false},
       {R::external_runtime("tpu"), false, false},
       {R::operating_system(std::string(kOperatingSystem)), true, true},
@@ -162,6 +163,25 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   ASSERT_FALSE(none.ok());
   EXPECT_EQ(none.error().kind, Error::Kind::Value);
   EXPECT_EQ(none.error().message, "no providers found");
+}
+
+TEST(RegistryTest, ManyElementTypesInOneDescriptor) {
+  constexpr std::size_t n = 100000;
+  auto big = ProviderDescriptor::make({"big"}, {0, 1, 0});
+  for (std::size_t i = 0; i < n; ++i) big.element_types.push_back({"kelo.stress." + std::to_string(i)});
+  ProviderRegistry r;
+  r.register_provider(big);
+  r.register_provider(big);
+  EXPECT_EQ(r.len(), 2 * n);
+  const ElementTypeId first{"kelo.stress.0"}, last{"kelo.stress.99999"};
+  ASSERT_EQ(r.find(last).size(), 2u);
+  EXPECT_EQ(r.find(first)[0].get(), r.find(last)[0].get());
+  EXPECT_NE(r.find(first)[0].get(), r.find(first)[1].get());
+  EXPECT_EQ(r.find(last)[1]->element_types.size(), n);
+  auto chosen = select_provider(last, r, {}, SelectionPolicy::first_available());
+  ASSERT_TRUE(chosen.ok());
+  EXPECT_EQ(chosen->element_types.size(), n);
+  EXPECT_EQ(chosen->element_types.back(), last);
 }
 
 TEST(SeededHashTest, EqualKeysHashAlike) {
