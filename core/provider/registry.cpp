@@ -4,9 +4,14 @@ namespace kelo_core::provider {
 
 void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
   if (descriptor.element_types.empty()) return;
-  auto shared = std::make_shared<const ProviderDescriptor>(std::move(descriptor));
-  for (const graph::ElementTypeId& type : shared->element_types) {
-    lists_[type].push_back(shared);
+  Entry entry{std::make_shared<const ProviderDescriptor>(std::move(descriptor)), 0, 0, 0};
+  entry.priority = entry.descriptor->priority;
+  for (const Capability& c : entry.descriptor->capabilities) {
+    entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));
+  }
+  entry.id_hash = SeededHash()(entry.descriptor->id);
+  for (const graph::ElementTypeId& type : entry.descriptor->element_types) {
+    lists_[type].push_back(entry);
     ++entries_;  // counted one by one, so that it stays the sum of the lists
   }
 }

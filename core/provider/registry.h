@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -19,7 +20,16 @@ namespace kelo_core::provider {
 // and since it never changes, sharing cannot be told apart from copies.
 class ProviderRegistry {
  public:
-  using Entry = std::shared_ptr<const ProviderDescriptor>;
+  // Beside the shared descriptor, what the selection policies read of it,
+  // so that walking a list does not visit every descriptor.
+  struct Entry {
+    std::shared_ptr<const ProviderDescriptor> descriptor;
+    std::int32_t priority;
+    std::uint16_t kinds;  // bit k set: some capability is of kind k
+    std::size_t id_hash;  // SeededHash of the descriptor's id
+
+    bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
+  };
 
   // Appends the descriptor to the list of each type it declares, in
   // declared order. A descriptor that declares no type is dropped.

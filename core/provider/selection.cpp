@@ -23,6 +23,22 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
+// satisfies() for a registered candidate: its capabilities are visited
+// only to match custom tags.
+bool meets(const Requirement& r, const ProviderRegistry::Entry& e) {
+  using K = Requirement::Kind;
+  switch (r.kind) {
+    case K::CudaRequired:
+    case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
+    case K::Accelerator:
+    case K::ExternalRuntime:
+      return e.offers(Capability::Kind::Custom) && satisfies(r, e.descriptor->capabilities);
+    case K::OperatingSystem:
+    case K::Custom: return satisfies(r, {});
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view message(SelectionError e) {
@@ -53,28 +69,33 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
   std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
   if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
 
-  const ProviderDescriptor* chosen = nullptr;
+  // Without requirements every candidate survives, and the policies read
+  // only what the entries keep beside their descriptors.
+  const bool filter = !requirements.empty();
+  const std::size_t wanted =
+      policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
+  const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
-  for (const ProviderRegistry::Entry& entry : candidates) {
-    const ProviderDescriptor& d = *entry;
-    bool survives = std::all_of(requirements.begin(), requirements.end(),
-                                [&](const Requirement& r) { return satisfies(r, d.capabilities); });
-    if (!survives) continue;
+  for (const ProviderRegistry::Entry& e : candidates) {
+    if (filter && !std::all_of(requirements.begin(), requirements.end(),
+                               [&](const Requirement& r) { return meets(r, e); })) {
+      continue;
+    }
     any_survives = true;
     switch (policy.kind) {
-      case SelectionPolicy::Kind::FirstAvailable: return {&d, {}};
+      case SelectionPolicy::Kind::FirstAvailable: return {e.descriptor.get(), {}};
       case SelectionPolicy::Kind::Manual:
-        if (d.id == policy.id) return {&d, {}};
+        if (e.id_hash == wanted && e.descriptor->id == policy.id) return {e.descriptor.get(), {}};
         break;
       case SelectionPolicy::Kind::HighestPriority:
         // Ties go to the later candidate.
-        if (!chosen || d.priority >= chosen->priority) chosen = &d;
+        if (!best || e.priority >= best->priority) best = &e;
         break;
     }
   }
   if (!any_survives) return {nullptr, SelectionError::NoProviderSatisfiesRequirements};
-  if (!chosen) return {nullptr, SelectionError::ProviderNotFound};
-  return {chosen, {}};
+  if (!best) return {nullptr, SelectionError::ProviderNotFound};
+  return {best->descriptor.get(), {}};
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

@@ -93,9 +93,9 @@ TEST(RegistryTest, OneEntryPerDeclaredTypeStoredOnce) {
   r.register_provider(provider("b", 0, {}, {"y"}));
   EXPECT_EQ(r.len(), 4u);
   ASSERT_EQ(r.find({"x"}).size(), 2u);
-  EXPECT_EQ(r.find({"x"})[0].get(), r.find({"y"})[0].get());  // shared, not copied
+  EXPECT_EQ(r.find({"x"})[0].descriptor.get(), r.find({"y"})[0].descriptor.get());  // shared, not copied
   ASSERT_EQ(r.find({"y"}).size(), 2u);
-  EXPECT_EQ(r.find({"y"})[1]->id.text, "b");
+  EXPECT_EQ(r.find({"y"})[1].descriptor->id.text, "b");
   EXPECT_TRUE(r.find({"z"}).empty());
 }
 
@@ -175,9 +175,9 @@ TEST(RegistryTest, ManyElementTypesInOneDescriptor) {
   EXPECT_EQ(r.len(), 2 * n);
   const ElementTypeId first{"kelo.stress.0"}, last{"kelo.stress.99999"};
   ASSERT_EQ(r.find(last).size(), 2u);
-  EXPECT_EQ(r.find(first)[0].get(), r.find(last)[0].get());
-  EXPECT_NE(r.find(first)[0].get(), r.find(first)[1].get());
-  EXPECT_EQ(r.find(last)[1]->element_types.size(), n);
+  EXPECT_EQ(r.find(first)[0].descriptor.get(), r.find(last)[0].descriptor.get());
+  EXPECT_NE(r.find(first)[0].descriptor.get(), r.find(first)[1].descriptor.get());
+  EXPECT_EQ(r.find(last)[1].descriptor->element_types.size(), n);
   auto chosen = select_provider(last, r, {}, SelectionPolicy::first_available());
   ASSERT_TRUE(chosen.ok());
   EXPECT_EQ(chosen->element_types.size(), n);

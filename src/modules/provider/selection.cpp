@@ -20,7 +20,7 @@ void add_selection_classes(std::vector<ClassSpec>& out) {
               "register($self, descriptor)", "Register a provider descriptor.")
           .def<[](const ProviderRegistry& r, const ElementTypeId& t) {
             std::vector<ProviderDescriptor> copies;
-            for (const ProviderRegistry::Entry& e : r.find(t)) copies.push_back(*e);
+            for (const ProviderRegistry::Entry& e : r.find(t)) copies.push_back(*e.descriptor);
             return copies;
           }>("find($self, element_type)", "All providers implementing an element type.")
           .def<&ProviderRegistry::len>("len($self)", "Total number of registered provider entries.")
