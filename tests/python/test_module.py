@@ -28,6 +28,7 @@ REGISTRATION = {sub: names.split() for sub, names in {
         PyOutputCoupling PyFailurePolicy PyExecutionState PyControlSignal PyExecutionContract""",
 }.items()}
 REQUIRED = {"data": REGISTRATION["data"][:25], "graph": ["PyElementId", "PyPortId"]}
+REQUIRED["provider"] = REGISTRATION["provider"]
 
 MODULE_DOC = (
     "The `kelo.ext` extension module.\n\nSubmodules are attached as attributes (`kelo.ext.data`, \u2026)."
