@@ -30,6 +30,7 @@ class ProviderRegistry {
 
     bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
   };
+  static_assert(kCapabilityKinds.size() <= 16, "one bit of Entry::kinds per capability kind");
 
   // Appends the descriptor to the list of each type it declares, in
   // declared order. A descriptor that declares no type is dropped.
