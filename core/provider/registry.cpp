@@ -4,7 +4,8 @@ namespace kelo_core::provider {
 
 void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
   if (descriptor.element_types.empty()) return;
-  Entry entry{std::make_shared<const ProviderDescriptor>(std::move(descriptor)), 0, 0, 0};
+  Entry entry{std::make_shared<const ProviderDescriptor>(std::move(descriptor)), {}, 0, 0, 0};
+  entry.capabilities = entry.descriptor->capabilities;
   entry.priority = entry.descriptor->priority;
   for (const Capability& c : entry.descriptor->capabilities) {
     entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));

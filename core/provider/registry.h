@@ -24,6 +24,7 @@ class ProviderRegistry {
   // so that walking a list does not visit every descriptor.
   struct Entry {
     std::shared_ptr<const ProviderDescriptor> descriptor;
+    std::span<const Capability> capabilities;  // the descriptor's own
     std::int32_t priority;
     std::uint16_t kinds;  // bit k set: some capability is of kind k
     std::size_t id_hash;  // SeededHash of the descriptor's id

@@ -32,7 +32,7 @@ bool meets(const Requirement& r, const ProviderRegistry::Entry& e) {
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
     case K::Accelerator:
     case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && satisfies(r, e.descriptor->capabilities);
+      return e.offers(Capability::Kind::Custom) && satisfies(r, e.capabilities);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
