@@ -43,6 +43,18 @@ from kelo.ext.graph import (
     PyPort,
     PyPortId,
 )
+from kelo.ext.provider import (
+    PyCapability,
+    PyProviderDescriptor,
+    PyProviderId,
+    PyProviderRegistry,
+    PyRequirement,
+    PySelectionPolicy,
+    PyVersion,
+    abi_current_version,
+    abi_is_compatible,
+    select_provider,
+)
 
 
 def main() -> None:
@@ -155,5 +167,49 @@ def main() -> None:
     print(metadata, "empty:", metadata.is_empty(), "events:", metadata.events)
 
 
+def providers() -> None:
+    # Who implements each element type: a portable CPU provider and a
+    # CUDA/TensorRT one that wins on priority where it applies.
+    names = ("kelo.decode.h264", "kelo.infer.detect", "kelo.track.iou")
+    decode, detect, track = (PyElementTypeId(t) for t in names)
+    version = PyVersion(0, 1, 3)
+    print("provider ABI", abi_current_version(), "accepts", version, abi_is_compatible(version))
+    cpu = (
+        PyProviderDescriptor(PyProviderId("native.cpu"), version)
+        .with_element_type(decode).with_element_type(detect).with_element_type(track)
+        .with_capability(PyCapability.h264()).with_capability(PyCapability.int8())
+        .with_priority(10)
+    )
+    gpu = (
+        PyProviderDescriptor(PyProviderId("vendor.tensorrt"), PyVersion(0, 4, 0))
+        .with_element_type(decode).with_element_type(detect)
+        .with_capability(PyCapability.cuda()).with_capability(PyCapability.fp16())
+        .with_capability(PyCapability.custom("accelerator:nvdec"))
+        .with_capability(PyCapability.custom("runtime:tensorrt"))
+        .with_priority(50)
+    )
+    registry = PyProviderRegistry()
+    registry.register(cpu)
+    registry.register(gpu)
+    print(registry, "over", ", ".join(names))
+
+    wishes = [
+        (decode, [PyRequirement.accelerator("nvdec")], PySelectionPolicy.highest_priority()),
+        (detect, [PyRequirement.gpu_memory(2 << 30), PyRequirement.external_runtime("tensorrt")],
+         PySelectionPolicy.highest_priority()),
+        (detect, [], PySelectionPolicy.manual(PyProviderId("native.cpu"))),
+        (track, [PyRequirement.operating_system("Linux")], PySelectionPolicy.first_available()),
+        (track, [PyRequirement.cuda_required()], PySelectionPolicy.highest_priority()),
+    ]
+    for element_type, requirements, policy in wishes:
+        try:
+            chosen = select_provider(element_type, registry, requirements, policy)
+            offers = ", ".join(str(c) for c in chosen.capabilities)
+            print(f"{element_type} {requirements} {policy} -> {chosen!r} offering {offers}")
+        except ValueError as e:
+            print(f"{element_type} {requirements} {policy} -> ValueError: {e}")
+
+
 if __name__ == "__main__":
     main()
+    providers()

@@ -47,6 +47,11 @@ TEST(SipHash13, KnownValuesAndIntegerWrites) {
   h.u8(0).u32(0x04030201u).u64(0x0c0b0a0908070605ull);
   EXPECT_EQ(h.finish(), kZeroKey[13]);
   EXPECT_EQ(h.text(std::string_view("\x0d\x0e\x0f\x10", 4)).finish(), kZeroKey[17]);
+  HashStream bytewise;  // single bytes fill and flush the pending block
+  for (std::size_t n = 0; n < 18; ++n) {
+    EXPECT_EQ(bytewise.finish(), kZeroKey[n]) << n;
+    bytewise.u8(static_cast<std::uint8_t>(n));
+  }
 }
 
 TEST(SipHash13, AnySplitGivesTheOneShotHash) {

@@ -28,6 +28,7 @@ REGISTRATION = {sub: names.split() for sub, names in {
         PyOutputCoupling PyFailurePolicy PyExecutionState PyControlSignal PyExecutionContract""",
 }.items()}
 REQUIRED = {"data": REGISTRATION["data"][:25], "graph": ["PyElementId", "PyPortId"]}
+REQUIRED["provider"] = REGISTRATION["provider"]
 
 MODULE_DOC = (
     "The `kelo.ext` extension module.\n\nSubmodules are attached as attributes (`kelo.ext.data`, \u2026)."
@@ -200,3 +201,13 @@ def test_builders_only_read_their_receiver():
             return poly.with_holes([]).exterior
 
     assert len(poly.with_holes(Ring()).holes[0]) == 1
+
+
+@pytest.mark.parametrize("value, msg", [
+    (2**32, RANGE), (2**63 - 1, RANGE), (-(2**63), RANGE),
+    (2**63, None), (-(2**63) - 1, None), (2**100, None),  # beyond 64 bits: the interpreter's own message
+])
+def test_narrow_integers_read_64_bits_first(value, msg):
+    with pytest.raises(OverflowError) as info:
+        data.PyFrameRate(value, 1)
+    assert (str(info.value) == RANGE) is (msg == RANGE) and info.value.__notes__ == ["while processing 'numerator'"]

@@ -1,15 +1,34 @@
 // kelo.ext.provider: provider descriptors, the registry and selection.
-#include <span>
-
+#include "provider/topics.h"
 #include "submodules.h"
 #include "toolkit/module.h"
 
 namespace kelo::py {
 
+namespace {
+
+constexpr const char* kOrder[] = {
+    "PyProviderId",       "PyVersion",         "PyCapability",        "PyRequirement",
+    "PyProviderDescriptor", "PyProviderRegistry", "PySelectionPolicy",
+    "select_provider",    "abi_current_version", "abi_is_compatible",
+};
+
+}  // namespace
+
 PyObject* create_provider_module() {
-  static std::vector<ClassSpec> classes;
-  static std::vector<FunctionSpec> functions;
-  return build_module("provider", std::span<const char* const>(), classes, functions);
+  static std::vector<ClassSpec> classes = [] {
+    std::vector<ClassSpec> all;
+    add_descriptor_classes(all);
+    add_selection_classes(all);
+    return all;
+  }();
+  static std::vector<FunctionSpec> functions = [] {
+    std::vector<FunctionSpec> all;
+    add_selection_functions(all);
+    add_abi_functions(all);
+    return all;
+  }();
+  return build_module("provider", kOrder, classes, functions);
 }
 
 }  // namespace kelo::py

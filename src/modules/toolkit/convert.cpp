@@ -17,16 +17,15 @@ bool out_of_range() {
   return false;
 }
 
+// Read as a signed 64-bit integer first (beyond that range the
+// interpreter's own OverflowError stands), then narrowed.
 template <class T>
 bool narrow_int(PyObject* o, T& out) {
   Ref i = as_index(o);
   if (!i) return false;
-  int overflow = 0;
-  long long v = PyLong_AsLongLongAndOverflow(i.get(), &overflow);
+  long long v = PyLong_AsLongLong(i.get());
   if (v == -1 && PyErr_Occurred()) return false;
-  if (overflow || v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max()) {
-    return out_of_range();
-  }
+  if (v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max()) return out_of_range();
   out = T(v);
   return true;
 }

@@ -200,6 +200,20 @@ PyObject* to_py(const std::vector<T>& items) {
   return list.release();
 }
 
+// A list made from a temporary: each item is moved into its object.
+template <class T>
+  requires(!std::is_same_v<T, bool>)
+PyObject* to_py(std::vector<T>&& items) {
+  Ref list(PyList_New(Py_ssize_t(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = to_py(std::move(items[i]));
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), Py_ssize_t(i), item);
+  }
+  return list.release();
+}
+
 template <class T>
 PyObject* to_py(kelo_core::Result<T>&& r) {
   if (!r) return raise(r.error());

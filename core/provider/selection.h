@@ -1,0 +1,70 @@
+// Choosing one provider for an element type: the registry's candidates,
+// filtered by the caller's requirements, then picked by a policy.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "graph/element_type.h"
+#include "provider/capability.h"
+#include "provider/descriptor.h"
+#include "provider/registry.h"
+#include "support/result.h"
+
+namespace kelo_core::provider {
+
+// The operating system this library is built for, as `operating_system`
+// requirements name it.
+#if defined(__APPLE__)
+inline constexpr std::string_view kOperatingSystem = "macos";
+#elif defined(__linux__)
+inline constexpr std::string_view kOperatingSystem = "linux";
+#elif defined(_WIN32)
+inline constexpr std::string_view kOperatingSystem = "windows";
+#elif defined(__FreeBSD__)
+inline constexpr std::string_view kOperatingSystem = "freebsd";
+#else
+inline constexpr std::string_view kOperatingSystem = "unknown";
+#endif
+
+struct SelectionPolicy {
+  enum class Kind : std::uint8_t { HighestPriority, FirstAvailable, Manual };
+  Kind kind = Kind::HighestPriority;
+  ProviderId id;  // Manual only
+
+  static SelectionPolicy highest_priority() { return {Kind::HighestPriority, {}}; }
+  static SelectionPolicy first_available() { return {Kind::FirstAvailable, {}}; }
+  static SelectionPolicy manual(ProviderId id) { return {Kind::Manual, std::move(id)}; }
+};
+
+enum class SelectionError : std::uint8_t {
+  NoProvidersFound,
+  NoProviderSatisfiesRequirements,
+  ProviderNotFound,
+};
+
+// "no providers found", "no provider satisfies requirements", "provider not found"
+std::string_view message(SelectionError e);
+
+// Whether a candidate offering `capabilities` meets the requirement.
+bool satisfies(const Requirement& r, std::span<const Capability> capabilities);
+
+// The chosen descriptor as the registry stores it, or why there is none.
+struct Selection {
+  const ProviderDescriptor* chosen = nullptr;
+  SelectionError error{};
+  explicit operator bool() const { return chosen != nullptr; }
+};
+
+// One pass over the candidates; nothing is copied or allocated.
+Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
+                          std::span<const Requirement> requirements, const SelectionPolicy& policy);
+
+// A copy of the chosen descriptor, or a Value error with the message.
+Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
+                                           const ProviderRegistry& registry,
+                                           std::span<const Requirement> requirements,
+                                           const SelectionPolicy& policy);
+
+}  // namespace kelo_core::provider

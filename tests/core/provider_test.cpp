@@ -1,0 +1,160 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "provider/abi.h"
+#include "provider/capability.h"
+#include "provider/descriptor.h"
+#include "provider/registry.h"
+#include "provider/selection.h"
+#include "support/seeded_hash.h"
+
+namespace kelo_core::provider {
+namespace {
+
+using graph::ElementTypeId;
+using R = Requirement;
+using C = Capability;
+
+std::uint64_t hash_of(const auto& v) {
+  HashStream h;
+  hash_into(h, v);
+  return h.finish();
+}
+
+TEST(HashStreamTest, ProviderValuesFeedTheirDeclaredBytes) {
+  const unsigned char version[] = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+  EXPECT_EQ(hash_of(Version{1, 2, 3}), siphash13(version, sizeof version));
+  const unsigned char custom[] = {10, 0, 0, 0, 0, 0, 0, 0, 'x', 0xFF};
+  EXPECT_EQ(hash_of(C::custom("x")), siphash13(custom, sizeof custom));
+  const unsigned char cuda[] = {0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(hash_of(C::of(C::Kind::Cuda)), siphash13(cuda, sizeof cuda));
+  EXPECT_EQ(hash_of(R::cuda_required()), siphash13(cuda, sizeof cuda));
+  const unsigned char memory[] = {1, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0x80};
+  EXPECT_EQ(hash_of(R::gpu_memory(0x8000000000000010u)), siphash13(memory, sizeof memory));
+  const unsigned char os[] = {3, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+  EXPECT_EQ(hash_of(R::operating_system("")), siphash13(os, sizeof os));
+  const unsigned char id[] = {'a', 0xFF};
+  EXPECT_EQ(hash_of(ProviderId{"a"}), siphash13(id, sizeof id));
+}
+
+ProviderDescriptor provider(std::string id, std::int32_t priority, std::vector<C> caps = {},
+                            std::vector<std::string> types = {"t"}) {
+  auto d = ProviderDescriptor::make({std::move(id)}, {0, 1, 0}).with_priority(priority);
+  for (auto& t : types) d.element_types.push_back({t});
+  d.capabilities = std::move(caps);
+  return d;
+}
+
+TEST(RegistryTest, OneEntryPerDeclaredTypeStoredOnce) {
+  ProviderRegistry r;
+  EXPECT_TRUE(r.is_empty());
+  r.register_provider(provider("none", 0, {}, {}));
+  EXPECT_EQ(r.len(), 0u);
+  r.register_provider(provider("a", 0, {}, {"x", "y", "x"}));
+  r.register_provider(provider("b", 0, {}, {"y"}));
+  EXPECT_EQ(r.len(), 4u);
+  ASSERT_EQ(r.find({"x"}).size(), 2u);
+  EXPECT_EQ(r.find({"x"})[0].descriptor.get(), r.find({"y"})[0].descriptor.get());  // shared, not copied
+  ASSERT_EQ(r.find({"y"}).size(), 2u);
+  EXPECT_EQ(r.find({"y"})[1].descriptor->id.text, "b");
+  EXPECT_TRUE(r.find({"z"}).empty());
+}
+
+TEST(SelectionTest, RequirementRules) {
+  const std::vector<C> caps = {C::of(C::Kind::Fp16), C::custom("accelerator:tpu"), C::custom("runtime:onnx"),
+                               C::custom("cuda")};
+  const std::string other_os = kOperatingSystem == "linux" ? "macos" : "linux";
+  std::string upper(kOperatingSystem);
+  for (char& c : upper) c = char(c >= 'a' && c <= 'z' ? c - 32 : c);
+  const struct { R requirement; bool with_caps, without_caps; } cases[] = {
+      {R::cuda_required(), false, false},
+      {R::gpu_memory(0), false, false},
+      {R::accelerator("tpu"), true, false},
+      {R::accelerator("TPU"), false, false},
+      {R::accelerator(""), false, false},
+      {R::accelerator("pu"), false, false},
+      {R::external_runtime("onnx"), true, false},
+      {R::external_runtime("tpu"), false, false},
+      {R::operating_system(std::string(kOperatingSystem)), true, true},
+      {R::operating_system(upper), true, true},
+      {R::operating_system(other_os), false, false},
+      {R::operating_system(std::string(kOperatingSystem) + " "), false, false},
+      {R::custom("anything"), true, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(satisfies(c.requirement, caps), c.with_caps) << kind_name(c.requirement) << c.requirement.text;
+    EXPECT_EQ(satisfies(c.requirement, {}), c.without_caps) << kind_name(c.requirement);
+  }
+  EXPECT_TRUE(satisfies(R::gpu_memory(~0ull), std::vector<C>{C::of(C::Kind::Cuda)}));
+  EXPECT_TRUE(satisfies(R::accelerator(""), std::vector<C>{C::custom("accelerator:")}));
+}
+
+TEST(SelectionTest, PoliciesAndErrorsInOrder) {
+  ProviderRegistry r;
+  r.register_provider(provider("p1", 5));
+  r.register_provider(provider("p2", 9, {C::of(C::Kind::Cuda)}));
+  r.register_provider(provider("p3", 9));
+  r.register_provider(provider("p2", 20));
+  const ElementTypeId t{"t"};
+  auto pick = [&](std::vector<R> reqs, SelectionPolicy policy) {
+    Selection s = choose_provider(t, r, reqs, policy);
+    return s ? s.chosen->id.text + "/" + std::to_string(s.chosen->priority)
+             : std::string(message(s.error));
+  };
+  using P = SelectionPolicy;
+  EXPECT_EQ(pick({}, P::highest_priority()), "p2/20");
+  EXPECT_EQ(pick({}, P::first_available()), "p1/5");
+  EXPECT_EQ(pick({}, P::manual({"p2"})), "p2/9");
+  EXPECT_EQ(pick({}, P::manual({"p3"})), "p3/9");
+  EXPECT_EQ(pick({R::cuda_required()}, P::first_available()), "p2/9");
+  EXPECT_EQ(pick({R::cuda_required()}, P::manual({"p1"})), "provider not found");
+  EXPECT_EQ(pick({R::accelerator("x")}, P::manual({"p1"})), "no provider satisfies requirements");
+  EXPECT_EQ(pick({}, P::manual({"P1"})), "provider not found");
+  EXPECT_EQ(choose_provider({"u"}, r, {}, P::manual({"p1"})).error, SelectionError::NoProvidersFound);
+
+  ProviderRegistry ties;
+  ties.register_provider(provider("a", -3));
+  ties.register_provider(provider("b", -1));
+  ties.register_provider(provider("c", -1));
+  ties.register_provider(provider("d", -2));
+  auto best = select_provider(t, ties, {}, P::highest_priority());
+  ASSERT_TRUE(best.ok());
+  EXPECT_EQ(best->id.text, "c");
+  auto none = select_provider({"u"}, ties, {}, P::highest_priority());
+  ASSERT_FALSE(none.ok());
+  EXPECT_EQ(none.error().kind, Error::Kind::Value);
+  EXPECT_EQ(none.error().message, "no providers found");
+}
+
+TEST(RegistryTest, ManyElementTypesInOneDescriptor) {
+  constexpr std::size_t n = 100000;
+  auto big = ProviderDescriptor::make({"big"}, {0, 1, 0});
+  for (std::size_t i = 0; i < n; ++i) big.element_types.push_back({"kelo.stress." + std::to_string(i)});
+  ProviderRegistry r;
+  r.register_provider(big);
+  r.register_provider(big);
+  EXPECT_EQ(r.len(), 2 * n);
+  const ElementTypeId first{"kelo.stress.0"}, last{"kelo.stress.99999"};
+  ASSERT_EQ(r.find(last).size(), 2u);
+  EXPECT_EQ(r.find(first)[0].descriptor.get(), r.find(last)[0].descriptor.get());
+  EXPECT_NE(r.find(first)[0].descriptor.get(), r.find(first)[1].descriptor.get());
+  EXPECT_EQ(r.find(last)[1].descriptor->element_types.size(), n);
+  auto chosen = select_provider(last, r, {}, SelectionPolicy::first_available());
+  ASSERT_TRUE(chosen.ok());
+  EXPECT_EQ(chosen->element_types.size(), n);
+  EXPECT_EQ(chosen->element_types.back(), last);
+}
+
+TEST(SeededHashTest, EqualKeysHashAlike) {
+  SeededHash h;
+  EXPECT_EQ(h(ElementTypeId{"kelo.decode.h264"}), h(ElementTypeId{"kelo.decode.h264"}));
+  EXPECT_NE(h(ElementTypeId{"a"}), h(ElementTypeId{"b"}));
+  // Keyed per process: not the unkeyed stream hash.
+  EXPECT_NE(h(ElementTypeId{"a"}), std::size_t(hash_of(ElementTypeId{"a"})));
+}
+
+}  // namespace
+}  // namespace kelo_core::provider

@@ -1,0 +1,400 @@
+"""The provider registry, selection policies and select_provider of kelo.ext.provider."""
+
+import random
+import sys
+
+import pytest
+
+from kelo.ext.graph import PyElementTypeId
+from kelo.ext.provider import (
+    PyCapability,
+    PyProviderDescriptor,
+    PyProviderId,
+    PyProviderRegistry,
+    PyRequirement,
+    PySelectionPolicy,
+    PyVersion,
+    select_provider,
+)
+
+OS = {"linux": "linux", "darwin": "macos"}[sys.platform]
+OTHER_OS = "macos" if OS == "linux" else "linux"
+NONE_FOUND, UNSATISFIED, NOT_FOUND = "no providers found", "no provider satisfies requirements", "provider not found"
+NOT = "'{}' object is not an instance of '{}'".format
+T = PyElementTypeId("kelo.infer.detect")
+HP, FA = PySelectionPolicy.highest_priority(), PySelectionPolicy.first_available()
+Req, Cap = PyRequirement, PyCapability
+
+
+def manual(pid):
+    return PySelectionPolicy.manual(PyProviderId(pid))
+
+
+def provider(pid, priority=0, caps=(), types=(T,), tag=0):
+    """A descriptor; `tag` goes into the version to tell copies apart from Python."""
+    d = PyProviderDescriptor(PyProviderId(pid), PyVersion(0, tag, 0)).with_priority(priority)
+    for t in types:
+        d = d.with_element_type(t)
+    for c in caps:
+        d = d.with_capability(c)
+    return d
+
+
+def registry(*descriptors):
+    r = PyProviderRegistry()
+    for d in descriptors:
+        r.register(d)
+    return r
+
+
+def chosen(r, reqs, policy, t=T):
+    try:
+        d = select_provider(t, r, reqs, policy)
+    except ValueError as e:
+        assert type(e) is ValueError and not getattr(e, "__notes__", None)
+        return str(e)
+    assert type(d) is PyProviderDescriptor
+    return f"{d.id}/{d.priority}"
+
+
+def raises(exc, fn, *args, msg=None, note=None, **kwargs):
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    if msg is not None:
+        assert str(info.value) == msg
+    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
+
+
+# ---- the registry -------------------------------------------------------
+
+def test_empty_registry():
+    r = PyProviderRegistry()
+    assert (r.len(), len(r), r.is_empty(), bool(r)) == (0, 0, True, False)
+    assert repr(r) == "PyProviderRegistry(entries=0)" and r.find(T) == []
+    for policy in (HP, FA, manual("p")):
+        for reqs in ([], [Req.operating_system("plan9")], (Req.cuda_required(),)):
+            assert chosen(r, reqs, policy) == NONE_FOUND
+
+
+def test_entries_per_declared_type():
+    a, b = PyElementTypeId("a"), PyElementTypeId("b")
+    r = registry(provider("none", types=()))
+    assert (len(r), r.is_empty(), bool(r)) == (0, True, False)
+    two = provider("two", 3, types=(a, b), tag=1)
+    r.register(two)
+    assert (r.len(), r.is_empty(), bool(r), repr(r)) == (2, False, True, "PyProviderRegistry(entries=2)")
+    r.register(descriptor=two)
+    assert len(r) == 4 and repr(r) == "PyProviderRegistry(entries=4)"
+    for t in (a, b):
+        first, second = r.find(t)
+        assert first is not second and repr(first) == repr(second) == "PyProviderDescriptor(two, v0.1.0)"
+        assert first.element_types == second.element_types == [a, b] and first.priority == 3
+    twice = provider("twice", types=(a, a, b), tag=2)
+    r.register(twice)
+    assert len(r) == 7 and [d.id.as_str() for d in r.find(a)] == ["two", "two", "twice", "twice"]
+    assert r.find(PyElementTypeId("A")) == [] and r.find(element_type=b)[2].version == PyVersion(0, 2, 0)
+
+
+def test_registry_keeps_its_own_copies():
+    d = provider("p", 1)
+    r = registry(d)
+    d.with_priority(9).with_element_type(PyElementTypeId("other"))  # builders make new objects
+    (found,) = r.find(T)
+    assert found is not d and found.priority == 1 and found.element_types == [T]
+    assert r.find(T)[0] is not found and len(r.find(PyElementTypeId("other"))) == 0
+
+
+def test_large_descriptor_is_stored_once():
+    # Each of 10,000 lists refers to one stored descriptor; a copy per list
+    # would hold 10**8 element type texts.
+    types = [PyElementTypeId(f"t{i}") for i in range(10_000)]
+    big = PyProviderDescriptor(PyProviderId("big"), PyVersion(0, 1, 0))
+    for t in types:
+        big = big.with_element_type(t)
+    r = registry(big, big)
+    assert len(r) == 20_000 and repr(r) == "PyProviderRegistry(entries=20000)"
+    found = r.find(types[-1])
+    assert len(found) == 2 and found[0] is not found[1] and len(found[0].element_types) == 10_000
+    assert found[1].element_types[-1] == types[-1] and found[0].supports(types[0])
+    picked = select_provider(types[5000], r, [Req.custom("x")], HP)
+    assert picked.id.as_str() == "big" and len(picked.element_types) == 10_000
+
+
+# ---- selection ----------------------------------------------------------
+
+def test_policies():
+    r = registry(provider("p1", 5), provider("p2", 9), provider("p3", 9))
+    assert chosen(r, [], HP) == "p3/9"
+    assert chosen(r, [], FA) == "p1/5"
+    assert chosen(r, [], manual("p2")) == "p2/9"
+    assert chosen(r, [], manual("P2")) == NOT_FOUND and chosen(r, [], manual("")) == NOT_FOUND
+    assert chosen(r, [], HP, t=PyElementTypeId("kelo.infer")) == NONE_FOUND
+    neg = registry(provider("a", -3), provider("b", -1), provider("c", -2))
+    assert chosen(neg, [], HP) == "b/-1"
+    extremes = registry(provider("lo", -(2**31)), provider("hi", 2**31 - 1), provider("mid", 0))
+    assert chosen(extremes, [], HP) == f"hi/{2**31 - 1}"
+
+
+def test_manual_takes_the_first_surviving_of_an_identifier():
+    r = registry(provider("same", 1), provider("same", 7, [Cap.cuda()]), provider("same", 3, [Cap.cuda()]))
+    assert chosen(r, [], manual("same")) == "same/1"
+    assert chosen(r, [Req.cuda_required()], manual("same")) == "same/7"
+
+
+@pytest.mark.parametrize("req, caps, kept", [
+    (Req.cuda_required(), [Cap.cuda()], True),
+    (Req.cuda_required(), [Cap.custom("cuda")], False),
+    (Req.gpu_memory(0), [Cap.fp16(), Cap.cuda()], True),
+    (Req.gpu_memory(2**64 - 1), [Cap.cuda()], True),
+    (Req.gpu_memory(0), [Cap.custom("cuda")], False),
+    (Req.accelerator("tpu"), [Cap.custom("accelerator:tpu")], True),
+    (Req.accelerator("tpu"), [Cap.custom("accelerator:TPU")], False),
+    (Req.accelerator("tpu"), [Cap.custom("tpu")], False),
+    (Req.accelerator("tpu"), [Cap.custom("runtime:tpu")], False),
+    (Req.accelerator("tpu"), [Cap.custom("accelerator:tpu ")], False),
+    (Req.accelerator("pu"), [Cap.custom("accelerator:tpu")], False),
+    (Req.accelerator(""), [Cap.custom("accelerator:")], True),
+    (Req.external_runtime("onnx"), [Cap.custom("runtime:onnx")], True),
+    (Req.external_runtime("onnx"), [Cap.custom("accelerator:onnx"), Cap.custom("runtime:ONNX")], False),
+    (Req.operating_system(OS), [], True),
+    (Req.operating_system(OS.upper()), [], True),
+    (Req.operating_system(OS.capitalize()), [Cap.cuda()], True),
+    (Req.operating_system(OTHER_OS), [Cap.cuda()], False),
+    (Req.operating_system(OS[:3]), [], False),
+    (Req.operating_system(OS + " "), [], False),
+    (Req.operating_system(OS.replace("i", "\u0131").replace("o", "\u00f6")), [], False),  # only ASCII folds
+    (Req.operating_system(""), [], False),
+    (Req.custom("anything"), [], True),
+    (Req.custom(""), [Cap.cuda()], True),
+])
+def test_requirement_filter(req, caps, kept):
+    r = registry(provider("p", 1, caps))
+    for policy in (HP, FA, manual("p")):
+        assert chosen(r, [req], policy) == ("p/1" if kept else UNSATISFIED)
+    # the same requirement given twice, or beside a custom one, decides alike
+    assert chosen(r, (req, Req.custom("x"), req), FA) == ("p/1" if kept else UNSATISFIED)
+
+
+def test_operating_system_keeps_all_or_none():
+    r = registry(provider("a", 1), provider("b", 2, [Cap.cuda()]))
+    assert chosen(r, [Req.operating_system(OS.upper())], FA) == "a/1"
+    assert chosen(r, [Req.operating_system("mac")], HP) == UNSATISFIED
+
+
+def test_declared_requirements_play_no_part():
+    d = provider("p", 1).with_requirement(Req.cuda_required()).with_requirement(Req.operating_system("plan9"))
+    assert chosen(registry(d), [], HP) == "p/1"
+    assert chosen(registry(d), [Req.cuda_required()], HP) == UNSATISFIED
+
+
+def test_error_precedence():
+    cuda = provider("gpu", 1, [Cap.cuda()])
+    r = registry(provider("cpu", 5), cuda)
+    assert chosen(r, [Req.cuda_required()], manual("cpu")) == NOT_FOUND  # removed by the filter
+    assert chosen(r, [Req.cuda_required()], manual("gpu")) == "gpu/1"
+    assert chosen(r, [Req.accelerator("tpu")], manual("cpu")) == UNSATISFIED
+    assert chosen(r, [Req.accelerator("tpu")], manual("absent")) == UNSATISFIED
+    assert chosen(r, [Req.accelerator("tpu")], manual("cpu"), t=PyElementTypeId("x")) == NONE_FOUND
+    before = [repr(d) for d in r.find(T)]
+    for policy in (HP, FA, manual("absent")):
+        chosen(r, [Req.accelerator("tpu")], policy)
+    assert len(r) == 2 and [repr(d) for d in r.find(T)] == before
+
+
+def test_result_is_a_copy():
+    r = registry(provider("p", 1, [Cap.cuda()]))
+    a = select_provider(T, r, [], HP)
+    b = select_provider(element_type=T, registry=r, requirements=(), policy=HP)
+    assert a is not b and a.capabilities == [Cap.cuda()] and a.element_types == [T]
+    assert r.find(T)[0] is not a
+
+
+@pytest.mark.parametrize("args, msg, note", [
+    (("kelo.infer.detect", PyProviderRegistry(), [], HP), NOT("str", "PyElementTypeId"), "element_type"),
+    ((T, "registry", [], HP), NOT("str", "PyProviderRegistry"), "registry"),
+    ((T, PyProviderRegistry(), Req.cuda_required(), HP), NOT("PyRequirement", "Sequence"), "requirements"),
+    ((T, PyProviderRegistry(), "cuda", HP), "Can't extract `str` to a list", "requirements"),
+    ((T, PyProviderRegistry(), None, HP), NOT("NoneType", "Sequence"), "requirements"),
+    ((T, PyProviderRegistry(), [Req.cuda_required(), 1], HP), NOT("int", "PyRequirement"), "requirements"),
+    ((T, PyProviderRegistry(), (Cap.cuda(),), HP), NOT("PyCapability", "PyRequirement"), "requirements"),
+    ((T, PyProviderRegistry(), [], "highest_priority"), NOT("str", "PySelectionPolicy"), "policy"),
+    ((T, PyProviderRegistry(), [], None), "'None' is not an instance of 'PySelectionPolicy'", "policy"),
+    ((T, PyProviderRegistry(), []),
+     "select_provider() missing 1 required positional argument: 'policy'", None),
+    ((T, PyProviderRegistry(), [], HP, HP),
+     "select_provider() takes 4 positional arguments but 5 were given", None),
+])
+def test_select_provider_rejects(args, msg, note):
+    raises(TypeError, select_provider, *args, msg=msg, note=note)
+
+
+@pytest.mark.parametrize("fn, args, msg, note", [
+    (PySelectionPolicy.manual, ("p",), NOT("str", "PyProviderId"), "provider_id"),
+    (PySelectionPolicy, (), "cannot create 'builtins.PySelectionPolicy' instances", None),
+    (PyProviderRegistry().register, (provider("p").id,), NOT("PyProviderId", "PyProviderDescriptor"), "descriptor"),
+    (PyProviderRegistry().register, (), "PyProviderRegistry.register() missing 1 required positional argument: "
+     "'descriptor'", None),
+    (PyProviderRegistry().find, ("t",), NOT("str", "PyElementTypeId"), "element_type"),
+    (PyProviderRegistry, (1,), "PyProviderRegistry.__new__() takes 0 positional arguments but 1 was given", None),
+])
+def test_registry_and_policy_reject(fn, args, msg, note):
+    raises(TypeError, fn, *args, msg=msg, note=note)
+
+
+def test_policy_reprs():
+    assert repr(HP) == "PySelectionPolicy(HighestPriority)" and repr(FA) == "PySelectionPolicy(FirstAvailable)"
+    assert repr(manual("native.synthetic")) == "PySelectionPolicy(Manual(native.synthetic))"
+    assert repr(manual("a'(b)")) == "PySelectionPolicy(Manual(a'(b)))" and repr(manual("")) == "PySelectionPolicy(Manual())"
+    pid = PyProviderId("x")
+    assert repr(PySelectionPolicy.manual(provider_id=pid)) == "PySelectionPolicy(Manual(x))"
+    assert HP != PySelectionPolicy.highest_priority() and hash(HP) == object.__hash__(HP)
+
+
+# ---- borrows ------------------------------------------------------------
+
+class Requirements:
+    """A sequence whose item access runs `hook` first."""
+
+    def __init__(self, hook, items=(PyRequirement.custom("x"),)):
+        self.hook, self.items, self.errors = hook, list(items), []
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        self.hook(self)
+        return self.items[i]
+
+
+def test_register_during_selection_is_refused():
+    r = registry(provider("p", 1))
+    reqs = Requirements(lambda s: r.register(provider("late", 9)))
+    raises(RuntimeError, select_provider, T, r, reqs, HP, msg="Already borrowed", note="requirements")
+    assert len(r) == 1 and [d.id.as_str() for d in r.find(T)] == ["p"]
+
+
+def test_refused_register_leaves_selection_going():
+    r = registry(provider("p", 1))
+
+    def hook(s):
+        try:
+            r.register(provider("late", 9))
+        except RuntimeError as e:
+            s.errors.append(str(e))
+
+    reqs = Requirements(hook, [Req.custom("a"), Req.custom("b")])
+    assert select_provider(T, r, reqs, HP).id.as_str() == "p"
+    assert reqs.errors == ["Already borrowed"] * 2 and len(r) == 1
+    r.register(provider("late", 9))  # the borrow ended with the call
+    assert chosen(r, [], HP) == "late/9"
+
+
+def test_readers_share_the_registry_during_selection():
+    r = registry(provider("p", 1))
+    seen = []
+    reqs = Requirements(lambda s: seen.append((len(r), repr(r), chosen(r, [], FA), len(r.find(T)))))
+    assert select_provider(T, r, reqs, FA).id.as_str() == "p"
+    assert seen == [(1, "PyProviderRegistry(entries=1)", "p/1", 1)]
+
+
+# ---- against a model ----------------------------------------------------
+
+def model_satisfies(kind, payload, caps):
+    if kind in ("cuda_required", "gpu_memory"):
+        return ("cuda", None) in caps
+    if kind == "accelerator":
+        return ("custom", "accelerator:" + payload) in caps
+    if kind == "external_runtime":
+        return ("custom", "runtime:" + payload) in caps
+    if kind == "operating_system":
+        fold = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
+        return payload.translate(fold) == OS
+    return True  # custom
+
+
+def model_select(lists, t, reqs, policy):
+    candidates = lists.get(t, [])
+    if not candidates:
+        return NONE_FOUND
+    survivors = [d for d in candidates if all(model_satisfies(k, p, d["caps"]) for k, p in reqs)]
+    if not survivors:
+        return UNSATISFIED
+    if policy[0] == "first":
+        return survivors[0]["tag"]
+    if policy[0] == "manual":
+        return next((d["tag"] for d in survivors if d["id"] == policy[1]), NOT_FOUND)
+    best = survivors[0]
+    for d in survivors[1:]:
+        if d["priority"] >= best["priority"]:
+            best = d
+    return best["tag"]
+
+
+CAPS = [("cuda", None), ("fp16", None), ("custom", "cuda"), ("custom", "accelerator:tpu"),
+        ("custom", "accelerator:TPU"), ("custom", "runtime:onnx"), ("custom", "runtime:")]
+REQS = [("cuda_required", None), ("gpu_memory", 0), ("gpu_memory", 2**40), ("accelerator", "tpu"),
+        ("accelerator", "TPU"), ("external_runtime", "onnx"), ("external_runtime", ""),
+        ("operating_system", OS), ("operating_system", OS.upper()), ("operating_system", OTHER_OS),
+        ("custom", "tpu")]
+TYPES = ["a", "b", "c", ""]
+IDS = ["p", "q", "r"]
+
+
+def make_cap(kind, tag):
+    return PyCapability.custom(tag) if kind == "custom" else getattr(PyCapability, kind)()
+
+
+def make_req(kind, payload):
+    return getattr(PyRequirement, kind)() if payload is None else getattr(PyRequirement, kind)(payload)
+
+
+def test_selection_matches_a_model():
+    rng = random.Random(0x6B656C6F)
+    for round_ in range(3000):
+        lists, r, count = {}, PyProviderRegistry(), 0
+        for tag in range(rng.randrange(0, 7)):
+            d = {"id": rng.choice(IDS), "priority": rng.randint(-3, 3), "tag": tag,
+                 "types": [rng.choice(TYPES) for _ in range(rng.choice([0, 1, 1, 2, 3]))],
+                 "caps": rng.sample(CAPS, rng.randrange(0, 4))}
+            py = PyProviderDescriptor(PyProviderId(d["id"]), PyVersion(0, tag, 0)).with_priority(d["priority"])
+            for t in d["types"]:
+                py = py.with_element_type(PyElementTypeId(t))
+                lists.setdefault(t, []).append(d)
+            for c in d["caps"]:
+                py = py.with_capability(make_cap(*c))
+            r.register(py)
+            count += len(d["types"])
+        assert len(r) == count and bool(r) == (count > 0)
+        for _ in range(4):
+            t = rng.choice(TYPES)
+            reqs = rng.sample(REQS, rng.choice([0, 0, 1, 1, 2, 3]))
+            policy = rng.choice([("highest",), ("first",), ("manual", rng.choice(IDS + ["s"]))])
+            py_policy = {"highest": HP, "first": FA}.get(policy[0]) or manual(policy[-1])
+            seq = [make_req(*q) for q in reqs]
+            try:
+                got = select_provider(PyElementTypeId(t), r, seq if round_ % 2 else tuple(seq), py_policy).version.minor
+            except ValueError as e:
+                got = str(e)
+            assert got == model_select(lists, t, reqs, policy), (round_, t, reqs, policy)
+            assert [d.version.minor for d in r.find(PyElementTypeId(t))] == [d["tag"] for d in lists.get(t, [])]
+
+
+D, S = "__doc__", "__text_signature__"
+SELECT_DOC = ("Select a provider for an element type (RFC-004 \u00a720).\n\nRaises `ValueError` when no provider "
+              "is found, no provider\nsatisfies the requirements, or a manually-selected provider is\nabsent.")
+
+
+@pytest.mark.parametrize("obj, sig, doc", [
+    (PyProviderRegistry, "()", "Registry of provider descriptors, indexed by element type."),
+    (PyProviderRegistry.register, "($self, descriptor)", "Register a provider descriptor."),
+    (PyProviderRegistry.find, "($self, element_type)", "All providers implementing an element type."),
+    (PyProviderRegistry.len, "($self)", "Total number of registered provider entries."),
+    (PyProviderRegistry.is_empty, "($self)", None),
+    (PySelectionPolicy, None, "Policy for choosing among candidate providers."),
+    (PySelectionPolicy.highest_priority, "()", "Select the provider with the highest priority (the default)."),
+    (PySelectionPolicy.first_available, "()", "Select the first available provider."),
+    (PySelectionPolicy.manual, "(provider_id)", "Select a specific provider by ID."),
+    (select_provider, "(element_type, registry, requirements, policy)", SELECT_DOC),
+], ids=lambda x: getattr(x, "__qualname__", None) if callable(x) else None)
+def test_docs_and_signatures(obj, sig, doc):
+    assert getattr(obj, S) == sig and getattr(obj, D) == doc
