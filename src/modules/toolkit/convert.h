@@ -92,6 +92,10 @@ bool from_py(PyObject* o, T& out) {
   return true;
 }
 
+// Declared ahead so that optionals of lists and lists of optionals both work.
+template <class T>
+bool from_py(PyObject* o, std::vector<T>& out);
+
 template <class T>
 bool from_py(PyObject* o, std::optional<T>& out) {
   if (o == Py_None) {
@@ -158,6 +162,9 @@ template <class T>
 PyObject* to_py(T&& v) {
   return make<std::remove_cvref_t<T>>(std::forward<T>(v));
 }
+
+template <class T>
+PyObject* to_py(const std::vector<T>& items);
 
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
