@@ -18,6 +18,14 @@ from kelo.ext.data import (
     PyTimestamp,
     PyVideoFormat,
 )
+from kelo.ext.execution import (
+    PyBatchingPolicy,
+    PyConcurrency,
+    PyExecutionContract,
+    PyInputRelation,
+    PyMissingInputBehavior,
+    PyOverflowPolicy,
+)
 from kelo.ext.graph import PyElementId, PyPortId
 
 
@@ -54,6 +62,25 @@ def main() -> None:
     print(box, "right", box.right(), "bottom", box.bottom(), "in", box.coordinate_space)
     roi = PyPolygon([PyPoint2D(0.1, 0.1), PyPoint2D(0.9, 0.1), PyPoint2D(0.5, 0.9)])
     print(roi, roi.exterior, PyCoordinateSpace.normalized())
+
+    # How each element type wants to be run. The decoder keeps state between
+    # frames, so one execution at a time, in order; the detector is stateless,
+    # batches frames, may reorder and skips a frame that fails; it matches its
+    # frame input with the camera's calibration input by timestamp, and drops
+    # the oldest frames when it falls behind.
+    frames_in, calibration_in = PyPortId.new(), PyPortId.new()
+    contracts = {
+        "decoder": PyExecutionContract().with_concurrency(PyConcurrency.serialized()),
+        "detector": PyExecutionContract.permissive()
+        .with_concurrency(PyConcurrency.limited(4))
+        .with_batching(PyBatchingPolicy(8, 5_000_000))
+        .with_input_relation(PyInputRelation.timestamp_matched(1_000_000, PyMissingInputBehavior.Proceed))
+        .with_join_ports([frames_in, calibration_in])
+        .with_overflow(PyOverflowPolicy.DropOldest),
+    }
+    for name, contract in contracts.items():
+        print(f"{name}: {contract!r} input={contract.input_relation} delivery={contract.delivery}",
+              f"overflow={contract.overflow} failure={contract.failure_policy} batching={contract.batching}")
 
 
 if __name__ == "__main__":

@@ -67,15 +67,6 @@ TEST(InputRelationTest, EqualityComparesKindAndPayload) {
   }
 }
 
-TEST(InputRelationTest, KindNames) {
-  const std::pair<Rel, std::string_view> cases[] = {
-      {Rel{Rel::Independent{}}, "independent"},       {Rel{Rel::Synchronized{}}, "synchronized"},
-      {Rel{Rel::TimestampMatched{}}, "timestamp_matched"}, {Rel{Rel::LatestValue{}}, "latest_value"},
-      {Rel{Rel::Windowed{}}, "windowed"},             {Rel{Rel::ExplicitJoin{}}, "explicit_join"},
-  };
-  for (const auto& [rel, name] : cases) EXPECT_EQ(rel.kind_name(), name);
-}
-
 TEST(ConcurrencyTest, EqualityMaxConcurrentAndDebug) {
   const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
   const struct {
@@ -109,17 +100,6 @@ TEST(ExecutionStateTest, TerminalFromCompletedOn) {
     EXPECT_EQ(is_terminal(state), terminal) << debug(state);
   }
   EXPECT_EQ(debug(ExecutionState::Cancelled), "Cancelled");
-}
-
-TEST(VariantNamesTest, LastNameMatchesLastVariant) {
-  EXPECT_EQ(debug(OrderingRequirement::AllowReorder), "AllowReorder");
-  EXPECT_EQ(debug(DeliveryMode::Latest), "Latest");
-  EXPECT_EQ(debug(OverflowPolicy::Reject), "Reject");
-  EXPECT_EQ(debug(OutputCoupling::Transactional), "Transactional");
-  EXPECT_EQ(debug(CompletionBoundary::ExternalConfirmed), "ExternalConfirmed");
-  EXPECT_EQ(debug(FailurePolicy::FailGraph), "FailGraph");
-  EXPECT_EQ(debug(EosPolicy::AnyInput), "AnyInput");
-  EXPECT_EQ(debug(MissingInputBehavior::Drop), "Drop");
 }
 
 TEST(ControlSignalTest, KindsTargetsAndEquality) {
