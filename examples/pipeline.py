@@ -55,6 +55,14 @@ from kelo.ext.provider import (
     abi_is_compatible,
     select_provider,
 )
+from kelo.ext.execution import (
+    PyBatchingPolicy,
+    PyConcurrency,
+    PyExecutionContract,
+    PyInputRelation,
+    PyMissingInputBehavior,
+    PyOverflowPolicy,
+)
 
 
 def main() -> None:
@@ -208,6 +216,24 @@ def providers() -> None:
             print(f"{element_type} {requirements} {policy} -> {chosen!r} offering {offers}")
         except ValueError as e:
             print(f"{element_type} {requirements} {policy} -> ValueError: {e}")
+    # How each element type wants to be run. The decoder keeps state between
+    # frames, so one execution at a time, in order; the detector is stateless,
+    # batches frames, may reorder and skips a frame that fails; it matches its
+    # frame input with the camera's calibration input by timestamp, and drops
+    # the oldest frames when it falls behind.
+    frames_in, calibration_in = PyPortId.new(), PyPortId.new()
+    contracts = {
+        "decoder": PyExecutionContract().with_concurrency(PyConcurrency.serialized()),
+        "detector": PyExecutionContract.permissive()
+        .with_concurrency(PyConcurrency.limited(4))
+        .with_batching(PyBatchingPolicy(8, 5_000_000))
+        .with_input_relation(PyInputRelation.timestamp_matched(1_000_000, PyMissingInputBehavior.Proceed))
+        .with_join_ports([frames_in, calibration_in])
+        .with_overflow(PyOverflowPolicy.DropOldest),
+    }
+    for name, contract in contracts.items():
+        print(f"{name}: {contract!r} input={contract.input_relation} delivery={contract.delivery}",
+              f"overflow={contract.overflow} failure={contract.failure_policy} batching={contract.batching}")
 
 
 if __name__ == "__main__":

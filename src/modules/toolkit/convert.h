@@ -180,6 +180,9 @@ template <class T>
 PyObject* to_py(const std::vector<T>& items);
 
 template <class T>
+PyObject* to_py(const std::vector<T>& items);
+
+template <class T>
 PyObject* to_py(const std::optional<T>& v) {
   return v ? to_py(*v) : Py_NewRef(Py_None);
 }
