@@ -14,6 +14,8 @@ constexpr const char* kOrder[] = {
     "PyPoint2D", "PyBoundingBox", "PyPolygon", "PyCoordinateSpace",
     "PyTimeUnit", "PyTimestamp", "PyFrameRate",
     "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
+    "PySourceKind", "PySourceInfo", "PyStreamCapabilities", "PyStream",
+    "PyFrame",
 };
 
 }  // namespace
@@ -25,6 +27,8 @@ PyObject* create_data_module() {
     add_geometry_classes(all);
     add_time_classes(all);
     add_format_classes(all);
+    add_stream_classes(all);
+    add_frame_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;

@@ -11,5 +11,7 @@ void add_identifier_classes(std::vector<ClassSpec>& out);
 void add_geometry_classes(std::vector<ClassSpec>& out);
 void add_time_classes(std::vector<ClassSpec>& out);
 void add_format_classes(std::vector<ClassSpec>& out);
+void add_stream_classes(std::vector<ClassSpec>& out);
+void add_frame_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py
