@@ -9,10 +9,15 @@ from kelo.ext.data import (
     PyColorSpace,
     PyCoordinateSpace,
     PyDType,
+    PyFrame,
     PyFrameRate,
     PyPixelFormat,
     PyPoint2D,
     PyPolygon,
+    PySourceInfo,
+    PySourceKind,
+    PyStream,
+    PyStreamCapabilities,
     PyStreamId,
     PyTensorLayout,
     PyTimestamp,
@@ -54,6 +59,14 @@ def main() -> None:
     print(box, "right", box.right(), "bottom", box.bottom(), "in", box.coordinate_space)
     roi = PyPolygon([PyPoint2D(0.1, 0.1), PyPoint2D(0.9, 0.1), PyPoint2D(0.5, 0.9)])
     print(roi, roi.exterior, PyCoordinateSpace.normalized())
+
+    # The camera as a stream, and one of its frames.
+    source = PySourceInfo("cam0", PySourceKind.Camera, uri="rtsp://10.0.0.7/main", name="gate")
+    caps = PyStreamCapabilities(live=True, hardware_timestamps=True)
+    live = PyStream(source, video).with_capabilities(caps)
+    print(live, live.source, live.source.kind, live.source.uri, live.capabilities)
+    frame = PyFrame(live.id, 0, PyTimestamp.from_nanos(0), live.format).with_duration_ns(33_366_667)
+    print(frame, "duration_ns", frame.duration_ns, "buffer", frame.buffer_id, "metadata", frame.metadata_id)
 
 
 if __name__ == "__main__":

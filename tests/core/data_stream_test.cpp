@@ -37,12 +37,6 @@ TEST(StreamTest, WithCapabilitiesKeepsEverythingElse) {
   EXPECT_EQ(t.with_capabilities(caps).with_capabilities({}), *s);  // replaced, not merged
 }
 
-TEST(SourceKindTest, NamesByIndex) {
-  EXPECT_EQ(kSourceKindNames[std::size_t(SourceKind::Camera)], "Camera");
-  EXPECT_EQ(kSourceKindNames[std::size_t(SourceKind::NetworkStream)], "NetworkStream");
-  EXPECT_EQ(kSourceKindNames[std::size_t(SourceKind::Virtual)], "Virtual");
-}
-
 TEST(FrameTest, CreateDrawsThreeIndependentHandles) {
   const StreamId sid{Uuid{}};
   std::set<std::string> seen;
