@@ -16,6 +16,7 @@ from kelo.ext.data import (
     PyEmbedding,
     PyEvent,
     PyEventType,
+    PyFrame,
     PyFrameRate,
     PyMetadata,
     PyModelReference,
@@ -23,6 +24,10 @@ from kelo.ext.data import (
     PyPixelFormat,
     PyPoint2D,
     PyPolygon,
+    PySourceInfo,
+    PySourceKind,
+    PyStream,
+    PyStreamCapabilities,
     PyStreamId,
     PyTensor,
     PyTensorLayout,
@@ -174,6 +179,13 @@ def main() -> None:
     metadata.add_event(entered)
     print(metadata, "empty:", metadata.is_empty(), "events:", metadata.events)
 
+    # The camera as a stream, and one of its frames.
+    source = PySourceInfo("cam0", PySourceKind.Camera, uri="rtsp://10.0.0.7/main", name="gate")
+    caps = PyStreamCapabilities(live=True, hardware_timestamps=True)
+    live = PyStream(source, video).with_capabilities(caps)
+    print(live, live.source, live.source.kind, live.source.uri, live.capabilities)
+    frame = PyFrame(live.id, 0, PyTimestamp.from_nanos(0), live.format).with_duration_ns(33_366_667)
+    print(frame, "duration_ns", frame.duration_ns, "buffer", frame.buffer_id, "metadata", frame.metadata_id)
 
 def providers() -> None:
     # Who implements each element type: a portable CPU provider and a

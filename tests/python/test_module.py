@@ -27,8 +27,8 @@ REGISTRATION = {sub: names.split() for sub, names in {
         PyCompletionBoundary PyEosPolicy PyBatchingPolicy PyDeliveryMode PyOverflowPolicy
         PyOutputCoupling PyFailurePolicy PyExecutionState PyControlSignal PyExecutionContract""",
 }.items()}
-REQUIRED = {"data": REGISTRATION["data"][:25], "graph": ["PyElementId", "PyPortId"],
-            "execution": REGISTRATION["execution"], "provider": REGISTRATION["provider"]}
+REQUIRED = {sub: names for sub, names in REGISTRATION.items() if sub != "graph"}
+REQUIRED["graph"] = REGISTRATION["graph"][:10]
 
 MODULE_DOC = (
     "The `kelo.ext` extension module.\n\nSubmodules are attached as attributes (`kelo.ext.data`, \u2026)."

@@ -15,10 +15,10 @@ constexpr const char* kOrder[] = {
     "PyTimeUnit", "PyTimestamp", "PyFrameRate",
     "PyPixelFormat", "PyColorSpace", "PyColorRange", "PyVideoFormat", "PyDType", "PyTensorLayout",
     "PyTensor", "PyModelReference", "PyEmbedding",
+    "PySourceKind", "PySourceInfo", "PyStreamCapabilities", "PyStream",
     "PyEventType", "PyEvent", "PyTrackState", "PyTrack",
-    "PyClassification", "PyAttributeValue", "PyAttributes", "PyDetectedObject",
-    "PyMetadata",
-    "PyVec3", "PyQuaternion", "PyRigidTransform",
+    "PyClassification", "PyAttributeValue", "PyAttributes", "PyDetectedObject", "PyMetadata",
+    "PyVec3", "PyQuaternion", "PyRigidTransform", "PyFrame",
 };
 
 }  // namespace
@@ -37,6 +37,8 @@ PyObject* create_data_module() {
     add_event_classes(all);
     add_track_classes(all);
     add_metadata_classes(all);
+    add_stream_classes(all);
+    add_frame_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;

@@ -18,5 +18,7 @@ void add_spatial_classes(std::vector<ClassSpec>& out);
 void add_event_classes(std::vector<ClassSpec>& out);
 void add_track_classes(std::vector<ClassSpec>& out);
 void add_metadata_classes(std::vector<ClassSpec>& out);
+void add_stream_classes(std::vector<ClassSpec>& out);
+void add_frame_classes(std::vector<ClassSpec>& out);
 
 }  // namespace kelo::py
