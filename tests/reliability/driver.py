@@ -75,22 +75,52 @@ def makers(cls):
     return found + [(n, f) for n, kind, f in members(cls) if kind == "static"]
 
 
-def find_samples(budget=400):
-    """Map from class to a list of instances, found by search."""
+def required(fn):
+    """The names of the parameters a call cannot leave out (without `self`)."""
+    try:
+        params = inspect.signature(fn).parameters.values()
+    except (TypeError, ValueError):
+        return None
+    return [p.name for p in params if p.default is p.empty and p.name != "$self"
+            and p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+
+
+def hinted(cls, name, samples):
+    """Samples of the classes the parameter's name points to: `id` of `PyTrack`
+    is a `PyTrackId`, `first_timestamp` a `PyTimestamp`, `bbox` a `PyBoundingBox`."""
+    if name == "id":
+        own = [found[0] for c, found in samples.items() if found and c.__name__ == cls.__name__ + "Id"]
+        if own:
+            return own
+    key = {"bbox": "boundingbox", "type_id": "elementtypeid"}.get(name, name.replace("_", ""))
+    if len(key) < 3:
+        return []
+    return [found[0] for c, found in samples.items()
+            if found and (key in c.__name__.lower() or c.__name__.lower()[2:] in key)]
+
+
+def find_samples(tries=600):
+    """Map from class to a list of instances, found by a seeded search: each
+    argument is mostly a sample of a class its parameter's name points to, else an
+    ordinary value or any sample."""
     samples = {cls: [m for _, kind, m in members(cls) if kind == "member"] for cls in public_classes()}
+    rng = random.Random(0)
     changed = True
     while changed:
         changed = False
-        pool = ORDINARY + [s for found in samples.values() for s in found[:2]]
-        pool += [[s] for found in samples.values() for s in found[:1]]
+        others = [found[0] for found in samples.values() if found]
         for cls in samples:
             if len(samples[cls]) >= 2:
                 continue
             for _, maker in makers(cls):
-                n = arity(maker)
-                if n is None:
+                names = required(maker)
+                if names is None:
                     continue
-                for args in itertools.islice(itertools.product(pool, repeat=n), budget):
+                hints = [hinted(cls, n, samples) for n in names]
+                for _ in range(tries):
+                    args = [rng.choice(h) if h and rng.random() < 0.8 else
+                            rng.choice(ORDINARY if rng.random() < 0.7 else others or ORDINARY)
+                            for h in hints]
                     try:
                         value = maker(*args)
                     except Exception:
