@@ -9,6 +9,7 @@ makers and constructors called with arguments drawn from a pool of ordinary
 values and of the samples found so far, until no new class turns up.
 """
 
+import functools
 import inspect
 import itertools
 import math
@@ -44,13 +45,24 @@ def public_functions():
     return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)]
 
 
-def arity(fn):
-    """The number of parameters a callable declares (without `self`), or None."""
+@functools.lru_cache(maxsize=None)
+def parameters(fn):
+    """(name, has_default) for each positional parameter a callable declares,
+    or None. Cached: building a signature leaves interpreter caches behind,
+    which the leak check would otherwise count as growth."""
     try:
         params = inspect.signature(fn).parameters.values()
     except (TypeError, ValueError):
         return None
-    return sum(1 for p in params if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD))
+    return tuple((p.name, p.default is not p.empty) for p in params
+                 if p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD))
+
+
+def arity(fn):
+    """The number of positional parameters a callable declares (a method's
+    `self` included), or None."""
+    found = parameters(fn)
+    return None if found is None else len(found)
 
 
 def members(cls):
@@ -77,12 +89,9 @@ def makers(cls):
 
 def required(fn):
     """The names of the parameters a call cannot leave out (without `self`)."""
-    try:
-        params = inspect.signature(fn).parameters.values()
-    except (TypeError, ValueError):
-        return None
-    return [p.name for p in params if p.default is p.empty and p.name != "$self"
-            and p.kind in (p.POSITIONAL_ONLY, p.POSITIONAL_OR_KEYWORD)]
+    found = parameters(fn)
+    return None if found is None else [name for name, optional in found
+                                       if not optional and name != "$self"]
 
 
 def hinted(cls, name, samples):
