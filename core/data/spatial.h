@@ -9,6 +9,7 @@
 
 #include "data/geometry.h"
 #include "data/id.h"
+#include "data/provenance.h"
 #include "data/time.h"
 
 namespace kelo_core::data {
@@ -71,12 +72,14 @@ struct FrameTransform {
 };
 
 // The 3D pose of an entity (an object when `object` is set): the transform
-// from the entity's own frame into `space`, with an optional confidence.
+// from the entity's own frame into `space`, with an optional confidence and
+// where the estimate came from.
 struct SpatialPose {
   std::optional<ObjectId> object;
   RigidTransform pose;
   CoordinateSpace space = CoordinateSpace::of(CoordinateSpaceVariant::World);
   std::optional<float> confidence;
+  Provenance provenance;
 
   friend bool operator==(const SpatialPose&, const SpatialPose&) = default;
 };
