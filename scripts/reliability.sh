@@ -14,6 +14,8 @@ preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
 LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
   PYTHONPATH=build-sanitize/python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 200
 bash scripts/fuzz.sh
-echo "== deep and large inputs"
+echo "== deep and large inputs (Release build)"
+configure_build >/dev/null
+cmake --build "$BUILD_DIR" --target ext --parallel "$JOBS"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/deep.py
 echo "reliability: all gates passed"

@@ -10,6 +10,7 @@
 #include "graph/config.h"
 #include "graph/element_type.h"
 #include "graph/port.h"
+#include "support/shared_list.h"
 
 namespace kelo_core::graph {
 
@@ -19,13 +20,14 @@ enum class ElementKind : std::uint8_t { Source, Operator, Sink };
 
 // An element owns its ports and configuration. Nothing here checks port
 // directions or the uniqueness of ids: those are findings of validation.
+// Copies share their ports, so each builder step costs one port, not all.
 struct Element {
   ElementId id;
   ElementTypeId type_id;
   std::string name;
   ElementKind kind = ElementKind::Source;
-  std::vector<Port> inputs;   // in the order they were added
-  std::vector<Port> outputs;  // likewise
+  SharedList<Port> inputs;   // in the order they were added
+  SharedList<Port> outputs;  // likewise
   Config config;
 
   // No ports, empty configuration.

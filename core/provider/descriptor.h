@@ -10,6 +10,7 @@
 #include "provider/abi.h"
 #include "provider/capability.h"
 #include "support/hash.h"
+#include "support/shared_list.h"
 
 namespace kelo_core::provider {
 
@@ -23,14 +24,15 @@ struct ProviderId {
 };
 
 // What a provider implements, offers and needs. Lists keep the declared
-// order and may hold duplicates. The provider's own requirements play no
+// order and may hold duplicates; copies share them, so each builder step
+// costs one entry. The provider's own requirements play no
 // part in selection.
 struct ProviderDescriptor {
   ProviderId id;
   Version version;
-  std::vector<graph::ElementTypeId> element_types;
-  std::vector<Capability> capabilities;
-  std::vector<Requirement> requirements;
+  SharedList<graph::ElementTypeId> element_types;
+  SharedList<Capability> capabilities;
+  SharedList<Requirement> requirements;
   std::int32_t priority = 0;
 
   static ProviderDescriptor make(ProviderId id, Version version) {

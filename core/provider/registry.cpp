@@ -11,6 +11,8 @@ void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
     entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));
   }
   entry.id_hash = SeededHash()(entry.descriptor->id);
+  // At most this many new lists: growing once beats rehashing along the way.
+  lists_.reserve(lists_.size() + entry.descriptor->element_types.size());
   for (const graph::ElementTypeId& type : entry.descriptor->element_types) {
     lists_[type].push_back(entry);
     ++entries_;  // counted one by one, so that it stays the sum of the lists

@@ -44,7 +44,7 @@ ProviderDescriptor provider(std::string id, std::int32_t priority, std::vector<C
                             std::vector<std::string> types = {"t"}) {
   auto d = ProviderDescriptor::make({std::move(id)}, {0, 1, 0}).with_priority(priority);
   for (auto& t : types) d.element_types.push_back({t});
-  d.capabilities = std::move(caps);
+  for (auto& c : caps) d.capabilities.push_back(std::move(c));
   return d;
 }
 

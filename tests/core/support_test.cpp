@@ -4,10 +4,13 @@
 #include <cfloat>
 #include <limits>
 #include <set>
+#include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "support/hash.h"
+#include "support/shared_list.h"
 #include "support/text.h"
 #include "support/uuid.h"
 
@@ -222,6 +225,85 @@ TEST(TextCompound, OptionalsAndLists) {
   EXPECT_EQ(text::debug(std::optional<std::vector<std::string>>{{"a", "b\n"}}), R"(Some(["a", "b\n"]))");
   EXPECT_EQ(text::debug(std::vector<bool>{true, false}), "[true, false]");
   EXPECT_EQ(text::debug(std::vector<std::uint32_t>{}), "[]");
+}
+
+// Counts live instances, so that tests can see every entry destroyed once.
+struct Counted {
+  static inline int live = 0;
+  std::string text;
+  explicit Counted(std::string t) : text(std::move(t)) { ++live; }
+  Counted(const Counted& o) : text(o.text) { ++live; }
+  Counted(Counted&& o) noexcept : text(std::move(o.text)) { ++live; }
+  ~Counted() { --live; }
+  friend bool operator==(const Counted&, const Counted&) = default;
+};
+
+std::vector<std::string> texts(const SharedList<Counted>& l) {
+  std::vector<std::string> out;
+  for (const Counted& c : l) out.push_back(c.text);
+  return out;
+}
+
+TEST(SharedList, CopiesKeepTheirOwnEntries) {
+  {
+    SharedList<Counted> a;
+    a.push_back(Counted("x"));
+    SharedList<Counted> b = a;  // shares, then appends in place
+    b.push_back(Counted("y"));
+    SharedList<Counted> c = a;  // a branch off an older copy: copies first
+    c.push_back(Counted("z"));
+    a.push_back(Counted("w"));  // likewise
+    EXPECT_EQ(texts(a), (std::vector<std::string>{"x", "w"}));
+    EXPECT_EQ(texts(b), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(texts(c), (std::vector<std::string>{"x", "z"}));
+    EXPECT_NE(a, b);
+    SharedList<Counted> d;
+    d.push_back(Counted("x"));
+    d.push_back(Counted("y"));
+    EXPECT_EQ(d, b);
+    EXPECT_EQ(&b[0], &(*b.begin()));
+  }
+  EXPECT_EQ(Counted::live, 0);
+}
+
+TEST(SharedList, AChainOfCopiesSharesOneBlockAndEntriesStayPut) {
+  {
+    std::vector<SharedList<Counted>> chain(1);
+    for (int i = 0; i < 1000; ++i) {
+      SharedList<Counted> next = chain.back();
+      next.push_back(Counted(std::to_string(i)));
+      chain.push_back(std::move(next));
+    }
+    for (std::size_t n = 0; n < chain.size(); ++n) {
+      ASSERT_EQ(chain[n].size(), n);
+      if (n) {
+        EXPECT_EQ(chain[n].back().text, std::to_string(n - 1));
+      }
+    }
+    // Blocks double, so the copies made along the way are O(n), not O(n^2).
+    EXPECT_LT(Counted::live, 3000);
+    const Counted* first = &chain[10][0];
+    chain.resize(500);
+    EXPECT_EQ(&chain[10][0], first);
+  }
+  EXPECT_EQ(Counted::live, 0);
+}
+
+TEST(SharedList, CopiesAppendFromSeveralThreads) {
+  SharedList<int> base{1, 2, 3};
+  std::vector<SharedList<int>> out(4, base);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&out, t] {
+      for (int i = 0; i < 10000; ++i) out[t].push_back(t);
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t) {
+    ASSERT_EQ(out[t].size(), 10003u);
+    EXPECT_EQ(out[t][2], 3);
+    EXPECT_EQ(std::count(out[t].begin(), out[t].end(), t), 10000 + (t >= 1 && t <= 3));
+  }
+  EXPECT_EQ(base.size(), 3u);
 }
 
 }  // namespace

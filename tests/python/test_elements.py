@@ -270,6 +270,25 @@ def test_element_builders_copy_and_keep_the_receiver():
     assert len(e3.inputs) == 2
 
 
+def test_branches_off_one_element_keep_their_own_ports():
+    # Builder steps share the ports of earlier steps; a second branch off the
+    # same receiver, or a step on an older element, sees none of the others'.
+    base = element().with_input(PyPort.input("a", FRAME))
+    names = lambda e: [p.name for p in e.all_ports()]
+    left = base.with_input(PyPort.input("l", FRAME))
+    right = base.with_input(PyPort.input("r", FRAME)).with_output(PyPort.output("o", FRAME))
+    deeper = left.with_input(PyPort.input("l2", FRAME))
+    again = base.with_input(PyPort.input("x", FRAME))
+    assert names(base) == ["a"]
+    assert (names(left), names(deeper)) == (["a", "l"], ["a", "l", "l2"])
+    assert (names(right), names(again)) == (["a", "r", "o"], ["a", "x"])
+    chain = [element()]
+    for i in range(300):
+        chain.append(chain[-1].with_output(PyPort.output(str(i), FRAME)))
+    assert [len(e.outputs) for e in chain[::50]] == list(range(0, 301, 50))
+    assert chain[100].outputs[-1].name == "99"
+
+
 def test_element_config_is_copied_both_ways():
     e = element()
     e.config.set("k", "v")

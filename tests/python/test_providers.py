@@ -195,6 +195,11 @@ def test_builders_leave_the_receiver():
     assert p.with_priority(2**31 - 1).priority == 2**31 - 1 and p.with_priority(-(2**31)).priority == -(2**31)
     assert not e2.supports(PyElementTypeId("kelo.decode.H264")) and e2.supports(type_id=u)
     assert not d.supports(PyElementTypeId(""))
+    # A second branch off `e` (whose newest step is e2's) keeps only its own.
+    branch = e.with_element_type(u)
+    assert branch.element_types == [t, u] and e2.element_types == [t, u, t]
+    assert e.with_capability(PyCapability.cuda()).capabilities == [PyCapability.cuda()]
+    assert c.capabilities == [PyCapability.cuda()]
 
 
 def test_properties_are_copies():

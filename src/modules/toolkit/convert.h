@@ -16,6 +16,7 @@
 
 #include "support/biguint.h"
 #include "support/result.h"
+#include "support/shared_list.h"
 #include "toolkit/errors.h"
 #include "toolkit/object.h"
 
@@ -25,10 +26,13 @@ template <class T>
 struct is_optional : std::false_type {};
 template <class T>
 struct is_optional<std::optional<T>> : std::true_type {};
+// Lists: converted to and from Python lists item by item.
 template <class T>
-struct is_vector : std::false_type {};
+struct is_list : std::false_type {};
 template <class T, class A>
-struct is_vector<std::vector<T, A>> : std::true_type {};
+struct is_list<std::vector<T, A>> : std::true_type {};
+template <class T>
+struct is_list<kelo_core::SharedList<T>> : std::true_type {};
 
 // Text of a bounded length built without touching the heap.
 template <std::size_t N>
@@ -60,7 +64,7 @@ struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
 template <class T>
 concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
                   !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
-                  !is_vector<T>::value && !is_short_text<T>::value &&
+                  !is_list<T>::value && !is_short_text<T>::value &&
                   !has_own_conversion<T>::value;
 
 // Closed enumerations exposed as enumeration-like classes.
@@ -176,11 +180,9 @@ PyObject* to_py(T&& v) {
 }
 
 // Declared ahead so that optional lists convert too.
-template <class T>
-PyObject* to_py(const std::vector<T>& items);
-
-template <class T>
-PyObject* to_py(const std::vector<T>& items);
+template <class L>
+  requires is_list<L>::value
+PyObject* to_py(const L& items);
 
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
@@ -191,8 +193,9 @@ PyObject* to_py(std::optional<T>&& v) {
   return v ? to_py(std::move(*v)) : Py_NewRef(Py_None);
 }
 
-template <class T>
-PyObject* to_py(const std::vector<T>& items) {
+template <class L>
+  requires is_list<L>::value
+PyObject* to_py(const L& items) {
   Ref list(PyList_New(Py_ssize_t(items.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < items.size(); ++i) {

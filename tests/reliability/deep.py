@@ -1,0 +1,184 @@
+"""Deep and large inputs: each case runs at a tenth of its size and at full
+size and must finish without a crash, in time and memory that grow with the
+input (at most GROWTH times more for ten times the input).
+
+    PYTHONPATH=python:tests/reliability python3 tests/reliability/deep.py [--quick] [WORD...]
+
+--quick divides every size by ten; WORDs pick the cases whose label holds one.
+"""
+
+import gc
+import os
+import sys
+import time
+
+from kelo.ext import data, graph, provider
+
+GROWTH = 20  # allowed factor for a tenfold input: linear is 10
+PAGE = os.sysconf("SC_PAGE_SIZE")
+
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+def frame_contract():
+    return graph.PyDataContract.frame()
+
+
+def element(name, *ports):
+    e = graph.PyElement(graph.PyElementId.new(), graph.PyElementTypeId("deep.op"), name,
+                        graph.PyElementKind.Operator)
+    for p in ports:
+        e = e.with_input(p) if p.direction == graph.PyPortDirection.Input else e.with_output(p)
+    return e
+
+
+def chain(n, ring=False):
+    """n elements, one input and one output each, an edge between neighbours
+    (and from the last back to the first for a ring)."""
+    g = graph.PyGraph()
+    c = frame_contract()
+    ins, outs = [], []
+    for i in range(n):
+        pin, pout = graph.PyPort.input("in", c), graph.PyPort.output("out", c)
+        g.add_element(element(f"e{i}", pin, pout))
+        ins.append(pin.id)
+        outs.append(pout.id)
+    for i in range(n - 1):
+        g.add_edge(graph.PyEdge(outs[i], ins[i + 1]))
+    if ring:
+        g.add_edge(graph.PyEdge(outs[-1], ins[0]))
+    return g
+
+
+def validate_chain(n):
+    g = chain(n)
+    start = time.perf_counter()
+    report = g.validate()
+    took = time.perf_counter() - start
+    assert report.is_valid(), report
+    return took, g
+
+
+def validate_ring(n):
+    g = chain(n, ring=True)
+    start = time.perf_counter()
+    report = g.validate()
+    took = time.perf_counter() - start
+    assert [e.kind() for e in report.errors] == ["CycleDetected"], report
+    return took, g
+
+
+def many_ports(n):
+    # Ports are added one builder step at a time, as users do; the element is
+    # then validated, listed and printed.
+    c = frame_contract()
+    start = time.perf_counter()
+    e = element("wide")
+    for i in range(n):
+        e = e.with_input(graph.PyPort.input(f"p{i}", c)) if i % 2 else e.with_output(
+            graph.PyPort.output(f"p{i}", c))
+    g = graph.PyGraph()
+    g.add_element(e)
+    assert g.validate().is_valid()
+    assert len(e.all_ports()) == n
+    repr(e)
+    return time.perf_counter() - start, e
+
+
+def big_config(n):
+    start = time.perf_counter()
+    config = graph.PyConfig()
+    for i in range(n):
+        config.set(f"key{i:07d}", str(i))
+    assert len(config) == n and config.get("key0000000") == "0"
+    assert len(config.to_dict()) == n
+    repr(config)
+    return time.perf_counter() - start, config
+
+
+def big_attributes(n):
+    start = time.perf_counter()
+    attrs = data.PyAttributes()
+    value = data.PyAttributeValue.of_int(7)
+    for i in range(n):
+        attrs.insert(f"a{i:07d}", value)
+    assert len(attrs.keys()) == n
+    repr(attrs)
+    return time.perf_counter() - start, attrs
+
+
+def big_metadata(n):
+    start = time.perf_counter()
+    meta = data.PyMetadata()
+    box = data.PyBoundingBox(1.0, 2.0, 3.0, 4.0)
+    for _ in range(n):
+        meta.add_object(data.PyDetectedObject(data.PyObjectId.new(), box))
+    assert len(meta.objects) == n and not meta.is_empty()
+    repr(meta)
+    return time.perf_counter() - start, meta
+
+
+def wide_descriptor(n):
+    start = time.perf_counter()
+    d = provider.PyProviderDescriptor(provider.PyProviderId("deep"), provider.PyVersion(1, 0, 0))
+    types = [graph.PyElementTypeId(f"deep.t{i}") for i in range(n)]
+    for t in types:
+        d = d.with_element_type(t)
+    registry = provider.PyProviderRegistry()
+    registry.register(d)
+    assert len(registry) == n and d.supports(types[-1])
+    assert len(registry.find(types[n // 2])) == 1
+    return time.perf_counter() - start, registry
+
+
+CASES = [
+    ("validate chain", validate_chain, 1_000_000),
+    ("validate ring", validate_ring, 1_000_000),
+    ("ports on one element", many_ports, 100_000),
+    ("config entries", big_config, 100_000),
+    ("attribute entries", big_attributes, 100_000),
+    ("metadata objects", big_metadata, 100_000),
+    ("descriptor element types", wide_descriptor, 100_000),
+]
+
+
+def main():
+    quick = "--quick" in sys.argv
+    words = [a for a in sys.argv[1:] if not a.startswith("--")]
+    failed = []
+    for label, run, size in CASES:
+        if words and not any(w in label for w in words):
+            continue
+        if quick:
+            size //= 10
+        measured = []
+        for n in (size // 10, size):
+            # The collector's passes over the many new Python objects would
+            # be timed too; they are not the module's.
+            gc.collect()
+            gc.disable()
+            before = rss()
+            took, keep = run(n)
+            grown = max(rss() - before, 0)
+            del keep
+            gc.enable()
+            measured.append((n, took, grown))
+        (n0, t0, m0), (n1, t1, m1) = measured
+        ratio = t1 / t0 if t0 > 0 else 0.0
+        memory = m1 / m0 if m0 > 0 else 0.0
+        # Below a few pages the small size's growth is mostly reused memory.
+        ok = ratio <= GROWTH and (m0 < 1 << 20 or memory <= GROWTH)
+        print(f"{label:26} n={n1:>9,}  {t1:8.3f} s (x{ratio:5.1f} for 10x)  "
+              f"{m1 / n1:7.0f} B/entry  {'ok' if ok else 'NOT PROPORTIONAL'}")
+        if not ok:
+            failed.append(label)
+    if failed:
+        sys.exit(f"deep: not proportional to the input: {', '.join(failed)}")
+    print("deep: every case proportional to its input")
+
+
+if __name__ == "__main__":
+    main()
