@@ -59,12 +59,12 @@ SharedGraphBuilder::Node::~Node() {
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_element(Element element) const {
-  auto top = std::make_shared<Node>(std::move(element), top_);
+  auto top = std::make_shared<ElementNode>(top_, std::move(element));
   return SharedGraphBuilder(std::move(top), elements_ + 1, edges_);
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_edge(Edge edge) const {
-  auto top = std::make_shared<Node>(std::move(edge), top_);
+  auto top = std::make_shared<EdgeNode>(top_, std::move(edge));
   return SharedGraphBuilder(std::move(top), elements_, edges_ + 1);
 }
 
@@ -75,10 +75,10 @@ Graph SharedGraphBuilder::build() const {
   Graph g;
   g.reserve(elements_, edges_);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    if (const Element* e = std::get_if<Element>(&(*it)->item)) {
-      g.add_element(*e);
+    if ((*it)->is_edge) {
+      g.add_edge(static_cast<const EdgeNode*>(*it)->edge);
     } else {
-      g.add_edge(std::get<Edge>((*it)->item));
+      g.add_element(static_cast<const ElementNode*>(*it)->element);
     }
   }
   return g;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <variant>
 #include <utility>
 #include <vector>
 
@@ -81,16 +80,25 @@ class SharedGraphBuilder {
   Graph build() const;
 
  private:
+  // A node is an element or an edge, each allocated at its own size.
   struct Node {
-    Node(std::variant<Element, Edge> i, std::shared_ptr<Node> b)
-        : item(std::move(i)), below(std::move(b)) {}
+    Node(std::shared_ptr<Node> b, bool e) : below(std::move(b)), is_edge(e) {}
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
     ~Node();
 
-    std::variant<Element, Edge> item;
     std::shared_ptr<Node> below;
+    bool is_edge;
   };
+  struct ElementNode : Node {
+    ElementNode(std::shared_ptr<Node> b, Element e) : Node(std::move(b), false), element(std::move(e)) {}
+    Element element;
+  };
+  struct EdgeNode : Node {
+    EdgeNode(std::shared_ptr<Node> b, Edge e) : Node(std::move(b), true), edge(std::move(e)) {}
+    Edge edge;
+  };
+
   SharedGraphBuilder(std::shared_ptr<Node> top, std::size_t elements, std::size_t edges)
       : top_(std::move(top)), elements_(elements), edges_(edges) {}
 
