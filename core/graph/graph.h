@@ -91,7 +91,8 @@ class SharedGraphBuilder {
     bool is_edge;
   };
   struct ElementNode : Node {
-    ElementNode(std::shared_ptr<Node> b, Element e) : Node(std::move(b), false), element(std::move(e)) {}
+    ElementNode(std::shared_ptr<Node> b, Element e)
+        : Node(std::move(b), false), element(std::move(e)) {}
     Element element;
   };
   struct EdgeNode : Node {

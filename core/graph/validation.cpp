@@ -31,9 +31,10 @@ struct Key {
 // Dense records keyed by UUID, in first-insertion order, found through an
 // open-addressing table with linear probing. The table holds, per slot, a
 // 32-bit fingerprint of the key's hash and the record's index: eight bytes
-// a slot, and only a matching fingerprint leads to the record itself. Sized once for at most `n` keys
-// (no rehashing; the load stays at or below two thirds). A record does not
-// hold its key: key_of(record) reads it from the graph.
+// a slot, and only a matching fingerprint leads to the record itself. Sized
+// once for at most `n` keys (no rehashing; the load stays at or below two
+// thirds). A record does not hold its key: key_of(record) reads it from the
+// graph.
 template <class Entry, auto key_of>
 class IdIndex {
  public:
@@ -119,7 +120,9 @@ class IdIndex {
 struct ElementEntry {
   const Element* element;
 };
-constexpr auto element_key = [](const ElementEntry& e) -> const Uuid& { return e.element->id.uuid; };
+constexpr auto element_key = [](const ElementEntry& e) -> const Uuid& {
+  return e.element->id.uuid;
+};
 
 // The last port seen with an id, and its owner's node. The port is read in
 // place: nothing of it is copied.
@@ -331,7 +334,9 @@ ValidationReport validate(const Graph& graph) {
   }
 
   // 4. At most one cycle, reported last.
-  if (has_cycle(adjacency(std::uint32_t(element_ids.size()), arcs))) report.errors.emplace_back(CycleDetected{});
+  if (has_cycle(adjacency(std::uint32_t(element_ids.size()), arcs))) {
+    report.errors.emplace_back(CycleDetected{});
+  }
   return report;
 }
 

@@ -145,7 +145,8 @@ TEST(ValidationTest, KindNamesAndMessages) {
   const std::vector<std::pair<GraphValidationError, std::string>> cases = {
       {EdgeReferencesMissingPort{kA}, "edge references missing port " + a},
       {InvalidPortDirection{kA, kB, PortDirection::Input, PortDirection::Output},
-       "edge " + a + " -> " + b + " has invalid direction Input -> Output (expected Output -> Input)"},
+       "edge " + a + " -> " + b +
+           " has invalid direction Input -> Output (expected Output -> Input)"},
       {PortNotOwnedByElement{kA}, "port " + a + " does not belong to any element"},
       {DuplicateElementId{e}, "duplicate element id 00000000-0000-0000-0000-0000000000ee"},
       {DuplicatePortId{kB}, "duplicate port id " + b},
@@ -187,9 +188,9 @@ TEST(ValidationTest, DuplicatesInVisitingOrder) {
                              "DuplicatePortId", "DuplicatePortId", "InvalidPortDirection"}));
   EXPECT_EQ(r.errors[1].message(), "duplicate port id " + in(0).str());
   EXPECT_EQ(r.errors[3].message(), "duplicate port id " + out(0).str());
-  EXPECT_EQ(r.errors[5].message(), "edge " + out(0).str() + " -> " +
-                                       seq<PortId>(200, 0xAA).str() +
-                                       " has invalid direction Input -> Input (expected Output -> Input)");
+  EXPECT_EQ(r.errors[5].message(),
+            "edge " + out(0).str() + " -> " + seq<PortId>(200, 0xAA).str() +
+                " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
 TEST(ValidationTest, EdgeFindingsInEdgeOrder) {

@@ -88,7 +88,8 @@ def test_graph_is_mutated_in_place_and_copies_out():
     assert g.elements[0] is not g.elements[0] and g.edges[0].is_late_binding is False
     with pytest.raises(TypeError) as info:
         g.add_edge(first)
-    assert str(info.value) == NOT("PyElement", "PyEdge") and info.value.__notes__ == ["while processing 'edge'"]
+    assert str(info.value) == NOT("PyElement", "PyEdge")
+    assert info.value.__notes__ == ["while processing 'edge'"]
     assert repr(g) == "PyGraph(elements=2, edges=1)"
 
 
@@ -150,7 +151,8 @@ def test_validation_example():
                 ("CycleDetected", "cycle detected in graph"),
             ]]
         assert report.warnings == [
-            f"late-binding edge PortId({UA}) \u2192 PortId({pi}): source port not yet materialized (deferred)"]
+            f"late-binding edge PortId({UA}) \u2192 PortId({pi}): "
+            "source port not yet materialized (deferred)"]
         first, second = report.errors, report.errors
         assert first is not second and first[0] is not second[0]
         assert [e.message() for e in first] == [e.message() for e in second]
@@ -160,8 +162,10 @@ def test_validation_example():
     assert repr(late_only.validate()) == "PyValidationReport(valid=true, errors=0, warnings=1)"
 
 
-@pytest.mark.parametrize("arg, msg", [(1, NOT("int", "PyGraph")), (None, "'None' is not an instance of 'PyGraph'"),
-                                      (PyGraphBuilder(), NOT("PyGraphBuilder", "PyGraph"))])
+@pytest.mark.parametrize("arg, msg", [
+    (1, NOT("int", "PyGraph")), (None, "'None' is not an instance of 'PyGraph'"),
+    (PyGraphBuilder(), NOT("PyGraphBuilder", "PyGraph")),
+])
 def test_validate_graph_argument(arg, msg):
     with pytest.raises(TypeError) as info:
         validate_graph(arg)

@@ -19,7 +19,8 @@ void add_edge_class(std::vector<ClassSpec>& out) {
           .property<&Edge::late_binding>("is_late_binding")
           .property<&Edge::source_element>("source_element",
                                            "Owning element of a dynamic source pad, if attributed.")
-          .property<&Edge::source_pad>("source_pad", "Semantic name of a dynamic source pad, if any.")
+          .property<&Edge::source_pad>("source_pad",
+                                       "Semantic name of a dynamic source pad, if any.")
           .def<[](Edge e) { return std::move(e).with_late_binding(); }>(
               "with_late_binding($self)", "Mark this edge as late-binding (builder-style).")
           .repr<[](const Edge& e) {

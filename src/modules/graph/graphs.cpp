@@ -56,7 +56,8 @@ void add_graph_classes(std::vector<ClassSpec>& out) {
           }>("connect_late($self, source, target)")
           .def<[](const SharedGraphBuilder& b, std::string source_element, std::string pad_name,
                   PortId target) -> Result<SharedGraphBuilder> {
-            auto edge = Edge::dynamic_output(std::move(source_element), std::move(pad_name), target);
+            auto edge =
+                Edge::dynamic_output(std::move(source_element), std::move(pad_name), target);
             if (!edge) return edge.error();
             return b.add_edge(*std::move(edge));
           }>("connect_dynamic($self, source_element, pad_name, target)",

@@ -25,9 +25,10 @@ void add_validation_classes(std::vector<ClassSpec>& out) {
 
   out.push_back(
       Class<GraphValidationError>("PyGraphValidationError", "A single graph validation error.")
-          .def<&GraphValidationError::kind_name>("kind($self)",
-                                                 "Machine-readable error kind, e.g. `CycleDetected`.")
-          .def<&GraphValidationError::message>("message($self)", "Human-readable error description.")
+          .def<&GraphValidationError::kind_name>(
+              "kind($self)", "Machine-readable error kind, e.g. `CycleDetected`.")
+          .def<&GraphValidationError::message>("message($self)",
+                                               "Human-readable error description.")
           .str<&GraphValidationError::message>()
           .repr<[](const GraphValidationError& e) {
             return "PyGraphValidationError(" + std::string(e.kind_name()) + ")";
