@@ -548,6 +548,51 @@ def test_deep_chain_and_ring():
     assert entries(validate_graph(ring)) == [CYCLE]
 
 
+def nodes(n):
+    """n elements with one input and one output each, and an edge maker between them."""
+    ps = [(PyPort.input("i", FRAME), PyPort.output("o", FRAME)) for _ in range(n)]
+    els = [element(f"n{k}", inputs=[i], outputs=[o]) for k, (i, o) in enumerate(ps)]
+    return els, lambda s, t: PyEdge(ps[s][1].id, ps[t][0].id)
+
+
+def test_ladder_is_searched_once_per_node():
+    # Every node reaches the end along exponentially many paths; finished
+    # nodes must not be searched again.
+    n = 2000
+    els, link = nodes(n)
+    edges = [link(k, k + d) for k in range(n) for d in (1, 2) if k + d < n]
+    check(graph(els, edges))
+    check(graph(els, edges + [link(n - 1, n // 2)]), [CYCLE])
+
+
+def test_cycles_in_larger_random_graphs():
+    rng = random.Random(7)
+    for _ in range(150):
+        n = rng.randint(2, 40)
+        els, link = nodes(n)
+        pairs = [(rng.randrange(n), rng.randrange(n)) for _ in range(rng.randint(0, 2 * n))]
+        if rng.random() < 0.6:  # mostly forward edges: many acyclic graphs
+            pairs = [(s, t) for s, t in pairs if s < t] + pairs[:rng.randint(0, 1)]
+        adjacency = {k: [] for k in range(n)}
+        for s, t in pairs:
+            adjacency[s].append(t)
+        colour = dict.fromkeys(adjacency, 0)
+
+        def dfs(k):
+            colour[k] = 1
+            for m in adjacency[k]:
+                if colour[m] == 1 or (colour[m] == 0 and dfs(m)):
+                    return True
+            colour[k] = 2
+            return False
+
+        cyclic = any(colour[k] == 0 and dfs(k) for k in adjacency)
+        order = list(range(n))
+        rng.shuffle(order)
+        check(graph([els[k] for k in order], [link(s, t) for s, t in pairs]),
+              [CYCLE] if cyclic else [])
+
+
 # ---- differential check against a reference model --------------------------------------
 
 NAMES = ["a", "b", "c", 'q"\n', ""]
