@@ -495,3 +495,14 @@ def test_builder_argument_errors(fn, args, kwargs, exc, msg, note):
     before = graph_fields(BLD.build())
     raises(exc, fn, *args, msg=msg, note=note, **kwargs)
     assert graph_fields(BLD.build()) == before
+
+
+def test_results_outlive_their_sources():
+    e, s, t = element("a", outputs=[PyPort.output("o", FRAME)]), pid(UA), pid(UB)
+    b = PyGraphBuilder().add_element(e).connect(s, t)
+    g = b.build()
+    del b, e
+    edges, elements = g.edges, g.elements
+    del g
+    assert [edge_fields(x) for x in edges] == [(UA, UB, False, None, None)]
+    assert [x.outputs[0].name for x in elements] == ["o"]

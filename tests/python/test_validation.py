@@ -724,3 +724,17 @@ def test_against_reference_model():
     # The generator reaches every finding, and valid graphs too.
     assert all(seen.get(k, 0) >= 30 for k in set(KINDS) - {"PortNotOwnedByElement"}), seen
     assert seen["warning"] >= 30 and seen["valid"] >= 30, seen
+
+
+def test_results_outlive_their_sources():
+    a = port(IN)
+    late = PyEdge.late_binding(PyPortId.new(), a.id)
+    g = graph([element(inputs=[a])], [edge(a, a), late])
+    r = g.validate()
+    del g
+    errors, warnings = r.errors, r.warnings
+    del r
+    assert [(x.kind(), x.message(), repr(x)) for x in errors] == [
+        direction(a, a, "Input", "Input") + ("PyGraphValidationError(InvalidPortDirection)",),
+        CYCLE + ("PyGraphValidationError(CycleDetected)",)]
+    assert warnings == [warning(late.source, a)] and type(warnings[0]) is str
