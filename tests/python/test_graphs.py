@@ -506,3 +506,12 @@ def test_results_outlive_their_sources():
     del g
     assert [edge_fields(x) for x in edges] == [(UA, UB, False, None, None)]
     assert [x.outputs[0].name for x in elements] == ["o"]
+
+
+def test_long_builder_chain_builds_and_is_released_without_recursing():
+    a, b = PyPortId.new(), PyPortId.new()
+    builder = PyGraphBuilder()
+    for _ in range(200_000):
+        builder = builder.connect(a, b)
+    assert builder.build().num_edges() == 200_000
+    del builder
