@@ -17,6 +17,9 @@ ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error --parallel "$
 echo "== python tests"
 PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider tests/python
 
+echo "== README examples"
+PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider --doctest-glob=README.md README.md
+
 echo "== hostile input"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 50
 
