@@ -31,9 +31,9 @@ from __future__ import annotations
 
 import os
 import re
+import secrets
 import shutil
 import subprocess
-import tempfile
 from collections.abc import Sequence
 from pathlib import Path
 from typing import TYPE_CHECKING, NamedTuple, Protocol
@@ -518,14 +518,15 @@ def render(dot_text: str, path: str | os.PathLike[str], format: str = "svg", *,
     if done.returncode != 0:
         detail = done.stderr.decode("utf-8", "replace").strip()
         raise GraphvizError(f"dot failed with exit status {done.returncode}: {detail}")
-    # Write beside the target and move into place: no half-written file.
-    handle, temporary = tempfile.mkstemp(prefix=".render-", dir=target.parent or ".")
+    # Write beside the target and move into place: no half-written file. The
+    # temporary file is opened like any new file, so the result gets the
+    # usual permissions.
+    temporary = target.with_name(f".{target.name}.{secrets.token_hex(8)}.tmp")
     try:
-        with os.fdopen(handle, "wb") as stream:
+        with open(temporary, "xb") as stream:
             stream.write(done.stdout)
         os.replace(temporary, target)
     except BaseException:
-        if os.path.exists(temporary):
-            os.unlink(temporary)
+        temporary.unlink(missing_ok=True)
         raise
     return target

@@ -25,11 +25,12 @@ needs_dot = pytest.mark.skipif(not HAS_DOT, reason="Graphviz dot is not installe
 
 def element(name, kind=PyElementKind.Operator, ins=(), outs=(), type_id=None, eid=None):
     """An element and its ports by name; `ins` / `outs` hold names or (name, contract)."""
-    e = PyElement(eid or PyElementId.new(), PyElementTypeId(type_id or f"kelo.test.{name}"),
-                  name, kind)
+    type_id = f"kelo.test.{name}" if type_id is None else type_id
+    e = PyElement(eid or PyElementId.new(), PyElementTypeId(type_id), name, kind)
     ports = {}
-    for spec, make, add in ((ins, PyPort.input, "with_input"), (outs, PyPort.output, "with_output")):
-        for item in spec:
+    for items, make, add in ((ins, PyPort.input, "with_input"),
+                             (outs, PyPort.output, "with_output")):
+        for item in items:
             pname, contract = item if isinstance(item, tuple) else (item, FRAME)
             port = make(pname, contract)
             e = getattr(e, add)(port)
@@ -217,6 +218,9 @@ def test_render_keeps_every_text(tmp_path):
     dot = to_dot(g, g.validate(), name=raws[0] + raws[-2])
     out = render(dot, tmp_path / "g.svg")
     assert out == tmp_path / "g.svg" and [p.name for p in tmp_path.iterdir()] == ["g.svg"]
+    plain = tmp_path / "plain"
+    plain.write_text("")
+    assert out.stat().st_mode == plain.stat().st_mode   # made like any new file
     svg = ET.parse(out)
     texts = {t.text for t in svg.iter("{http://www.w3.org/2000/svg}text")}
     shown = {"say \"hi\"", "{a|b} [c]", "<b>&amp;", "two", "lines", "three", "four",
@@ -358,7 +362,7 @@ def test_ids_inside_texts_are_not_taken_for_what_the_error_names():
     """Names and contract tags may hold id texts and message fragments."""
     a, ap = element("a", outs=["out", "f"])
     b, bp = element("b", ins=[("in", FRAME), ("c", PyDataContract.custom(f"{ap['out']}"))])
-    trap = f"x not found (edge {ap['out']} -> {bp['in']}) y"
+    trap = f"x\" not found (edge {ap['out']} -> {bp['in']})"
     g = graph(a, b, edges=[PyEdge(ap["out"], bp["in"]), PyEdge(ap["f"], bp["c"]),
                            PyEdge.dynamic_output(trap, "p", bp["in"])])
     kinds = [e.kind() for e in g.validate().errors]
@@ -395,7 +399,7 @@ def test_cycles_marked():
     dot = to_dot(g, g.validate())
     for i, e in enumerate(c1 + c2 + [lone, tail]):
         line = node(dot, f"n{i}")
-        assert (f'<B>cycle</B>' in line) == (str(e.id) in want)
+        assert ('<B>cycle</B>' in line) == (str(e.id) in want)
         assert line.startswith(f'  n{i} [label=<<TABLE BORDER="2" CELLBORDER="0" '
                                f'CELLSPACING="0" CELLPADDING="0" COLOR="{ORANGE}">') \
             == (str(e.id) in want)
