@@ -19,8 +19,9 @@ Each figure is the minimum over the repeats of the mean time per call.
 
 import argparse
 import sys
-import timeit
 import uuid
+
+import timing
 
 from kelo.ext.data import PyStreamId
 
@@ -45,10 +46,7 @@ FLOOR = "len(())"
 
 
 def per_call(stmt: str, repeat: int) -> float:
-    timer = timeit.Timer(stmt, setup=SETUP, globals=NAMESPACE)
-    number, _ = timer.autorange()
-    number = max(number, 1000)
-    return min(timer.repeat(repeat=repeat, number=number)) / number
+    return timing.per_call(stmt, SETUP, NAMESPACE, repeat)
 
 
 def main() -> int:

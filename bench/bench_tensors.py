@@ -16,8 +16,9 @@ import argparse
 import dataclasses
 import math
 import sys
-import timeit
 import uuid
+
+import timing
 
 from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassification, PyClassId,
                            PyDetectedObject, PyDType, PyObjectId, PyTensor)
@@ -62,10 +63,7 @@ FLOOR = "len(())"
 
 
 def per_call(stmt: str, repeat: int) -> float:
-    timer = timeit.Timer(stmt, setup=SETUP, globals=NAMESPACE)
-    number, _ = timer.autorange()
-    number = max(number, 1000)
-    return min(timer.repeat(repeat=repeat, number=number)) / number
+    return timing.per_call(stmt, SETUP, NAMESPACE, repeat)
 
 
 def main() -> int:
