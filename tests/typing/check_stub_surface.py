@@ -15,7 +15,9 @@ runtime lacks. This script compares, for every class of every submodule:
 - `__eq__`/`__ne__`, `__hash__` (method, `ClassVar[None]` or absent),
   `__int__`, `__len__`, `__bool__` and the ordering methods against what the
   class itself defines at runtime; a sample instance (a variant, or one made
-  without arguments) must refuse ordering, as the stubs declare none.
+  without arguments) must refuse ordering, as the stubs declare none;
+- methods whose stub return type is a `Literal` of kind names against the
+  kinds of the values the static makers produce.
 
 Run with the built module and the stubs on the path:
     PYTHONPATH=python python3 tests/typing/check_stub_surface.py
@@ -39,6 +41,26 @@ ORDERING = ("__lt__", "__le__", "__gt__", "__ge__")
 def stub_classes(submodule):
     tree = ast.parse((STUB_DIR / f"{submodule}.pyi").read_text())
     return {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+
+
+def literal_aliases(submodule):
+    """Module-level `_Name: TypeAlias = Literal[...]` of a stub, by name."""
+    tree = ast.parse((STUB_DIR / f"{submodule}.pyi").read_text())
+    return {
+        node.target.id: node.value
+        for node in tree.body
+        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name) and node.value
+    }
+
+
+def literal_values(annotation, aliases):
+    """The strings of a `Literal[...]` annotation (directly or through an alias), else None."""
+    if isinstance(annotation, ast.Name) and annotation.id in aliases:
+        annotation = aliases[annotation.id]
+    if not (isinstance(annotation, ast.Subscript) and ast.unparse(annotation.value) == "Literal"):
+        return None
+    items = annotation.slice.elts if isinstance(annotation.slice, ast.Tuple) else [annotation.slice]
+    return {ast.literal_eval(item) for item in items}
 
 
 def class_members(node):
@@ -109,6 +131,64 @@ def sample(cls):
     return None
 
 
+def runtime_class(name):
+    for submodule in kelo.ext.__all__:
+        found = getattr(getattr(kelo.ext, submodule), name, None)
+        if isinstance(found, type):
+            return found
+    return None
+
+
+SIMPLE_ARGUMENTS = {"str": "x", "SupportsIndex": 1, "_FloatLike": 1.0, "bool": True}
+
+
+def argument_for(annotation):
+    """A value for a stub parameter, or raise LookupError when none is at hand."""
+    text = ast.unparse(annotation)
+    if text in SIMPLE_ARGUMENTS:
+        return SIMPLE_ARGUMENTS[text]
+    if text.endswith("| None"):
+        return None
+    if text.startswith("Sequence["):
+        return []
+    cls = runtime_class(text)
+    value = sample(cls) if cls is not None else None
+    if value is None:
+        raise LookupError(text)
+    return value
+
+
+def check_literal_kinds(cls, node, aliases, problems):
+    """Methods typed to return a Literal must return one of its texts for
+    every value the static makers produce; when every maker could be called
+    and the class has no other way of making values, each text must occur."""
+    functions, _ = class_members(node)
+    literal_methods = {}
+    for name, func in functions.items():
+        values = literal_values(func.returns, aliases) if func.returns else None
+        if values is not None and [a.arg for a in func.args.args] == ["self"]:
+            literal_methods[name] = values
+    if not literal_methods:
+        return
+    made, complete = [], True
+    for name, func in functions.items():
+        if not any(ast.unparse(d) == "staticmethod" for d in func.decorator_list):
+            continue
+        try:
+            args = [argument_for(a.annotation) for a in func.args.args]
+        except LookupError:
+            complete = False
+            continue
+        made.append(getattr(cls, name)(*args))
+    complete = complete and bool(made) and bool(cls.__flags__ & DISALLOW_INSTANTIATION)
+    for method, values in literal_methods.items():
+        seen = {getattr(value, method)() for value in made}
+        if seen - values:
+            problems.append(f"{method}() returns {sorted(seen - values)}, not in the stub's Literal")
+        if complete and values - seen:
+            problems.append(f"{method}() Literal lists {sorted(values - seen)}, never returned")
+
+
 def check_unordered(cls, problems):
     value = sample(cls)
     if value is None:
@@ -151,6 +231,7 @@ def main():
     for submodule in kelo.ext.__all__:
         module = getattr(kelo.ext, submodule)
         stubs = stub_classes(submodule)
+        aliases = literal_aliases(submodule)
         for name in module.__all__:
             cls = getattr(module, name)
             if not isinstance(cls, type):
@@ -166,6 +247,7 @@ def main():
             check_variants(cls, annotations, problems)
             check_special(cls, functions, annotations, problems)
             check_unordered(cls, problems)
+            check_literal_kinds(cls, node, aliases, problems)
             for problem in problems:
                 print(f"{submodule}.{name}: {problem}")
             failures += len(problems)
