@@ -17,12 +17,17 @@ ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error --parallel "$
 echo "== python tests"
 PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider tests/python
 
+echo "== README examples"
+PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider --doctest-glob=README.md README.md
+
 echo "== typing"
 # The stubs against the built module: stubtest (it finds the submodules
 # itself), then what stubtest cannot judge (constructors, variants,
-# equality and hashing), then a typed client under mypy --strict, run too.
+# equality and hashing), then the package and a typed client under
+# mypy --strict; the client is run too.
 PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
+"$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
 

@@ -105,11 +105,13 @@ class DataContract {
  private:
   using Payload = std::variant<ContractSpec, std::string>;
   DataContract(Category c, std::shared_ptr<const Payload> p)
-      : category_(c), payload_(std::move(p)) {}
+      : payload_(std::move(p)), category_(c) {}
   static DataContract with(Category c, std::optional<ContractSpec> spec);
 
-  Category category_ = Category::Frame;
+  // The pointer first: a holder may place a small field of its own in the
+  // padding after the category (see Port).
   std::shared_ptr<const Payload> payload_;  // null: unconstrained
+  Category category_ = Category::Frame;
 };
 
 }  // namespace kelo_core::graph

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "data/id.h"
 #include "graph/contract.h"
@@ -19,8 +20,13 @@ enum class PortDirection : std::uint8_t { Input, Output };
 struct Port {
   PortId id;
   std::string name;
+  // The direction sits in the contract's tail padding: 72 bytes a port.
+  [[no_unique_address]] DataContract contract;
   PortDirection direction = PortDirection::Input;
-  DataContract contract;
+
+  Port() = default;
+  Port(PortId id, std::string name, PortDirection direction, DataContract contract)
+      : id(id), name(std::move(name)), contract(std::move(contract)), direction(direction) {}
 
   // A port with a fresh random id; fails only when the operating system's
   // random source does.

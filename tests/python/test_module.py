@@ -27,8 +27,7 @@ REGISTRATION = {sub: names.split() for sub, names in {
         PyCompletionBoundary PyEosPolicy PyBatchingPolicy PyDeliveryMode PyOverflowPolicy
         PyOutputCoupling PyFailurePolicy PyExecutionState PyControlSignal PyExecutionContract""",
 }.items()}
-REQUIRED = {sub: names for sub, names in REGISTRATION.items() if sub != "graph"}
-REQUIRED["graph"] = REGISTRATION["graph"][:10]
+REQUIRED = REGISTRATION
 
 MODULE_DOC = (
     "The `kelo.ext` extension module.\n\nSubmodules are attached as attributes (`kelo.ext.data`, \u2026)."

@@ -6,7 +6,8 @@ being listed here; a class for which no instance can be made is reported.
 
 Instances ("samples") are found by search: enumeration members, then static
 makers and constructors called with arguments drawn from a pool of ordinary
-values and of the samples found so far, until no new class turns up.
+values and of the samples found so far, then what the samples' own methods
+hand out, until no new class turns up.
 """
 
 import functools
@@ -140,7 +141,40 @@ def find_samples(tries=600):
                         break
                 if len(samples[cls]) >= 2:
                     break
+        if not changed:
+            changed = derive(samples, rng)
     return samples
+
+
+def derive(samples, rng):
+    """Instances that only other objects hand out (a validation report, its
+    errors): every method and property of one sample per class is used once,
+    with hinted arguments, and what comes back fills missing classes. Returns
+    whether a class gained a sample."""
+    gained = False
+    wanted = lambda value: type(value) in samples and len(samples[type(value)]) < 2
+    for cls, found in list(samples.items()):
+        if not found:
+            continue
+        receiver = found[0]
+        for name, kind, raw in members(cls):
+            if kind == "property":
+                thunk = lambda: getattr(receiver, name)
+            elif kind == "method":
+                names = (required(raw) or [None])[1:]
+                args = [rng.choice(h) if h else None for h in (hinted(cls, n, samples) for n in names)]
+                thunk = lambda: raw(receiver, *args)
+            else:
+                continue
+            try:
+                value = thunk()
+            except Exception:
+                continue
+            for item in value if isinstance(value, list) else [value]:
+                if wanted(item):
+                    samples[type(item)].append(item)
+                    gained = True
+    return gained
 
 
 def missing_drivers(samples):

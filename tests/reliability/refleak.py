@@ -13,7 +13,7 @@ import sys
 
 import driver
 
-WARMUP, ROUNDS, PER_CALLABLE = 5, 8, 8
+WARMUP, ROUNDS, PER_CALLABLE = 5, 8, 24
 
 
 def one_round():

@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kOrder[] = {
     "PyElementTypeId", "PyElementId", "PyElementKind", "PyPortId",      "PyPortDirection",
     "PyConfig",        "PyContractSpec", "PyDataContract", "PyPort", "PyElement",
+    "PyEdge",          "PyGraph",     "PyGraphBuilder", "PyValidationReport",
+    "PyGraphValidationError", "validate_graph",
 };
 
 }  // namespace
@@ -37,9 +39,16 @@ PyObject* create_graph_module() {
     add_config_class(all);
     add_contract_classes(all);
     add_port_and_element_classes(all);
+    add_edge_class(all);
+    add_graph_classes(all);
+    add_validation_classes(all);
     return all;
   }();
-  static std::vector<FunctionSpec> functions;
+  static std::vector<FunctionSpec> functions = [] {
+    std::vector<FunctionSpec> all;
+    add_validation_functions(all);
+    return all;
+  }();
   return build_module("graph", kOrder, classes, functions);
 }
 

@@ -1,0 +1,88 @@
+// Graph validation: everything structurally wrong with a finished graph,
+// as ordered errors and warnings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "graph/graph.h"
+
+namespace kelo_core::graph::validation {
+
+// One finding. The kinds, in declaration order (kind() is the index):
+struct EdgeReferencesMissingPort {
+  PortId port;
+};
+struct InvalidPortDirection {
+  PortId source, target;
+  PortDirection source_direction, target_direction;
+};
+// Never reported by validate(); part of the vocabulary all the same.
+struct PortNotOwnedByElement {
+  PortId port;
+};
+struct DuplicateElementId {
+  ElementId id;
+};
+struct DuplicatePortId {
+  PortId id;
+};
+// The contracts' display forms, rendered when the error is made.
+struct ContractMismatch {
+  PortId source, target;
+  std::string source_contract, target_contract;
+};
+struct CycleDetected {};
+struct DynamicSourceElementNotFound {
+  std::string element;
+  PortId source, target;
+};
+
+class GraphValidationError {
+ public:
+  using Payload =
+      std::variant<EdgeReferencesMissingPort, InvalidPortDirection, PortNotOwnedByElement,
+                   DuplicateElementId, DuplicatePortId, ContractMismatch, CycleDetected,
+                   DynamicSourceElementNotFound>;
+
+  template <class K>
+    requires std::is_constructible_v<Payload, K> &&
+             (!std::is_same_v<std::remove_cvref_t<K>, GraphValidationError>)
+  GraphValidationError(K payload) : payload_(std::move(payload)) {}
+
+  std::size_t kind() const { return payload_.index(); }
+  // "EdgeReferencesMissingPort", ..., the name of the payload's type.
+  std::string_view kind_name() const;
+  // "edge references missing port <uuid>" and so on.
+  std::string message() const;
+  const Payload& payload() const { return payload_; }
+
+ private:
+  Payload payload_;
+};
+
+struct ValidationReport {
+  std::vector<GraphValidationError> errors;  // in order of discovery
+  std::vector<std::string> warnings;         // in edge order
+
+  bool is_valid() const { return errors.empty(); }
+};
+
+// Four passes, reported in this order: element and port ids (duplicates, and
+// the port index, where a repeated port id resolves to the last port with
+// it, inputs before outputs), then each edge in order (missing ports,
+// direction, contract, dynamic source element; late-binding edges whose
+// source does not exist yet are warnings), then one search for a cycle over
+// the element graph, reported at most once, last. Linear in the size of the
+// graph; nothing recurses.
+ValidationReport validate(const Graph& graph);
+
+// The warning for a late-binding edge whose source port does not exist yet.
+std::string deferred_warning(const PortId& source, const PortId& target);
+
+}  // namespace kelo_core::graph::validation
