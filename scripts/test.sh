@@ -20,6 +20,17 @@ PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider tests/python
 echo "== README examples"
 PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider --doctest-glob=README.md README.md
 
+echo "== typing"
+# The stubs against the built module: stubtest (it finds the submodules
+# itself), then what stubtest cannot judge (constructors, variants,
+# equality and hashing), then the package and a typed client under
+# mypy --strict; the client is run too.
+PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext
+PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
+"$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
+"$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py
+PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
+
 echo "== hostile input"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 50
 
@@ -53,3 +64,11 @@ for py in "${interpreters[@]}"; do
   KELO_SMOKE_ROOT="$target" PYTHONPATH="$target" "$py" -s scripts/smoke.py
 done
 echo "abi3 smoke: $n interpreters passed"
+
+echo "== typing (installed wheel)"
+# The typed client against the wheel installed for the build interpreter:
+# kelo resolves from there (PEP 561: py.typed and the stubs), not from python/.
+repo=$PWD
+(cd "$tmp" && PYTHONPATH="$tmp/site1" "$BUILD_PYTHON" -m mypy --strict --warn-unreachable \
+   --cache-dir=/dev/null "$repo/tests/typing/client.py")
+PYTHONPATH="$tmp/site1" "$BUILD_PYTHON" -s tests/typing/client.py
