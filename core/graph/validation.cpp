@@ -5,9 +5,15 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
+#include <type_traits>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "support/seeded_hash.h"
 #include "support/text.h"
@@ -16,11 +22,85 @@ namespace kelo_core::graph::validation {
 
 namespace {
 
-// ---- working tables ---------------------------------------------------
+// ---- memory -------------------------------------------------------------
+
+// On a large graph the id tables are far bigger than the caches and every
+// lookup lands on a random line. Waiting for each miss in turn is what makes
+// validation slow; instead the passes below compute the hash of the key a
+// few items ahead, prefetch its slot, and use the slot when they get there,
+// so that many misses are in flight at once.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p, 0, 3);
+#else
+  (void)p;
+#endif
+}
+inline void prefetch_for_write(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p, 1, 3);
+#else
+  (void)p;
+#endif
+}
+
+// A zero-filled array of a trivial type, aligned to a cache line, for the
+// tables. A large one is mapped straight from the system, which hands out
+// zeroed pages, and asks for huge pages: fewer page faults and TLB misses
+// for a table probed at random.
+template <class T>
+class ZeroedArray {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  explicit ZeroedArray(std::size_t n) : bytes_(std::max<std::size_t>(n, 1) * sizeof(T)) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes_ >= kMapFrom) {
+      void* m = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (m != MAP_FAILED) {
+        (void)madvise(m, bytes_, MADV_HUGEPAGE);  // a hint: without it the pages are small
+        data_ = static_cast<T*>(m);
+        mapped_ = true;
+        return;
+      }
+    }
+#endif
+    raw_ = std::calloc(bytes_ + kLine - 1, 1);
+    if (!raw_) throw std::bad_alloc();
+    const auto at = (reinterpret_cast<std::uintptr_t>(raw_) + kLine - 1) & ~(kLine - 1);
+    data_ = reinterpret_cast<T*>(at);
+  }
+  ZeroedArray(const ZeroedArray&) = delete;
+  ZeroedArray& operator=(const ZeroedArray&) = delete;
+  ~ZeroedArray() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (mapped_) {
+      munmap(data_, bytes_);
+      return;
+    }
+#endif
+    std::free(raw_);
+  }
+
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+
+ private:
+  static constexpr std::size_t kLine = 64;
+  static constexpr std::size_t kMapFrom = std::size_t(4) << 20;
+
+  std::size_t bytes_;
+  T* data_ = nullptr;
+  void* raw_ = nullptr;
+  bool mapped_ = false;
+};
+
+// ---- the id tables --------------------------------------------------------
 
 // The two halves of an id, for hashing and comparing without a call.
 struct Key {
   std::uint64_t lo = 0, hi = 0;
+  Key(std::uint64_t l, std::uint64_t h) : lo(l), hi(h) {}
   explicit Key(const Uuid& u) {
     std::memcpy(&lo, u.bytes.data(), 8);
     std::memcpy(&hi, u.bytes.data() + 8, 8);
@@ -28,70 +108,12 @@ struct Key {
   friend bool operator==(const Key&, const Key&) = default;
 };
 
-// Dense records keyed by UUID, in first-insertion order, found through an
-// open-addressing table with linear probing. The table holds, per slot, a
-// 32-bit fingerprint of the key's hash and the record's index: eight bytes
-// a slot, and only a matching fingerprint leads to the record itself. Sized
-// once for at most `n` keys (no rehashing; the load stays at or below two
-// thirds). A record does not hold its key: key_of(record) reads it from the
-// graph.
-template <class Entry, auto key_of>
-class IdIndex {
+// Open addressing with linear probing over `size` slots; a key's home slot
+// comes from the high bits of its hash. Ids parsed from text need not be
+// random, so the hash mixes all sixteen bytes, under the process key.
+class Probe {
  public:
-  explicit IdIndex(std::size_t n)
-      : size_(n + n / 2 + 16),
-        slots_(static_cast<Slot*>(std::calloc(size_, sizeof(Slot)))),
-        seed_(process_key()) {
-    if (!slots_) throw std::bad_alloc();
-    entries_.reserve(n);
-  }
-  IdIndex(const IdIndex&) = delete;
-  IdIndex& operator=(const IdIndex&) = delete;
-  ~IdIndex() { std::free(slots_); }
-
-  // The key's record; `candidate` is added as the record when the key is
-  // new. *fresh tells which.
-  Entry& insert(const Uuid& id, const Entry& candidate, bool* fresh) {
-    const Key key(id);
-    const std::uint64_t h = hash(key);
-    const auto fp = std::uint32_t(h);
-    for (std::size_t i = home(h);; i = next(i)) {
-      Slot& s = slots_[i];
-      if (s.index_plus_one == 0) {
-        entries_.push_back(candidate);
-        s = Slot{fp, std::uint32_t(entries_.size())};
-        *fresh = true;
-        return entries_.back();
-      }
-      if (s.fingerprint == fp && Key(key_of(entries_[s.index_plus_one - 1])) == key) {
-        *fresh = false;
-        return entries_[s.index_plus_one - 1];
-      }
-    }
-  }
-
-  // The key's record, or null.
-  const Entry* find(const Uuid& id) const {
-    const Key key(id);
-    const std::uint64_t h = hash(key);
-    const auto fp = std::uint32_t(h);
-    for (std::size_t i = home(h); slots_[i].index_plus_one != 0; i = next(i)) {
-      const Slot& s = slots_[i];
-      if (s.fingerprint == fp && Key(key_of(entries_[s.index_plus_one - 1])) == key) {
-        return &entries_[s.index_plus_one - 1];
-      }
-    }
-    return nullptr;
-  }
-
-  std::size_t size() const { return entries_.size(); }
-  std::uint32_t index_of(const Entry& e) const { return std::uint32_t(&e - entries_.data()); }
-
- private:
-  struct Slot {
-    std::uint32_t fingerprint;
-    std::uint32_t index_plus_one;  // 0: free
-  };
+  explicit Probe(std::size_t size) : size_(size), seed_(process_key()) {}
 
   std::uint64_t hash(const Key& k) const {
     std::uint64_t x = (k.lo ^ seed_.k0) ^ std::rotl((k.hi ^ seed_.k1) * 0xC2B2AE3D27D4EB4FULL, 29);
@@ -102,35 +124,174 @@ class IdIndex {
     x ^= x >> 33;
     return x;
   }
-  // The hash's high bits scaled onto [0, size_); its low bits are the
-  // fingerprint.
+  // The hash's high bits scaled onto [0, size).
   std::size_t home(std::uint64_t h) const {
     return std::size_t((static_cast<unsigned __int128>(h) * size_) >> 64);
   }
   std::size_t next(std::size_t i) const { return i + 1 == size_ ? 0 : i + 1; }
+  std::size_t size() const { return size_; }
 
+ private:
   std::size_t size_;
-  Slot* slots_;
   ProcessKey seed_;
-  std::vector<Entry> entries_;
 };
 
-// The first element with an id; the record's index is the id's node in the
-// cycle search, so elements that share an id share a node.
-struct ElementEntry {
-  const Element* element;
-};
-constexpr auto element_key = [](const ElementEntry& e) -> const Uuid& {
-  return e.element->id.uuid;
+// Slots for at most `n` keys at a load of two thirds or less.
+std::size_t slots_for(std::size_t n) { return n + n / 2 + 16; }
+
+// Element id -> node: the index of the first element with the id, so that
+// elements sharing an id share a node. A slot is a 32-bit fingerprint of the
+// hash and the node: eight bytes. Only a matching fingerprint leads to the
+// element itself for the full comparison, so a new id costs one random
+// line and nothing else.
+class ElementIds {
+ public:
+  explicit ElementIds(const std::vector<Element>& elements)
+      : elements_(elements), probe_(slots_for(elements.size())), slots_(probe_.size()) {}
+
+  std::uint64_t hash(const Uuid& id) const { return probe_.hash(Key(id)); }
+  void prefetch_slot(std::uint64_t h) const { prefetch_for_write(&slots_[probe_.home(h)]); }
+
+  // The node of element `index`, whose id hashes to `h`: `index` itself
+  // when the id is new (*fresh), else the node of the first element with it.
+  std::uint32_t insert(std::uint32_t index, std::uint64_t h, bool* fresh) {
+    const Key key(elements_[index].id.uuid);
+    const auto fp = std::uint32_t(h);
+    for (std::size_t i = probe_.home(h);; i = probe_.next(i)) {
+      Slot& s = slots_[i];
+      if (s.node_plus_one == 0) {
+        s = Slot{fp, index + 1};
+        *fresh = true;
+        return index;
+      }
+      if (s.fingerprint == fp && Key(elements_[s.node_plus_one - 1].id.uuid) == key) {
+        *fresh = false;
+        return s.node_plus_one - 1;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t fingerprint;
+    std::uint32_t node_plus_one;  // 0: free
+  };
+
+  const std::vector<Element>& elements_;
+  Probe probe_;
+  ZeroedArray<Slot> slots_;
 };
 
-// The last port seen with an id, and its owner's node. The port is read in
-// place: nothing of it is copied.
-struct PortEntry {
+// What the edge pass needs of a port: its key, owner's node, direction, and
+// the contract's category and whether it constrains anything, so that an
+// edge's lookup reads this record and not the port; the port itself is read
+// only when contracts have to be compared in full or printed.
+struct PortRecord {
+  std::uint64_t lo, hi;
   const Port* port;
   std::uint32_t node;
+  PortDirection direction;
+  DataContract::Category category;
+  bool unconstrained;  // no constraints, and not Custom: fits any contract of its category
 };
-constexpr auto port_key = [](const PortEntry& e) -> const Uuid& { return e.port->id.uuid; };
+static_assert(sizeof(PortRecord) == 32);
+
+// Whether a source's contract can feed a target's, from the records where
+// they tell, else from the contracts themselves.
+bool compatible(const PortRecord& s, const PortRecord& t) {
+  if (s.category != t.category) return false;
+  if (s.unconstrained || t.unconstrained) return true;
+  return s.port->contract.is_compatible_with(t.port->contract);
+}
+
+// Port id -> record. The records are dense, in first-insertion order; the
+// table holds, per slot, a 32-bit fingerprint of the key's hash and the
+// record's index, eight bytes, so that it stays small, and only a matching
+// fingerprint leads to the record. Sized for a guess and doubled when the
+// guess is passed (a graph's port count is not known without reading every
+// element twice). A repeated id keeps one record, describing the last port
+// put under it.
+class PortIndex {
+ public:
+  explicit PortIndex(std::size_t expected)
+      : capacity_(std::max<std::size_t>(expected, 16)),
+        probe_(slots_for(capacity_)),
+        slots_(std::make_unique<ZeroedArray<Slot>>(probe_.size())),
+        records_(std::make_unique<ZeroedArray<PortRecord>>(capacity_)) {}
+
+  std::uint64_t hash(const Uuid& id) const { return probe_.hash(Key(id)); }
+  void prefetch_slot(std::uint64_t h, bool for_write) const {
+    const Slot* s = &(*slots_)[probe_.home(h)];
+    for_write ? prefetch_for_write(s) : prefetch(s);
+  }
+
+  // Puts port `p` of node `node` under its id, which hashes to `h`; false
+  // when the id was there already (its record now describes `p`).
+  bool put(const Port& p, std::uint64_t h, std::uint32_t node) {
+    if (count_ == capacity_) grow();
+    const Key key(p.id.uuid);
+    const auto fp = std::uint32_t(h);
+    bool fresh = false;
+    PortRecord* r = nullptr;
+    for (std::size_t i = probe_.home(h);; i = probe_.next(i)) {
+      Slot& s = (*slots_)[i];
+      if (s.record_plus_one == 0) {
+        s = Slot{fp, std::uint32_t(++count_)};
+        r = &(*records_)[count_ - 1];
+        fresh = true;
+        break;
+      }
+      PortRecord& old = (*records_)[s.record_plus_one - 1];
+      if (s.fingerprint == fp && old.lo == key.lo && old.hi == key.hi) {
+        r = &old;
+        break;
+      }
+    }
+    const DataContract& c = p.contract;
+    *r = PortRecord{key.lo, key.hi, &p,         node, p.direction, c.category(),
+                    c.category() != DataContract::Category::Custom && c.spec() == nullptr};
+    return fresh;
+  }
+
+  // The record of the id hashing to `h`, or null.
+  const PortRecord* find(const Uuid& id, std::uint64_t h) const {
+    const Key key(id);
+    const auto fp = std::uint32_t(h);
+    for (std::size_t i = probe_.home(h);; i = probe_.next(i)) {
+      const Slot& s = (*slots_)[i];
+      if (s.record_plus_one == 0) return nullptr;
+      if (s.fingerprint != fp) continue;
+      const PortRecord& r = (*records_)[s.record_plus_one - 1];
+      if (r.lo == key.lo && r.hi == key.hi) return &r;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t fingerprint;
+    std::uint32_t record_plus_one;  // 0: free
+  };
+
+  void grow() {
+    PortIndex bigger(2 * capacity_);
+    for (std::size_t k = 0; k < count_; ++k) {
+      const PortRecord& r = (*records_)[k];
+      const std::uint64_t h = bigger.probe_.hash(Key(r.lo, r.hi));
+      std::size_t i = bigger.probe_.home(h);
+      while ((*bigger.slots_)[i].record_plus_one != 0) i = bigger.probe_.next(i);
+      (*bigger.slots_)[i] = Slot{std::uint32_t(h), std::uint32_t(k + 1)};
+      (*bigger.records_)[k] = r;
+    }
+    bigger.count_ = count_;
+    *this = std::move(bigger);
+  }
+
+  std::size_t capacity_;
+  std::size_t count_ = 0;
+  Probe probe_;
+  std::unique_ptr<ZeroedArray<Slot>> slots_;
+  std::unique_ptr<ZeroedArray<PortRecord>> records_;
+};
 
 // The element names, for dynamic-output edges; built on first need.
 class NameSet {
@@ -162,52 +323,116 @@ class NameSet {
   ProcessKey seed_;
 };
 
-// ---- the cycle search ---------------------------------------------------
+// ---- lookahead ----------------------------------------------------------
 
-// Successors by node, flat: node n's are succ[start[n] .. start[n + 1]),
-// in edge order.
-struct Adjacency {
-  std::vector<std::uint32_t> start;
-  std::vector<std::uint32_t> succ;
+// Hashes computed ahead of their use, first in first out: push(h) for the
+// item N places further on, pop() for the current one.
+template <std::size_t N>
+class HashRing {
+ public:
+  static constexpr std::size_t kAhead = N;
+
+  void push(std::uint64_t h) { ring_[pushed_++ % N] = h; }
+  std::uint64_t pop() { return ring_[popped_++ % N]; }
+
+ private:
+  std::array<std::uint64_t, N> ring_{};
+  std::size_t pushed_ = 0, popped_ = 0;
 };
 
-Adjacency adjacency(std::uint32_t nodes,
-                    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& arcs) {
-  Adjacency a;
-  a.start.assign(std::size_t(nodes) + 1, 0);
-  for (const auto& [from, to] : arcs) ++a.start[from + 1];
-  for (std::uint32_t n = 0; n < nodes; ++n) a.start[n + 1] += a.start[n];
-  a.succ.resize(arcs.size());
-  std::vector<std::uint32_t> fill(a.start.begin(), a.start.end() - 1);
-  for (const auto& [from, to] : arcs) a.succ[fill[from]++] = to;
-  return a;
-}
+// Walks the ids of pass 1 in its order: each element's id, then its inputs',
+// then its outputs'. It runs ahead of the pass, so it also fetches the port
+// blocks of the elements a little beyond it.
+class IdWalk {
+ public:
+  explicit IdWalk(const std::vector<Element>& elements)
+      : e_(elements.data()), end_(e_ + elements.size()) {
+    for (std::size_t i = 0; i < kBlocksAhead && e_ + i < end_; ++i) fetch_ports(e_[i]);
+  }
+
+  bool done() const { return e_ == end_; }
+  bool at_element() const { return k_ == 0; }
+  const Uuid& id() const {
+    if (k_ == 0) return e_->id.uuid;
+    const std::size_t p = k_ - 1, ins = e_->inputs.size();
+    return p < ins ? e_->inputs[p].id.uuid : e_->outputs[p - ins].id.uuid;
+  }
+  void next() {
+    if (++k_ <= e_->inputs.size() + e_->outputs.size()) return;
+    k_ = 0;
+    ++e_;
+    if (std::size_t(end_ - e_) > kBlocksAhead) fetch_ports(e_[kBlocksAhead]);
+  }
+
+ private:
+  static constexpr std::size_t kBlocksAhead = 8;
+  static void fetch_ports(const Element& e) {
+    if (!e.inputs.empty()) prefetch(e.inputs.begin());
+    if (!e.outputs.empty()) prefetch(e.outputs.begin());
+  }
+
+  const Element* e_;
+  const Element* end_;
+  std::size_t k_ = 0;  // 0: the element's id; then its ports, inputs first
+};
+
+// ---- the cycle search ---------------------------------------------------
+
+// Successors by node, flat: node n's are succ[begin[n] .. end[n]), in edge
+// order. The edge pass records the arcs and counts each node's in `begin`;
+// link() turns the counts into the layout.
+struct Adjacency {
+  Adjacency(std::size_t nodes, std::size_t arcs)
+      : nodes(nodes), begin(nodes), end(nodes), succ(arcs), arcs(arcs) {}
+
+  void add(std::uint32_t from, std::uint32_t to) {
+    arcs[arc_count++] = Arc{from, to};
+    ++begin[from];
+  }
+  void link() {
+    std::uint32_t at = 0;
+    for (std::size_t n = 0; n < nodes; ++n) {
+      at += std::exchange(begin[n], at);
+      end[n] = begin[n];
+    }
+    for (std::size_t k = 0; k < arc_count; ++k) succ[end[arcs[k].from]++] = arcs[k].to;
+  }
+
+  std::size_t nodes;
+  ZeroedArray<std::uint32_t> begin, end, succ;
+  struct Arc {
+    std::uint32_t from, to;
+  };
+  ZeroedArray<Arc> arcs;  // in edge order
+  std::size_t arc_count = 0;
+};
 
 // Depth-first search in three colours (0 unvisited, 1 on the current path,
 // 2 finished) from every unvisited node in turn: a successor on the current
-// path closes a cycle. The path is an explicit stack of (node, next
-// successor) so that its depth is bounded by memory, not by the call stack;
-// successors are taken in edge order, as a recursive search would.
-bool has_cycle(const Adjacency& a) {
-  const std::uint32_t nodes = std::uint32_t(a.start.size() - 1);
-  std::vector<std::uint8_t> colour(nodes, 0);
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> path;
-  for (std::uint32_t root = 0; root < nodes; ++root) {
+// path closes a cycle. The path is an explicit stack so that its depth is
+// bounded by memory, not by the call stack; a node's next successor is
+// a.begin[node], advanced as it is taken, so successors go in edge order,
+// as a recursive search would take them.
+bool has_cycle(Adjacency& a) {
+  ZeroedArray<std::uint8_t> colour(a.nodes);
+  ZeroedArray<std::uint32_t> path(a.nodes);  // a node is on it at most once
+  for (std::uint32_t root = 0; root < a.nodes; ++root) {
     if (colour[root] != 0) continue;
     colour[root] = 1;
-    path.emplace_back(root, a.start[root]);
-    while (!path.empty()) {
-      auto& [node, next] = path.back();
-      if (next == a.start[node + 1]) {
+    std::size_t depth = 0;
+    path[depth++] = root;
+    while (depth != 0) {
+      const std::uint32_t node = path[depth - 1];
+      if (a.begin[node] == a.end[node]) {
         colour[node] = 2;
-        path.pop_back();
+        --depth;
         continue;
       }
-      std::uint32_t s = a.succ[next++];
+      const std::uint32_t s = a.succ[a.begin[node]++];
       if (colour[s] == 1) return true;
       if (colour[s] == 0) {
         colour[s] = 1;
-        path.emplace_back(s, a.start[s]);
+        path[depth++] = s;
       }
     }
   }
@@ -273,48 +498,79 @@ std::string deferred_warning(const PortId& source, const PortId& target) {
 ValidationReport validate(const Graph& graph) {
   ValidationReport report;
   const std::vector<Element>& elements = graph.elements();
+  const std::vector<Edge>& edges = graph.edges();
+  const auto n = std::uint32_t(elements.size());
 
-  // 1. Element ids, port ids and the port index; 2. one node per element id.
-  std::size_t port_count = 0;
-  for (const Element& e : elements) port_count += e.inputs.size() + e.outputs.size();
-  IdIndex<ElementEntry, element_key> element_ids(elements.size());
-  IdIndex<PortEntry, port_key> ports(port_count);
-  auto index_port = [&](const Port& p, std::uint32_t node) {
-    bool fresh;
-    PortEntry& entry = ports.insert(p.id.uuid, PortEntry{&p, node}, &fresh);
-    if (!fresh) {
-      report.errors.emplace_back(DuplicatePortId{p.id});
-      entry = PortEntry{&p, node};
+  // 1. Element ids, port ids and the port index; 2. one node per element
+  // id. The walk hashes the ids a ring's length ahead of the inserts and
+  // prefetches their slots.
+  ElementIds element_ids(elements);
+  PortIndex ports(2 * elements.size());  // most elements have an input and an output
+  HashRing<16> ids_ahead;
+  IdWalk walk(elements);
+  auto ahead = [&] {
+    if (walk.done()) return;
+    if (walk.at_element()) {
+      const std::uint64_t h = element_ids.hash(walk.id());
+      element_ids.prefetch_slot(h);
+      ids_ahead.push(h);
+    } else {
+      const std::uint64_t h = ports.hash(walk.id());
+      ports.prefetch_slot(h, true);
+      ids_ahead.push(h);
     }
+    walk.next();
   };
-  for (const Element& e : elements) {
+  auto next_hash = [&] {
+    const std::uint64_t h = ids_ahead.pop();
+    ahead();
+    return h;
+  };
+  for (std::size_t i = 0; i < ids_ahead.kAhead; ++i) ahead();
+  auto index_port = [&](const Port& p, std::uint32_t node) {
+    if (!ports.put(p, next_hash(), node)) report.errors.emplace_back(DuplicatePortId{p.id});
+  };
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const Element& e = elements[i];
     bool fresh;
-    const std::uint32_t node =
-        element_ids.index_of(element_ids.insert(e.id.uuid, ElementEntry{&e}, &fresh));
+    const std::uint32_t node = element_ids.insert(i, next_hash(), &fresh);
     if (!fresh) report.errors.emplace_back(DuplicateElementId{e.id});
     for (const Port& p : e.inputs) index_port(p, node);
     for (const Port& p : e.outputs) index_port(p, node);
   }
 
-  // 3. Edges, in order.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> arcs;
-  arcs.reserve(graph.edges().size());
+  // 3. Edges, in order; both lookups of an edge are hashed and prefetched
+  // a ring's length ahead.
+  Adjacency adjacency(n, edges.size());
   std::optional<NameSet> names;
-  for (const Edge& edge : graph.edges()) {
-    const PortEntry* source = ports.find(edge.source.uuid);
-    const PortEntry* target = ports.find(edge.target.uuid);
+  HashRing<32> ends_ahead;  // source, target, source, ...
+  std::size_t fetched = 0;
+  auto ahead_edge = [&] {
+    if (fetched == edges.size()) return;
+    const Edge& edge = edges[fetched++];
+    for (const PortId* id : {&edge.source, &edge.target}) {
+      const std::uint64_t h = ports.hash(id->uuid);
+      ports.prefetch_slot(h, false);
+      ends_ahead.push(h);
+    }
+  };
+  for (std::size_t i = 0; i < ends_ahead.kAhead / 2; ++i) ahead_edge();
+  for (const Edge& edge : edges) {
+    const std::uint64_t hs = ends_ahead.pop(), ht = ends_ahead.pop();
+    ahead_edge();
+    const PortRecord* source = ports.find(edge.source.uuid, hs);
+    const PortRecord* target = ports.find(edge.target.uuid, ht);
     if (source && target) {
-      const Port& s = *source->port;
-      const Port& t = *target->port;
-      if (s.direction != PortDirection::Output || t.direction != PortDirection::Input) {
+      if (source->direction != PortDirection::Output || target->direction != PortDirection::Input) {
         report.errors.emplace_back(
-            InvalidPortDirection{edge.source, edge.target, s.direction, t.direction});
+            InvalidPortDirection{edge.source, edge.target, source->direction, target->direction});
       }
-      if (!s.contract.is_compatible_with(t.contract)) {
-        report.errors.emplace_back(
-            ContractMismatch{edge.source, edge.target, s.contract.str(), t.contract.str()});
+      if (!compatible(*source, *target)) {
+        report.errors.emplace_back(ContractMismatch{edge.source, edge.target,
+                                                    source->port->contract.str(),
+                                                    target->port->contract.str()});
       }
-      arcs.emplace_back(source->node, target->node);
+      adjacency.add(source->node, target->node);
       continue;
     }
     if (!source) {
@@ -334,9 +590,8 @@ ValidationReport validate(const Graph& graph) {
   }
 
   // 4. At most one cycle, reported last.
-  if (has_cycle(adjacency(std::uint32_t(element_ids.size()), arcs))) {
-    report.errors.emplace_back(CycleDetected{});
-  }
+  adjacency.link();
+  if (has_cycle(adjacency)) report.errors.emplace_back(CycleDetected{});
   return report;
 }
 
