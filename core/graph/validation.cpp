@@ -253,6 +253,15 @@ class PortIndex {
     return fresh;
   }
 
+  // Record `i`, when there is one and it holds `id`.
+  const PortRecord* record_if(std::int64_t i, const Uuid& id) const {
+    if (i < 0 || std::uint64_t(i) >= count_) return nullptr;
+    const PortRecord& r = (*records_)[std::size_t(i)];
+    const Key key(id);
+    return r.lo == key.lo && r.hi == key.hi ? &r : nullptr;
+  }
+  std::int64_t index_of(const PortRecord* r) const { return r - &(*records_)[0]; }
+
   // The record of the id hashing to `h`, or null.
   const PortRecord* find(const Uuid& id, std::uint64_t h) const {
     const Key key(id);
@@ -325,18 +334,18 @@ class NameSet {
 
 // ---- lookahead ----------------------------------------------------------
 
-// Hashes computed ahead of their use, first in first out: push(h) for the
-// item N places further on, pop() for the current one.
-template <std::size_t N>
+// Values computed ahead of their use (hashes), first in first out: push(v)
+// for the item N places further on, pop() for the current one.
+template <std::size_t N, class T = std::uint64_t>
 class HashRing {
  public:
   static constexpr std::size_t kAhead = N;
 
-  void push(std::uint64_t h) { ring_[pushed_++ % N] = h; }
-  std::uint64_t pop() { return ring_[popped_++ % N]; }
+  void push(T v) { ring_[pushed_++ % N] = v; }
+  T pop() { return ring_[popped_++ % N]; }
 
  private:
-  std::array<std::uint64_t, N> ring_{};
+  std::array<T, N> ring_{};
   std::size_t pushed_ = 0, popped_ = 0;
 };
 
@@ -374,6 +383,46 @@ class IdWalk {
   const Element* e_;
   const Element* end_;
   std::size_t k_ = 0;  // 0: the element's id; then its ports, inputs first
+};
+
+// Edges are mostly listed in the order their ports were added, so one end
+// of an edge tends to sit a fixed number of records after the same end of
+// the edge before (two, on a chain of one-input, one-output elements). An
+// EndGuess tries that record before the table: a matching key is the
+// answer, since every id has one record, and it costs no random lookup.
+// After a few wrong guesses in a row it only tries now and then, so that a
+// graph in no such order pays for almost none.
+class EndGuess {
+ public:
+  // Whether the last guess held: then the table lookup need not be
+  // prepared ahead.
+  bool confident() const { return misses_ == 0; }
+
+  // The end's record: the guessed one if it holds `id`, else through the
+  // table (`h`, when the hash was computed ahead).
+  const PortRecord* resolve(const PortIndex& ports, const Uuid& id,
+                            std::optional<std::uint64_t> h) {
+    if (misses_ < kTries || misses_ % kRetryEvery == 0) {
+      if (const PortRecord* r = ports.record_if(last_ + stride_, id)) {
+        last_ += stride_;
+        misses_ = 0;
+        return r;
+      }
+    }
+    ++misses_;
+    const PortRecord* r = ports.find(id, h ? *h : ports.hash(id));
+    if (r) {
+      const std::int64_t i = ports.index_of(r);
+      stride_ = i - last_;
+      last_ = i;
+    }
+    return r;
+  }
+
+ private:
+  static constexpr std::uint32_t kTries = 4, kRetryEvery = 64;
+  std::int64_t last_ = -1, stride_ = 1;
+  std::uint32_t misses_ = 0;  // wrong or skipped guesses in a row
 };
 
 // ---- the cycle search ---------------------------------------------------
@@ -539,27 +588,35 @@ ValidationReport validate(const Graph& graph) {
     for (const Port& p : e.outputs) index_port(p, node);
   }
 
-  // 3. Edges, in order; both lookups of an edge are hashed and prefetched
-  // a ring's length ahead.
+  // 3. Edges, in order. Each end is guessed from the edge before; an end
+  // whose guesses have been failing is hashed and prefetched a ring's
+  // length ahead instead.
   Adjacency adjacency(n, edges.size());
   std::optional<NameSet> names;
-  HashRing<32> ends_ahead;  // source, target, source, ...
+  EndGuess source_guess, target_guess;
+  HashRing<32, std::optional<std::uint64_t>> ends_ahead;  // source, target, source, ...
   std::size_t fetched = 0;
-  auto ahead_edge = [&] {
-    if (fetched == edges.size()) return;
-    const Edge& edge = edges[fetched++];
-    for (const PortId* id : {&edge.source, &edge.target}) {
-      const std::uint64_t h = ports.hash(id->uuid);
+  auto ahead_end = [&](const EndGuess& guess, const PortId& id) {
+    if (guess.confident()) {
+      ends_ahead.push(std::nullopt);
+    } else {
+      const std::uint64_t h = ports.hash(id.uuid);
       ports.prefetch_slot(h, false);
       ends_ahead.push(h);
     }
   };
+  auto ahead_edge = [&] {
+    if (fetched == edges.size()) return;
+    const Edge& edge = edges[fetched++];
+    ahead_end(source_guess, edge.source);
+    ahead_end(target_guess, edge.target);
+  };
   for (std::size_t i = 0; i < ends_ahead.kAhead / 2; ++i) ahead_edge();
   for (const Edge& edge : edges) {
-    const std::uint64_t hs = ends_ahead.pop(), ht = ends_ahead.pop();
+    const std::optional<std::uint64_t> hs = ends_ahead.pop(), ht = ends_ahead.pop();
     ahead_edge();
-    const PortRecord* source = ports.find(edge.source.uuid, hs);
-    const PortRecord* target = ports.find(edge.target.uuid, ht);
+    const PortRecord* source = source_guess.resolve(ports, edge.source.uuid, hs);
+    const PortRecord* target = target_guess.resolve(ports, edge.target.uuid, ht);
     if (source && target) {
       if (source->direction != PortDirection::Output || target->direction != PortDirection::Input) {
         report.errors.emplace_back(

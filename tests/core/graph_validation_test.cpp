@@ -331,6 +331,44 @@ TEST(ValidationTest, ContractsOnEdges) {
   }
 }
 
+// The edge pass guesses each end from the edge before (the next port in
+// insertion order, on a chain): whatever it guesses, every end resolves to
+// the last port with its id, missing ports stay missing, and an end out of
+// the expected order is still found.
+TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
+  Graph g;
+  for (std::uint64_t i = 0; i < 50; ++i) g.add_element(node(i));
+  // Element 50 takes over out(10), and closes 50 -> 11 -> 12 -> 50.
+  g.add_element(element(50)
+                    .with_input(port(5000, PortDirection::Input))
+                    .with_output(port(21, PortDirection::Output)));
+  const PortId gone = seq<PortId>(9999);
+  for (std::uint64_t i = 0; i < 20; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(out(20), gone));
+  for (std::uint64_t i = 21; i < 30; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(in(30), in(31)));
+  for (std::uint64_t i = 31; i < 40; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  for (std::uint64_t i = 48; i >= 40; --i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(gone, in(3)));
+  g.add_edge(Edge::plain(out(12), seq<PortId>(5000, 0xAA)));
+  ValidationReport r = validate(g);
+  EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "EdgeReferencesMissingPort", "InvalidPortDirection",
+                             "EdgeReferencesMissingPort", "CycleDetected"}));
+  EXPECT_EQ(r.errors[0].message(), "duplicate port id " + out(10).str());
+  EXPECT_EQ(r.errors[1].message(), "edge references missing port " + gone.str());
+  EXPECT_EQ(r.errors[2].message(),
+            "edge " + in(30).str() + " -> " + in(31).str() +
+                " has invalid direction Input -> Input (expected Output -> Input)");
+  // Without the takeover there is no cycle.
+  Graph plain;
+  for (std::uint64_t i = 0; i < 50; ++i) plain.add_element(node(i));
+  for (std::uint64_t i = 0; i < 49; ++i) plain.add_edge(Edge::plain(out(i), in(i + 1)));
+  for (std::uint64_t i = 48; i >= 1; --i) plain.add_edge(Edge::plain(out(i - 1), in(i)));
+  EXPECT_TRUE(validate(plain).is_valid());
+  plain.add_edge(Edge::plain(out(49), in(0)));
+  EXPECT_EQ(kinds(validate(plain)), Kinds{"CycleDetected"});
+}
+
 Graph chain(std::uint64_t n, bool ring) {
   Graph g;
   g.reserve(n, n);
