@@ -44,22 +44,21 @@ inline void prefetch_for_write(const void* p) {
 #endif
 }
 
-// A zero-filled array of a trivial type, aligned to a cache line, for the
-// tables. A large one is mapped straight from the system, which hands out
-// zeroed pages, and asks for huge pages: fewer page faults and TLB misses
-// for a table probed at random.
-template <class T>
-class ZeroedArray {
-  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
-
+// A zero-filled block of memory, aligned to a cache line. A large one is
+// mapped straight from the system, which hands out zeroed pages, and asks
+// for huge pages: fewer page faults and TLB misses for tables probed at
+// random.
+class ZeroedBlock {
  public:
-  explicit ZeroedArray(std::size_t n) : bytes_(std::max<std::size_t>(n, 1) * sizeof(T)) {
+  static constexpr std::size_t kLine = 64;
+
+  explicit ZeroedBlock(std::size_t bytes) : bytes_(std::max<std::size_t>(bytes, 1)) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (bytes_ >= kMapFrom) {
       void* m = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (m != MAP_FAILED) {
         (void)madvise(m, bytes_, MADV_HUGEPAGE);  // a hint: without it the pages are small
-        data_ = static_cast<T*>(m);
+        data_ = static_cast<std::byte*>(m);
         mapped_ = true;
         return;
       }
@@ -68,11 +67,11 @@ class ZeroedArray {
     raw_ = std::calloc(bytes_ + kLine - 1, 1);
     if (!raw_) throw std::bad_alloc();
     const auto at = (reinterpret_cast<std::uintptr_t>(raw_) + kLine - 1) & ~(kLine - 1);
-    data_ = reinterpret_cast<T*>(at);
+    data_ = reinterpret_cast<std::byte*>(at);
   }
-  ZeroedArray(const ZeroedArray&) = delete;
-  ZeroedArray& operator=(const ZeroedArray&) = delete;
-  ~ZeroedArray() {
+  ZeroedBlock(const ZeroedBlock&) = delete;
+  ZeroedBlock& operator=(const ZeroedBlock&) = delete;
+  ~ZeroedBlock() {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (mapped_) {
       munmap(data_, bytes_);
@@ -82,17 +81,68 @@ class ZeroedArray {
     std::free(raw_);
   }
 
+  std::byte* data() const { return data_; }
+  std::size_t size() const { return bytes_; }
+
+ private:
+  static constexpr std::size_t kMapFrom = std::size_t(4) << 20;
+
+  std::size_t bytes_;
+  std::byte* data_ = nullptr;
+  void* raw_ = nullptr;
+  bool mapped_ = false;
+};
+
+// Bytes for `n` values of T, rounded up to whole cache lines.
+template <class T>
+constexpr std::size_t line_bytes(std::size_t n) {
+  return (std::max<std::size_t>(n, 1) * sizeof(T) + ZeroedBlock::kLine - 1) /
+         ZeroedBlock::kLine * ZeroedBlock::kLine;
+}
+
+// All the working arrays of one run, carved in turn out of one block: one
+// allocation and one release instead of a dozen, which also keeps a small
+// run's memory in the allocator's hands between runs instead of going back
+// to the system (and faulting in again) each time.
+class Arena {
+ public:
+  explicit Arena(std::size_t bytes) : block_(bytes) {}
+
+  // The next `bytes` (a multiple of the line), or null when they do not fit.
+  std::byte* take(std::size_t bytes) {
+    if (bytes > block_.size() - used_) return nullptr;
+    std::byte* p = block_.data() + used_;
+    used_ += bytes;
+    return p;
+  }
+
+ private:
+  ZeroedBlock block_;
+  std::size_t used_ = 0;
+};
+
+// A zero-filled array of a trivial type: from the arena when given one (and
+// there is room), else in a block of its own.
+template <class T>
+class ZeroedArray {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  explicit ZeroedArray(std::size_t n, Arena* arena = nullptr) {
+    std::byte* p = arena ? arena->take(line_bytes<T>(n)) : nullptr;
+    if (!p) {
+      own_ = std::make_unique<ZeroedBlock>(line_bytes<T>(n));
+      p = own_->data();
+    }
+    data_ = reinterpret_cast<T*>(p);
+  }
+
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
 
  private:
-  static constexpr std::size_t kLine = 64;
-  static constexpr std::size_t kMapFrom = std::size_t(4) << 20;
-
-  std::size_t bytes_;
-  T* data_ = nullptr;
-  void* raw_ = nullptr;
-  bool mapped_ = false;
+  std::unique_ptr<ZeroedBlock> own_;
+  T* data_;
 };
 
 // ---- the id tables --------------------------------------------------------
@@ -146,8 +196,13 @@ std::size_t slots_for(std::size_t n) { return n + n / 2 + 16; }
 // line and nothing else.
 class ElementIds {
  public:
-  explicit ElementIds(const std::vector<Element>& elements)
-      : elements_(elements), probe_(slots_for(elements.size())), slots_(probe_.size()) {}
+  ElementIds(const std::vector<Element>& elements, Arena* arena)
+      : elements_(elements),
+        probe_(slots_for(elements.size())),
+        slots_(probe_.size(), arena) {}
+  static std::size_t bytes(std::size_t elements) {
+    return line_bytes<Slot>(slots_for(elements));
+  }
 
   std::uint64_t hash(const Uuid& id) const { return probe_.hash(Key(id)); }
   void prefetch_slot(std::uint64_t h) const { prefetch_for_write(&slots_[probe_.home(h)]); }
@@ -213,11 +268,15 @@ bool compatible(const PortRecord& s, const PortRecord& t) {
 // put under it.
 class PortIndex {
  public:
-  explicit PortIndex(std::size_t expected)
-      : capacity_(std::max<std::size_t>(expected, 16)),
+  explicit PortIndex(std::size_t expected, Arena* arena = nullptr)
+      : capacity_(capacity_for(expected)),
         probe_(slots_for(capacity_)),
-        slots_(std::make_unique<ZeroedArray<Slot>>(probe_.size())),
-        records_(std::make_unique<ZeroedArray<PortRecord>>(capacity_)) {}
+        slots_(std::make_unique<ZeroedArray<Slot>>(probe_.size(), arena)),
+        records_(std::make_unique<ZeroedArray<PortRecord>>(capacity_, arena)) {}
+  static std::size_t bytes(std::size_t expected) {
+    const std::size_t capacity = capacity_for(expected);
+    return line_bytes<Slot>(slots_for(capacity)) + line_bytes<PortRecord>(capacity);
+  }
 
   std::uint64_t hash(const Uuid& id) const { return probe_.hash(Key(id)); }
   void prefetch_slot(std::uint64_t h, bool for_write) const {
@@ -281,6 +340,11 @@ class PortIndex {
     std::uint32_t record_plus_one;  // 0: free
   };
 
+  static std::size_t capacity_for(std::size_t expected) {
+    return std::max<std::size_t>(expected, 16);
+  }
+
+  // Into blocks of its own: the arena was sized for the guess.
   void grow() {
     PortIndex bigger(2 * capacity_);
     for (std::size_t k = 0; k < count_; ++k) {
@@ -431,8 +495,20 @@ class EndGuess {
 // order. The edge pass records the arcs and counts each node's in `begin`;
 // link() turns the counts into the layout.
 struct Adjacency {
-  Adjacency(std::size_t nodes, std::size_t arcs)
-      : nodes(nodes), begin(nodes), end(nodes), succ(arcs), arcs(arcs) {}
+  struct Arc {
+    std::uint32_t from, to;
+  };
+
+  Adjacency(std::size_t nodes, std::size_t arcs, Arena* arena)
+      : nodes(nodes),
+        begin(nodes, arena),
+        end(nodes, arena),
+        succ(arcs, arena),
+        arcs(arcs, arena) {}
+  static std::size_t bytes(std::size_t nodes, std::size_t arcs) {
+    return 2 * line_bytes<std::uint32_t>(nodes) + line_bytes<std::uint32_t>(arcs) +
+           line_bytes<Arc>(arcs);
+  }
 
   void add(std::uint32_t from, std::uint32_t to) {
     arcs[arc_count++] = Arc{from, to};
@@ -449,9 +525,6 @@ struct Adjacency {
 
   std::size_t nodes;
   ZeroedArray<std::uint32_t> begin, end, succ;
-  struct Arc {
-    std::uint32_t from, to;
-  };
   ZeroedArray<Arc> arcs;  // in edge order
   std::size_t arc_count = 0;
 };
@@ -462,9 +535,12 @@ struct Adjacency {
 // bounded by memory, not by the call stack; a node's next successor is
 // a.begin[node], advanced as it is taken, so successors go in edge order,
 // as a recursive search would take them.
-bool has_cycle(Adjacency& a) {
-  ZeroedArray<std::uint8_t> colour(a.nodes);
-  ZeroedArray<std::uint32_t> path(a.nodes);  // a node is on it at most once
+std::size_t cycle_search_bytes(std::size_t nodes) {
+  return line_bytes<std::uint8_t>(nodes) + line_bytes<std::uint32_t>(nodes);
+}
+bool has_cycle(Adjacency& a, Arena* arena) {
+  ZeroedArray<std::uint8_t> colour(a.nodes, arena);
+  ZeroedArray<std::uint32_t> path(a.nodes, arena);  // a node is on it at most once
   for (std::uint32_t root = 0; root < a.nodes; ++root) {
     if (colour[root] != 0) continue;
     colour[root] = 1;
@@ -553,8 +629,11 @@ ValidationReport validate(const Graph& graph) {
   // 1. Element ids, port ids and the port index; 2. one node per element
   // id. The walk hashes the ids a ring's length ahead of the inserts and
   // prefetches their slots.
-  ElementIds element_ids(elements);
-  PortIndex ports(2 * elements.size());  // most elements have an input and an output
+  const std::size_t expected_ports = 2 * elements.size();  // most have an input and an output
+  Arena arena(ElementIds::bytes(n) + PortIndex::bytes(expected_ports) +
+              Adjacency::bytes(n, edges.size()) + cycle_search_bytes(n));
+  ElementIds element_ids(elements, &arena);
+  PortIndex ports(expected_ports, &arena);
   HashRing<16> ids_ahead;
   IdWalk walk(elements);
   auto ahead = [&] {
@@ -591,7 +670,7 @@ ValidationReport validate(const Graph& graph) {
   // 3. Edges, in order. Each end is guessed from the edge before; an end
   // whose guesses have been failing is hashed and prefetched a ring's
   // length ahead instead.
-  Adjacency adjacency(n, edges.size());
+  Adjacency adjacency(n, edges.size(), &arena);
   std::optional<NameSet> names;
   EndGuess source_guess, target_guess;
   HashRing<32, std::optional<std::uint64_t>> ends_ahead;  // source, target, source, ...
@@ -648,7 +727,7 @@ ValidationReport validate(const Graph& graph) {
 
   // 4. At most one cycle, reported last.
   adjacency.link();
-  if (has_cycle(adjacency)) report.errors.emplace_back(CycleDetected{});
+  if (has_cycle(adjacency, &arena)) report.errors.emplace_back(CycleDetected{});
   return report;
 }
 
