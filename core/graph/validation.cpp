@@ -11,9 +11,6 @@
 #include <type_traits>
 #include <utility>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include "support/seeded_hash.h"
 #include "support/text.h"
@@ -44,26 +41,12 @@ inline void prefetch_for_write(const void* p) {
 #endif
 }
 
-// A zero-filled block of memory, aligned to a cache line. A large one is
-// mapped straight from the system, which hands out zeroed pages, and asks
-// for huge pages: fewer page faults and TLB misses for tables probed at
-// random.
+// A zero-filled block of memory, aligned to a cache line.
 class ZeroedBlock {
  public:
   static constexpr std::size_t kLine = 64;
 
   explicit ZeroedBlock(std::size_t bytes) : bytes_(std::max<std::size_t>(bytes, 1)) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (bytes_ >= kMapFrom) {
-      void* m = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (m != MAP_FAILED) {
-        (void)madvise(m, bytes_, MADV_HUGEPAGE);  // a hint: without it the pages are small
-        data_ = static_cast<std::byte*>(m);
-        mapped_ = true;
-        return;
-      }
-    }
-#endif
     raw_ = std::calloc(bytes_ + kLine - 1, 1);
     if (!raw_) throw std::bad_alloc();
     const auto at = (reinterpret_cast<std::uintptr_t>(raw_) + kLine - 1) & ~(kLine - 1);
@@ -71,26 +54,15 @@ class ZeroedBlock {
   }
   ZeroedBlock(const ZeroedBlock&) = delete;
   ZeroedBlock& operator=(const ZeroedBlock&) = delete;
-  ~ZeroedBlock() {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (mapped_) {
-      munmap(data_, bytes_);
-      return;
-    }
-#endif
-    std::free(raw_);
-  }
+  ~ZeroedBlock() { std::free(raw_); }
 
   std::byte* data() const { return data_; }
   std::size_t size() const { return bytes_; }
 
  private:
-  static constexpr std::size_t kMapFrom = std::size_t(4) << 20;
-
   std::size_t bytes_;
   std::byte* data_ = nullptr;
   void* raw_ = nullptr;
-  bool mapped_ = false;
 };
 
 // Bytes for `n` values of T, rounded up to whole cache lines.
