@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -269,6 +270,103 @@ TEST(ValidationTest, CyclesReportedOnceAndLast) {
   shared.add_element(twin);
   shared.add_edge(Edge::plain(out(3), in(4)));
   EXPECT_EQ(kinds(validate(shared)), (Kinds{"DuplicateElementId", "CycleDetected"}));
+}
+
+// The port index is sized for two ports an element and grows past that:
+// entries made before the growth keep their answers after it.
+TEST(ValidationTest, ManyPortsAnElement) {
+  Graph g;
+  Element wide = element(0);
+  for (std::uint64_t i = 0; i < 400; ++i) {
+    wide = std::move(wide).with_input(port(1000 + i, PortDirection::Input));
+  }
+  for (std::uint64_t i = 0; i < 400; ++i) {
+    wide = std::move(wide).with_output(port(2000 + i, PortDirection::Output));
+  }
+  wide = std::move(wide).with_output(port(1005, PortDirection::Output));  // an early input's id
+  g.add_element(wide);
+  g.add_element(element(1).with_input(port(3000, PortDirection::Input)));
+  auto p = [](std::uint64_t n) { return seq<PortId>(n, 0xAA); };
+  g.add_edge(Edge::plain(p(2399), p(3000)));
+  g.add_edge(Edge::plain(p(1005), p(3000)));  // now an output
+  g.add_edge(Edge::plain(p(1000), p(3000)));  // still an input
+  g.add_edge(Edge::plain(p(2000), p(1399)));  // into its own element
+  ValidationReport r = validate(g);
+  EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "InvalidPortDirection", "CycleDetected"}));
+  EXPECT_EQ(r.errors[0].message(), "duplicate port id " + p(1005).str());
+  EXPECT_EQ(r.errors[1].message(),
+            "edge " + p(1000).str() + " -> " + p(3000).str() +
+                " has invalid direction Input -> Input (expected Output -> Input)");
+}
+
+// Contracts decided from the index alone (category, no constraints) and
+// those that need the contracts themselves.
+TEST(ValidationTest, ContractsOnEdges) {
+  const DataContract wide = DataContract::frame(ContractSpec().with_width(1920));
+  const DataContract narrow = DataContract::frame(ContractSpec().with_width(1080));
+  const std::vector<std::tuple<DataContract, DataContract, bool>> cases = {
+      {wide, DataContract::frame(), true},
+      {DataContract::frame(), narrow, true},
+      {wide, wide, true},
+      {wide, narrow, false},
+      {DataContract::tensor(), DataContract::frame(), false},
+      {DataContract::custom("a"), DataContract::custom("a"), true},
+      {DataContract::custom("a"), DataContract::custom("b"), false},
+      {DataContract::custom(""), DataContract::frame(), false},
+  };
+  for (const auto& [source, target, fits] : cases) {
+    Graph g;
+    g.add_element(element(0).with_output(port(1, PortDirection::Output, source)));
+    g.add_element(element(1).with_input(port(2, PortDirection::Input, target)));
+    g.add_edge(Edge::plain(seq<PortId>(1, 0xAA), seq<PortId>(2, 0xAA)));
+    ValidationReport r = validate(g);
+    EXPECT_EQ(r.is_valid(), fits) << source.str() << " -> " << target.str();
+    if (!fits) {
+      ASSERT_EQ(r.errors.size(), 1u);
+      EXPECT_EQ(r.errors[0].message(), "contract mismatch on edge " +
+                                           seq<PortId>(1, 0xAA).str() + " -> " +
+                                           seq<PortId>(2, 0xAA).str() + ": " + source.str() +
+                                           " vs " + target.str());
+    }
+  }
+}
+
+// The edge pass guesses each end from the edge before (the next port in
+// insertion order, on a chain): whatever it guesses, every end resolves to
+// the last port with its id, missing ports stay missing, and an end out of
+// the expected order is still found.
+TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
+  Graph g;
+  for (std::uint64_t i = 0; i < 50; ++i) g.add_element(node(i));
+  // Element 50 takes over out(10), and closes 50 -> 11 -> 12 -> 50.
+  g.add_element(element(50)
+                    .with_input(port(5000, PortDirection::Input))
+                    .with_output(port(21, PortDirection::Output)));
+  const PortId gone = seq<PortId>(9999);
+  for (std::uint64_t i = 0; i < 20; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(out(20), gone));
+  for (std::uint64_t i = 21; i < 30; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(in(30), in(31)));
+  for (std::uint64_t i = 31; i < 40; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  for (std::uint64_t i = 48; i >= 40; --i) g.add_edge(Edge::plain(out(i), in(i + 1)));
+  g.add_edge(Edge::plain(gone, in(3)));
+  g.add_edge(Edge::plain(out(12), seq<PortId>(5000, 0xAA)));
+  ValidationReport r = validate(g);
+  EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "EdgeReferencesMissingPort", "InvalidPortDirection",
+                             "EdgeReferencesMissingPort", "CycleDetected"}));
+  EXPECT_EQ(r.errors[0].message(), "duplicate port id " + out(10).str());
+  EXPECT_EQ(r.errors[1].message(), "edge references missing port " + gone.str());
+  EXPECT_EQ(r.errors[2].message(),
+            "edge " + in(30).str() + " -> " + in(31).str() +
+                " has invalid direction Input -> Input (expected Output -> Input)");
+  // Without the takeover there is no cycle.
+  Graph plain;
+  for (std::uint64_t i = 0; i < 50; ++i) plain.add_element(node(i));
+  for (std::uint64_t i = 0; i < 49; ++i) plain.add_edge(Edge::plain(out(i), in(i + 1)));
+  for (std::uint64_t i = 48; i >= 1; --i) plain.add_edge(Edge::plain(out(i - 1), in(i)));
+  EXPECT_TRUE(validate(plain).is_valid());
+  plain.add_edge(Edge::plain(out(49), in(0)));
+  EXPECT_EQ(kinds(validate(plain)), Kinds{"CycleDetected"});
 }
 
 Graph chain(std::uint64_t n, bool ring) {
