@@ -209,7 +209,7 @@ def rss() -> int:
 def case_validate(n, ring):
     import networkx as nx
     graph, d = kelo_chain(n, ring=ring), nx_chain(n, ring=ring)
-    repeat = 3 if n >= 1_000_000 else 5
+    repeat = 3 if n >= 1_000_000 else 7
     report = graph.validate()
     kinds = [e.kind() for e in report.errors]
     dag = nx.is_directed_acyclic_graph(d)
@@ -238,7 +238,7 @@ def case_builder(n):
 
     graph = run()
     ok = graph.num_elements() == n and graph.num_edges() == n - 1 and graph.validate().is_valid()
-    return {"kelo": best(run, 3, budget=20), "ok": ok}
+    return {"kelo": best(run, 7, budget=20), "ok": ok}
 
 
 def model_builder_run(cls, elements):
