@@ -45,8 +45,10 @@ from kelo.ext.graph import (
     PyElementId,
     PyElementKind,
     PyElementTypeId,
+    PyGraphBuilder,
     PyPort,
     PyPortId,
+    validate_graph,
 )
 from kelo.ext.provider import (
     PyCapability,
@@ -127,40 +129,6 @@ def main() -> None:
         PyModelReference("osnet_x1_0").with_version("2.1")
     )
     print(reid, reid.tensor, reid.model, reid.model.version)
-    print(PyClassification(PyClassId.new(), 0.0625, label="indoor"))
-    # A camera, a decoder, a detector and a log: typed ports say what flows.
-    nv12 = PyContractSpec().with_pixel_format(PyPixelFormat.nv12()).with_dimensions(1920, 1080)
-    tensor = PyContractSpec().with_dtype(PyDType.Float32).with_shape([1, 3, 640, 640])
-    config = PyConfig()
-    config.set("model", "yolo-n")
-    config.set("confidence", "0.25")
-
-    def element(type_id: str, name: str, kind: PyElementKind) -> PyElement:
-        return PyElement(PyElementId.new(), PyElementTypeId(type_id), name, kind)
-
-    source = element("kelo.source.rtsp", "camera", PyElementKind.Source)
-    source = source.with_output(PyPort.output("packets", PyDataContract.custom("h264")))
-    decoder = (
-        element("kelo.decode.h264", "decoder", PyElementKind.Operator)
-        .with_input(PyPort.input("packets", PyDataContract.custom("h264")))
-        .with_output(PyPort.output("frames", PyDataContract.frame_with(nv12)))
-    )
-    detector = (
-        element("kelo.infer.detect", "detector", PyElementKind.Operator)
-        .with_input(PyPort.input("frames", PyDataContract.frame()))
-        .with_input(PyPort.input("tensor", PyDataContract.tensor_with(tensor)))
-        .with_output(PyPort.output("detections", PyDataContract.metadata_content("detections")))
-        .with_config(config)
-    )
-    sink = element("kelo.sink.log", "log", PyElementKind.Sink)
-    sink = sink.with_input(PyPort.input("detections", PyDataContract.metadata()))
-    for e in (source, decoder, detector, sink):
-        ports = ", ".join(f"{p!r}: {p.contract}" for p in e.all_ports())
-        print(f"{e!r} {e.kind} [{ports}] config={e.config.to_dict()}")
-    # Which detector inputs can the decoder's frames feed?
-    frames = decoder.outputs[0].contract
-    for port in detector.inputs:
-        print(f"{frames} -> {port.contract}:", frames.is_compatible_with(port.contract))
     scene = PyClassification(PyClassId.new(), 0.0625, label="indoor")
     print(scene)
 
@@ -186,6 +154,80 @@ def main() -> None:
     print(live, live.source, live.source.kind, live.source.uri, live.capabilities)
     frame = PyFrame(live.id, 0, PyTimestamp.from_nanos(0), live.format).with_duration_ns(33_366_667)
     print(frame, "duration_ns", frame.duration_ns, "buffer", frame.buffer_id, "metadata", frame.metadata_id)
+
+def pipeline() -> None:
+    # The pipeline itself: a camera, an H.264 decoder, pre-processing, a
+    # detector, a tracker and an analytics sink. Each port says what flows.
+    nv12 = PyContractSpec().with_pixel_format(PyPixelFormat.nv12())
+    letterboxed = PyContractSpec().with_dtype(PyDType.Float32).with_shape([1, 3, 640, 640])
+    config = PyConfig()
+    config.set("model", "yolo-n")
+    config.set("confidence", "0.25")
+    ports = {}
+
+    def element(name, type_id, kind, inputs=(), outputs=()):
+        e = PyElement(PyElementId.new(), PyElementTypeId(type_id), name, kind)
+        for port_name, contract in inputs:
+            port = PyPort.input(port_name, contract)
+            ports[f"{name}.{port_name}"], e = port.id, e.with_input(port)
+        for port_name, contract in outputs:
+            port = PyPort.output(port_name, contract)
+            ports[f"{name}.{port_name}"], e = port.id, e.with_output(port)
+        return e
+
+    source, operator, sink = PyElementKind.Source, PyElementKind.Operator, PyElementKind.Sink
+    h264 = PyDataContract.custom("h264")
+    elements = [
+        element("camera", "kelo.source.rtsp", source, outputs=[("packets", h264)]),
+        element("decoder", "kelo.decode.h264", operator, [("packets", h264)],
+                [("frames", PyDataContract.frame_with(nv12.with_dimensions(1920, 1080)))]),
+        element("preprocess", "kelo.transform.letterbox", operator, [("frames", PyDataContract.frame_with(nv12))],
+                [("tensor", PyDataContract.tensor_with(letterboxed))]),
+        element("detector", "kelo.infer.detect", operator, [("tensor", PyDataContract.tensor_with(letterboxed))],
+                [("detections", PyDataContract.metadata_content("detections"))]).with_config(config),
+        element("tracker", "kelo.track.iou", operator, [("detections", PyDataContract.metadata_content("detections"))],
+                [("tracks", PyDataContract.metadata_content("tracks"))]),
+        element("analytics", "kelo.sink.analytics", sink, [("tracks", PyDataContract.metadata()),
+                ("zones", PyDataContract.event()), ("telemetry", PyDataContract.metadata_content("klv"))]),
+    ]
+    print("pipeline:")
+    for e in elements:
+        sides = [", ".join(f"{p.name}: {p.contract}" for p in ps) for ps in (e.inputs, e.outputs)]
+        config = f" config={e.config.to_dict()}" if len(e.config) else ""
+        print(f"  {e.name:<10} {e.type_id!s:<24} in [{sides[0]}] out [{sides[1]}]{config}")
+
+    # Every builder step returns a new builder, so `chain` stays the common
+    # prefix of the graph below and of the broken one after it.
+    chain = PyGraphBuilder()
+    for e in elements:
+        chain = chain.add_element(e)
+    for a, b in (("camera.packets", "decoder.packets"), ("decoder.frames", "preprocess.frames"),
+                 ("preprocess.tensor", "detector.tensor"), ("detector.detections", "tracker.detections"),
+                 ("tracker.tracks", "analytics.tracks")):
+        chain = chain.connect(ports[a], ports[b])
+    # The tracker's provider adds its zone-event port only at run time, and the
+    # camera emits a KLV telemetry pad once it finds one in the stream.
+    graph = (chain.connect_late(PyPortId.new(), ports["analytics.zones"])
+             .connect_dynamic("camera", "klv", ports["analytics.telemetry"]).build())
+    report = graph.validate()
+    dynamic = graph.edges[-1]
+    print(graph, report, f"dynamic pad {dynamic.source_element}/{dynamic.source_pad}:", dynamic)
+    for warning in report.warnings:
+        print("  warning:", warning)
+
+    # The same prefix with four mistakes: frames straight into the detector's
+    # tensor input, an edge drawn backwards (which also closes a loop), a port
+    # that no element has, and a dynamic pad on a misspelt element.
+    broken = (chain.connect(ports["decoder.frames"], ports["detector.tensor"])
+              .connect(ports["analytics.tracks"], ports["tracker.tracks"])
+              .connect(PyPortId.new(), ports["tracker.detections"])
+              .connect_dynamic("detektor", "crops", ports["analytics.tracks"])
+              .build())
+    report = validate_graph(broken)
+    print(broken, report)
+    for error in report.errors:
+        print(f"  {error.kind()}: {error}")
+
 
 def providers() -> None:
     # Who implements each element type: a portable CPU provider and a
@@ -250,4 +292,5 @@ def providers() -> None:
 
 if __name__ == "__main__":
     main()
+    pipeline()
     providers()
