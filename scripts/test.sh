@@ -44,6 +44,9 @@ export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore PIP_NO_INPUT=
 # Reuses the tree built above: only the module is relinked into the wheel.
 KELO_CMAKE_BUILD_DIR="$PWD/$BUILD_DIR" CMAKE_BUILD_PARALLEL_LEVEL="$JOBS" \
   "$BUILD_PYTHON" -m pip wheel -q --no-build-isolation --no-deps -w "$tmp/dist" .
+# The wheel build pointed the tree's module output into its own staging
+# folder; point it back at python/kelo/ for later builds.
+configure_build >/dev/null
 wheels=("$tmp"/dist/kelo-*-cp311-abi3-linux_*.whl)
 if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
   echo "error: expected one cp311-abi3 wheel, found: $(ls "$tmp/dist")" >&2

@@ -121,8 +121,8 @@ std::string ContractSpec::summary() const {
 }
 
 DataContract DataContract::with(Category c, std::optional<ContractSpec> spec) {
-  if (!spec) return DataContract(c, nullptr);
-  return DataContract(c, std::make_shared<const Payload>(std::in_place_index<0>, *std::move(spec)));
+  if (!spec) return DataContract(c, {});
+  return DataContract(c, Shared<Payload>::make(std::in_place_index<0>, *std::move(spec)));
 }
 
 DataContract DataContract::frame(std::optional<ContractSpec> spec) {
@@ -142,7 +142,7 @@ DataContract DataContract::batch(std::optional<ContractSpec> spec) {
 }
 DataContract DataContract::custom(std::string tag) {
   return DataContract(Category::Custom,
-                      std::make_shared<const Payload>(std::in_place_index<1>, std::move(tag)));
+                      Shared<Payload>::make(std::in_place_index<1>, std::move(tag)));
 }
 DataContract DataContract::metadata_content(std::string content_type) {
   return metadata(ContractSpec().with_content_type(std::move(content_type)));

@@ -14,6 +14,7 @@
 #include "data/format.h"
 #include "data/geometry.h"
 #include "data/tensor.h"
+#include "support/shared.h"
 
 namespace kelo_core::graph {
 
@@ -104,13 +105,13 @@ class DataContract {
 
  private:
   using Payload = std::variant<ContractSpec, std::string>;
-  DataContract(Category c, std::shared_ptr<const Payload> p)
+  DataContract(Category c, Shared<Payload> p)
       : payload_(std::move(p)), category_(c) {}
   static DataContract with(Category c, std::optional<ContractSpec> spec);
 
   // The pointer first: a holder may place a small field of its own in the
   // padding after the category (see Port).
-  std::shared_ptr<const Payload> payload_;  // null: unconstrained
+  Shared<Payload> payload_;  // null: unconstrained
   Category category_ = Category::Frame;
 };
 

@@ -20,7 +20,7 @@ enum class PortDirection : std::uint8_t { Input, Output };
 struct Port {
   PortId id;
   std::string name;
-  // The direction sits in the contract's tail padding: 72 bytes a port.
+  // The direction sits in the contract's tail padding: 64 bytes a port.
   [[no_unique_address]] DataContract contract;
   PortDirection direction = PortDirection::Input;
 

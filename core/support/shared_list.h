@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -30,19 +31,24 @@ class SharedList {
   using value_type = T;
   using size_type = std::size_t;
   using const_iterator = const T*;
+  static constexpr std::size_t kMaxSize = 0xFFFFFFFFu;
 
   SharedList() = default;
   SharedList(std::initializer_list<T> items) {
     for (const T& item : items) push_back(item);
   }
-  SharedList(const SharedList& other) : block_(other.block_), size_(other.size_) {
+  SharedList(const SharedList& other)
+      : block_(other.block_), size_(other.size_), capacity_(other.capacity_) {
     if (block_) block_->refs.fetch_add(1, std::memory_order_relaxed);
   }
   SharedList(SharedList&& other) noexcept
-      : block_(std::exchange(other.block_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+      : block_(std::exchange(other.block_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
   SharedList& operator=(SharedList other) noexcept {
     std::swap(block_, other.block_);
     std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
     return *this;
   }
   ~SharedList() { release(block_); }
@@ -54,10 +60,11 @@ class SharedList {
   const T& operator[](std::size_t i) const { return begin()[i]; }
   const T& back() const { return begin()[size_ - 1]; }
 
-  // Amortised O(1) for the newest copy; O(size) for any other.
+  // Amortised O(1) for the newest copy; O(size) for any other. The list
+  // must hold fewer than kMaxSize entries.
   void push_back(T item) {
-    if (block_ && size_ < block_->capacity) {
-      std::size_t expected = size_;
+    if (size_ < capacity_) {
+      std::uint32_t expected = size_;
       if (block_->claimed.compare_exchange_strong(expected, size_ + 1,
                                                   std::memory_order_acq_rel)) {
         ::new (block_->entries() + size_) T(std::move(item));
@@ -65,7 +72,9 @@ class SharedList {
         return;
       }
     }
-    Block* grown = Block::allocate(std::max<std::size_t>(2 * size_, 1));
+    // Doubling, within the 32-bit counts.
+    const auto capacity = std::uint32_t(std::clamp<std::size_t>(2 * std::size_t(size_), 1, kMaxSize));
+    Block* grown = Block::allocate(capacity);
     // Only this list sees the old block, and no entry lies past its end:
     // the entries can move instead of being copied.
     const bool sole = block_ && block_->refs.load(std::memory_order_acquire) == 1 &&
@@ -83,6 +92,7 @@ class SharedList {
     grown->claimed.store(size_ + 1, std::memory_order_release);
     release(block_);
     block_ = grown;
+    capacity_ = capacity;
     ++size_;
   }
 
@@ -91,23 +101,25 @@ class SharedList {
   }
 
  private:
-  // A header followed by `capacity` slots, of which the first `claimed` hold
-  // entries.
+  // A header followed by the slots, of which the first `claimed` hold
+  // entries; the lists that share a block carry its capacity. Two 32-bit
+  // counts (a list holds fewer than 2^32 entries) keep the header at 8 bytes,
+  // so a block of one port is a small allocation.
   struct Block {
-    std::atomic<std::size_t> refs{1};
-    std::atomic<std::size_t> claimed{0};
-    std::size_t capacity = 0;
+    std::atomic<std::uint32_t> refs{1};
+    std::atomic<std::uint32_t> claimed{0};
 
     static constexpr std::size_t kAlign = std::max(alignof(Block), alignof(T));
     static constexpr std::size_t kHeader = (sizeof(Block) + alignof(T) - 1) / alignof(T) * alignof(T);
 
     T* entries() { return reinterpret_cast<T*>(reinterpret_cast<char*>(this) + kHeader); }
 
+    static constexpr bool kOverAligned = kAlign > __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+
     static Block* allocate(std::size_t capacity) {
-      void* raw = ::operator new(kHeader + sizeof(T) * capacity, std::align_val_t(kAlign));
-      Block* b = ::new (raw) Block;
-      b->capacity = capacity;
-      return b;
+      const std::size_t bytes = kHeader + sizeof(T) * capacity;
+      void* raw = kOverAligned ? ::operator new(bytes, std::align_val_t(kAlign)) : ::operator new(bytes);
+      return ::new (raw) Block;
     }
   };
 
@@ -115,11 +127,16 @@ class SharedList {
     if (!b || b->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     std::destroy_n(b->entries(), b->claimed.load(std::memory_order_acquire));
     b->~Block();
-    ::operator delete(static_cast<void*>(b), std::align_val_t(Block::kAlign));
+    if constexpr (Block::kOverAligned) {
+      ::operator delete(static_cast<void*>(b), std::align_val_t(Block::kAlign));
+    } else {
+      ::operator delete(static_cast<void*>(b));
+    }
   }
 
   Block* block_ = nullptr;
-  std::size_t size_ = 0;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;  // of block_
 };
 
 }  // namespace kelo_core

@@ -56,7 +56,7 @@ const PortId kB = *PortId::parse("00000000-0000-0000-0000-00000000000b");
 TEST(EdgeTest, MakersAndCopies) {
   // A plain edge is two ids and a word; a port's direction shares its
   // contract's padding.
-  static_assert(sizeof(Edge) == 40 && sizeof(Port) == 72);
+  static_assert(sizeof(Edge) == 40 && sizeof(Port) == 64);
   Edge plain = Edge::plain(kA, kB);
   EXPECT_FALSE(plain.late_binding());
   EXPECT_EQ(plain.source_element(), std::nullopt);
