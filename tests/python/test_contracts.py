@@ -6,20 +6,13 @@ from hypothesis import given, settings, strategies as st
 
 from kelo.ext.data import PyCoordinateSpace, PyDType, PyPixelFormat
 from kelo.ext.graph import PyContractSpec, PyDataContract
+from checks import raises
 
 Spec, DC = PyContractSpec, PyDataContract
 RANGE = "out of range integral type conversion attempted"
 NOT = "'{}' object is not an instance of '{}'".format
 FIELDS = ["pixel_format", "width", "height", "dtype", "shape", "coordinate_space", "content_type",
           "class_ids"]
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def fields(spec):

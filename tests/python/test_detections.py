@@ -11,6 +11,7 @@ import pytest
 from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyClassification, PyClassId,
                            PyCoordinateSpace, PyDetectedObject, PyDType, PyObjectId, PyTensor,
                            PyTimestamp)
+from checks import raises
 
 NAN, INF = float("nan"), float("inf")
 U = "550e8400-e29b-41d4-a716-446655440000"
@@ -23,14 +24,6 @@ ACCESSORS = ["as_bool", "as_int", "as_float", "as_string", "as_tensor", "as_time
 
 def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def obj(label=None):

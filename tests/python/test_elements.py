@@ -10,19 +10,12 @@ from kelo.ext.data import PyStreamId
 from kelo.ext.graph import (PyConfig, PyContractSpec, PyDataContract, PyElement, PyElementId,
                             PyElementKind, PyElementTypeId, PyPort, PyPortDirection, PyPortId)
 from sipref import py_hash
+from checks import raises
 
 NOT = "'{}' object is not an instance of '{}'".format
 U = "550e8400-e29b-41d4-a716-446655440000"
 FRAME = PyDataContract.frame()
 DECODE = PyElementTypeId("kelo.decode.h264")
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def element(name="decoder", kind=PyElementKind.Operator, type_id=DECODE):

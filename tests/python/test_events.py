@@ -6,16 +6,9 @@ from hypothesis import given, strategies as st
 from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyMetadata, PyStreamId, PyTimestamp,
                            PyTrackId)
 from sipref import py_hash
+from checks import raises
 
 S = "9f2c5b1e-0d3a-4c7e-8b61-2a9e4f0c7d13"
-NOTE = "while processing '{}'".format
-
-
-def raises(exc, fn, *args, msg, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [NOTE(note)])
 
 
 def canonical(ns, name):  # the rule, as an oracle

@@ -11,6 +11,7 @@ from kelo.ext.execution import (
     PyMissingInputBehavior, PyOrderingRequirement, PyOutputCoupling, PyOverflowPolicy)
 from kelo.ext.graph import PyPortId
 from sipref import py_hash
+from checks import raises
 
 U64, I64 = 2**64 - 1, 2**63
 NOT = "'{}' object is not an instance of '{}'".format
@@ -28,14 +29,6 @@ POLICIES = {
 }
 VARIANTS = {cls: names.split() for cls, names in POLICIES.items()}
 ENUMS = [(c, i, n) for c, names in VARIANTS.items() for i, n in enumerate(names)]
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 # ---- enumerations ------------------------------------------------------

@@ -8,6 +8,7 @@ import pytest
 from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement,
                             PyElementId, PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder,
                             PyPort, PyPortId, PyValidationReport)
+from checks import raises
 
 NOT = "'{}' object is not an instance of '{}'".format
 NONE = "'None' is not an instance of '{}'".format
@@ -16,14 +17,6 @@ UA = "550e8400-e29b-41d4-a716-446655440000"
 UB = "00000000-0000-0000-0000-0000000000ff"
 FRAME = PyDataContract.frame()
 DECODE = PyElementTypeId("kelo.decode.h264")
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def pid(text=None):

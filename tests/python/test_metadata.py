@@ -6,20 +6,12 @@ from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassif
                            PyDetectedObject, PyDType, PyEmbedding, PyEvent, PyEventType, PyMetadata,
                            PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId,
                            PyTrackState)
+from checks import raises
 
 T = "67e55044-10b1-426f-9247-bb680e5fe0c8"
 U64_MAX = 2**64 - 1
-NOTE = "while processing '{}'".format
 STATES = ["Tentative", "Confirmed", "Lost", "Terminated"]
 EMPTY = "PyMetadata(objects=0, tracks=0, classifications=0)"
-
-
-def raises(exc, fn, *args, msg, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [NOTE(note)])
 
 
 def stamp(ns):

@@ -7,6 +7,7 @@ import pytest
 
 import kelo.ext
 from kelo.ext import data, graph
+from checks import raises
 
 SUBMODULES = ["data", "graph", "provider", "execution"]
 REGISTRATION = {sub: names.split() for sub, names in {
@@ -42,15 +43,6 @@ RANGE = "out of range integral type conversion attempted"
 CLASSES = [getattr(getattr(kelo.ext, s), n) for s in SUBMODULES
            for n in getattr(getattr(kelo.ext, s), "__all__", [])
            if isinstance(getattr(getattr(kelo.ext, s), n), type)]
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
-    return info.value
 
 
 def test_top_level_and_dotted_import():

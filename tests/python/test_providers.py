@@ -16,18 +16,11 @@ from kelo.ext.provider import (
     abi_is_compatible,
 )
 from sipref import py_hash
+from checks import raises
 
 RANGE = "out of range integral type conversion attempted"
 NOT = "'{}' object is not an instance of '{}'".format
 U64 = 2**64 - 1
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def descriptor(id="native.synthetic", version=(1, 4, 0)):

@@ -16,6 +16,7 @@ from kelo.ext.provider import (
     PyVersion,
     select_provider,
 )
+from checks import raises
 
 OS = {"linux": "linux", "darwin": "macos"}[sys.platform]
 OTHER_OS = "macos" if OS == "linux" else "linux"
@@ -55,14 +56,6 @@ def chosen(r, reqs, policy, t=T):
         return str(e)
     assert type(d) is PyProviderDescriptor
     return f"{d.id}/{d.priority}"
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 # ---- the registry -------------------------------------------------------

@@ -8,6 +8,7 @@ import pytest
 from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelFormat, PySourceInfo,
                            PySourceKind, PyStream, PyStreamCapabilities, PyStreamId, PyVideoFormat)
 from sipref import py_hash
+from checks import raises
 
 KINDS = ["Camera", "VideoFile", "NetworkStream", "Sensor", "Generated", "Virtual"]
 FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate",
@@ -20,13 +21,6 @@ FMT = (PyVideoFormat(1280, 720, PyPixelFormat.nv12()).with_color_space(PyColorSp
 def format_fields(f):
     """PyVideoFormat compares by identity; this is its value."""
     return (f.width, f.height, f.pixel_format, f.color_space, f.color_range, f.frame_rate)
-
-
-def raises(exc, fn, *args, msg, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 @pytest.mark.parametrize("index, name", enumerate(KINDS))

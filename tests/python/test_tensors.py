@@ -7,18 +7,11 @@ import pytest
 
 from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, PyTensor,
                            PyTensorLayout)
+from checks import raises
 
 U64 = 2**64 - 1
 DTYPES = "UInt8 Int8 UInt16 Int16 Int32 Int64 Float16 BFloat16 Float32 Float64 Bool".split()
 UUID4 = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 def tensor(shape=(1, 3, 640, 640), **kw):

@@ -12,6 +12,7 @@ from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, P
                             PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder,
                             PyGraphValidationError, PyPort, PyPortDirection, PyPortId,
                             PyValidationReport, validate_graph)
+from checks import raises
 
 IN, OUT = PyPortDirection.Input, PyPortDirection.Output
 Spec, DC = PyContractSpec, PyDataContract
@@ -21,14 +22,6 @@ NOT = "'{}' object is not an instance of '{}'".format
 KINDS = ["EdgeReferencesMissingPort", "InvalidPortDirection", "PortNotOwnedByElement",
          "DuplicateElementId", "DuplicatePortId", "ContractMismatch", "CycleDetected",
          "DynamicSourceElementNotFound"]
-
-
-def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    with pytest.raises(exc) as info:
-        fn(*args, **kwargs)
-    if msg is not None:
-        assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
 
 
 # ---- expected entries -------------------------------------------------------------------

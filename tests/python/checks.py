@@ -1,0 +1,15 @@
+"""Assertions shared by the test modules."""
+
+import pytest
+
+
+def raises(exc, fn, *args, msg=None, note=None, **kwargs):
+    """Calls fn and checks the exception: its type, its text when `msg` is
+    given, and its notes: exactly "while processing '<note>'" when `note` is
+    given, none otherwise. Returns the exception."""
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    if msg is not None:
+        assert str(info.value) == msg
+    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
+    return info.value
