@@ -32,6 +32,62 @@ HOSTILE = [-1, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**63 - 1
            (), (1,), ["a", "b"], [None], [[1]], {}, {"a": 1}, object(), 1j, "\xff"]
 
 
+class Boom(RuntimeError):
+    """Raised by the hostile sequences below: the binding must let it through."""
+
+
+class RaisingLen:
+    def __len__(self):
+        raise Boom("len")
+
+    def __getitem__(self, i):
+        if i >= 2:
+            raise IndexError(i)
+        return 1
+
+
+class RaisingItem:
+    def __len__(self):
+        return 2
+
+    def __getitem__(self, i):
+        raise Boom("item")
+
+
+class CallsBack:
+    """A sequence whose length and item reads call back into the module: every
+    method and property of `target` (the object being called, as a rule) with
+    the sequence's own items as arguments, so that in-place mutators run while
+    the outer call may hold a borrow. What the callbacks raise is swallowed."""
+
+    def __init__(self, target, items):
+        self.target, self.items, self.busy = target, items, False
+
+    def poke(self):
+        if self.busy or self.target is None:
+            return
+        self.busy = True
+        try:
+            for name, kind, raw in members(type(self.target)):
+                try:
+                    if kind == "property":
+                        getattr(self.target, name)
+                    elif kind == "method":
+                        raw(self.target, *self.items[:max((arity(raw) or 1) - 1, 0)])
+                except Exception:
+                    pass
+        finally:
+            self.busy = False
+
+    def __len__(self):
+        self.poke()
+        return len(self.items)
+
+    def __getitem__(self, i):
+        self.poke()
+        return self.items[i]
+
+
 def namespaces():
     for sub in SUBMODULES:
         module = getattr(kelo.ext, sub)
@@ -186,18 +242,22 @@ def calls(samples, rng, per_callable, hostile):
     called `per_callable` times with random arguments."""
     values = ORDINARY + (HOSTILE if hostile else [])
 
-    def argument():
+    def argument(receiver):
         roll = rng.random()
+        if hostile and roll < 0.08:
+            items = [rng.choice(values), rng.choice(rng.choice([s for s in samples.values() if s]))]
+            return rng.choice([RaisingLen(), RaisingItem(), CallsBack(receiver, items),
+                               (x for x in items), CallsBack(receiver, items)])
         if roll < 0.45:
             return rng.choice(values)
         found = rng.choice([s for s in samples.values() if s] or [[None]])
         pick = rng.choice(found)
         return [pick] if roll < 0.55 else pick
 
-    def arguments(n):
+    def arguments(n, receiver=None):
         extra = rng.random() < 0.05  # now and then a surplus or a missing argument
         count = max(0, n + (rng.choice((-1, 1)) if extra else 0))
-        return [argument() for _ in range(count)]
+        return [argument(receiver) for _ in range(count)]
 
     for cls, found in samples.items():
         for name, kind, raw in [("__init__", "static", cls)] * (arity(cls) is not None) + members(cls):
@@ -209,7 +269,7 @@ def calls(samples, rng, per_callable, hostile):
                     continue
                 else:
                     n = arity(raw) or 0
-                    args = arguments(n - (1 if kind == "method" else 0))
+                    args = arguments(n - (1 if kind == "method" else 0), receiver)
                     if kind == "method":
                         yield f"{cls.__name__}.{name}", (lambda r=receiver, f=raw, a=args: f(r, *a))
                     else:

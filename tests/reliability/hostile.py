@@ -22,11 +22,15 @@ def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
         rng = random.Random(seed)
         for label, thunk in driver.calls(driver.find_samples(), rng, 20, hostile=True):
             receiver = getattr(thunk, "__defaults__", None) or ()
-            before = [repr(r) for r in receiver[:1]]
+            # A call whose argument called back into the receiver may see it
+            # changed by the callbacks, not by the call that raised.
+            called_back = any(isinstance(a, driver.CallsBack) for a in receiver[-1:][0]) if (
+                receiver and isinstance(receiver[-1], list)) else False
+            before = [] if called_back else [repr(r) for r in receiver[:1]]
             try:
                 thunk()
             except ALLOWED:
-                after = [repr(r) for r in receiver[:1]]
+                after = [] if called_back else [repr(r) for r in receiver[:1]]
                 if label.split(".")[-1] not in ("__init__",) and before != after:
                     sys.exit(f"hostile: {label} raised but changed its receiver: {before} -> {after}")
             except Exception as error:  # anything else is a fault of the binding
