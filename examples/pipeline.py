@@ -72,7 +72,10 @@ from kelo.ext.provider import (
 from kelo.ext.execution import (
     PyBatchingPolicy,
     PyConcurrency,
+    PyDeliveryMode,
+    PyEosPolicy,
     PyExecutionContract,
+    PyFailurePolicy,
     PyInputRelation,
     PyMissingInputBehavior,
     PyOverflowPolicy,
@@ -294,24 +297,36 @@ def providers() -> None:
             print(f"{element_type} {requirements} {policy} -> {chosen!r} offering {offers}")
         except ValueError as e:
             print(f"{element_type} {requirements} {policy} -> ValueError: {e}")
-    # How each element type wants to be run. The decoder keeps state between
-    # frames, so one execution at a time, in order; the detector is stateless,
-    # batches frames, may reorder and skips a frame that fails; it matches its
-    # frame input with the camera's calibration input by timestamp, and drops
-    # the oldest frames when it falls behind.
+    # How each element type of the pipeline wants to be run. The camera takes
+    # the defaults (in order). The decoder and the tracker keep state between
+    # inputs: one execution at a time, in order; a tracker skips a bad input.
+    # Pre-processing is stateless. The detector batches frames, may reorder,
+    # skips a frame that fails and drops the oldest when it falls behind; it
+    # matches frames with calibration by timestamp. The analytics sink needs
+    # only the latest zone events beside its tracks, and ends when any input
+    # ends.
     frames_in, calibration_in = PyPortId.new(), PyPortId.new()
     contracts = {
-        "decoder": PyExecutionContract().with_concurrency(PyConcurrency.serialized()),
-        "detector": PyExecutionContract.permissive()
+        "kelo.source.rtsp": PyExecutionContract(),
+        "kelo.decode.h264": PyExecutionContract().with_concurrency(PyConcurrency.serialized()),
+        "kelo.transform.letterbox": PyExecutionContract.permissive(),
+        "kelo.infer.detect": PyExecutionContract.permissive()
         .with_concurrency(PyConcurrency.limited(4))
         .with_batching(PyBatchingPolicy(8, 5_000_000))
         .with_input_relation(PyInputRelation.timestamp_matched(1_000_000, PyMissingInputBehavior.Proceed))
         .with_join_ports([frames_in, calibration_in])
         .with_overflow(PyOverflowPolicy.DropOldest),
+        "kelo.track.iou": PyExecutionContract()
+        .with_concurrency(PyConcurrency.serialized())
+        .with_failure_policy(PyFailurePolicy.Skip),
+        "kelo.sink.analytics": PyExecutionContract()
+        .with_input_relation(PyInputRelation.latest_value())
+        .with_delivery(PyDeliveryMode.Latest)
+        .with_eos_policy(PyEosPolicy.AnyInput),
     }
     for name, contract in contracts.items():
-        print(f"{name}: {contract!r} input={contract.input_relation} delivery={contract.delivery}",
-              f"overflow={contract.overflow} failure={contract.failure_policy} batching={contract.batching}")
+        print(f"{name:<24} {contract!r} input={contract.input_relation} failure={contract.failure_policy}",
+              f"overflow={contract.overflow} batching={contract.batching}")
 
 
 if __name__ == "__main__":
