@@ -53,88 +53,48 @@ using Kinds = std::vector<std::string>;
 const PortId kA = *PortId::parse("00000000-0000-0000-0000-00000000000a");
 const PortId kB = *PortId::parse("00000000-0000-0000-0000-00000000000b");
 
-TEST(EdgeTest, MakersAndCopies) {
+TEST(GraphTest, EdgesElementsAndBuilders) {
   // A plain edge is two ids and a word; a port's direction shares its
   // contract's padding.
   static_assert(sizeof(Edge) == 40 && sizeof(Port) == 64);
   Edge plain = Edge::plain(kA, kB);
-  EXPECT_FALSE(plain.late_binding());
   EXPECT_EQ(plain.source_element(), std::nullopt);
-  EXPECT_EQ(plain.source_pad(), std::nullopt);
-  EXPECT_TRUE(plain.with_late_binding().late_binding());
-  EXPECT_FALSE(plain.late_binding());
   EXPECT_EQ(plain.with_late_binding(), Edge::late(kA, kB));
-
-  Edge d1 = *Edge::dynamic_output("det", "objects", kB);
-  Edge d2 = *Edge::dynamic_output("det", "objects", kB);
-  EXPECT_NE(d1.source, d2.source);
-  EXPECT_TRUE(d1.late_binding());
-  EXPECT_EQ(d1.target, kB);
-  EXPECT_EQ(d1.source_element(), "det");
-  EXPECT_EQ(d1.source_pad(), "objects");
-
+  EXPECT_FALSE(plain.late_binding());
+  Edge dyn = *Edge::dynamic_output("det", "objects", kB);
+  EXPECT_NE(dyn.source, Edge::dynamic_output("det", "objects", kB)->source);
+  EXPECT_TRUE(dyn.late_binding());
   // Copies own their names.
-  Edge copy = d1;
-  Edge assigned = plain;
+  Edge assigned = plain, copy = dyn;
   assigned = copy;
   copy = plain;
   EXPECT_EQ(copy, plain);
-  EXPECT_EQ(assigned, d1);
-  EXPECT_EQ(assigned.source_pad(), "objects");
-  Edge moved = std::move(assigned);
-  EXPECT_EQ(moved, d1);
-  moved = moved.with_late_binding();
-  EXPECT_EQ(moved, d1);
-}
+  EXPECT_EQ(std::move(assigned).with_late_binding(), dyn);
+  EXPECT_EQ(dyn.source_pad(), "objects");
 
-TEST(GraphTest, FindElementAndBuilders) {
-  Graph g;
+  Graph g = GraphBuilder().add_element(element(1, "first")).add_element(element(1, "second"))
+                .connect(out(0), in(1)).connect_late(out(1), in(0)).build();
   EXPECT_EQ(g.find_element(seq<ElementId>(1)), nullptr);
-  g.add_element(element(1, "first"));
-  g.add_element(element(1, "second"));
-  ASSERT_NE(g.find_element(element(1).id), nullptr);
   EXPECT_EQ(g.find_element(element(1).id)->name, "first");
+  ASSERT_EQ(g.num_edges(), 2u);
+  EXPECT_TRUE(g.edges()[1].late_binding());
+  auto late = GraphBuilder().connect_dynamic("src", "pad", kB);
+  ASSERT_TRUE(late.ok());
+  EXPECT_EQ(std::move(*late).build().edges()[0].source_element(), "src");
 
-  Graph b = GraphBuilder()
-                .add_element(node(0))
-                .connect(out(0), in(1))
-                .connect_late(out(1), in(0))
-                .add_edge(Edge::plain(kA, kB))
-                .build();
-  ASSERT_EQ(b.num_edges(), 3u);
-  EXPECT_EQ(b.num_elements(), 1u);
-  EXPECT_TRUE(b.edges()[1].late_binding());
-  auto dyn = GraphBuilder().connect_dynamic("src", "pad", kB);
-  ASSERT_TRUE(dyn.ok());
-  EXPECT_EQ(std::move(*dyn).build().edges()[0].source_element(), "src");
-}
-
-TEST(SharedGraphBuilderTest, StepsShareTheirPrefix) {
-  const SharedGraphBuilder empty;
-  const SharedGraphBuilder one = empty.add_element(node(0));
+  // Shared steps keep their common prefix; long chains build and release
+  // without recursion.
+  const SharedGraphBuilder one = SharedGraphBuilder().add_element(node(0));
   const SharedGraphBuilder a = one.add_edge(Edge::plain(out(0), in(1))).add_element(node(1));
-  const SharedGraphBuilder b = one.add_element(node(2));
-  EXPECT_EQ(empty.build().num_elements(), 0u);
-  EXPECT_EQ(one.build().num_elements(), 1u);
-  Graph ga = a.build();
-  ASSERT_EQ(ga.num_elements(), 2u);
-  EXPECT_EQ(ga.elements()[1], node(1));
-  EXPECT_EQ(ga.edges(), std::vector<Edge>{Edge::plain(out(0), in(1))});
-  Graph gb = b.build();
-  EXPECT_EQ(gb.elements(), (std::vector<Element>{node(0), node(2)}));
-  EXPECT_EQ(gb.num_edges(), 0u);
-  EXPECT_EQ(a.build().elements(), ga.elements());
-}
-
-TEST(SharedGraphBuilderTest, LongChainsBuildAndReleaseWithoutRecursion) {
+  EXPECT_EQ(one.add_element(node(2)).build().elements(), (std::vector<Element>{node(0), node(2)}));
+  EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
+  EXPECT_EQ(a.build().edges(), std::vector<Edge>{Edge::plain(out(0), in(1))});
   constexpr std::size_t n = 1'000'000;
   auto chain = std::make_unique<SharedGraphBuilder>();
   for (std::size_t i = 0; i < n; ++i)
     *chain = chain->add_edge(Edge::plain(seq<PortId>(i), seq<PortId>(i + 1)));
   SharedGraphBuilder branch = chain->add_edge(Edge::plain(kA, kB));
-  Graph g = chain->build();
-  ASSERT_EQ(g.num_edges(), n);
-  EXPECT_EQ(g.edges()[n - 1].target, seq<PortId>(n));
+  EXPECT_EQ(chain->build().edges()[n - 1].target, seq<PortId>(n));
   chain.reset();  // the branch still holds the whole chain
   EXPECT_EQ(branch.build().num_edges(), n + 1);
 }
@@ -143,27 +103,29 @@ TEST(ValidationTest, KindNamesAndMessages) {
   const ElementId e = *ElementId::parse("00000000-0000-0000-0000-0000000000ee");
   const std::string a = "00000000-0000-0000-0000-00000000000a";
   const std::string b = "00000000-0000-0000-0000-00000000000b";
-  const std::vector<std::pair<GraphValidationError, std::string>> cases = {
-      {EdgeReferencesMissingPort{kA}, "edge references missing port " + a},
+  const std::vector<std::tuple<GraphValidationError, std::string, std::string>> cases = {
+      {EdgeReferencesMissingPort{kA}, "EdgeReferencesMissingPort",
+       "edge references missing port " + a},
       {InvalidPortDirection{kA, kB, PortDirection::Input, PortDirection::Output},
+       "InvalidPortDirection",
        "edge " + a + " -> " + b +
            " has invalid direction Input -> Output (expected Output -> Input)"},
-      {PortNotOwnedByElement{kA}, "port " + a + " does not belong to any element"},
-      {DuplicateElementId{e}, "duplicate element id 00000000-0000-0000-0000-0000000000ee"},
-      {DuplicatePortId{kB}, "duplicate port id " + b},
-      {ContractMismatch{kA, kB, "Frame", "Custom(x)"},
+      {PortNotOwnedByElement{kA}, "PortNotOwnedByElement",
+       "port " + a + " does not belong to any element"},
+      {DuplicateElementId{e}, "DuplicateElementId",
+       "duplicate element id 00000000-0000-0000-0000-0000000000ee"},
+      {DuplicatePortId{kB}, "DuplicatePortId", "duplicate port id " + b},
+      {ContractMismatch{kA, kB, "Frame", "Custom(x)"}, "ContractMismatch",
        "contract mismatch on edge " + a + " -> " + b + ": Frame vs Custom(x)"},
-      {CycleDetected{}, "cycle detected in graph"},
-      {DynamicSourceElementNotFound{"d\"e\n", kA, kB},
+      {CycleDetected{}, "CycleDetected", "cycle detected in graph"},
+      {DynamicSourceElementNotFound{"d\"e\n", kA, kB}, "DynamicSourceElementNotFound",
        "dynamic source element \"d\\\"e\\n\" not found (edge " + a + " -> " + b + ")"},
   };
-  const Kinds names = {"EdgeReferencesMissingPort", "InvalidPortDirection", "PortNotOwnedByElement",
-                       "DuplicateElementId",        "DuplicatePortId",      "ContractMismatch",
-                       "CycleDetected",             "DynamicSourceElementNotFound"};
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(cases[i].first.kind(), i);
-    EXPECT_EQ(cases[i].first.kind_name(), names[i]);
-    EXPECT_EQ(cases[i].first.message(), cases[i].second);
+    const auto& [error, name, message] = cases[i];
+    EXPECT_EQ(error.kind(), i);
+    EXPECT_EQ(error.kind_name(), name);
+    EXPECT_EQ(error.message(), message);
   }
   EXPECT_EQ(deferred_warning(kA, kB), "late-binding edge PortId(" + a + ") \xe2\x86\x92 PortId(" +
                                           b + "): source port not yet materialized (deferred)");
@@ -187,89 +149,29 @@ TEST(ValidationTest, DuplicatesInVisitingOrder) {
   ValidationReport r = validate(g);
   EXPECT_EQ(kinds(r), (Kinds{"DuplicateElementId", "DuplicatePortId", "DuplicatePortId",
                              "DuplicatePortId", "DuplicatePortId", "InvalidPortDirection"}));
-  EXPECT_EQ(r.errors[1].message(), "duplicate port id " + in(0).str());
   EXPECT_EQ(r.errors[3].message(), "duplicate port id " + out(0).str());
   EXPECT_EQ(r.errors[5].message(),
             "edge " + out(0).str() + " -> " + seq<PortId>(200, 0xAA).str() +
                 " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
-TEST(ValidationTest, EdgeFindingsInEdgeOrder) {
+// Edge findings in edge order, then one cycle report last, however many
+// cycles there are.
+TEST(ValidationTest, EdgeFindingsThenTwoCyclesReportedOnce) {
   Graph g;
-  g.add_element(node(0));
-  g.add_element(element(1, "det\"x")
-                    .with_input(port(2, PortDirection::Input, DataContract::tensor()))
-                    .with_output(port(3, PortDirection::Output)));
-  const PortId gone1 = seq<PortId>(1000), gone2 = seq<PortId>(1001);
-  g.add_edge(Edge::plain(gone1, gone2));                            // missing, missing
-  g.add_edge(Edge::late(gone1, in(0)));                             // warning only
-  g.add_edge(Edge::late(gone2, gone1));                             // warning, missing target
-  g.add_edge(*Edge::dynamic_output("det\"x", "objects", in(0)));    // found by name
-  g.add_edge(*Edge::dynamic_output("det", "objects", gone2));       // not found, missing target
-  g.add_edge(Edge::late(out(0), in(1)));                            // exists: contract tested
-  g.add_edge(Edge::plain(in(1), out(1)));                           // direction and contract
-  g.add_edge(Edge::plain(out(1), out(0)));                          // Output -> Output
-  g.add_edge(Edge::plain(out(0), gone1));                           // target missing
+  for (std::uint64_t n = 0; n < 4; ++n) g.add_element(node(n));
+  g.add_element(element(4, "det\"x").with_input(port(50, PortDirection::Input)));
+  const PortId gone = seq<PortId>(1000);
+  for (auto [a, b] : {std::pair{0, 1}, {1, 0}, {2, 3}, {3, 2}})
+    g.add_edge(Edge::plain(out(a), in(b)));
+  g.add_edge(Edge::late(gone, in(0)));                               // a warning only
+  g.add_edge(Edge::plain(out(3), gone));                             // target missing
+  g.add_edge(*Edge::dynamic_output("det\"x", "objects", in(0)));     // found by name
+  g.add_edge(*Edge::dynamic_output(element(4).id.str(), "p", gone));  // never by id
   ValidationReport r = validate(g);
-  EXPECT_EQ(kinds(r), (Kinds{"EdgeReferencesMissingPort", "EdgeReferencesMissingPort",
-                             "EdgeReferencesMissingPort", "DynamicSourceElementNotFound",
-                             "EdgeReferencesMissingPort", "ContractMismatch",
-                             "InvalidPortDirection", "ContractMismatch", "InvalidPortDirection",
+  EXPECT_EQ(kinds(r), (Kinds{"EdgeReferencesMissingPort", "DynamicSourceElementNotFound",
                              "EdgeReferencesMissingPort", "CycleDetected"}));
-  EXPECT_EQ(r.errors[0].message(), "edge references missing port " + gone1.str());
-  EXPECT_EQ(r.errors[1].message(), "edge references missing port " + gone2.str());
-  EXPECT_EQ(r.errors[2].message(), "edge references missing port " + gone1.str());
-  EXPECT_EQ(r.errors[3].message().substr(0, 36), "dynamic source element \"det\" not fou");
-  EXPECT_EQ(r.errors[5].message(), "contract mismatch on edge " + out(0).str() + " -> " +
-                                       in(1).str() + ": Frame vs Tensor");
-  EXPECT_EQ(r.errors[6].message(),
-            "edge " + in(1).str() + " -> " + out(1).str() +
-                " has invalid direction Input -> Output (expected Output -> Input)");
-  EXPECT_EQ(r.errors[7].message(), "contract mismatch on edge " + in(1).str() + " -> " +
-                                       out(1).str() + ": Tensor vs Frame");
-  EXPECT_EQ(r.errors[8].message(),
-            "edge " + out(1).str() + " -> " + out(0).str() +
-                " has invalid direction Output -> Output (expected Output -> Input)");
-  EXPECT_EQ(r.warnings, (std::vector<std::string>{deferred_warning(gone1, in(0)),
-                                                  deferred_warning(gone2, gone1)}));
-  // Dynamic sources are looked up by name, never by id.
-  Graph by_id;
-  by_id.add_element(element(7, "other"));
-  by_id.add_edge(*Edge::dynamic_output(element(7).id.str(), "p", gone1));
-  EXPECT_EQ(kinds(validate(by_id)),
-            (Kinds{"DynamicSourceElementNotFound", "EdgeReferencesMissingPort"}));
-}
-
-TEST(ValidationTest, CyclesReportedOnceAndLast) {
-  Graph two;
-  for (std::uint64_t n = 0; n < 4; ++n) two.add_element(node(n));
-  two.add_edge(Edge::plain(out(0), in(1)));
-  two.add_edge(Edge::plain(out(1), in(0)));
-  two.add_edge(Edge::plain(out(2), in(3)));
-  two.add_edge(Edge::plain(out(3), in(2)));
-  two.add_edge(Edge::plain(out(3), seq<PortId>(99)));
-  EXPECT_EQ(kinds(validate(two)), (Kinds{"EdgeReferencesMissingPort", "CycleDetected"}));
-
-  Graph self;
-  self.add_element(node(0));
-  self.add_edge(Edge::plain(out(0), in(0)));
-  EXPECT_EQ(kinds(validate(self)), Kinds{"CycleDetected"});
-
-  // A diamond, entered in both orders, with a dynamic edge (no dependency)
-  // and two elements sharing one node: no cycle.
-  Graph diamond;
-  for (std::uint64_t n = 0; n < 4; ++n) diamond.add_element(node(n));
-  for (auto [a, b] : {std::pair{0, 1}, {0, 2}, {1, 3}, {2, 3}, {0, 3}})
-    diamond.add_edge(Edge::plain(out(a), in(b)));
-  diamond.add_edge(*Edge::dynamic_output("e", "p", in(0)));
-  EXPECT_TRUE(validate(diamond).is_valid());
-  // Element 4 shares element 3's id, so 3 -> 4 is a self-loop.
-  Graph shared = diamond;
-  Element twin = node(4);
-  twin.id = node(3).id;
-  shared.add_element(twin);
-  shared.add_edge(Edge::plain(out(3), in(4)));
-  EXPECT_EQ(kinds(validate(shared)), (Kinds{"DuplicateElementId", "CycleDetected"}));
+  EXPECT_EQ(r.warnings, std::vector<std::string>{deferred_warning(gone, in(0))});
 }
 
 // The port index is sized for two ports an element and grows past that:
@@ -277,12 +179,10 @@ TEST(ValidationTest, CyclesReportedOnceAndLast) {
 TEST(ValidationTest, ManyPortsAnElement) {
   Graph g;
   Element wide = element(0);
-  for (std::uint64_t i = 0; i < 400; ++i) {
+  for (std::uint64_t i = 0; i < 400; ++i)
     wide = std::move(wide).with_input(port(1000 + i, PortDirection::Input));
-  }
-  for (std::uint64_t i = 0; i < 400; ++i) {
+  for (std::uint64_t i = 0; i < 400; ++i)
     wide = std::move(wide).with_output(port(2000 + i, PortDirection::Output));
-  }
   wide = std::move(wide).with_output(port(1005, PortDirection::Output));  // an early input's id
   g.add_element(wide);
   g.add_element(element(1).with_input(port(3000, PortDirection::Input)));
@@ -300,15 +200,12 @@ TEST(ValidationTest, ManyPortsAnElement) {
 }
 
 // Contracts decided from the index alone (category, no constraints) and
-// those that need the contracts themselves.
+// those that need the contracts themselves, Custom names among them.
 TEST(ValidationTest, ContractsOnEdges) {
   const DataContract wide = DataContract::frame(ContractSpec().with_width(1920));
-  const DataContract narrow = DataContract::frame(ContractSpec().with_width(1080));
   const std::vector<std::tuple<DataContract, DataContract, bool>> cases = {
       {wide, DataContract::frame(), true},
-      {DataContract::frame(), narrow, true},
-      {wide, wide, true},
-      {wide, narrow, false},
+      {wide, DataContract::frame(ContractSpec().with_width(1080)), false},
       {DataContract::tensor(), DataContract::frame(), false},
       {DataContract::custom("a"), DataContract::custom("a"), true},
       {DataContract::custom("a"), DataContract::custom("b"), false},
@@ -320,14 +217,8 @@ TEST(ValidationTest, ContractsOnEdges) {
     g.add_element(element(1).with_input(port(2, PortDirection::Input, target)));
     g.add_edge(Edge::plain(seq<PortId>(1, 0xAA), seq<PortId>(2, 0xAA)));
     ValidationReport r = validate(g);
-    EXPECT_EQ(r.is_valid(), fits) << source.str() << " -> " << target.str();
-    if (!fits) {
-      ASSERT_EQ(r.errors.size(), 1u);
-      EXPECT_EQ(r.errors[0].message(), "contract mismatch on edge " +
-                                           seq<PortId>(1, 0xAA).str() + " -> " +
-                                           seq<PortId>(2, 0xAA).str() + ": " + source.str() +
-                                           " vs " + target.str());
-    }
+    EXPECT_EQ(kinds(r), fits ? Kinds{} : Kinds{"ContractMismatch"})
+        << source.str() << " -> " << target.str();
   }
 }
 
@@ -355,41 +246,20 @@ TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
   EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "EdgeReferencesMissingPort", "InvalidPortDirection",
                              "EdgeReferencesMissingPort", "CycleDetected"}));
   EXPECT_EQ(r.errors[0].message(), "duplicate port id " + out(10).str());
-  EXPECT_EQ(r.errors[1].message(), "edge references missing port " + gone.str());
   EXPECT_EQ(r.errors[2].message(),
             "edge " + in(30).str() + " -> " + in(31).str() +
                 " has invalid direction Input -> Input (expected Output -> Input)");
-  // Without the takeover there is no cycle.
-  Graph plain;
-  for (std::uint64_t i = 0; i < 50; ++i) plain.add_element(node(i));
-  for (std::uint64_t i = 0; i < 49; ++i) plain.add_edge(Edge::plain(out(i), in(i + 1)));
-  for (std::uint64_t i = 48; i >= 1; --i) plain.add_edge(Edge::plain(out(i - 1), in(i)));
-  EXPECT_TRUE(validate(plain).is_valid());
-  plain.add_edge(Edge::plain(out(49), in(0)));
-  EXPECT_EQ(kinds(validate(plain)), Kinds{"CycleDetected"});
-}
-
-Graph chain(std::uint64_t n, bool ring) {
-  Graph g;
-  g.reserve(n, n);
-  for (std::uint64_t i = 0; i < n; ++i) g.add_element(node(i));
-  for (std::uint64_t i = 0; i + 1 < n; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
-  if (ring) g.add_edge(Edge::plain(out(n - 1), in(0)));
-  return g;
 }
 
 // Deep paths: the search keeps its path on the heap.
 TEST(ValidationTest, MillionElementChainAndRing) {
   constexpr std::uint64_t n = 1'000'000;
-  Graph g = chain(n, false);
+  Graph g;
+  g.reserve(n, n + 1);
+  for (std::uint64_t i = 0; i < n; ++i) g.add_element(node(i));
+  for (std::uint64_t i = 0; i + 1 < n; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
   EXPECT_TRUE(validate(g).is_valid());
-  g.add_edge(Edge::plain(out(n - 1), in(0)));
-  EXPECT_EQ(kinds(validate(g)), Kinds{"CycleDetected"});
-}
-
-TEST(ValidationTest, LateEdgeIntoTheChainHeadStillClosesTheRing) {
-  Graph g = chain(200'000, false);
-  g.add_edge(Edge::late(out(199'999), in(0)));
+  g.add_edge(Edge::late(out(n - 1), in(0)));  // a late edge between existing ports counts
   EXPECT_EQ(kinds(validate(g)), Kinds{"CycleDetected"});
 }
 
