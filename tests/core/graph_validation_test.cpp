@@ -56,7 +56,7 @@ const PortId kB = *PortId::parse("00000000-0000-0000-0000-00000000000b");
 TEST(GraphTest, EdgesElementsAndBuilders) {
   // A plain edge is two ids and a word; a port's direction shares its
   // contract's padding.
-  static_assert(sizeof(Edge) == 40 && sizeof(Port) == 64);
+  static_assert(sizeof(Edge) == 48 && sizeof(Port) == 64);
   Edge plain = Edge::plain(kA, kB);
   EXPECT_EQ(plain.source_element(), std::nullopt);
   EXPECT_EQ(plain.with_late_binding(), Edge::late(kA, kB));

@@ -21,8 +21,8 @@ void add_edge_class(std::vector<ClassSpec>& out) {
                                            "Owning element of a dynamic source pad, if attributed.")
           .property<&Edge::source_pad>("source_pad",
                                        "Semantic name of a dynamic source pad, if any.")
-          .def<[](Edge e) { return std::move(e).with_late_binding(); }>(
-              "with_late_binding($self)", "Mark this edge as late-binding (builder-style).")
+          .def<&Edge::with_late_binding>("with_late_binding($self)",
+                                         "Mark this edge as late-binding (builder-style).")
           .repr<[](const Edge& e) {
             return "PyEdge(" + e.source.str() + " -> " + e.target.str() +
                    (e.late_binding() ? " [late])" : ")");
