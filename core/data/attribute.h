@@ -2,27 +2,32 @@
 // objects carry.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "data/tensor.h"
 #include "data/time.h"
+#include "support/shared.h"
 
 namespace kelo_core::data {
 
+// Scalars are held inline; texts, tensors and times are kept out of line and
+// shared by copies, so a value is 16 bytes whatever its kind.
 struct AttributeValue {
   // The alternatives' order is the kind index.
-  using Payload =
-      std::variant<bool, std::int64_t, double, std::string, Tensor, Timestamp, Duration>;
+  using Payload = std::variant<bool, std::int64_t, double, Boxed<std::string>, Boxed<Tensor>,
+                               Boxed<Timestamp>, Boxed<Duration>>;
   Payload payload;
 
   // The kind names, by index.
@@ -36,7 +41,12 @@ struct AttributeValue {
   // between kinds.
   template <class T>
   std::optional<T> as() const {
-    if (const T* v = std::get_if<T>(&payload)) return *v;
+    if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::int64_t> ||
+                  std::is_same_v<T, double>) {
+      if (const T* v = std::get_if<T>(&payload)) return *v;
+    } else {
+      if (const Boxed<T>* v = std::get_if<Boxed<T>>(&payload)) return **v;
+    }
     return std::nullopt;
   }
 
@@ -44,37 +54,61 @@ struct AttributeValue {
 };
 
 // At most one value per key; keys are ordered by their UTF-8 bytes, a proper
-// prefix first.
+// prefix first. The entries lie in one flat block in key order, shared by
+// copies until one of them inserts (copy on write); an empty collection
+// holds no block.
 class Attributes {
  public:
-  // Adds the entry or replaces the value under an existing key.
-  void insert(std::string key, AttributeValue value) {
-    entries_.insert_or_assign(std::move(key), std::move(value));
+  struct Entry {
+    std::string key;
+    AttributeValue value;
+
+    friend bool operator==(const Entry&, const Entry&) = default;
+  };
+
+  Attributes() = default;
+  Attributes(const Attributes& other) : block_(other.block_) {
+    if (block_) block_->refs.fetch_add(1, std::memory_order_relaxed);
   }
+  Attributes(Attributes&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+  Attributes& operator=(Attributes other) noexcept {
+    std::swap(block_, other.block_);
+    return *this;
+  }
+  ~Attributes() { release(block_); }
+
+  // Adds the entry or replaces the value under an existing key. Either
+  // completes or, when memory runs out, changes nothing.
+  void insert(std::string key, AttributeValue value);
   // The value under exactly this key, if any.
-  const AttributeValue* get(std::string_view key) const {
-    auto it = entries_.find(key);
-    return it == entries_.end() ? nullptr : &it->second;
-  }
-  std::vector<std::string> keys() const {
-    std::vector<std::string> out;
-    out.reserve(entries_.size());
-    for (const auto& [key, value] : entries_) out.push_back(key);
-    return out;
-  }
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  const AttributeValue* get(std::string_view key) const;
+  std::vector<std::string> keys() const;
+  std::size_t size() const { return block_ ? block_->size : 0; }
+  bool empty() const { return size() == 0; }
 
   // In key order.
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
+  const Entry* begin() const { return block_ ? block_->entries() : nullptr; }
+  const Entry* end() const { return begin() + size(); }
 
-  friend bool operator==(const Attributes&, const Attributes&) = default;
+  friend bool operator==(const Attributes& a, const Attributes& b) {
+    return a.block_ == b.block_ || std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
 
  private:
-  // std::string compares through char_traits<char>, which orders bytes as
-  // unsigned char: byte-wise lexicographic order.
-  std::map<std::string, AttributeValue, std::less<>> entries_;
+  // A header and then the entries; room for capacity(size) of them.
+  struct Block {
+    std::atomic<std::uint32_t> refs{1};
+    std::uint32_t size = 0;
+
+    static constexpr std::size_t kHeader =
+        (sizeof(std::uint64_t) + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
+    Entry* entries() { return reinterpret_cast<Entry*>(reinterpret_cast<char*>(this) + kHeader); }
+  };
+  static std::size_t capacity(std::size_t size) { return size < 2 ? size : std::bit_ceil(size); }
+  static Block* allocate(std::size_t size);
+  static void release(Block* b);
+
+  Block* block_ = nullptr;
 };
 
 }  // namespace kelo_core::data

@@ -1,0 +1,50 @@
+"""Values that several holders share stay independent: a change made through
+one holder reaches no other."""
+
+from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyCoordinateSpace,
+                           PyDetectedObject, PyMetadata, PyObjectId)
+
+
+def keys(holder):
+    return holder.attributes.keys()
+
+
+def test_attributes_read_from_a_shared_object_are_private_copies():
+    base = PyDetectedObject(PyObjectId.new(), PyBoundingBox(1, 2, 3, 4)).with_attribute(
+        "b", PyAttributeValue.of_int(1))
+    child = base.with_attribute("a", PyAttributeValue.of_int(2))
+    meta = PyMetadata()
+    meta.add_object(child)
+    meta.add_object(child)
+    holders = [base, child, *meta.objects]
+    for h in holders:
+        attrs = h.attributes
+        attrs.insert("a", PyAttributeValue.of_string("changed"))  # replaces in one, adds in the other
+        attrs.insert("c", PyAttributeValue.of_int(3))
+        assert attrs.keys() == ["a", "b", "c"]
+    assert keys(base) == ["b"]
+    assert [keys(h) for h in (child, *meta.objects)] == [["a", "b"]] * 3
+    assert all(h.attributes.get("a").as_int() == 2 for h in (child, *meta.objects))
+
+
+def test_inserting_into_a_copy_leaves_the_original_and_its_other_copies():
+    a = PyAttributes()
+    a.insert("k", PyAttributeValue.of_int(1))
+    obj = PyDetectedObject(PyObjectId.new(), PyBoundingBox(0, 0, 1, 1)).with_attribute(
+        "k", PyAttributeValue.of_int(1))
+    first, second = obj.attributes, obj.attributes
+    first.insert("k", PyAttributeValue.of_int(5))
+    assert (second.get("k").as_int(), obj.attributes.get("k").as_int()) == (1, 1)
+    second.insert("z", PyAttributeValue.of_bool(True))
+    assert (len(first), len(second), len(obj.attributes)) == (1, 2, 1)
+
+
+def test_objects_read_back_share_nothing_observable():
+    box = PyBoundingBox(1, 2, 3, 4).with_coordinate_space(PyCoordinateSpace.normalized())
+    obj = PyDetectedObject(PyObjectId.new(), box).with_label("p")
+    meta = PyMetadata()
+    meta.add_object(obj)
+    read = meta.objects
+    assert read[0] is not obj and meta.objects[0] is not read[0]
+    assert (read[0].id, read[0].label, read[0].bbox) == (obj.id, "p", box)
+    assert read[0].with_label("q").label == "q" and meta.objects[0].label == "p"
