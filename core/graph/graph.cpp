@@ -6,6 +6,8 @@ namespace kelo_core::graph {
 
 void Graph::add_element(Element element) { elements_.push_back(std::move(element)); }
 
+void Graph::add_element(Shared<Element> element) { elements_.push_back(std::move(element)); }
+
 void Graph::add_edge(Edge edge) { edges_.push_back(std::move(edge)); }
 
 void Graph::reserve(std::size_t elements, std::size_t edges) {
@@ -59,6 +61,10 @@ SharedGraphBuilder::Node::~Node() {
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_element(Element element) const {
+  return add_element(Shared<Element>::of(std::move(element)));
+}
+
+SharedGraphBuilder SharedGraphBuilder::add_element(Shared<Element> element) const {
   auto top = std::make_shared<ElementNode>(top_, std::move(element));
   return SharedGraphBuilder(std::move(top), elements_ + 1, edges_);
 }

@@ -11,6 +11,8 @@
 #include "graph/edge.h"
 #include "graph/element.h"
 #include "support/result.h"
+#include "support/shared.h"
+#include "support/shared_vector.h"
 
 namespace kelo_core::graph {
 
@@ -20,16 +22,19 @@ struct ValidationReport;
 
 // Owns its elements and edges. Nothing is checked on insertion: duplicate
 // ids, edges naming ports that no element has, edges of the wrong direction
-// and cycles are findings of validation.
+// and cycles are findings of validation. Elements are immutable values that
+// the graph shares with whoever else holds them (builders, Python objects):
+// adding one costs a reference count.
 class Graph {
  public:
-  const std::vector<Element>& elements() const { return elements_; }
+  const SharedVector<Element>& elements() const { return elements_; }
   const std::vector<Edge>& edges() const { return edges_; }
   std::size_t num_elements() const { return elements_.size(); }
   std::size_t num_edges() const { return edges_.size(); }
 
   // Append at the end.
   void add_element(Element element);
+  void add_element(Shared<Element> element);
   void add_edge(Edge edge);
   // Room for this many more of each without reallocating.
   void reserve(std::size_t elements, std::size_t edges);
@@ -41,7 +46,7 @@ class Graph {
   validation::ValidationReport validate() const;
 
  private:
-  std::vector<Element> elements_;
+  SharedVector<Element> elements_;
   std::vector<Edge> edges_;
 };
 
@@ -72,6 +77,7 @@ class SharedGraphBuilder {
   SharedGraphBuilder() = default;
 
   SharedGraphBuilder add_element(Element element) const;
+  SharedGraphBuilder add_element(Shared<Element> element) const;
   SharedGraphBuilder add_edge(Edge edge) const;
 
   std::size_t num_elements() const { return elements_; }
@@ -91,9 +97,9 @@ class SharedGraphBuilder {
     bool is_edge;
   };
   struct ElementNode : Node {
-    ElementNode(std::shared_ptr<Node> b, Element e)
+    ElementNode(std::shared_ptr<Node> b, Shared<Element> e)
         : Node(std::move(b), false), element(std::move(e)) {}
-    Element element;
+    Shared<Element> element;
   };
   struct EdgeNode : Node {
     EdgeNode(std::shared_ptr<Node> b, Edge e) : Node(std::move(b), true), edge(std::move(e)) {}

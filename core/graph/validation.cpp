@@ -168,7 +168,7 @@ std::size_t slots_for(std::size_t n) { return n + n / 2 + 16; }
 // line and nothing else.
 class ElementIds {
  public:
-  ElementIds(const std::vector<Element>& elements, Arena* arena)
+  ElementIds(const SharedVector<Element>& elements, Arena* arena)
       : elements_(elements),
         probe_(slots_for(elements.size())),
         slots_(probe_.size(), arena) {}
@@ -204,7 +204,7 @@ class ElementIds {
     std::uint32_t node_plus_one;  // 0: free
   };
 
-  const std::vector<Element>& elements_;
+  const SharedVector<Element>& elements_;
   Probe probe_;
   ZeroedArray<Slot> slots_;
 };
@@ -341,7 +341,7 @@ class PortIndex {
 // The element names, for dynamic-output edges; built on first need.
 class NameSet {
  public:
-  explicit NameSet(const std::vector<Element>& elements)
+  explicit NameSet(const SharedVector<Element>& elements)
       : slots_(std::bit_ceil(std::max<std::size_t>(16, 2 * elements.size()))),
         mask_(slots_.size() - 1),
         seed_(process_key()) {
@@ -390,34 +390,41 @@ class HashRing {
 // blocks of the elements a little beyond it.
 class IdWalk {
  public:
-  explicit IdWalk(const std::vector<Element>& elements)
-      : e_(elements.data()), end_(e_ + elements.size()) {
-    for (std::size_t i = 0; i < kBlocksAhead && e_ + i < end_; ++i) fetch_ports(e_[i]);
+  explicit IdWalk(const SharedVector<Element>& elements) : elements_(elements) {
+    for (std::size_t i = 0; i < kNodesAhead && i < elements.size(); ++i) fetch_node(i);
+    for (std::size_t i = 0; i < kBlocksAhead && i < elements.size(); ++i) fetch_ports(elements[i]);
   }
 
-  bool done() const { return e_ == end_; }
+  bool done() const { return i_ == elements_.size(); }
   bool at_element() const { return k_ == 0; }
   const Uuid& id() const {
-    if (k_ == 0) return e_->id.uuid;
-    const std::size_t p = k_ - 1, ins = e_->inputs.size();
-    return p < ins ? e_->inputs[p].id.uuid : e_->outputs[p - ins].id.uuid;
+    const Element& e = elements_[i_];
+    if (k_ == 0) return e.id.uuid;
+    const std::size_t p = k_ - 1, ins = e.inputs.size();
+    return p < ins ? e.inputs[p].id.uuid : e.outputs[p - ins].id.uuid;
   }
   void next() {
-    if (++k_ <= e_->inputs.size() + e_->outputs.size()) return;
+    const Element& e = elements_[i_];
+    if (++k_ <= e.inputs.size() + e.outputs.size()) return;
     k_ = 0;
-    ++e_;
-    if (std::size_t(end_ - e_) > kBlocksAhead) fetch_ports(e_[kBlocksAhead]);
+    ++i_;
+    if (i_ + kNodesAhead < elements_.size()) fetch_node(i_ + kNodesAhead);
+    if (i_ + kBlocksAhead < elements_.size()) fetch_ports(elements_[i_ + kBlocksAhead]);
   }
 
  private:
-  static constexpr std::size_t kBlocksAhead = 8;
+  // Each element lies in a node of its own, and its ports in blocks of
+  // their own: the nodes are fetched further ahead than the blocks, whose
+  // addresses they hold.
+  static constexpr std::size_t kNodesAhead = 16, kBlocksAhead = 8;
+  void fetch_node(std::size_t i) const { prefetch(elements_.shared(i).get()); }
   static void fetch_ports(const Element& e) {
     if (!e.inputs.empty()) prefetch(e.inputs.begin());
     if (!e.outputs.empty()) prefetch(e.outputs.begin());
   }
 
-  const Element* e_;
-  const Element* end_;
+  const SharedVector<Element>& elements_;
+  std::size_t i_ = 0;
   std::size_t k_ = 0;  // 0: the element's id; then its ports, inputs first
 };
 
@@ -594,7 +601,7 @@ std::string deferred_warning(const PortId& source, const PortId& target) {
 
 ValidationReport validate(const Graph& graph) {
   ValidationReport report;
-  const std::vector<Element>& elements = graph.elements();
+  const SharedVector<Element>& elements = graph.elements();
   const std::vector<Edge>& edges = graph.edges();
   const auto n = std::uint32_t(elements.size());
 

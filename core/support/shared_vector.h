@@ -122,6 +122,11 @@ class SharedVector {
     return slot(size_ - 1).mutate();
   }
 
+  // Entry by entry against plain values.
+  friend bool operator==(const SharedVector& a, const std::vector<T>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
   friend bool operator==(const SharedVector& a, const SharedVector& b) {
     if (a.size_ != b.size_) return false;
     for (std::size_t i = 0; i < a.size_; ++i) {

@@ -48,3 +48,22 @@ def test_objects_read_back_share_nothing_observable():
     assert read[0] is not obj and meta.objects[0] is not read[0]
     assert (read[0].id, read[0].label, read[0].bbox) == (obj.id, "p", box)
     assert read[0].with_label("q").label == "q" and meta.objects[0].label == "p"
+
+
+def test_config_read_from_a_shared_element_is_a_private_copy():
+    from kelo.ext.graph import (PyConfig, PyElement, PyElementId, PyElementKind, PyElementTypeId,
+                                PyGraph, PyGraphBuilder)
+    config = PyConfig()
+    config.set("k", "v")
+    element = PyElement(PyElementId.new(), PyElementTypeId("t"), "e",
+                        PyElementKind.Operator).with_config(config)
+    graph = PyGraph()
+    graph.add_element(element)
+    built = PyGraphBuilder().add_element(element).build()
+    holders = [element, graph.elements[0], graph.find_element(element.id), built.elements[0]]
+    for h in holders:
+        c = h.config
+        c.set("k", "changed")
+        c.set("new", "x")
+    config.set("k", "changed too")
+    assert [h.config.to_dict() for h in holders] == [{"k": "v"}] * 4
