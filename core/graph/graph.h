@@ -2,6 +2,7 @@
 // that assemble them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "graph/edge.h"
 #include "graph/element.h"
+#include "graph/index.h"
 #include "support/result.h"
 #include "support/shared.h"
 #include "support/shared_vector.h"
@@ -45,9 +47,38 @@ class Graph {
   // Defined with the validator (graph/validation.h).
   validation::ValidationReport validate() const;
 
+  // The ids as dense indexes, as of the last addition.
+  const GraphIndex& index() const { return index_; }
+
+  // Validation's working memory, kept between runs so that validating a
+  // large graph again does not fault fresh pages in each time. A run takes
+  // it (another run at the same time makes its own) and puts it back.
+  class Scratch {
+   public:
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+    ~Scratch() { release(block_.exchange(nullptr)); }
+
+    // A block whose first `bytes` after its header are zero, aligned to 64.
+    struct Block {
+      std::size_t size;  // usable bytes
+      std::byte* data() { return reinterpret_cast<std::byte*>(this) + 64; }
+    };
+    Block* take(std::size_t bytes) const;
+    void give(Block* block) const;
+    static void release(Block* block);
+
+   private:
+    mutable std::atomic<Block*> block_{nullptr};
+  };
+  const Scratch& scratch() const { return scratch_; }
+
  private:
   SharedVector<Element> elements_;
   std::vector<Edge> edges_;
+  GraphIndex index_;
+  Scratch scratch_;
 };
 
 // Assembles a graph step by step; each step consumes the builder and
