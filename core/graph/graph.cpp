@@ -19,10 +19,11 @@ void Graph::add_element(Shared<Element> element) {
 }
 
 void Graph::add_edge(Edge edge) {
-  index_.prepare_edge();
+  index_.prepare_edge(edge, elements_);
   if (edges_.size() == edges_.capacity()) edges_.reserve(std::max<std::size_t>(16, 2 * edges_.size()));
-  index_.commit_edge(edge);
   edges_.push_back(std::move(edge));
+  // The names it interns point into the edge where the graph keeps it.
+  index_.commit_edge(edges_.back(), std::uint32_t(edges_.size() - 1), elements_);
 }
 
 void Graph::reserve(std::size_t elements, std::size_t edges) {
@@ -37,7 +38,6 @@ Graph::Scratch::Block* Graph::Scratch::take(std::size_t bytes) const {
     void* raw = ::operator new(64 + bytes, std::align_val_t(64));
     block = ::new (raw) Block{bytes};
   }
-  std::memset(block->data(), 0, bytes);
   return block;
 }
 

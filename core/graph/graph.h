@@ -60,7 +60,7 @@ class Graph {
     Scratch& operator=(const Scratch&) { return *this; }
     ~Scratch() { release(block_.exchange(nullptr)); }
 
-    // A block whose first `bytes` after its header are zero, aligned to 64.
+    // A block of memory aligned to 64, holding what the last run left in it.
     struct Block {
       std::size_t size;  // usable bytes
       std::byte* data() { return reinterpret_cast<std::byte*>(this) + 64; }

@@ -36,6 +36,10 @@ void IdTable::reserve(std::size_t n) {
 
 void GraphIndex::prepare_element(const Element& e) {
   const std::size_t k = e.inputs.size() + e.outputs.size();
+  if (!dynamic_.empty()) {
+    name_ids_.reserve(1);
+    make_room(names_, 1);
+  }
   element_ids_.reserve(1);
   port_ids_.reserve(k);
   make_room(ports_, k);
@@ -60,8 +64,21 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
     const std::uint32_t pfp = IdTable::fingerprint(p.id.uuid);
     const std::uint32_t r = port_ids_.find(pfp, [&](std::uint32_t i) { return ports_[i].port->id == p.id; });
     if (r == IdTable::kNone) {
-      port_ids_.insert(pfp, std::uint32_t(ports_.size()));
+      const auto fresh = std::uint32_t(ports_.size());
+      port_ids_.insert(pfp, fresh);
       ports_.push_back(record);
+      if (!pending_.empty()) {
+        const std::uint32_t w =
+            pending_ids_.find(pfp, [&](std::uint32_t i) { return pending_[i].id == p.id.uuid; });
+        for (std::uint32_t i = w; i != IdTable::kNone;) {
+          Pending& end = pending_[i];
+          if (!end.resolved) {
+            (end.target ? ends_[end.edge].target : ends_[end.edge].source) = fresh;
+            end.resolved = true;
+          }
+          i = end.next_plus_one - 1;
+        }
+      }
     } else {
       duplicates_.push_back({&p.id.uuid, true});
       ports_[r] = record;
@@ -69,14 +86,60 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
   };
   for (const Port& p : e.inputs) put(p);
   for (const Port& p : e.outputs) put(p);
+  if (!dynamic_.empty()) enter_name(e.name, true);
 }
 
-void GraphIndex::prepare_edge() { make_room(ends_, 1); }
+std::uint32_t GraphIndex::enter_name(std::string_view text, bool element) noexcept {
+  const std::uint32_t fp = IdTable::fingerprint(text);
+  std::uint32_t i = find_name(fp, text);
+  if (i == IdTable::kNone) {
+    i = std::uint32_t(names_.size());
+    name_ids_.insert(fp, i);
+    names_.push_back({text, element});
+  } else if (element) {
+    names_[i].element = true;
+  }
+  return i;
+}
 
-void GraphIndex::commit_edge(const Edge& edge) noexcept {
+void GraphIndex::prepare_edge(const Edge& edge, const SharedVector<Element>& elements) {
+  make_room(ends_, 1);
+  pending_ids_.reserve(2);
+  make_room(pending_, 2);
+  if (!edge.source_element()) return;
+  // The first dynamic-output edge enters every element's name.
+  const std::size_t k = 1 + (dynamic_.empty() ? elements.size() : 0);
+  name_ids_.reserve(k);
+  make_room(names_, k);
+  make_room(dynamic_, 1);
+}
+
+void GraphIndex::commit_edge(const Edge& edge, std::uint32_t index,
+                             const SharedVector<Element>& elements) noexcept {
   const EdgeEnds ends{find_port(edge.source.uuid), find_port(edge.target.uuid)};
-  if (ends.source == IdTable::kNone || ends.target == IdTable::kNone) ++unresolved_;
   ends_.push_back(ends);
+  auto wait = [&](const Uuid& id, bool target) {
+    const std::uint32_t fp = IdTable::fingerprint(id);
+    const auto at = std::uint32_t(pending_.size());
+    const std::uint32_t first =
+        pending_ids_.find(fp, [&](std::uint32_t i) { return pending_[i].id == id; });
+    if (first == IdTable::kNone) {
+      pending_.push_back({id, index, 0, target, false});
+      pending_ids_.insert(fp, at);
+    } else {
+      // Second in the chain: the table keeps pointing at the first.
+      pending_.push_back({id, index, pending_[first].next_plus_one, target, false});
+      pending_[first].next_plus_one = at + 1;
+    }
+  };
+  if (ends.source == IdTable::kNone) wait(edge.source.uuid, false);
+  if (ends.target == IdTable::kNone) wait(edge.target.uuid, true);
+  if (auto name = edge.source_element()) {
+    if (dynamic_.empty()) {
+      for (const Element& e : elements) enter_name(e.name, true);
+    }
+    dynamic_.push_back({index, enter_name(*name, false)});
+  }
 }
 
 }  // namespace kelo_core::graph

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "graph/edge.h"
 #include "graph/element.h"
+#include "support/hash.h"
 #include "support/seeded_hash.h"
 #include "support/shared_vector.h"
 #include "support/uuid.h"
@@ -41,6 +43,11 @@ class IdTable {
     x *= 0xC4CEB9FE1A85EC53ULL;
     x ^= x >> 33;
     return std::uint32_t(x >> 32);
+  }
+
+  static std::uint32_t fingerprint(std::string_view text) {
+    static const ProcessKey key = process_key();
+    return std::uint32_t(HashStream(key.k0, key.k1).text(text).finish() >> 32);
   }
 
   // The value under a key with fingerprint fp for which same(value) holds,
@@ -101,6 +108,18 @@ struct EdgeEnds {
   std::uint32_t source = IdTable::kNone, target = IdTable::kNone;
 };
 
+// A dynamic-output edge's source element name, interned.
+struct DynamicName {
+  std::uint32_t edge;  // its index among the edges
+  std::uint32_t name;  // into GraphIndex::names()
+};
+
+// A name that dynamic-output edges refer to, and whether an element has it.
+struct NameRecord {
+  std::string_view text;  // in an element or an edge, which the graph keeps alive
+  bool element;
+};
+
 // Element ids name nodes (the first element with an id is the node of every
 // element with it); port ids name records (a repeated port id keeps one
 // record, describing the last port added under it, inputs before outputs);
@@ -111,10 +130,11 @@ class GraphIndex {
   // records. May fail (bad_alloc), changing nothing.
   void prepare_element(const Element& e);
   void commit_element(const SharedVector<Element>& elements, std::uint32_t index) noexcept;
-  void prepare_edge();
-  void commit_edge(const Edge& edge) noexcept;
+  void prepare_edge(const Edge& edge, const SharedVector<Element>& elements);
+  void commit_edge(const Edge& edge, std::uint32_t index, const SharedVector<Element>& elements) noexcept;
 
-  // The record of a port id, or kNone.
+  // The record of a port id, or kNone. Edge ends are kept resolved: an end
+  // is kNone exactly when no port has its id.
   std::uint32_t find_port(const Uuid& id) const {
     return port_ids_.find(IdTable::fingerprint(id),
                           [&](std::uint32_t r) { return ports_[r].port->id.uuid == id; });
@@ -123,8 +143,11 @@ class GraphIndex {
   const std::vector<PortRecord>& ports() const { return ports_; }
   const std::vector<DuplicateFinding>& duplicates() const { return duplicates_; }
   const std::vector<EdgeEnds>& ends() const { return ends_; }
-  // Whether some edge had an end that was not there when it was added.
-  bool any_unresolved() const { return unresolved_ != 0; }
+  // The dynamic-output edges' element names, in edge order. Names are
+  // interned only once some dynamic-output edge has been added (then every
+  // element's name, and every later one's, is entered).
+  const std::vector<DynamicName>& dynamic_names() const { return dynamic_; }
+  const std::vector<NameRecord>& names() const { return names_; }
 
  private:
   IdTable element_ids_;
@@ -132,7 +155,26 @@ class GraphIndex {
   std::vector<PortRecord> ports_;
   std::vector<DuplicateFinding> duplicates_;
   std::vector<EdgeEnds> ends_;
-  std::size_t unresolved_ = 0;
+  // Edge ends whose port was not there when the edge was added, by port id:
+  // a port added later resolves them.
+  struct Pending {
+    Uuid id;
+    std::uint32_t edge;
+    std::uint32_t next_plus_one;  // another end waiting for the same id
+    bool target;
+    bool resolved;
+  };
+  IdTable pending_ids_;
+  std::vector<Pending> pending_;
+  IdTable name_ids_;
+  std::vector<NameRecord> names_;
+  std::vector<DynamicName> dynamic_;
+
+  std::uint32_t find_name(std::uint32_t fp, std::string_view text) const {
+    return name_ids_.find(fp, [&](std::uint32_t i) { return names_[i].text == text; });
+  }
+  // Enters a name after room was made; returns its record.
+  std::uint32_t enter_name(std::string_view text, bool element) noexcept;
 };
 
 }  // namespace kelo_core::graph

@@ -78,7 +78,7 @@ constexpr std::size_t line_bytes(std::size_t n) {
 // to the system (and faulting in again) each time.
 class Arena {
  public:
-  // Over zero-filled memory of `size` bytes, aligned to a line.
+  // Over `size` bytes, aligned to a line.
   Arena(std::byte* data, std::size_t size) : data_(data), size_(size) {}
 
   // The next `bytes` (a multiple of the line), or null when they do not fit.
@@ -95,15 +95,18 @@ class Arena {
   std::size_t used_ = 0;
 };
 
-// A zero-filled array of a trivial type: from the arena when given one (and
-// there is room), else in a block of its own.
+// An array of a trivial type: from the arena when given one (and there is
+// room), else in a zero-filled block of its own. Arena memory holds what the
+// last run left there: it is zero-filled only when `zeroed` is asked for, so
+// that a run writes no more than the arrays it reads before writing.
 template <class T>
 class ZeroedArray {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
 
  public:
-  explicit ZeroedArray(std::size_t n, Arena* arena = nullptr) {
+  explicit ZeroedArray(std::size_t n, Arena* arena = nullptr, bool zeroed = true) {
     std::byte* p = arena ? arena->take(line_bytes<T>(n)) : nullptr;
+    if (p && zeroed) std::memset(p, 0, line_bytes<T>(n));
     if (!p) {
       own_ = std::make_unique<ZeroedBlock>(line_bytes<T>(n));
       p = own_->data();
@@ -127,36 +130,6 @@ bool compatible(const PortRecord& s, const PortRecord& t) {
   return s.port->contract.is_compatible_with(t.port->contract);
 }
 
-// The element names, for dynamic-output edges; built on first need.
-class NameSet {
- public:
-  explicit NameSet(const SharedVector<Element>& elements)
-      : slots_(std::bit_ceil(std::max<std::size_t>(16, 2 * elements.size()))),
-        mask_(slots_.size() - 1),
-        seed_(process_key()) {
-    for (const Element& e : elements) {
-      std::size_t i = hash(e.name);
-      while (slots_[i] && *slots_[i] != e.name) i = (i + 1) & mask_;
-      slots_[i] = &e.name;
-    }
-  }
-
-  bool contains(std::string_view name) const {
-    for (std::size_t i = hash(name); slots_[i]; i = (i + 1) & mask_) {
-      if (*slots_[i] == name) return true;
-    }
-    return false;
-  }
-
- private:
-  std::size_t hash(std::string_view s) const {
-    return HashStream(seed_.k0, seed_.k1).text(s).finish() & mask_;
-  }
-  std::vector<const std::string*> slots_;
-  std::size_t mask_;
-  ProcessKey seed_;
-};
-
 // ---- the cycle search ---------------------------------------------------
 
 // Successors by node, flat: node n's are succ[begin[n] .. end[n]), in edge
@@ -170,9 +143,9 @@ struct Adjacency {
   Adjacency(std::size_t nodes, std::size_t arcs, Arena* arena)
       : nodes(nodes),
         begin(nodes, arena),
-        end(nodes, arena),
-        succ(arcs, arena),
-        arcs(arcs, arena) {}
+        end(nodes, arena, false),
+        succ(arcs, arena, false),
+        arcs(arcs, arena, false) {}
   static std::size_t bytes(std::size_t nodes, std::size_t arcs) {
     return 2 * line_bytes<std::uint32_t>(nodes) + line_bytes<std::uint32_t>(arcs) +
            line_bytes<Arc>(arcs);
@@ -208,7 +181,7 @@ std::size_t cycle_search_bytes(std::size_t nodes) {
 }
 bool has_cycle(Adjacency& a, Arena* arena) {
   ZeroedArray<std::uint8_t> colour(a.nodes, arena);
-  ZeroedArray<std::uint32_t> path(a.nodes, arena);  // a node is on it at most once
+  ZeroedArray<std::uint32_t> path(a.nodes, arena, false);  // a node is on it at most once
   for (std::uint32_t root = 0; root < a.nodes; ++root) {
     if (colour[root] != 0) continue;
     colour[root] = 1;
@@ -316,20 +289,14 @@ ValidationReport validate(const Graph& graph) {
   } keep{scratch, block};
   Arena arena(block->data(), block->size);
 
-  // 3. Edges, in order, their ends resolved when they were added; an end
-  // that was not there then is looked up again (its port may have come
-  // later).
+  // 3. Edges, in order, their ends resolved as the graph grew.
   Adjacency adjacency(n, edges.size(), &arena);
-  std::optional<NameSet> names;
-  const bool lookup = index.any_unresolved();
+  const std::vector<DynamicName>& dynamic = index.dynamic_names();
+  std::size_t next_dynamic = 0;
   const std::vector<EdgeEnds>& ends = index.ends();
   for (std::size_t k = 0; k < edges.size(); ++k) {
     const Edge& edge = edges[k];
-    std::uint32_t s = ends[k].source, t = ends[k].target;
-    if (lookup) {
-      if (s == IdTable::kNone) s = index.find_port(edge.source.uuid);
-      if (t == IdTable::kNone) t = index.find_port(edge.target.uuid);
-    }
+    const std::uint32_t s = ends[k].source, t = ends[k].target;
     const PortRecord* source = s == IdTable::kNone ? nullptr : &ports[s];
     const PortRecord* target = t == IdTable::kNone ? nullptr : &ports[t];
     if (source && target) {
@@ -346,14 +313,18 @@ ValidationReport validate(const Graph& graph) {
       continue;
     }
     if (!source) {
-      if (!edge.late_binding()) {
-        report.errors.emplace_back(EdgeReferencesMissingPort{edge.source});
-      } else if (auto element = edge.source_element()) {
-        if (!names) names.emplace(elements);
-        if (!names->contains(*element)) {
-          report.errors.emplace_back(
-              DynamicSourceElementNotFound{std::string(*element), edge.source, edge.target});
+      // Whether the edge is a dynamic-output one, from the index (the
+      // edge's own names lie elsewhere in memory).
+      while (next_dynamic < dynamic.size() && dynamic[next_dynamic].edge < k) ++next_dynamic;
+      const bool named = next_dynamic < dynamic.size() && dynamic[next_dynamic].edge == k;
+      // (Only late-binding edges carry names.)
+      if (named) {
+        if (!index.names()[dynamic[next_dynamic].name].element) {
+          report.errors.emplace_back(DynamicSourceElementNotFound{
+              std::string(*edge.source_element()), edge.source, edge.target});
         }
+      } else if (!edge.late_binding()) {
+        report.errors.emplace_back(EdgeReferencesMissingPort{edge.source});
       } else {
         report.warnings.push_back(deferred_warning(edge.source, edge.target));
       }
