@@ -4,7 +4,12 @@ namespace kelo_core::provider {
 
 void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
   if (descriptor.element_types.empty()) return;
-  Entry entry{std::make_shared<const ProviderDescriptor>(std::move(descriptor)), {}, 0, 0, 0};
+  register_provider(Shared<ProviderDescriptor>::of(std::move(descriptor)));
+}
+
+void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) {
+  if (descriptor->element_types.empty()) return;
+  Entry entry{std::move(descriptor), {}, 0, 0, 0};
   entry.capabilities = entry.descriptor->capabilities;
   entry.priority = entry.descriptor->priority;
   for (const Capability& c : entry.descriptor->capabilities) {

@@ -11,6 +11,7 @@
 #include "graph/element_type.h"
 #include "provider/descriptor.h"
 #include "support/seeded_hash.h"
+#include "support/shared.h"
 
 namespace kelo_core::provider {
 
@@ -23,7 +24,7 @@ class ProviderRegistry {
   // Beside the shared descriptor, what the selection policies read of it,
   // so that walking a list does not visit every descriptor.
   struct Entry {
-    std::shared_ptr<const ProviderDescriptor> descriptor;
+    Shared<ProviderDescriptor> descriptor;
     std::span<const Capability> capabilities;  // the descriptor's own
     std::int32_t priority;
     std::uint16_t kinds;  // bit k set: some capability is of kind k
@@ -36,6 +37,8 @@ class ProviderRegistry {
   // Appends the descriptor to the list of each type it declares, in
   // declared order. A descriptor that declares no type is dropped.
   void register_provider(ProviderDescriptor descriptor);
+  // The same, sharing the caller's descriptor (it never changes).
+  void register_provider(Shared<ProviderDescriptor> descriptor);
 
   // The entries of one element type, in registration order; empty when
   // none. Valid until the next registration.

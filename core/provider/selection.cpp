@@ -67,7 +67,7 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities) {
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy) {
   std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
-  if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
+  if (candidates.empty()) return {nullptr, nullptr, SelectionError::NoProvidersFound};
 
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
@@ -83,9 +83,11 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
     }
     any_survives = true;
     switch (policy.kind) {
-      case SelectionPolicy::Kind::FirstAvailable: return {e.descriptor.get(), {}};
+      case SelectionPolicy::Kind::FirstAvailable: return {e.descriptor.get(), &e.descriptor, {}};
       case SelectionPolicy::Kind::Manual:
-        if (e.id_hash == wanted && e.descriptor->id == policy.id) return {e.descriptor.get(), {}};
+        if (e.id_hash == wanted && e.descriptor->id == policy.id) {
+          return {e.descriptor.get(), &e.descriptor, {}};
+        }
         break;
       case SelectionPolicy::Kind::HighestPriority:
         // Ties go to the later candidate.
@@ -93,9 +95,18 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
         break;
     }
   }
-  if (!any_survives) return {nullptr, SelectionError::NoProviderSatisfiesRequirements};
-  if (!best) return {nullptr, SelectionError::ProviderNotFound};
-  return {best->descriptor.get(), {}};
+  if (!any_survives) return {nullptr, nullptr, SelectionError::NoProviderSatisfiesRequirements};
+  if (!best) return {nullptr, nullptr, SelectionError::ProviderNotFound};
+  return {best->descriptor.get(), &best->descriptor, {}};
+}
+
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy) {
+  Selection s = choose_provider(type, registry, requirements, policy);
+  if (!s) return Error::value(std::string(message(s.error)));
+  return *s.shared;
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

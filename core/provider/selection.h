@@ -53,6 +53,7 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities);
 // The chosen descriptor as the registry stores it, or why there is none.
 struct Selection {
   const ProviderDescriptor* chosen = nullptr;
+  const Shared<ProviderDescriptor>* shared = nullptr;  // the registry's holder of `chosen`
   SelectionError error{};
   explicit operator bool() const { return chosen != nullptr; }
 };
@@ -60,6 +61,13 @@ struct Selection {
 // One pass over the candidates; nothing is copied or allocated.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy);
+
+// The chosen descriptor, shared with the registry, or a Value error with
+// the message.
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy);
 
 // A copy of the chosen descriptor, or a Value error with the message.
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

@@ -67,3 +67,24 @@ def test_config_read_from_a_shared_element_is_a_private_copy():
         c.set("new", "x")
     config.set("k", "changed too")
     assert [h.config.to_dict() for h in holders] == [{"k": "v"}] * 4
+
+
+def test_a_selected_descriptor_outlives_later_registrations():
+    from kelo.ext.graph import PyElementTypeId
+    from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
+                                   PyProviderRegistry, PySelectionPolicy, PyVersion, select_provider)
+    t = PyElementTypeId("kelo.t")
+    base = PyProviderDescriptor(PyProviderId("p"), PyVersion(1, 0, 0)).with_element_type(t)
+    registry = PyProviderRegistry()
+    registry.register(base.with_capability(PyCapability.cuda()))
+    chosen = select_provider(t, registry, [], PySelectionPolicy.highest_priority())
+    found = registry.find(t)[0]
+    for i in range(40):  # lists grow and move
+        registry.register(base.with_priority(i).with_element_type(PyElementTypeId(f"x{i}")))
+    grown = chosen.with_capability(PyCapability.fp16()).with_element_type(PyElementTypeId("y"))
+    for d in (chosen, found, registry.find(t)[0]):
+        assert (str(d.id), d.priority, [str(c) for c in d.capabilities],
+                [x.as_str() for x in d.element_types]) == ("p", 0, ["cuda"], ["kelo.t"])
+    assert len(grown.capabilities) == 2 and len(registry) == 81
+    again = select_provider(t, registry, [], PySelectionPolicy.highest_priority())
+    assert again.priority == 39 and chosen.priority == 0
