@@ -42,6 +42,7 @@ void GraphIndex::prepare_element(const Element& e) {
   }
   element_ids_.reserve(1);
   port_ids_.reserve(k);
+  make_room(records_, k);
   make_room(ports_, k);
   make_room(duplicates_, 1 + k);
 }
@@ -59,14 +60,15 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
   }
   auto put = [&](const Port& p) {
     const DataContract& c = p.contract;
-    const PortRecord record{&p, node, p.direction, c.category(),
+    const PortRecord record{node, p.direction, c.category(),
                             c.category() != DataContract::Category::Custom && c.spec() == nullptr};
     const std::uint32_t pfp = IdTable::fingerprint(p.id.uuid);
-    const std::uint32_t r = port_ids_.find(pfp, [&](std::uint32_t i) { return ports_[i].port->id == p.id; });
+    const std::uint32_t r = port_ids_.find(pfp, [&](std::uint32_t i) { return ports_[i]->id == p.id; });
     if (r == IdTable::kNone) {
       const auto fresh = std::uint32_t(ports_.size());
       port_ids_.insert(pfp, fresh);
-      ports_.push_back(record);
+      records_.push_back(record);
+      ports_.push_back(&p);
       if (!pending_.empty()) {
         const std::uint32_t w =
             pending_ids_.find(pfp, [&](std::uint32_t i) { return pending_[i].id == p.id.uuid; });
@@ -81,7 +83,8 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
       }
     } else {
       duplicates_.push_back({&p.id.uuid, true});
-      ports_[r] = record;
+      records_[r] = record;
+      ports_[r] = &p;
     }
   };
   for (const Port& p : e.inputs) put(p);

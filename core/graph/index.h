@@ -84,18 +84,18 @@ class IdTable {
   std::size_t count_ = 0;
 };
 
-// What validation reads of a port: its id, owner's node, direction and the
-// contract's category and whether it constrains anything, so that an edge's
-// check reads this record and not the port; the port itself is read only
-// when contracts have to be compared in full or printed.
+// What validation reads of a port: its owner's node, direction and the
+// contract's category and whether it constrains anything, eight bytes, so
+// that an edge's check reads this record and not the port. The port itself
+// (kept beside, in ports()) is read only when contracts have to be compared
+// in full or printed.
 struct PortRecord {
-  const Port* port;  // in its element's block, which the graph keeps alive
   std::uint32_t node;
   PortDirection direction;
   DataContract::Category category;
   bool unconstrained;  // no constraints, and not Custom: fits any contract of its category
 };
-static_assert(sizeof(PortRecord) == 16);
+static_assert(sizeof(PortRecord) == 8);
 
 // A duplicate id, as found when its element was added.
 struct DuplicateFinding {
@@ -137,10 +137,13 @@ class GraphIndex {
   // is kNone exactly when no port has its id.
   std::uint32_t find_port(const Uuid& id) const {
     return port_ids_.find(IdTable::fingerprint(id),
-                          [&](std::uint32_t r) { return ports_[r].port->id.uuid == id; });
+                          [&](std::uint32_t r) { return ports_[r]->id.uuid == id; });
   }
 
-  const std::vector<PortRecord>& ports() const { return ports_; }
+  const std::vector<PortRecord>& records() const { return records_; }
+  // The port behind each record, in its element's block, which the graph
+  // keeps alive.
+  const std::vector<const Port*>& ports() const { return ports_; }
   const std::vector<DuplicateFinding>& duplicates() const { return duplicates_; }
   const std::vector<EdgeEnds>& ends() const { return ends_; }
   // The dynamic-output edges' element names, in edge order. Names are
@@ -152,7 +155,8 @@ class GraphIndex {
  private:
   IdTable element_ids_;
   IdTable port_ids_;
-  std::vector<PortRecord> ports_;
+  std::vector<PortRecord> records_;
+  std::vector<const Port*> ports_;
   std::vector<DuplicateFinding> duplicates_;
   std::vector<EdgeEnds> ends_;
   // Edge ends whose port was not there when the edge was added, by port id:

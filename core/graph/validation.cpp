@@ -124,10 +124,10 @@ class ZeroedArray {
 
 // Whether a source's contract can feed a target's, from the records where
 // they tell, else from the contracts themselves.
-bool compatible(const PortRecord& s, const PortRecord& t) {
+bool compatible(const PortRecord& s, const PortRecord& t, const Port& sp, const Port& tp) {
   if (s.category != t.category) return false;
   if (s.unconstrained || t.unconstrained) return true;
-  return s.port->contract.is_compatible_with(t.port->contract);
+  return sp.contract.is_compatible_with(tp.contract);
 }
 
 // ---- the cycle search ---------------------------------------------------
@@ -266,7 +266,8 @@ ValidationReport validate(const Graph& graph) {
   const SharedVector<Element>& elements = graph.elements();
   const std::vector<Edge>& edges = graph.edges();
   const GraphIndex& index = graph.index();
-  const std::vector<PortRecord>& ports = index.ports();
+  const std::vector<PortRecord>& records = index.records();
+  const std::vector<const Port*>& ports = index.ports();
   const auto n = std::uint32_t(elements.size());
 
   // 1. and 2. Duplicate element and port ids, found as they were added.
@@ -278,41 +279,36 @@ ValidationReport validate(const Graph& graph) {
     }
   }
 
-  // The working arrays, in the graph's kept block.
-  const std::size_t bytes = Adjacency::bytes(n, edges.size()) + cycle_search_bytes(n);
-  const Graph::Scratch& scratch = graph.scratch();
-  Graph::Scratch::Block* block = scratch.take(bytes);
-  struct Keep {
-    const Graph::Scratch& scratch;
-    Graph::Scratch::Block* block;
-    ~Keep() { scratch.give(block); }
-  } keep{scratch, block};
-  Arena arena(block->data(), block->size);
-
-  // 3. Edges, in order, their ends resolved as the graph grew.
-  Adjacency adjacency(n, edges.size(), &arena);
+  // 3. Edges, in order, their ends resolved as the graph grew. The common
+  // path reads the ends and the two eight-byte records, nothing else.
   const std::vector<DynamicName>& dynamic = index.dynamic_names();
   std::size_t next_dynamic = 0;
   const std::vector<EdgeEnds>& ends = index.ends();
+  std::size_t arcs = 0;
+  // Whether every arc goes from an element to a later one: then insertion
+  // order is a topological order and there is no cycle to search for.
+  bool forward = true;
   for (std::size_t k = 0; k < edges.size(); ++k) {
-    const Edge& edge = edges[k];
     const std::uint32_t s = ends[k].source, t = ends[k].target;
-    const PortRecord* source = s == IdTable::kNone ? nullptr : &ports[s];
-    const PortRecord* target = t == IdTable::kNone ? nullptr : &ports[t];
-    if (source && target) {
-      if (source->direction != PortDirection::Output || target->direction != PortDirection::Input) {
+    if (s != IdTable::kNone && t != IdTable::kNone) {
+      const PortRecord& source = records[s];
+      const PortRecord& target = records[t];
+      if (source.direction != PortDirection::Output || target.direction != PortDirection::Input) {
+        const Edge& edge = edges[k];
         report.errors.emplace_back(
-            InvalidPortDirection{edge.source, edge.target, source->direction, target->direction});
+            InvalidPortDirection{edge.source, edge.target, source.direction, target.direction});
       }
-      if (!compatible(*source, *target)) {
-        report.errors.emplace_back(ContractMismatch{edge.source, edge.target,
-                                                    source->port->contract.str(),
-                                                    target->port->contract.str()});
+      if (!compatible(source, target, *ports[s], *ports[t])) {
+        const Edge& edge = edges[k];
+        report.errors.emplace_back(ContractMismatch{
+            edge.source, edge.target, ports[s]->contract.str(), ports[t]->contract.str()});
       }
-      adjacency.add(source->node, target->node);
+      forward &= source.node < target.node;
+      ++arcs;
       continue;
     }
-    if (!source) {
+    const Edge& edge = edges[k];
+    if (s == IdTable::kNone) {
       // Whether the edge is a dynamic-output one, from the index (the
       // edge's own names lie elsewhere in memory).
       while (next_dynamic < dynamic.size() && dynamic[next_dynamic].edge < k) ++next_dynamic;
@@ -329,10 +325,27 @@ ValidationReport validate(const Graph& graph) {
         report.warnings.push_back(deferred_warning(edge.source, edge.target));
       }
     }
-    if (!target) report.errors.emplace_back(EdgeReferencesMissingPort{edge.target});
+    if (t == IdTable::kNone) report.errors.emplace_back(EdgeReferencesMissingPort{edge.target});
   }
 
-  // 4. At most one cycle, reported last.
+  // 4. At most one cycle, reported last: a search over the element graph,
+  // in working arrays the graph keeps between runs.
+  if (forward) return report;
+  const std::size_t bytes = Adjacency::bytes(n, arcs) + cycle_search_bytes(n);
+  const Graph::Scratch& scratch = graph.scratch();
+  Graph::Scratch::Block* block = scratch.take(bytes);
+  struct Keep {
+    const Graph::Scratch& scratch;
+    Graph::Scratch::Block* block;
+    ~Keep() { scratch.give(block); }
+  } keep{scratch, block};
+  Arena arena(block->data(), block->size);
+  Adjacency adjacency(n, arcs, &arena);
+  for (const EdgeEnds& e : ends) {
+    if (e.source != IdTable::kNone && e.target != IdTable::kNone) {
+      adjacency.add(records[e.source].node, records[e.target].node);
+    }
+  }
   adjacency.link();
   if (has_cycle(adjacency, &arena)) report.errors.emplace_back(CycleDetected{});
   return report;
