@@ -1,6 +1,7 @@
 #include "provider/selection.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kelo_core::provider {
 
@@ -23,16 +24,25 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
-// satisfies() for a registered candidate: its capabilities are visited
-// only to match custom tags.
-bool meets(const Requirement& r, const ProviderRegistry::Entry& e) {
+// The tag prefix a requirement matches custom capabilities by, if any.
+std::string_view tag_prefix(const Requirement& r) {
+  switch (r.kind) {
+    case Requirement::Kind::Accelerator: return "accelerator:";
+    case Requirement::Kind::ExternalRuntime: return "runtime:";
+    default: return {};
+  }
+}
+
+// satisfies() for a registered candidate, through its capability index;
+// `hash` is the tag_hash of the tag the requirement names, if it names one.
+bool meets(const Requirement& r, std::uint64_t hash, const ProviderRegistry::Entry& e) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
     case K::Accelerator:
     case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && satisfies(r, e.capabilities);
+      return e.offers(Capability::Kind::Custom) && e.offers_custom(hash, tag_prefix(r), r.text);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
@@ -74,12 +84,26 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
   const bool filter = !requirements.empty();
   const std::size_t wanted =
       policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
+  // Each requirement's tag is hashed once, not once per candidate.
+  constexpr std::size_t kInline = 8;
+  std::uint64_t inline_hashes[kInline];
+  std::vector<std::uint64_t> more;
+  std::uint64_t* hashes = inline_hashes;
+  if (requirements.size() > kInline) {
+    more.resize(requirements.size());
+    hashes = more.data();
+  }
+  for (std::size_t i = 0; i < requirements.size(); ++i) {
+    const std::string_view prefix = tag_prefix(requirements[i]);
+    hashes[i] = prefix.empty() ? 0 : ProviderRegistry::tag_hash(prefix, requirements[i].text);
+  }
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
   for (const ProviderRegistry::Entry& e : candidates) {
-    if (filter && !std::all_of(requirements.begin(), requirements.end(),
-                               [&](const Requirement& r) { return meets(r, e); })) {
-      continue;
+    if (filter) {
+      bool all = true;
+      for (std::size_t i = 0; all && i < requirements.size(); ++i) all = meets(requirements[i], hashes[i], e);
+      if (!all) continue;
     }
     any_survives = true;
     switch (policy.kind) {
