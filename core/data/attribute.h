@@ -54,16 +54,31 @@ struct AttributeValue {
 };
 
 // At most one value per key; keys are ordered by their UTF-8 bytes, a proper
-// prefix first. The entries lie in one flat block in key order, shared by
-// copies until one of them inserts (copy on write); an empty collection
-// holds no block.
+// prefix first. Everything lies in one flat block: the entries in key order
+// (where its key's bytes sit, and the value) and then the keys' bytes. Copies
+// share the block until one of them inserts (copy on write); an empty
+// collection holds none. An object's two attributes take one 72-byte block.
 class Attributes {
  public:
+  // One entry as iteration shows it.
   struct Entry {
-    std::string key;
-    AttributeValue value;
+    std::string_view key;
+    const AttributeValue& value;
+  };
+  class const_iterator {
+   public:
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    const_iterator() = default;
+    const_iterator(const Attributes* a, std::size_t i) : a_(a), i_(i) {}
+    Entry operator*() const { return a_->entry(i_); }
+    const_iterator& operator++() { ++i_; return *this; }
+    const_iterator operator++(int) { return {a_, i_++}; }
+    friend bool operator==(const const_iterator& x, const const_iterator& y) { return x.i_ == y.i_; }
 
-    friend bool operator==(const Entry&, const Entry&) = default;
+   private:
+    const Attributes* a_ = nullptr;
+    std::size_t i_ = 0;
   };
 
   Attributes() = default;
@@ -79,7 +94,7 @@ class Attributes {
 
   // Adds the entry or replaces the value under an existing key. Either
   // completes or, when memory runs out, changes nothing.
-  void insert(std::string key, AttributeValue value);
+  void insert(std::string_view key, AttributeValue value);
   // The value under exactly this key, if any.
   const AttributeValue* get(std::string_view key) const;
   std::vector<std::string> keys() const;
@@ -87,26 +102,44 @@ class Attributes {
   bool empty() const { return size() == 0; }
 
   // In key order.
-  const Entry* begin() const { return block_ ? block_->entries() : nullptr; }
-  const Entry* end() const { return begin() + size(); }
+  Entry entry(std::size_t i) const { return {block_->key(i), block_->slots()[i].value}; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
 
-  friend bool operator==(const Attributes& a, const Attributes& b) {
-    return a.block_ == b.block_ || std::equal(a.begin(), a.end(), b.begin(), b.end());
-  }
+  friend bool operator==(const Attributes& a, const Attributes& b);
 
  private:
-  // A header and then the entries; room for capacity(size) of them.
+  struct Slot {
+    std::uint32_t key_offset;  // into the key bytes
+    std::uint32_t key_size;
+    AttributeValue value;
+  };
+  // The header, room for capacity(size) slots, then key_capacity bytes.
   struct Block {
     std::atomic<std::uint32_t> refs{1};
     std::uint32_t size = 0;
+    std::uint32_t key_bytes = 0;  // used
+    std::uint32_t key_capacity = 0;
 
-    static constexpr std::size_t kHeader =
-        (sizeof(std::uint64_t) + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
-    Entry* entries() { return reinterpret_cast<Entry*>(reinterpret_cast<char*>(this) + kHeader); }
+    static constexpr std::size_t kHeader = 16;
+    Slot* slots() { return reinterpret_cast<Slot*>(reinterpret_cast<char*>(this) + kHeader); }
+    const Slot* slots() const {
+      return reinterpret_cast<const Slot*>(reinterpret_cast<const char*>(this) + kHeader);
+    }
+    char* key_area() { return reinterpret_cast<char*>(slots() + capacity(size)); }
+    const char* key_area() const { return reinterpret_cast<const char*>(slots() + capacity(size)); }
+    std::string_view key(std::size_t i) const {
+      return {key_area() + slots()[i].key_offset, slots()[i].key_size};
+    }
   };
+  static_assert(sizeof(Slot) == 24 && alignof(Slot) <= Block::kHeader);
   static std::size_t capacity(std::size_t size) { return size < 2 ? size : std::bit_ceil(size); }
-  static Block* allocate(std::size_t size);
+  // A block for `size` slots and `key_capacity` key bytes; size is set,
+  // no slot is made.
+  static Block* allocate(std::size_t size, std::size_t key_capacity);
   static void release(Block* b);
+  // The index of the first key not below `key`.
+  std::size_t lower_bound(std::string_view key) const;
 
   Block* block_ = nullptr;
 };
