@@ -1,0 +1,330 @@
+"""Pipelines by name: elements with unique names, ports as ``"element.port"``.
+
+A `Pipeline` is what a person writes: named elements of an `ElementType`
+(kind, named ports with their contracts, execution contract, default
+requirements) and links between ports named ``"element.port"``. It answers
+questions by name (an element, a port, the links of an element, its
+predecessors and successors, a topological order or the cycle that prevents
+one) and converts to a `PyGraph` with `to_graph`, which keeps the maps
+between names and the graph's ids.
+
+>>> from kelo.ext.graph import PyDataContract, PyElementKind
+>>> frames = PyDataContract.frame()
+>>> camera = ElementType("kelo.source.camera", PyElementKind.Source, outputs={"video": frames})
+>>> show = ElementType("kelo.sink.screen", PyElementKind.Sink, inputs={"video": frames})
+>>> p = Pipeline("demo")
+>>> p.add("cam", camera).add("screen", show).link("cam.video", "screen.video")
+Pipeline('demo', elements=2, links=1)
+>>> p.successors("cam"), p.topological_order()
+(['screen'], ['cam', 'screen'])
+>>> built = p.to_graph()
+>>> built.graph, built.names[built.element_ids["cam"]]
+(PyGraph(elements=2, edges=1), 'cam')
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Iterator, Mapping
+from dataclasses import dataclass, field
+from typing import NamedTuple
+
+from kelo.ext.execution import PyExecutionContract
+from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId,
+                            PyElementKind, PyElementTypeId, PyGraph, PyPort, PyPortId)
+from kelo.ext.provider import PyRequirement, PySelectionPolicy
+
+__all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "split_ref"]
+
+
+@dataclass(frozen=True)
+class ElementType:
+    """A kind of computation: its type id, role, ports, execution contract and
+    the requirements its elements ask of a provider unless they say otherwise."""
+
+    type_id: str
+    kind: PyElementKind
+    inputs: Mapping[str, PyDataContract] = field(default_factory=dict)
+    outputs: Mapping[str, PyDataContract] = field(default_factory=dict)
+    execution: PyExecutionContract | None = None
+    requirements: tuple[PyRequirement, ...] = ()
+
+
+@dataclass(frozen=True)
+class Element:
+    """One named element of a pipeline."""
+
+    name: str
+    type: ElementType
+    config: Mapping[str, str] = field(default_factory=dict)
+    requirements: tuple[PyRequirement, ...] | None = None  # None: the type's
+    policy: PySelectionPolicy | None = None                # None: the pipeline's
+
+    @property
+    def requires(self) -> tuple[PyRequirement, ...]:
+        """The requirements that provider selection applies to this element."""
+        return self.type.requirements if self.requirements is None else self.requirements
+
+
+@dataclass(frozen=True)
+class Link:
+    """An edge by name: ``source`` is ``"element.port"``, or for a dynamic link
+    the element name alone with the pad name in ``pad``."""
+
+    source: str
+    target: str
+    late: bool = False
+    pad: str | None = None
+
+    @property
+    def source_element(self) -> str:
+        return self.source if self.pad is not None else split_ref(self.source)[0]
+
+    @property
+    def target_element(self) -> str:
+        return split_ref(self.target)[0]
+
+    def __str__(self) -> str:
+        source = f"{self.source}[{self.pad}]" if self.pad is not None else self.source
+        return f"{source} -> {self.target}" + (" (late)" if self.late else "")
+
+
+class CycleError(ValueError):
+    """The pipeline has a cycle; `cycle` names its elements in path order."""
+
+    def __init__(self, cycle: list[str]) -> None:
+        self.cycle = cycle
+        super().__init__("cycle: " + " -> ".join(cycle + cycle[:1]))
+
+
+def split_ref(ref: str) -> tuple[str, str]:
+    """``"element.port"`` as (element, port); the port name is what follows the
+    last dot, so element names may hold dots."""
+    element, dot, port = ref.rpartition(".")
+    if not dot or not element or not port:
+        raise ValueError(f"port reference {ref!r} is not of the form 'element.port'")
+    return element, port
+
+
+class Built(NamedTuple):
+    """A pipeline converted to a graph, with the maps between names and ids.
+
+    ``edges[k]`` is the link that became the graph's edge k and ``ends[k]``
+    its (source, target) port ids; ``ports`` maps every port id of the graph
+    to its ``"element.port"`` text, including the id minted for each link end
+    that names no declared port (one per end, listed in ``minted`` with the
+    index of its link) and for the pad of a dynamic link; ``owner`` maps the
+    ids of declared ports to the index of their element.
+    """
+
+    graph: PyGraph
+    element_ids: dict[str, PyElementId]   # name -> id (the first element of a name)
+    names: dict[PyElementId, str]         # id -> name
+    port_ids: dict[str, PyPortId]         # "element.port" -> id
+    ports: dict[PyPortId, str]            # id -> "element.port"
+    owner: dict[PyPortId, int]            # declared port id -> element index
+    elements: list[Element]
+    edges: list[Link]
+    ends: list[tuple[PyPortId, PyPortId]]
+    minted: dict[PyPortId, int]
+
+
+class Pipeline:
+    """Elements with unique names and the links between their ports."""
+
+    def __init__(self, name: str = "pipeline") -> None:
+        self.name = name
+        self._elements: list[Element] = []
+        self._index: dict[str, int] = {}    # name -> first element of that name
+        self._links: list[Link] = []
+
+    def __repr__(self) -> str:
+        return f"Pipeline({self.name!r}, elements={len(self._elements)}, links={len(self._links)})"
+
+    # ---- authoring ---------------------------------------------------------
+
+    def add(self, name: str, element_type: ElementType, *, config: Mapping[str, str] | None = None,
+            requirements: Iterable[PyRequirement] | None = None,
+            policy: PySelectionPolicy | None = None) -> Pipeline:
+        """Add an element; its name must be new. Returns the pipeline."""
+        if name in self._index:
+            raise ValueError(f"an element named {name!r} already exists")
+        return self._add(Element(name, element_type, dict(config or {}),
+                                 None if requirements is None else tuple(requirements), policy))
+
+    def _add(self, element: Element) -> Pipeline:
+        # Description files may repeat a name; the checker reports it, and
+        # look-ups by name find the first.
+        self._index.setdefault(element.name, len(self._elements))
+        self._elements.append(element)
+        return self
+
+    def link(self, source: str, target: str, *, late: bool = False) -> Pipeline:
+        """Link output ``source`` to input ``target``, both ``"element.port"``.
+        A late link's source port may appear only at run time."""
+        split_ref(source)
+        split_ref(target)
+        self._links.append(Link(source, target, late))
+        return self
+
+    def link_dynamic(self, element: str, pad: str, target: str) -> Pipeline:
+        """Link the dynamic output pad `pad` of `element` to ``target``."""
+        split_ref(target)
+        self._links.append(Link(element, target, True, pad))
+        return self
+
+    # ---- look-ups ------------------------------------------------------------
+
+    @property
+    def elements(self) -> list[Element]:
+        return list(self._elements)
+
+    @property
+    def links(self) -> list[Link]:
+        return list(self._links)
+
+    def __iter__(self) -> Iterator[Element]:
+        return iter(self._elements)
+
+    def __len__(self) -> int:
+        return len(self._elements)
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._index
+
+    def element(self, name: str) -> Element:
+        """The element of that name; KeyError names the unknown one."""
+        try:
+            return self._elements[self._index[name]]
+        except KeyError:
+            raise KeyError(f"no element named {name!r}") from None
+
+    def port(self, ref: str) -> tuple[Element, str, PyDataContract]:
+        """The element, direction ("input" or "output") and contract of a port."""
+        name, port = split_ref(ref)
+        e = self.element(name)
+        if port in e.type.outputs:
+            return e, "output", e.type.outputs[port]
+        if port in e.type.inputs:
+            return e, "input", e.type.inputs[port]
+        raise KeyError(f"element {name!r} has no port {port!r}")
+
+    def links_of(self, name: str) -> list[Link]:
+        """The links into or out of an element, in link order."""
+        self.element(name)
+        return [k for k in self._links if name in (k.source_element, k.target_element)]
+
+    def _adjacency(self) -> dict[str, list[str]]:
+        succ: dict[str, list[str]] = {name: [] for name in self._index}
+        for k in self._links:
+            a, b = k.source_element, k.target_element
+            if a in succ and b in succ and b not in succ[a]:
+                succ[a].append(b)
+        return succ
+
+    def successors(self, name: str) -> list[str]:
+        """The elements that links from `name` lead to, in link order."""
+        self.element(name)
+        return self._adjacency()[name]
+
+    def predecessors(self, name: str) -> list[str]:
+        """The elements with links into `name`, in link order."""
+        self.element(name)
+        return [a for a, succ in self._adjacency().items() if name in succ]
+
+    def topological_order(self) -> list[str]:
+        """Element names, each after every element linked into it; raises
+        `CycleError` naming a cycle when there is no such order."""
+        succ = self._adjacency()
+        indegree = dict.fromkeys(succ, 0)
+        for targets in succ.values():
+            for b in targets:
+                indegree[b] += 1
+        order = [n for n, d in indegree.items() if d == 0]
+        for a in order:  # grows while it is walked
+            for b in succ[a]:
+                indegree[b] -= 1
+                if indegree[b] == 0:
+                    order.append(b)
+        if len(order) == len(succ):
+            return order
+        # Every remaining node has a remaining predecessor: walking back
+        # from any of them must meet itself.
+        left = {n for n, d in indegree.items() if d > 0}
+        back = {b: a for a in left for b in succ[a] if b in left}
+        node, seen = next(iter(left)), {}
+        while node not in seen:
+            seen[node] = len(seen)
+            node = back[node]
+        path = list(seen)[seen[node]:]
+        raise CycleError(path[::-1])
+
+    # ---- conversion ----------------------------------------------------------
+
+    def to_graph(self) -> Built:
+        """A `PyGraph` of the pipeline and the maps between names and ids.
+
+        A link end that names no declared port gets a fresh port id, so that
+        validation reports it as the graph sees it (a missing port, or for a
+        late link a deferred one).
+        """
+        graph = PyGraph()
+        element_ids: dict[str, PyElementId] = {}
+        names: dict[PyElementId, str] = {}
+        port_ids: dict[str, PyPortId] = {}
+        ports: dict[PyPortId, str] = {}
+        owner: dict[PyPortId, int] = {}
+        # Link ends resolve against the side their role asks for first: a
+        # port may have the same name on both sides.
+        by_side: tuple[dict[str, PyPortId], dict[str, PyPortId]] = ({}, {})
+        type_ids: dict[str, PyElementTypeId] = {}
+        add_element = graph.add_element
+        for index, e in enumerate(self._elements):
+            eid = PyElementId.new()
+            t = e.type
+            tid = type_ids.get(t.type_id)
+            if tid is None:
+                tid = type_ids[t.type_id] = PyElementTypeId(t.type_id)
+            made = PyElement(eid, tid, e.name, t.kind)
+            element_ids.setdefault(e.name, eid)
+            names[eid] = e.name
+            for side, (declared, make) in enumerate(((t.inputs, PyPort.input),
+                                                     (t.outputs, PyPort.output))):
+                for port_name, contract in declared.items():
+                    port = make(port_name, contract)
+                    made = made.with_input(port) if side == 0 else made.with_output(port)
+                    pid, ref = port.id, f"{e.name}.{port_name}"
+                    port_ids.setdefault(ref, pid)   # the first element of a name wins
+                    by_side[side].setdefault(ref, pid)
+                    ports[pid] = ref
+                    owner[pid] = index
+            if e.config:
+                config = PyConfig()
+                for key, value in e.config.items():
+                    config.set(key, value)
+                made = made.with_config(config)
+            add_element(made)
+
+        minted: dict[PyPortId, int] = {}
+        ends: list[tuple[PyPortId, PyPortId]] = []
+
+        def end(ref: str, side: int) -> PyPortId:
+            pid = by_side[side].get(ref) or by_side[1 - side].get(ref)
+            if pid is None:
+                pid = PyPortId.new()
+                ports[pid] = ref
+                minted[pid] = len(ends)
+            return pid
+
+        add_edge = graph.add_edge
+        for k in self._links:
+            if k.pad is not None:
+                edge = PyEdge.dynamic_output(k.source, k.pad, end(k.target, 0))
+                ports[edge.source] = f"{k.source}.{k.pad}"
+            elif k.late:
+                edge = PyEdge.late_binding(end(k.source, 1), end(k.target, 0))
+            else:
+                edge = PyEdge(end(k.source, 1), end(k.target, 0))
+            add_edge(edge)
+            ends.append((edge.source, edge.target))
+        return Built(graph, element_ids, names, port_ids, ports, owner, list(self._elements),
+                     list(self._links), ends, minted)
