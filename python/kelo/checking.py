@@ -286,8 +286,9 @@ def _extra(r: CheckResult) -> None:
         at = _link_at(d, k)
         key = (link.source, link.target, link.pad, link.late)
         if key in seen:
-            out.append(Finding("K304", f"link {link} repeats link {seen[key] + 1}", at,
-                               links=(k,)))
+            first = _link_at(d, seen[key])
+            also = f" (first at line {first.line})" if first else ""
+            out.append(Finding("K304", f"link {link} is repeated{also}", at, links=(k,)))
         else:
             seen[key] = k
         if link.pad is not None and counts[link.source] > 1:
@@ -298,11 +299,11 @@ def _extra(r: CheckResult) -> None:
                                f"{link.source_element!r} appears in the pipeline", at,
                                links=(k,)))
     for index, e in enumerate(b.elements):
-        unfed = [p for p in e.type.inputs
-                 if b.port_ids.get(f"{e.name}.{p}") not in fed or first_at[e.name] != index]
-        for p in unfed:
-            out.append(Finding("K301", f"input {e.name}.{p} has no incoming link",
-                               _element_at(d, index), (e.name,)))
+        for p, pid in b.inputs[index].items():
+            if pid not in fed:
+                at = d.port_locations.get((index, p)) or _element_at(d, index)
+                out.append(Finding("K301", f"input {e.name}.{p} has no incoming link", at,
+                                   (e.name,), port_ids=(str(pid),)))
 
 
 # ---- the provider plan ----------------------------------------------------

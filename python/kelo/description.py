@@ -129,6 +129,7 @@ class Description:
     element_locations: list[Location] = field(default_factory=list)
     element_policies: list[str | None] = field(default_factory=list)
     link_locations: list[Location] = field(default_factory=list)
+    port_locations: dict[tuple[int, str], Location] = field(default_factory=dict)
     findings: list[Finding] = field(default_factory=list)
     declares_providers: bool = False
 
@@ -494,6 +495,7 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     sides: list[dict[str, PyDataContract]] = [{}, {}]
     for side, key in enumerate(("inputs", "outputs")):
         for port, value in f.get(key, {}).items():
+            d.port_locations[(len(d.element_locations), port)] = r.pos.of("element", i, key, port)
             contract = r.contract(value, f"{what} {key[:-1]} {port!r}", "element", i, key, port)
             # A port whose contract is unreadable is still declared, so that
             # its links do not add findings of their own.
@@ -521,15 +523,19 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
 
 
 def _link(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
+    before = len(r.findings)
     f = r.keys(table, _LINK, "[[link]]", "link", i, required=["from", "to"])
+    # A link with a key that is not understood is dropped whole: which link
+    # was meant is not known.
+    ok = len(r.findings) == before
     if "from" not in f or "to" not in f:
         return
-    ok = True
     for key in ("to",) if "pad" in f else ("from", "to"):
         try:
             split_ref(f[key])
         except ValueError as exc:
-            r.add("K106", f"[[link]] {key!r}: {exc}", r.pos.of("link", i, key))
+            hint = " (a dynamic link names its pad with 'pad')" if key == "from" else ""
+            r.add("K106", f"[[link]] {key!r}: {exc}{hint}", r.pos.of("link", i, key))
             ok = False
     if not ok:
         return

@@ -84,8 +84,8 @@ class Link:
         return split_ref(self.target)[0]
 
     def __str__(self) -> str:
-        source = f"{self.source}[{self.pad}]" if self.pad is not None else self.source
-        return f"{source} -> {self.target}" + (" (late)" if self.late else "")
+        source = f"{self.source}.{self.pad}" if self.pad is not None else self.source
+        return f"{source} -> {self.target}"
 
 
 class CycleError(ValueError):
@@ -126,6 +126,8 @@ class Built(NamedTuple):
     edges: list[Link]
     ends: list[tuple[PyPortId, PyPortId]]
     minted: dict[PyPortId, int]
+    inputs: list[dict[str, PyPortId]]     # per element: port name -> id
+    outputs: list[dict[str, PyPortId]]
 
 
 class Pipeline:
@@ -276,6 +278,7 @@ class Pipeline:
         # Link ends resolve against the side their role asks for first: a
         # port may have the same name on both sides.
         by_side: tuple[dict[str, PyPortId], dict[str, PyPortId]] = ({}, {})
+        declared: tuple[list[dict[str, PyPortId]], list[dict[str, PyPortId]]] = ([], [])
         type_ids: dict[str, PyElementTypeId] = {}
         add_element = graph.add_element
         for index, e in enumerate(self._elements):
@@ -287,9 +290,11 @@ class Pipeline:
             made = PyElement(eid, tid, e.name, t.kind)
             element_ids.setdefault(e.name, eid)
             names[eid] = e.name
-            for side, (declared, make) in enumerate(((t.inputs, PyPort.input),
-                                                     (t.outputs, PyPort.output))):
-                for port_name, contract in declared.items():
+            for side, (contracts, make) in enumerate(((t.inputs, PyPort.input),
+                                                      (t.outputs, PyPort.output))):
+                mine: dict[str, PyPortId] = {}
+                declared[side].append(mine)
+                for port_name, contract in contracts.items():
                     port = make(port_name, contract)
                     made = made.with_input(port) if side == 0 else made.with_output(port)
                     pid, ref = port.id, f"{e.name}.{port_name}"
@@ -297,6 +302,7 @@ class Pipeline:
                     by_side[side].setdefault(ref, pid)
                     ports[pid] = ref
                     owner[pid] = index
+                    mine[port_name] = pid
             if e.config:
                 config = PyConfig()
                 for key, value in e.config.items():
@@ -327,4 +333,4 @@ class Pipeline:
             add_edge(edge)
             ends.append((edge.source, edge.target))
         return Built(graph, element_ids, names, port_ids, ports, owner, list(self._elements),
-                     list(self._links), ends, minted)
+                     list(self._links), ends, minted, declared[0], declared[1])
