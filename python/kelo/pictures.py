@@ -685,14 +685,14 @@ def pipeline_dot(result: CheckResult) -> str:
         label = _html(contract)
         if marks:
             label = _lines(label, "<B>" + " ".join(sorted(marks)) + "</B>")
-        attrs = [f"label=<{_coloured(label, colour[0] if colour else None)}>"] if label else []
+        edge_attrs = [f"label=<{_coloured(label, colour[0] if colour else None)}>"] if label else []
         if link.late:
-            attrs.append("style=dashed")
+            edge_attrs.append("style=dashed")
         if k in result.cycle_links:
-            attrs.append(f'color="{_CYCLE_EDGE}", penwidth=3')
+            edge_attrs.append(f'color="{_CYCLE_EDGE}", penwidth=3')
         elif colour:
-            attrs.append(f'color="{colour[0]}", penwidth=2')
-        out.append(f"  {tail} -> {head} [{', '.join(attrs)}];")
+            edge_attrs.append(f'color="{colour[0]}", penwidth=2')
+        out.append(f"  {tail} -> {head} [{', '.join(edge_attrs)}];")
     out.append(_legend(result))
     out.append("}")
     return "\n".join(out) + "\n"

@@ -229,7 +229,7 @@ class Pipeline:
         return self._adjacency()[name]
 
     def predecessors(self, name: str) -> list[str]:
-        """The elements with links into `name`, in link order."""
+        """The elements with links into `name`, in element order."""
         self.element(name)
         return [a for a, succ in self._adjacency().items() if name in succ]
 
@@ -253,7 +253,8 @@ class Pipeline:
         # from any of them must meet itself.
         left = {n for n, d in indegree.items() if d > 0}
         back = {b: a for a in left for b in succ[a] if b in left}
-        node, seen = next(iter(left)), {}
+        node = next(iter(left))
+        seen: dict[str, int] = {}
         while node not in seen:
             seen[node] = len(seen)
             node = back[node]
