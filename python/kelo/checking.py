@@ -194,24 +194,18 @@ class _Core:
         self.deferred()
 
     def side(self, port: PyPortId) -> str:
-        index = self.b.owner.get(port)
-        if index is None:
-            return "port"
-        _, port_name = split_ref(self.b.ports[port])
-        return "output" if port_name in self.b.elements[index].type.outputs else "input"
+        found = self.b.port(port)
+        return found[1] if found else "port"
 
     def contract(self, port: PyPortId) -> str:
-        index = self.b.owner[port]
-        t = self.b.elements[index].type
-        _, port_name = split_ref(self.b.ports[port])
-        c = t.outputs.get(port_name) if self.side(port) == "output" else t.inputs.get(port_name)
-        return str(c)
+        found = self.b.port(port)
+        return str(found[3]) if found else "?"
 
     def owners(self, ports: Sequence[PyPortId]) -> list[str]:
         return [self.b.elements[i].name for p in ports if (i := self.b.owner.get(p)) is not None]
 
     def missing_port(self, port: PyPortId) -> None:
-        link = self.b.minted.get(port)
+        link = self.b.minted.get(port, (None, 0))[0]
         ref = self.b.ports.get(port, str(port))
         element, port_name = split_ref(ref)
         pipeline = self.d.pipeline
@@ -301,7 +295,7 @@ def _extra(r: CheckResult) -> None:
     for index, e in enumerate(b.elements):
         for p, pid in b.inputs[index].items():
             if pid not in fed:
-                at = d.port_locations.get((index, p)) or _element_at(d, index)
+                at = d.port_location(index, "inputs", p) or _element_at(d, index)
                 out.append(Finding("K301", f"input {e.name}.{p} has no incoming link", at,
                                    (e.name,), port_ids=(str(pid),)))
 
@@ -328,64 +322,86 @@ def _plan(r: CheckResult, strict: bool) -> None:
     r.plan = []
     type_ids: dict[str, PyElementTypeId] = {}
     found_by_type: dict[str, list[PyProviderDescriptor]] = {}
-    answers: dict[tuple[str, tuple[PyRequirement, ...], str], list[int]] = {}
+    # Elements of one type with the same requirements and policy get the same
+    # decision: it is made once, and only the element's name differs.
+    decided: dict[tuple[str, tuple[PyRequirement, ...], str], _Outcome] = {}
+    findings = r.findings
     for index, e in enumerate(r.built.elements):
-        policy = e.policy or d.policy
         policy_text = (d.element_policies[index] if index < len(d.element_policies) else None) \
             or (_policy_text(e.policy) if e.policy is not None else d.policy_text)
         requirements = e.requires
         type_name = e.type.type_id
-        tid = type_ids.get(type_name) or type_ids.setdefault(type_name, PyElementTypeId(type_name))
         key = (type_name, requirements, policy_text)
-        answer = answers.get(key)
-        if answer is None:
+        outcome = decided.get(key)
+        if outcome is None:
+            tid = type_ids.get(type_name) or type_ids.setdefault(type_name,
+                                                                 PyElementTypeId(type_name))
             found = found_by_type.get(type_name)
             if found is None:
                 found = found_by_type[type_name] = registry.find(tid)
-            answer = answers[key] = _native.explain_selection(tid, found, requirements, policy)
-        chosen_at, error = answer[0], answer[1]
-        listed = by_type.get(type_name, [])
-        chosen = listed[chosen_at] if chosen_at >= 0 else None
+            answer = _native.explain_selection(tid, found, requirements, e.policy or d.policy)
+            outcome = decided[key] = _outcome(answer, by_type.get(type_name, []),
+                                              foreign.get(type_name, []), type_name,
+                                              requirements, policy_text, strict)
+        name = e.name
+        r.plan.append(Decision(name, type_name, policy_text, requirements, outcome.chosen,
+                               outcome.candidates))
         at = _element_at(d, index)
-        candidates: list[Candidate] = []
-        for i, p in enumerate(listed):
-            verdict, failed_at = _VERDICTS[answer[2 + 2 * i]], answer[3 + 2 * i]
-            failed = requirements[failed_at] if failed_at >= 0 else None
-            candidates.append(Candidate(p, verdict, _reason(verdict, failed, chosen, policy_text),
-                                        failed))
-        for p in foreign.get(type_name, []):
-            candidates.append(Candidate(p, "incompatible_abi",
-                                        f"built for ABI {p.abi}, this build supports {current}"))
-        decision = Decision(e.name, type_name, policy_text, tuple(requirements), chosen,
-                            tuple(candidates))
-        r.plan.append(decision)
-        if chosen is not None:
-            how = {"highest_priority": f"highest priority {chosen.priority}",
-                   "first_available": "first available"}.get(policy_text, "manual choice")
-            r.findings.append(Finding("K400", f"element {e.name!r}: provider {chosen.id!r} "
-                                      f"{chosen.version} chosen ({how})", at, (e.name,),
-                                      provider=chosen.id))
-        else:
-            code, template = _SELECTION_ERRORS[error]
-            message = template.format(
-                type=type_name, manual=policy_text.partition(":")[2],
-                requirements="[" + ", ".join(notation(q) for q in requirements) + "]")
-            r.findings.append(Finding(code, f"element {e.name!r}: {message}", at, (e.name,)))
-        for c in candidates:
-            if c.verdict != "chosen":
-                r.findings.append(Finding("K401", f"element {e.name!r}: candidate {c.provider.id!r} "
-                                          f"not chosen: {c.reason}", c.provider.location,
-                                          (e.name,), provider=c.provider.id))
-        if strict and chosen is not None and not policy_text.startswith("manual:"):
-            better = [c for c in candidates if c.provider.priority > chosen.priority
-                      and c.verdict in ("fails_requirement", "incompatible_abi")]
-            if better:
-                best = max(better, key=lambda c: c.provider.priority)
-                r.findings.append(Finding(
-                    "K405", f"element {e.name!r}: fell back to {chosen.id!r} (priority "
-                    f"{chosen.priority}) because {best.provider.id!r} (priority "
-                    f"{best.provider.priority}) {best.reason}", at, (e.name,),
-                    provider=chosen.id))
+        head = f"element {name!r}: "
+        findings.append(Finding(outcome.code, head + outcome.message, at, (name,),
+                                provider=outcome.chosen.id if outcome.chosen else None))
+        for message, where, provider in outcome.others:
+            findings.append(Finding("K401", head + message, where, (name,), provider=provider))
+        if outcome.fallback is not None:
+            findings.append(Finding("K405", head + outcome.fallback, at, (name,),
+                                    provider=outcome.chosen.id if outcome.chosen else None))
+
+
+@dataclass(frozen=True)
+class _Outcome:
+    chosen: ProviderSpec | None
+    candidates: tuple[Candidate, ...]
+    code: str                   # K400, or the selection error's
+    message: str
+    others: tuple[tuple[str, Location, str], ...]   # K401: message, where, provider
+    fallback: str | None        # K405 under strict
+
+
+def _outcome(answer: list[int], listed: list[ProviderSpec], foreign: list[ProviderSpec],
+             type_name: str, requirements: tuple[PyRequirement, ...], policy_text: str,
+             strict: bool) -> _Outcome:
+    chosen_at, error = answer[0], answer[1]
+    chosen = listed[chosen_at] if chosen_at >= 0 else None
+    candidates: list[Candidate] = []
+    for i, p in enumerate(listed):
+        verdict, failed_at = _VERDICTS[answer[2 + 2 * i]], answer[3 + 2 * i]
+        failed = requirements[failed_at] if failed_at >= 0 else None
+        candidates.append(Candidate(p, verdict, _reason(verdict, failed, chosen, policy_text),
+                                    failed))
+    current = abi_current_version()
+    for p in foreign:
+        candidates.append(Candidate(p, "incompatible_abi",
+                                    f"built for ABI {p.abi}, this build supports {current}"))
+    if chosen is not None:
+        how = {"highest_priority": f"highest priority {chosen.priority}",
+               "first_available": "first available"}.get(policy_text, "manual choice")
+        code, message = "K400", f"provider {chosen.id!r} {chosen.version} chosen ({how})"
+    else:
+        code, template = _SELECTION_ERRORS[error]
+        message = template.format(
+            type=type_name, manual=policy_text.partition(":")[2],
+            requirements="[" + ", ".join(notation(q) for q in requirements) + "]")
+    others = tuple((f"candidate {c.provider.id!r} not chosen: {c.reason}", c.provider.location,
+                    c.provider.id) for c in candidates if c.verdict != "chosen")
+    fallback = None
+    if strict and chosen is not None and not policy_text.startswith("manual:"):
+        better = [c for c in candidates if c.provider.priority > chosen.priority
+                  and c.verdict in ("fails_requirement", "incompatible_abi")]
+        if better:
+            best = max(better, key=lambda c: c.provider.priority)
+            fallback = (f"fell back to {chosen.id!r} (priority {chosen.priority}) because "
+                        f"{best.provider.id!r} (priority {best.provider.priority}) {best.reason}")
+    return _Outcome(chosen, tuple(candidates), code, message, others, fallback)
 
 
 def _reason(verdict: str, failed: PyRequirement | None, chosen: ProviderSpec | None,

@@ -64,14 +64,9 @@ _LINK = {"from": "string", "to": "string", "late": "boolean", "pad": "string"}
 _PROVIDER = {"id": "string", "version": "string", "element_types": "array",
              "priority": "integer", "capabilities": "array", "requirements": "array",
              "abi": "string"}
-_TYPES: dict[str, Callable[[object], bool]] = {
-    "string": lambda v: isinstance(v, str),
-    "integer": lambda v: isinstance(v, int) and not isinstance(v, bool),
-    "boolean": lambda v: isinstance(v, bool),
-    "table": lambda v: isinstance(v, dict),
-    "array": lambda v: isinstance(v, list),
-    "array of tables": lambda v: isinstance(v, list) and all(isinstance(x, dict) for x in v),
-}
+# tomllib makes exactly these types (a bool is not an int here).
+_TYPES: dict[str, type] = {"string": str, "integer": int, "boolean": bool, "table": dict,
+                           "array": list, "array of tables": list}
 
 
 # The notation each requirement was read from, for messages: a requirement
@@ -129,7 +124,14 @@ class Description:
     element_locations: list[Location] = field(default_factory=list)
     element_policies: list[str | None] = field(default_factory=list)
     link_locations: list[Location] = field(default_factory=list)
-    port_locations: dict[tuple[int, str], Location] = field(default_factory=dict)
+    element_rows: list[int] = field(default_factory=list)    # [[element]] table of each
+    positions: _Positions | None = None
+
+    def port_location(self, index: int, side: str, port: str) -> Location | None:
+        """Where element `index` declares its port ("inputs" or "outputs" side)."""
+        if self.positions is None or index >= len(self.element_rows):
+            return None
+        return self.positions.of("element", self.element_rows[index], side, port)
     findings: list[Finding] = field(default_factory=list)
     declares_providers: bool = False
 
@@ -139,6 +141,8 @@ class Description:
 _BARE = r"[A-Za-z0-9_-]+|\"(?:[^\"\\]|\\.)*\"|'[^']*'"
 _KEY = re.compile(rf"\s*((?:{_BARE})(?:\s*\.\s*(?:{_BARE}))*)\s*=")
 _HEADER = re.compile(rf"\s*(\[\[?)\s*((?:{_BARE})(?:\s*\.\s*(?:{_BARE}))*)\s*\]")
+_HEADER_LINE = re.compile(rf"^[ \t]*(\[\[?)[ \t]*((?:{_BARE})(?:[ \t]*\.[ \t]*(?:{_BARE}))*)[ \t]*\]",
+                          re.M)
 _PART = re.compile(_BARE)
 _INLINE_KEY = re.compile(r"[{,]\s*([A-Za-z0-9_-]+)\s*=")
 _STRINGS = re.compile(r"\"(?:[^\"\\]|\\.)*\"|'[^']*'")
@@ -151,12 +155,37 @@ def _parts(dotted: str) -> tuple[str, ...]:
 class _Positions:
     """Line and column of table headers and keys, by path: ("element", 3,
     "inputs", "frames"). A line scan after tomllib accepted the text, so only
-    the shapes valid TOML takes need to be known."""
+    the shapes valid TOML takes need to be known. The headers are found at
+    once; the keys only when a finding first asks for one."""
 
     def __init__(self, text: str, file: str) -> None:
         self.file = file
+        self.text = text
+        self.lines: list[str] = []
         self.at: dict[tuple[object, ...], tuple[int, int]] = {}
-        self.lines = text.splitlines()
+        self.scanned = False
+        if '"""' in text or "'''" in text:
+            self._scan()        # a multi-line string may hold header-like lines
+            return
+        counts: dict[tuple[object, ...], int] = {}
+        line, last = 1, 0
+        for m in _HEADER_LINE.finditer(text):
+            line += text.count("\n", last, m.start())
+            last = m.start()
+            self._header(m[1], m[2], counts, line, m.start(1) - m.start() + 1)
+
+    def _header(self, brackets: str, dotted: str, counts: dict[tuple[object, ...], int],
+                line: int, column: int) -> tuple[object, ...]:
+        path = self._resolve(_parts(dotted), counts)
+        if brackets == "[[":
+            counts[path] = counts.get(path, 0) + 1
+            path = path + (counts[path] - 1,)
+        self.at.setdefault(path, (line, column))
+        return path
+
+    def _scan(self) -> None:
+        self.scanned = True
+        self.lines = self.text.splitlines()
         counts: dict[tuple[object, ...], int] = {}
         table: tuple[object, ...] = ()
         depth = 0               # open brackets of a value that spans lines
@@ -175,12 +204,7 @@ class _Positions:
             if line.lstrip().startswith("["):
                 m = _HEADER.match(line)
                 if m:
-                    path = self._resolve(_parts(m[2]), counts)
-                    if m[1] == "[[":
-                        counts[path] = counts.get(path, 0) + 1
-                        path = path + (counts[path] - 1,)
-                    table = path
-                    at.setdefault(path, (number, m.start(1) + 1))
+                    table = self._header(m[1], m[2], counts, number, m.start(1) + 1)
                     continue
             m = _KEY.match(line)
             if not m:
@@ -216,6 +240,8 @@ class _Positions:
     def of(self, *path: object, needle: str | None = None) -> Location:
         """The place of `path`, or of the nearest enclosing entry that has one."""
         p = tuple(path)
+        if not self.scanned and (needle is not None or p not in self.at):
+            self._scan()
         while p and p not in self.at:
             p = p[:-1]
         line, column = self.at.get(p, (1, 1))
@@ -228,6 +254,14 @@ class _Positions:
 
 # ---- reading ----------------------------------------------------------------
 
+# Where a finding points, resolved only when one is made: (path, needle).
+_At = tuple[tuple[object, ...], str | None]
+
+
+def _here(*path: object, needle: str | None = None) -> _At:
+    return path, needle
+
+
 def _choices(value: str, options: Sequence[str]) -> str:
     near = difflib.get_close_matches(value, options, n=1, cutoff=0.6)
     hint = f" (did you mean {near[0]!r}?)" if near else ""
@@ -238,11 +272,14 @@ class _Reader:
     def __init__(self, pos: _Positions, findings: list[Finding]) -> None:
         self.pos = pos
         self.findings = findings
+        self.contracts: dict[object, PyDataContract] = {}
 
-    def add(self, code: str, message: str, at: Location, **ids: Any) -> None:
+    def add(self, code: str, message: str, at: Location | _At, **ids: Any) -> None:
+        if not isinstance(at, Location):
+            at = self.pos.of(*at[0], needle=at[1])
         self.findings.append(Finding(code, message, at, **ids))
 
-    def keys(self, table: Mapping[str, object], schema: Mapping[str, str], what: str,
+    def keys(self, table: Mapping[str, Any], schema: Mapping[str, str], what: str,
              *path: object, required: Sequence[str] = ()) -> dict[str, Any]:
         """The keys of `table` that are known and of the right type; findings
         for the others and for missing required ones."""
@@ -252,7 +289,7 @@ class _Reader:
             if expected is None:
                 self.add("K102", f"unknown key {key!r} in {what}{_choices(key, list(schema))}",
                          self.pos.of(*path, key))
-            elif not _TYPES[expected](value):
+            elif not _fits(value, expected):
                 self.add("K103", f"{what}: {key!r} must be {_article(expected)}, "
                          f"not {_toml_type(value)}", self.pos.of(*path, key))
             else:
@@ -262,13 +299,13 @@ class _Reader:
                 self.add("K104", f"{what}: required key {key!r} is missing", self.pos.of(*path))
         return good
 
-    def name(self, value: str, options: Sequence[str], what: str, at: Location) -> bool:
+    def name(self, value: str, options: Sequence[str], what: str, at: _At) -> bool:
         if value in options:
             return True
         self.add("K105", f"unknown {what} {value!r}{_choices(value, options)}", at)
         return False
 
-    def integer(self, value: int, bounds: tuple[int, int], what: str, at: Location) -> bool:
+    def integer(self, value: int, bounds: tuple[int, int], what: str, at: _At) -> bool:
         if bounds[0] <= value <= bounds[1]:
             return True
         self.add("K106", f"{what} {value} is out of range {bounds[0]}..{bounds[1]}", at)
@@ -286,14 +323,14 @@ class _Reader:
 
     # ---- values ----
 
-    def version(self, text: str, what: str, at: Location) -> PyVersion | None:
+    def version(self, text: str, what: str, at: _At) -> PyVersion | None:
         m = re.fullmatch(r"(\d+)\.(\d+)\.(\d+)", text)
         if m and all(int(x) < 2**32 for x in m.groups()):
             return PyVersion(*(int(x) for x in m.groups()))
         self.add("K106", f"{what} {text!r} is not a version 'major.minor.patch'", at)
         return None
 
-    def policy(self, text: str, at: Location) -> PySelectionPolicy | None:
+    def policy(self, text: str, at: _At) -> PySelectionPolicy | None:
         kind, colon, arg = text.partition(":")
         if kind == "manual" and colon:
             return PySelectionPolicy.manual(PyProviderId(arg))
@@ -308,13 +345,13 @@ class _Reader:
                   "selection policy", at)
         return None
 
-    def requirement(self, text: str, at: Location) -> PyRequirement | None:
+    def requirement(self, text: str, at: _At) -> PyRequirement | None:
         made = self._requirement(text, at)
         if made is not None:
             _NOTATION.setdefault(made, text)
         return made
 
-    def _requirement(self, text: str, at: Location) -> PyRequirement | None:
+    def _requirement(self, text: str, at: _At) -> PyRequirement | None:
         kind, colon, arg = text.partition(":")
         if kind == "cuda_required" and not colon:
             return PyRequirement.cuda_required()
@@ -334,7 +371,7 @@ class _Reader:
         self.name(kind, REQUIREMENTS, "requirement kind", at)
         return None
 
-    def capability(self, text: str, at: Location) -> PyCapability | None:
+    def capability(self, text: str, at: _At) -> PyCapability | None:
         kind, colon, tag = text.partition(":")
         if kind == "custom" and colon:
             return PyCapability.custom(tag)
@@ -345,7 +382,20 @@ class _Reader:
         return None
 
     def contract(self, value: object, what: str, *path: object) -> PyDataContract | None:
-        at = self.pos.of(*path)
+        # Files repeat a few contracts many times: one read of each that
+        # reads cleanly serves the rest.
+        key = value if type(value) is str else _frozen(value)
+        made = self.contracts.get(key) if key is not None else None
+        if made is None:
+            before = len(self.findings)
+            made = self._contract(value, what, path)
+            if made is not None and key is not None and len(self.findings) == before:
+                self.contracts[key] = made
+        return made
+
+    def _contract(self, value: object, what: str, path: tuple[object, ...]
+                  ) -> PyDataContract | None:
+        at = _here(*path)
         if isinstance(value, str):
             return self._category(value, {}, what, at, path)
         if not isinstance(value, dict):
@@ -357,7 +407,7 @@ class _Reader:
             return None
         return self._category(fields.pop("category"), fields, what, at, path)
 
-    def _category(self, category: str, fields: dict[str, Any], what: str, at: Location,
+    def _category(self, category: str, fields: dict[str, Any], what: str, at: _At,
                   path: tuple[object, ...]) -> PyDataContract | None:
         kind, colon, tag = category.partition(":")
         if kind == "custom" and colon:
@@ -371,7 +421,7 @@ class _Reader:
             return getattr(PyDataContract, category)()  # type: ignore[no-any-return]
         spec = PyContractSpec()
         for key, v in fields.items():
-            here = self.pos.of(*path, key)
+            here = _here(*path, key)
             if key in ("width", "height"):
                 if self.integer(v, _U32, key, here):
                     spec = spec.with_width(v) if key == "width" else spec.with_height(v)
@@ -398,6 +448,22 @@ class _Reader:
                 else:
                     self.add("K103", f"{what}: {key!r} must be an array of integers", here)
         return _native.contract_with(category, spec)
+
+
+def _fits(value: Any, expected: str) -> bool:
+    if type(value) is not _TYPES[expected]:
+        return False
+    return expected != "array of tables" or all(type(x) is dict for x in value)
+
+
+def _frozen(value: object) -> object:
+    """A hashable copy of a contract table, or None."""
+    if type(value) is not dict:
+        return None
+    try:
+        return frozenset((k, tuple(v) if type(v) is list else v) for k, v in value.items())
+    except TypeError:
+        return None
 
 
 def _article(expected: str) -> str:
@@ -457,14 +523,14 @@ def loads(text: str, file: str = "<string>") -> Description:
     """Read description text; `file` is the name findings give."""
     data = _parse(text, file)
     pos = _Positions(text, file)
-    description = Description(file, Pipeline(Path(file).stem))
+    description = Description(file, Pipeline(Path(file).stem), positions=pos)
     r = _Reader(pos, description.findings)
     top = r.keys(data, _TOP, "the file")
     head = r.keys(top.get("pipeline", {}), _PIPELINE, "[pipeline]", "pipeline")
     if "name" in head:
         description.pipeline.name = head["name"]
     if "policy" in head:
-        chosen = r.policy(head["policy"], pos.of("pipeline", "policy"))
+        chosen = r.policy(head["policy"], _here("pipeline", "policy"))
         if chosen is not None:
             description.policy, description.policy_text = chosen, head["policy"]
     for i, table in enumerate(top.get("element", [])):
@@ -490,12 +556,11 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     name: str = f["name"]
     what = f"element {name!r}"
     kind = PyElementKind.Operator
-    if "kind" in f and r.name(f["kind"], list(KINDS), "element kind", r.pos.of("element", i, "kind")):
+    if "kind" in f and r.name(f["kind"], list(KINDS), "element kind", _here("element", i, "kind")):
         kind = KINDS[f["kind"]]
     sides: list[dict[str, PyDataContract]] = [{}, {}]
     for side, key in enumerate(("inputs", "outputs")):
         for port, value in f.get(key, {}).items():
-            d.port_locations[(len(d.element_locations), port)] = r.pos.of("element", i, key, port)
             contract = r.contract(value, f"{what} {key[:-1]} {port!r}", "element", i, key, port)
             # A port whose contract is unreadable is still declared, so that
             # its links do not add findings of their own.
@@ -506,19 +571,20 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
             config[key] = value
         else:
             r.add("K103", f"{what} config {key!r} must be a string, not {_toml_type(value)}",
-                  r.pos.of("element", i, "config", key))
+                  _here("element", i, "config", key))
     requires = None
     if "requires" in f:
         requires = tuple(req for text in r.strings(f["requires"], f"{what} requires",
                                                     "element", i, "requires")
-                         if (req := r.requirement(text, r.pos.of("element", i, "requires",
+                         if (req := r.requirement(text, _here("element", i, "requires",
                                                                  needle=text))) is not None)
     policy = None
     if "policy" in f:
-        policy = r.policy(f["policy"], r.pos.of("element", i, "policy"))
+        policy = r.policy(f["policy"], _here("element", i, "policy"))
     element_type = ElementType(f.get("type", ""), kind, sides[0], sides[1])
     d.pipeline._add(Element(name, element_type, config, requires, policy))
     d.element_locations.append(at)
+    d.element_rows.append(i)
     d.element_policies.append(f["policy"] if policy is not None else None)
 
 
@@ -535,7 +601,7 @@ def _link(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
             split_ref(f[key])
         except ValueError as exc:
             hint = " (a dynamic link names its pad with 'pad')" if key == "from" else ""
-            r.add("K106", f"[[link]] {key!r}: {exc}{hint}", r.pos.of("link", i, key))
+            r.add("K106", f"[[link]] {key!r}: {exc}{hint}", _here("link", i, key))
             ok = False
     if not ok:
         return
@@ -555,21 +621,21 @@ def _read_providers(r: _Reader, tables: list[dict[str, Any]], key: str, d: Descr
                    required=["id", "version", "element_types"])
         if not {"id", "version", "element_types"} <= f.keys():
             continue
-        version = r.version(f["version"], "version", r.pos.of(key, i, "version"))
+        version = r.version(f["version"], "version", _here(key, i, "version"))
         abi = abi_current_version()
         if "abi" in f:
-            abi = r.version(f["abi"], "abi", r.pos.of(key, i, "abi"))  # type: ignore[assignment]
+            abi = r.version(f["abi"], "abi", _here(key, i, "abi"))  # type: ignore[assignment]
         priority = f.get("priority", 0)
-        if not r.integer(priority, _I32, "priority", r.pos.of(key, i, "priority")):
+        if not r.integer(priority, _I32, "priority", _here(key, i, "priority")):
             priority = 0
         types = r.strings(f["element_types"], "element_types", key, i, "element_types")
         capabilities = tuple(c for text in r.strings(f.get("capabilities", []), "capabilities",
                                                      key, i, "capabilities")
-                             if (c := r.capability(text, r.pos.of(key, i, "capabilities",
+                             if (c := r.capability(text, _here(key, i, "capabilities",
                                                                   needle=text))) is not None)
         requirements = tuple(q for text in r.strings(f.get("requirements", []), "requirements",
                                                      key, i, "requirements")
-                             if (q := r.requirement(text, r.pos.of(key, i, "requirements",
+                             if (q := r.requirement(text, _here(key, i, "requirements",
                                                                    needle=text))) is not None)
         if version is None or abi is None:
             continue

@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import json
 from collections.abc import Iterable, Sequence
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Literal
 
 __all__ = ["CODES", "JSON_VERSION", "Finding", "Location", "Severity", "count", "format_text",
@@ -68,7 +68,7 @@ class Location:
         return f"{self.file}:{self.line}:{self.column}"
 
 
-@dataclass(frozen=True, slots=True)
+@dataclass(slots=True)
 class Finding:
     code: str
     message: str
@@ -78,10 +78,10 @@ class Finding:
     port_ids: tuple[str, ...] = ()
     links: tuple[int, ...] = ()         # indexes into the pipeline's links
     provider: str | None = None
-    severity: Severity = field(init=False)
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "severity", CODES[self.code][0])
+    @property
+    def severity(self) -> Severity:
+        return CODES[self.code][0]
 
     def __str__(self) -> str:
         where = f"{self.location}: " if self.location is not None else ""

@@ -652,6 +652,8 @@ def pipeline_dot(result: CheckResult) -> str:
     for k, link in enumerate(b.edges):
         s, t = (str(x) for x in b.ends[k])
         tail, head = place.get(s), place.get(t)
+        if link.pad is not None:
+            tail = None
         for end, ref, where in ((s, b.ports.get(b.ends[k][0], "?"), "tail"),
                                 (t, b.ports.get(b.ends[k][1], "?"), "head")):
             if place.get(end) is not None:
@@ -672,14 +674,9 @@ def pipeline_dot(result: CheckResult) -> str:
                 head = node
         marks = on_link.get(k, {})
         colour = _mark(set(marks.values()))
-        source_id, target_id = b.ends[k]
-        contract = target = ""
-        if source_id in b.owner:
-            contract = str(b.elements[b.owner[source_id]].type.outputs.get(
-                _port_name(b.ports[source_id]), ""))
-        if target_id in b.owner:
-            target = str(b.elements[b.owner[target_id]].type.inputs.get(
-                _port_name(b.ports[target_id]), ""))
+        source_port, target_port = b.port(b.ends[k][0]), b.port(b.ends[k][1])
+        contract = str(source_port[3]) if source_port else ""
+        target = str(target_port[3]) if target_port else ""
         if target and target != contract:
             contract = f"{contract}\n→ {target}" if contract else target
         label = _html(contract)

@@ -26,7 +26,7 @@ from __future__ import annotations
 
 from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass, field
-from typing import NamedTuple
+from functools import cached_property
 
 from kelo.ext.execution import PyExecutionContract
 from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId,
@@ -105,29 +105,98 @@ def split_ref(ref: str) -> tuple[str, str]:
     return element, port
 
 
-class Built(NamedTuple):
+class Built:
     """A pipeline converted to a graph, with the maps between names and ids.
 
     ``edges[k]`` is the link that became the graph's edge k and ``ends[k]``
-    its (source, target) port ids; ``ports`` maps every port id of the graph
-    to its ``"element.port"`` text, including the id minted for each link end
-    that names no declared port (one per end, listed in ``minted`` with the
-    index of its link) and for the pad of a dynamic link; ``owner`` maps the
-    ids of declared ports to the index of their element.
+    its (source, target) port ids. ``ids[i]`` is the id of element i and
+    ``port_lists[i]`` the ids of its ports, inputs then outputs, in declared
+    order. A link end that names no declared port gets a port id of its own
+    (one per end), as does the pad of a dynamic link: ``minted`` maps those
+    to (link index, 0 for the source end or 1 for the target end). The maps
+    by name and by id are made on first use.
     """
 
-    graph: PyGraph
-    element_ids: dict[str, PyElementId]   # name -> id (the first element of a name)
-    names: dict[PyElementId, str]         # id -> name
-    port_ids: dict[str, PyPortId]         # "element.port" -> id
-    ports: dict[PyPortId, str]            # id -> "element.port"
-    owner: dict[PyPortId, int]            # declared port id -> element index
-    elements: list[Element]
-    edges: list[Link]
-    ends: list[tuple[PyPortId, PyPortId]]
-    minted: dict[PyPortId, int]
-    inputs: list[dict[str, PyPortId]]     # per element: port name -> id
-    outputs: list[dict[str, PyPortId]]
+    def __init__(self, graph: PyGraph, elements: list[Element], edges: list[Link],
+                 ids: list[PyElementId], port_lists: list[tuple[PyPortId, ...]],
+                 ends: list[tuple[PyPortId, PyPortId]],
+                 minted: dict[PyPortId, tuple[int, int]]) -> None:
+        self.graph = graph
+        self.elements = elements
+        self.edges = edges
+        self.ids = ids
+        self.port_lists = port_lists
+        self.ends = ends
+        self.minted = minted
+
+    @cached_property
+    def element_ids(self) -> dict[str, PyElementId]:
+        """name -> id of the first element of that name"""
+        out: dict[str, PyElementId] = {}
+        for e, eid in zip(self.elements, self.ids):
+            out.setdefault(e.name, eid)
+        return out
+
+    @cached_property
+    def names(self) -> dict[PyElementId, str]:
+        """id -> name, in element order"""
+        return {eid: e.name for e, eid in zip(self.elements, self.ids)}
+
+    @cached_property
+    def inputs(self) -> list[dict[str, PyPortId]]:
+        """per element: input port name -> id"""
+        return [dict(zip(e.type.inputs, ports)) for e, ports in zip(self.elements,
+                                                                     self.port_lists)]
+
+    @cached_property
+    def outputs(self) -> list[dict[str, PyPortId]]:
+        """per element: output port name -> id"""
+        return [dict(zip(e.type.outputs, ports[len(e.type.inputs):]))
+                for e, ports in zip(self.elements, self.port_lists)]
+
+    @cached_property
+    def owner(self) -> dict[PyPortId, int]:
+        """declared port id -> index of its element"""
+        return {pid: i for i, ports in enumerate(self.port_lists) for pid in ports}
+
+    def port(self, pid: PyPortId) -> tuple[int, str, str, PyDataContract] | None:
+        """(element index, "input" or "output", port name, contract) of a
+        declared port; None for any other id."""
+        i = self.owner.get(pid)
+        if i is None:
+            return None
+        t = self.elements[i].type
+        j = self.port_lists[i].index(pid)
+        n = len(t.inputs)
+        if j < n:
+            name = list(t.inputs)[j]
+            return i, "input", name, t.inputs[name]
+        name = list(t.outputs)[j - n]
+        return i, "output", name, t.outputs[name]
+
+    @cached_property
+    def ports(self) -> dict[PyPortId, str]:
+        """every port id of the graph -> "element.port" (a pad: "element.pad")"""
+        out: dict[PyPortId, str] = {}
+        for e, ports in zip(self.elements, self.port_lists):
+            for name, pid in zip([*e.type.inputs, *e.type.outputs], ports):
+                out[pid] = f"{e.name}.{name}"
+        for pid, (k, side) in self.minted.items():
+            link = self.edges[k]
+            if side == 1:
+                out[pid] = link.target
+            else:
+                out[pid] = f"{link.source}.{link.pad}" if link.pad is not None else link.source
+        return out
+
+    @cached_property
+    def port_ids(self) -> dict[str, PyPortId]:
+        """"element.port" -> id of the declared port (the first element of a name)"""
+        out: dict[str, PyPortId] = {}
+        for pid, ref in self.ports.items():
+            if pid not in self.minted:
+                out.setdefault(ref, pid)
+        return out
 
 
 class Pipeline:
@@ -271,67 +340,73 @@ class Pipeline:
         late link a deferred one).
         """
         graph = PyGraph()
-        element_ids: dict[str, PyElementId] = {}
-        names: dict[PyElementId, str] = {}
-        port_ids: dict[str, PyPortId] = {}
-        ports: dict[PyPortId, str] = {}
-        owner: dict[PyPortId, int] = {}
-        # Link ends resolve against the side their role asks for first: a
-        # port may have the same name on both sides.
-        by_side: tuple[dict[str, PyPortId], dict[str, PyPortId]] = ({}, {})
-        declared: tuple[list[dict[str, PyPortId]], list[dict[str, PyPortId]]] = ([], [])
+        ids: list[PyElementId] = []
+        port_lists: list[tuple[PyPortId, ...]] = []
         type_ids: dict[str, PyElementTypeId] = {}
         add_element = graph.add_element
-        for index, e in enumerate(self._elements):
-            eid = PyElementId.new()
+        new_id = PyElementId.new
+        make_input, make_output = PyPort.input, PyPort.output
+        for e in self._elements:
+            eid = new_id()
             t = e.type
             tid = type_ids.get(t.type_id)
             if tid is None:
                 tid = type_ids[t.type_id] = PyElementTypeId(t.type_id)
             made = PyElement(eid, tid, e.name, t.kind)
-            element_ids.setdefault(e.name, eid)
-            names[eid] = e.name
-            for side, (contracts, make) in enumerate(((t.inputs, PyPort.input),
-                                                      (t.outputs, PyPort.output))):
-                mine: dict[str, PyPortId] = {}
-                declared[side].append(mine)
-                for port_name, contract in contracts.items():
-                    port = make(port_name, contract)
-                    made = made.with_input(port) if side == 0 else made.with_output(port)
-                    pid, ref = port.id, f"{e.name}.{port_name}"
-                    port_ids.setdefault(ref, pid)   # the first element of a name wins
-                    by_side[side].setdefault(ref, pid)
-                    ports[pid] = ref
-                    owner[pid] = index
-                    mine[port_name] = pid
+            ports: list[PyPortId] = []
+            for port_name, contract in t.inputs.items():
+                port = make_input(port_name, contract)
+                made = made.with_input(port)
+                ports.append(port.id)
+            for port_name, contract in t.outputs.items():
+                port = make_output(port_name, contract)
+                made = made.with_output(port)
+                ports.append(port.id)
             if e.config:
                 config = PyConfig()
                 for key, value in e.config.items():
                     config.set(key, value)
                 made = made.with_config(config)
             add_element(made)
+            ids.append(eid)
+            port_lists.append(tuple(ports))
 
-        minted: dict[PyPortId, int] = {}
+        # Link ends resolve against the side their role asks for first: a
+        # port may have the same name on both sides.
+        slots: dict[int, tuple[dict[str, int], dict[str, int]]] = {}
+        index = self._index
+        elements = self._elements
+        minted: dict[PyPortId, tuple[int, int]] = {}
         ends: list[tuple[PyPortId, PyPortId]] = []
 
-        def end(ref: str, side: int) -> PyPortId:
-            pid = by_side[side].get(ref) or by_side[1 - side].get(ref)
-            if pid is None:
-                pid = PyPortId.new()
-                ports[pid] = ref
-                minted[pid] = len(ends)
+        def end(ref: str, side: int, k: int) -> PyPortId:
+            name, _, port_name = ref.rpartition(".")
+            i = index.get(name)
+            if i is not None:
+                t = elements[i].type
+                where = slots.get(id(t))
+                if where is None:
+                    n = len(t.inputs)
+                    where = slots[id(t)] = ({p: j for j, p in enumerate(t.inputs)},
+                                            {p: n + j for j, p in enumerate(t.outputs)})
+                at = where[side].get(port_name)
+                if at is None:
+                    at = where[1 - side].get(port_name)
+                if at is not None:
+                    return port_lists[i][at]
+            pid = PyPortId.new()
+            minted[pid] = (k, 1 - side)
             return pid
 
         add_edge = graph.add_edge
-        for k in self._links:
-            if k.pad is not None:
-                edge = PyEdge.dynamic_output(k.source, k.pad, end(k.target, 0))
-                ports[edge.source] = f"{k.source}.{k.pad}"
-            elif k.late:
-                edge = PyEdge.late_binding(end(k.source, 1), end(k.target, 0))
+        for k, link in enumerate(self._links):
+            if link.pad is not None:
+                edge = PyEdge.dynamic_output(link.source, link.pad, end(link.target, 0, k))
+                minted[edge.source] = (k, 0)
+            elif link.late:
+                edge = PyEdge.late_binding(end(link.source, 1, k), end(link.target, 0, k))
             else:
-                edge = PyEdge(end(k.source, 1), end(k.target, 0))
+                edge = PyEdge(end(link.source, 1, k), end(link.target, 0, k))
             add_edge(edge)
             ends.append((edge.source, edge.target))
-        return Built(graph, element_ids, names, port_ids, ports, owner, list(self._elements),
-                     list(self._links), ends, minted, declared[0], declared[1])
+        return Built(graph, list(elements), list(self._links), ids, port_lists, ends, minted)
