@@ -451,9 +451,9 @@ class _Reader:
 
 
 def _fits(value: Any, expected: str) -> bool:
-    if type(value) is not _TYPES[expected]:
-        return False
-    return expected != "array of tables" or all(type(x) is dict for x in value)
+    if expected == "array of tables":
+        return isinstance(value, list) and all(type(x) is dict for x in value)
+    return type(value) is _TYPES[expected]
 
 
 def _frozen(value: object) -> object:
