@@ -383,9 +383,8 @@ def _outcome(answer: list[int], listed: list[ProviderSpec], foreign: list[Provid
         candidates.append(Candidate(p, "incompatible_abi",
                                     f"built for ABI {p.abi}, this build supports {current}"))
     if chosen is not None:
-        how = {"highest_priority": f"highest priority {chosen.priority}",
-               "first_available": "first available"}.get(policy_text, "manual choice")
-        code, message = "K400", f"provider {chosen.id!r} {chosen.version} chosen ({how})"
+        code, message = "K400", (f"provider {chosen.id!r} {chosen.version} chosen by "
+                                 f"{policy_text.partition(':')[0]} (priority {chosen.priority})")
     else:
         code, template = _SELECTION_ERRORS[error]
         message = template.format(

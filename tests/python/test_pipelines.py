@@ -432,3 +432,14 @@ def test_pictures_by_extension(tmp_path, suffix, magic):
         assert "rankdir=TB" in dot and "legend [" in dot and "K206" in dot
         assert dot.count('color="#7b2cbf", penwidth=3') == 2
         assert "▸ nvidia.nvdec 12.2.0" in dot and "▸ no provider" in dot
+
+
+def test_readme_example(tmp_path, monkeypatch):
+    # The README's complete description file gives the output it shows.
+    readme = (EXAMPLES.parent / "README.md").read_text()
+    section = readme.split("### The description file", 1)[1]
+    toml = section.split("```toml\n", 1)[1].split("```", 1)[0]
+    shown = section.split("```text\n", 1)[1].split("```", 1)[0]
+    (tmp_path / "demo.toml").write_text(toml)
+    monkeypatch.chdir(tmp_path)
+    assert run("check", "demo.toml") == (0, shown, "")
