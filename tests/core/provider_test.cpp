@@ -128,9 +128,12 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   auto verdicts = [&](std::vector<R> reqs, SelectionPolicy policy) {
     std::string out;
     for (const CandidateVerdict& v : explain_selection(t, r, reqs, policy).candidates) {
-      out += std::string(verdict_name(v.verdict));
-      if (v.verdict == Verdict::FailsRequirement) out += "#" + std::to_string(v.requirement);
-      out += " ";
+      out.append(verdict_name(v.verdict));
+      if (v.verdict == Verdict::FailsRequirement) {
+        out.push_back('#');
+        out.append(std::to_string(v.requirement));
+      }
+      out.push_back(' ');
     }
     return out;
   };
