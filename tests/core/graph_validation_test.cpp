@@ -283,7 +283,8 @@ TEST(ValidationTest, CycleNamesItsElements) {
   Graph h;
   for (std::uint64_t i = 0; i < 4; ++i) h.add_element(node(i));
   for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {2, 3}, {3, 1}}) h.add_edge(Edge::plain(out(a), in(b)));
-  const auto& ring = std::get<CycleDetected>(validate(h).errors[0].payload()).elements;
+  const ValidationReport rh = validate(h);
+  const auto& ring = std::get<CycleDetected>(rh.errors[0].payload()).elements;
   EXPECT_EQ(ring, (std::vector<ElementId>{seq<ElementId>(1, 0xEE), seq<ElementId>(2, 0xEE),
                                           seq<ElementId>(3, 0xEE)}));
 }
