@@ -270,7 +270,7 @@ def _extra(r: CheckResult) -> None:
             also = f" (first at line {where.line})" if where else ""
             out.append(Finding("K302", f"element name {e.name!r} is used again{also}; links "
                                f"by this name reach the first", _element_at(d, index),
-                               (e.name,)))
+                               (e.name,), (str(b.ids[index]),)))
         else:
             first_at[e.name] = index
     counts = Counter(e.name for e in b.elements)
@@ -297,7 +297,7 @@ def _extra(r: CheckResult) -> None:
             if pid not in fed:
                 at = d.port_location(index, "inputs", p) or _element_at(d, index)
                 out.append(Finding("K301", f"input {e.name}.{p} has no incoming link", at,
-                                   (e.name,), port_ids=(str(pid),)))
+                                   (e.name,), (str(b.ids[index]),), (str(pid),)))
 
 
 # ---- the provider plan ----------------------------------------------------
@@ -348,12 +348,14 @@ def _plan(r: CheckResult, strict: bool) -> None:
                                outcome.candidates))
         at = _element_at(d, index)
         head = f"element {name!r}: "
-        findings.append(Finding(outcome.code, head + outcome.message, at, (name,),
+        ids = (str(r.built.ids[index]),)
+        findings.append(Finding(outcome.code, head + outcome.message, at, (name,), ids,
                                 provider=outcome.chosen.id if outcome.chosen else None))
         for message, where, provider in outcome.others:
-            findings.append(Finding("K401", head + message, where, (name,), provider=provider))
+            findings.append(Finding("K401", head + message, where, (name,), ids,
+                                    provider=provider))
         if outcome.fallback is not None:
-            findings.append(Finding("K405", head + outcome.fallback, at, (name,),
+            findings.append(Finding("K405", head + outcome.fallback, at, (name,), ids,
                                     provider=outcome.chosen.id if outcome.chosen else None))
 
 

@@ -706,7 +706,7 @@ def _tooltip(text: str) -> str:
 def _legend(result: CheckResult) -> str:
     from .findings import CODES
     rows = [
-        f'<TR><TD COLSPAN="2"><B>Legend</B></TD></TR>',
+        '<TR><TD COLSPAN="2"><B>Legend</B></TD></TR>',
         f'<TR><TD BGCOLOR="{_ERROR_FILL}" BORDER="1" COLOR="{_ERROR}">  </TD>'
         '<TD ALIGN="LEFT">error (code shown)</TD></TR>',
         f'<TR><TD BGCOLOR="{_WARNING_FILL}" BORDER="1" COLOR="{_WARNING}">  </TD>'
