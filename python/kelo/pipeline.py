@@ -27,6 +27,8 @@ from __future__ import annotations
 from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass, field
 from functools import cached_property
+from types import MappingProxyType
+from typing import NamedTuple
 
 from kelo.ext.execution import PyExecutionContract
 from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId,
@@ -34,6 +36,8 @@ from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyEleme
 from kelo.ext.provider import PyRequirement, PySelectionPolicy
 
 __all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "split_ref"]
+
+_NO_CONFIG: Mapping[str, str] = MappingProxyType({})
 
 
 @dataclass(frozen=True)
@@ -49,13 +53,12 @@ class ElementType:
     requirements: tuple[PyRequirement, ...] = ()
 
 
-@dataclass(frozen=True)
-class Element:
+class Element(NamedTuple):
     """One named element of a pipeline."""
 
     name: str
     type: ElementType
-    config: Mapping[str, str] = field(default_factory=dict)
+    config: Mapping[str, str] = _NO_CONFIG
     requirements: tuple[PyRequirement, ...] | None = None  # None: the type's
     policy: PySelectionPolicy | None = None                # None: the pipeline's
 
@@ -65,8 +68,7 @@ class Element:
         return self.type.requirements if self.requirements is None else self.requirements
 
 
-@dataclass(frozen=True)
-class Link:
+class Link(NamedTuple):
     """An edge by name: ``source`` is ``"element.port"``, or for a dynamic link
     the element name alone with the pad name in ``pad``."""
 
@@ -219,7 +221,7 @@ class Pipeline:
         """Add an element; its name must be new. Returns the pipeline."""
         if name in self._index:
             raise ValueError(f"an element named {name!r} already exists")
-        return self._add(Element(name, element_type, dict(config or {}),
+        return self._add(Element(name, element_type, dict(config) if config else _NO_CONFIG,
                                  None if requirements is None else tuple(requirements), policy))
 
     def _add(self, element: Element) -> Pipeline:
@@ -400,13 +402,14 @@ class Pipeline:
 
         add_edge = graph.add_edge
         for k, link in enumerate(self._links):
+            target = end(link.target, 0, k)
             if link.pad is not None:
-                edge = PyEdge.dynamic_output(link.source, link.pad, end(link.target, 0, k))
-                minted[edge.source] = (k, 0)
-            elif link.late:
-                edge = PyEdge.late_binding(end(link.source, 1, k), end(link.target, 0, k))
+                edge = PyEdge.dynamic_output(link.source, link.pad, target)
+                source = edge.source
+                minted[source] = (k, 0)
             else:
-                edge = PyEdge(end(link.source, 1, k), end(link.target, 0, k))
+                source = end(link.source, 1, k)
+                edge = PyEdge.late_binding(source, target) if link.late else PyEdge(source, target)
             add_edge(edge)
-            ends.append((edge.source, edge.target))
+            ends.append((source, target))
         return Built(graph, list(elements), list(self._links), ids, port_lists, ends, minted)
