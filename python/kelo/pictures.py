@@ -598,7 +598,7 @@ def pipeline_dot(result: CheckResult) -> str:
         for n in targets:
             for i in indexes.get(n, [])[:1]:
                 on_element.setdefault(i, {})[f.code] = f.severity
-    chosen = {d.element: d.chosen for d in result.plan or ()}
+    plan = result.plan or []            # one decision per element, in element order
     element_ids = [str(e) for e in b.names]      # in element order
 
     out = [f"digraph {_debug_text(result.description.pipeline.name)} {{",
@@ -630,7 +630,7 @@ def pipeline_dot(result: CheckResult) -> str:
         if marks:
             header = _lines(header, _wrap(f'FONT COLOR="{line}" POINT-SIZE="9"',
                                           "<B>" + " ".join(sorted(marks)) + "</B>"))
-        provider = chosen.get(e.name)
+        provider = plan[i].chosen if i < len(plan) else None
         if result.plan is not None:
             ptext = (f"▸ {_html(provider.id)} {provider.version}" if provider is not None
                      else "▸ no provider")
@@ -661,8 +661,12 @@ def pipeline_dot(result: CheckResult) -> str:
             node = f"x{extra}"
             extra += 1
             dynamic = where == "tail" and link.pad is not None
-            text = (f"{_html(link.source)} ▸ pad {_html(link.pad or '')}" if dynamic
-                    else f"{_html(ref)}<BR/>{_small('no such port', 8)}")
+            if dynamic:
+                text = f"{_html(link.source)} ▸ pad {_html(link.pad or '')}"
+                if link.source not in indexes:
+                    text += f"<BR/>{_small('no such element', 8)}"
+            else:
+                text = f"{_html(ref)}<BR/>{_small('no such port', 8)}"
             out.append(f'  {node} [label=<<TABLE BORDER="1" STYLE="dashed" CELLPADDING="4" '
                        f'COLOR="#777777"><TR><TD>{text}</TD></TR></TABLE>>];')
             if dynamic and link.source in indexes:
