@@ -550,6 +550,7 @@ def _providers(text: str, file: str, description: Description) -> None:
 
 def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     at = r.pos.of("element", i)
+    before = len(r.findings)
     f = r.keys(table, _ELEMENT, "[[element]]", "element", i, required=["name", "type", "kind"])
     if "name" not in f:
         return
@@ -585,6 +586,8 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     d.pipeline._add(Element(name, element_type, config, requires, policy))
     d.element_locations.append(at)
     d.element_rows.append(i)
+    for wrong in r.findings[before:]:       # what is wrong with this element
+        wrong.elements = (name,)
     d.element_policies.append(f["policy"] if policy is not None else None)
 
 
