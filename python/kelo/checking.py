@@ -16,6 +16,7 @@ import difflib
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
+from typing import NamedTuple
 from pathlib import Path
 
 from kelo.ext.graph import PyElementId, PyElementTypeId, PyPortId, PyValidationReport
@@ -45,8 +46,7 @@ class Candidate:
     failed: PyRequirement | None = None
 
 
-@dataclass(frozen=True)
-class Decision:
+class Decision(NamedTuple):
     """The provider decision for one element."""
 
     element: str
@@ -292,8 +292,8 @@ def _extra(r: CheckResult) -> None:
             out.append(Finding("K305", f"late link {link}: no element named "
                                f"{link.source_element!r} appears in the pipeline", at,
                                links=(k,)))
-    for index, e in enumerate(b.elements):
-        for p, pid in b.inputs[index].items():
+    for index, (e, ports) in enumerate(zip(b.elements, b.port_lists)):
+        for p, pid in zip(e.type.inputs, ports):
             if pid not in fed:
                 at = d.port_location(index, "inputs", p) or _element_at(d, index)
                 out.append(Finding("K301", f"input {e.name}.{p} has no incoming link", at,

@@ -176,7 +176,10 @@ class _Positions:
 
     def _header(self, brackets: str, dotted: str, counts: dict[tuple[object, ...], int],
                 line: int, column: int) -> tuple[object, ...]:
-        path = self._resolve(_parts(dotted), counts)
+        if "." in dotted or '"' in dotted or "'" in dotted:
+            path = self._resolve(_parts(dotted), counts)
+        else:
+            path = (dotted.strip(),)
         if brackets == "[[":
             counts[path] = counts.get(path, 0) + 1
             path = path + (counts[path] - 1,)
@@ -384,7 +387,8 @@ class _Reader:
     def contract(self, value: object, what: str, *path: object) -> PyDataContract | None:
         # Files repeat a few contracts many times: one read of each that
         # reads cleanly serves the rest.
-        key = value if type(value) is str else _frozen(value)
+        key = value if type(value) is str else ("table", repr(value)) if type(value) is dict \
+            else None
         made = self.contracts.get(key) if key is not None else None
         if made is None:
             before = len(self.findings)
@@ -454,16 +458,6 @@ def _fits(value: Any, expected: str) -> bool:
     if expected == "array of tables":
         return isinstance(value, list) and all(type(x) is dict for x in value)
     return type(value) is _TYPES[expected]
-
-
-def _frozen(value: object) -> object:
-    """A hashable copy of a contract table, or None."""
-    if type(value) is not dict:
-        return None
-    try:
-        return frozenset((k, tuple(v) if type(v) is list else v) for k, v in value.items())
-    except TypeError:
-        return None
 
 
 def _article(expected: str) -> str:

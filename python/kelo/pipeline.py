@@ -25,7 +25,6 @@ Pipeline('demo', elements=2, links=1)
 from __future__ import annotations
 
 from collections.abc import Iterable, Iterator, Mapping
-from dataclasses import dataclass, field
 from functools import cached_property
 from types import MappingProxyType
 from typing import NamedTuple
@@ -38,17 +37,17 @@ from kelo.ext.provider import PyRequirement, PySelectionPolicy
 __all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "split_ref"]
 
 _NO_CONFIG: Mapping[str, str] = MappingProxyType({})
+_NO_PORTS: Mapping[str, PyDataContract] = MappingProxyType({})
 
 
-@dataclass(frozen=True)
-class ElementType:
+class ElementType(NamedTuple):
     """A kind of computation: its type id, role, ports, execution contract and
     the requirements its elements ask of a provider unless they say otherwise."""
 
     type_id: str
     kind: PyElementKind
-    inputs: Mapping[str, PyDataContract] = field(default_factory=dict)
-    outputs: Mapping[str, PyDataContract] = field(default_factory=dict)
+    inputs: Mapping[str, PyDataContract] = _NO_PORTS
+    outputs: Mapping[str, PyDataContract] = _NO_PORTS
     execution: PyExecutionContract | None = None
     requirements: tuple[PyRequirement, ...] = ()
 
