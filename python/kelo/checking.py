@@ -231,9 +231,7 @@ class _Core:
             if link.pad is None and s in self.b.owner and t in self.b.owner and \
                     (link.source_element, link.target_element) in pairs:
                 self.r.cycle_links.add(k)
-        first = self.b.element_ids.get(names[0]) if names else None
-        index = next((i for i, e in enumerate(self.b.elements) if e.name == names[0]), None) \
-            if first is not None else None
+        index = self.b.ids.index(ids[0]) if ids and ids[0] in self.b.names else None
         self.add("K207", "cycle: " + " -> ".join(names + names[:1]), element=index,
                  elements=names, element_ids=ids)
         self.r.findings[-1] = _with_links(self.r.findings[-1], sorted(self.r.cycle_links))
