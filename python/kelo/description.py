@@ -276,6 +276,7 @@ class _Reader:
         self.pos = pos
         self.findings = findings
         self.contracts: dict[object, PyDataContract] = {}
+        self.requirements: dict[str, PyRequirement] = {}
 
     def add(self, code: str, message: str, at: Location | _At, **ids: Any) -> None:
         if not isinstance(at, Location):
@@ -289,6 +290,10 @@ class _Reader:
         good: dict[str, Any] = {}
         for key, value in table.items():
             expected = schema.get(key)
+            if expected is not None and type(value) is _TYPES[expected] and \
+                    expected != "array of tables":
+                good[key] = value
+                continue
             if expected is None:
                 self.add("K102", f"unknown key {key!r} in {what}{_choices(key, list(schema))}",
                          self.pos.of(*path, key))
@@ -349,9 +354,12 @@ class _Reader:
         return None
 
     def requirement(self, text: str, at: _At) -> PyRequirement | None:
-        made = self._requirement(text, at)
-        if made is not None:
-            _NOTATION.setdefault(made, text)
+        made = self.requirements.get(text)
+        if made is None:
+            made = self._requirement(text, at)
+            if made is not None:
+                _NOTATION.setdefault(made, text)
+                self.requirements[text] = made
         return made
 
     def _requirement(self, text: str, at: _At) -> PyRequirement | None:
@@ -384,7 +392,8 @@ class _Reader:
         self.name(text, CAPABILITIES + ("custom:<tag>",), "capability", at)
         return None
 
-    def contract(self, value: object, what: str, *path: object) -> PyDataContract | None:
+    def contract(self, value: object, name: str, side: str, port: str,
+                 *path: object) -> PyDataContract | None:
         # Files repeat a few contracts many times: one read of each that
         # reads cleanly serves the rest.
         key = value if type(value) is str else ("table", repr(value)) if type(value) is dict \
@@ -392,7 +401,7 @@ class _Reader:
         made = self.contracts.get(key) if key is not None else None
         if made is None:
             before = len(self.findings)
-            made = self._contract(value, what, path)
+            made = self._contract(value, f"element {name!r} {side[:-1]} {port!r}", path)
             if made is not None and key is not None and len(self.findings) == before:
                 self.contracts[key] = made
         return made
@@ -549,14 +558,14 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     if "name" not in f:
         return
     name: str = f["name"]
-    what = f"element {name!r}"
-    kind = PyElementKind.Operator
-    if "kind" in f and r.name(f["kind"], list(KINDS), "element kind", _here("element", i, "kind")):
-        kind = KINDS[f["kind"]]
+    kind = KINDS.get(f.get("kind", "operator"))
+    if kind is None:
+        r.name(f["kind"], list(KINDS), "element kind", _here("element", i, "kind"))
+        kind = PyElementKind.Operator
     sides: list[dict[str, PyDataContract]] = [{}, {}]
     for side, key in enumerate(("inputs", "outputs")):
         for port, value in f.get(key, {}).items():
-            contract = r.contract(value, f"{what} {key[:-1]} {port!r}", "element", i, key, port)
+            contract = r.contract(value, name, key, port, "element", i, key, port)
             # A port whose contract is unreadable is still declared, so that
             # its links do not add findings of their own.
             sides[side][port] = contract if contract is not None else PyDataContract.custom("?")
@@ -565,11 +574,12 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
         if isinstance(value, str):
             config[key] = value
         else:
-            r.add("K103", f"{what} config {key!r} must be a string, not {_toml_type(value)}",
+            r.add("K103", f"element {name!r} config {key!r} must be a string, not "
+                  f"{_toml_type(value)}",
                   _here("element", i, "config", key))
     requires = None
     if "requires" in f:
-        requires = tuple(req for text in r.strings(f["requires"], f"{what} requires",
+        requires = tuple(req for text in r.strings(f["requires"], f"element {name!r} requires",
                                                     "element", i, "requires")
                          if (req := r.requirement(text, _here("element", i, "requires",
                                                                  needle=text))) is not None)

@@ -13,7 +13,7 @@ from __future__ import annotations
 import json
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import Literal
+from typing import Literal, NamedTuple
 
 __all__ = ["CODES", "JSON_VERSION", "Finding", "Location", "Severity", "count", "format_text",
            "to_json"]
@@ -58,8 +58,7 @@ CODES: dict[str, tuple[Severity, str]] = {
 }
 
 
-@dataclass(frozen=True, slots=True)
-class Location:
+class Location(NamedTuple):
     file: str
     line: int
     column: int
