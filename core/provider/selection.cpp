@@ -1,6 +1,8 @@
 #include "provider/selection.h"
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
 
 namespace kelo_core::provider {
 
@@ -23,16 +25,45 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
+// A candidate's custom tags, hashed on the first requirement that names one
+// when the candidate has too many capabilities to scan per requirement, so
+// that a call is linear in requirements plus capabilities.
+class CustomTags {
+ public:
+  explicit CustomTags(std::span<const Capability> capabilities) : capabilities_(capabilities) {}
+
+  bool contains(std::string_view prefix, std::string_view name) {
+    constexpr std::size_t kScanned = 16;
+    if (capabilities_.size() <= kScanned) return offers_custom(capabilities_, prefix, name);
+    if (!indexed_) {
+      tags_.reserve(capabilities_.size());
+      for (const Capability& c : capabilities_) {
+        if (c.is_custom()) tags_.insert(c.tag);
+      }
+      indexed_ = true;
+    }
+    key_.assign(prefix).append(name);
+    return tags_.contains(key_);
+  }
+
+ private:
+  std::span<const Capability> capabilities_;
+  bool indexed_ = false;
+  std::unordered_set<std::string_view> tags_;
+  std::string key_;
+};
+
 // satisfies() for a registered candidate: its capabilities are visited
 // only to match custom tags.
-bool meets(const Requirement& r, const ProviderRegistry::Entry& e) {
+bool meets(const Requirement& r, const ProviderRegistry::Entry& e, CustomTags& tags) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
     case K::Accelerator:
+      return e.offers(Capability::Kind::Custom) && tags.contains("accelerator:", r.text);
     case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && satisfies(r, e.capabilities);
+      return e.offers(Capability::Kind::Custom) && tags.contains("runtime:", r.text);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
@@ -77,9 +108,12 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
   for (const ProviderRegistry::Entry& e : candidates) {
-    if (filter && !std::all_of(requirements.begin(), requirements.end(),
-                               [&](const Requirement& r) { return meets(r, e); })) {
-      continue;
+    if (filter) {
+      CustomTags tags(e.capabilities);
+      if (!std::all_of(requirements.begin(), requirements.end(),
+                       [&](const Requirement& r) { return meets(r, e, tags); })) {
+        continue;
+      }
     }
     any_survives = true;
     switch (policy.kind) {
