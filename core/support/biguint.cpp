@@ -151,7 +151,7 @@ Limbs by_transform(const Limbs& a, const Limbs& b) {
 }
 
 Limbs multiply(const Limbs& a, const Limbs& b) {
-  constexpr std::size_t kSchoolbookLimbs = 64;
+  constexpr std::size_t kSchoolbookLimbs = 256;
   if (std::min(a.size(), b.size()) <= kSchoolbookLimbs) return schoolbook(a, b);
   return by_transform(a, b);
 }
