@@ -193,7 +193,7 @@ CASES = [
     # Never smaller: below 10**5 factors, n log^2 n grows by about x18 for 10x.
     ("exact tensor size", tensor_size, 1_000_000, STRICT, 1_000_000),
     ("class ids into one port", class_ids_into_one_port, 100_000, STRICT),
-    ("requirements against capabilities", requirements_against_capabilities, 100_000, STRICT),
+    ("requirements against capabilities", requirements_against_capabilities, 200_000, STRICT),
     ("validate chain", validate_chain, 1_000_000),
     ("validate ring", validate_ring, 1_000_000),
     ("ports on one element", many_ports, 100_000),
