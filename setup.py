@@ -1,8 +1,9 @@
-"""Builds the kelo wheel: the package python/kelo plus the abi3 module kelo.ext.
+"""Builds the kelo wheel: the package python/kelo plus its two abi3 modules,
+kelo.ext and kelo._native.
 
-The extension is compiled by the project's CMakeLists.txt (the single list of
-sources); this file only configures CMake, builds its `ext` target and lets
-setuptools place the result where the wheel expects it.
+The extensions are compiled by the project's CMakeLists.txt (the single list
+of sources); this file only configures CMake, builds each module's target and
+lets setuptools place the result where the wheel expects it.
 
 By default CMake runs in a private tree under setuptools' build_temp. Setting
 KELO_CMAKE_BUILD_DIR to an existing CMake build tree of this project reuses
@@ -19,6 +20,8 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
+# Each extension module and the CMake target that builds it.
+TARGETS = {"kelo.ext": "ext", "kelo._native": "native"}
 
 
 class CMakeBuildExt(build_ext):
@@ -46,7 +49,7 @@ class CMakeBuildExt(build_ext):
             ]
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
         self._run(["cmake", "-S", str(ROOT), "-B", str(build_dir), *configure])
-        self._run(["cmake", "--build", str(build_dir), "--target", "ext", "--parallel", jobs])
+        self._run(["cmake", "--build", str(build_dir), "--target", TARGETS[ext.name], "--parallel", jobs])
         if not target.is_file():
             raise RuntimeError(f"CMake did not produce {target}")
 
@@ -57,7 +60,7 @@ class CMakeBuildExt(build_ext):
 
 
 setup(
-    ext_modules=[Extension("kelo.ext", sources=[], py_limited_api=True)],
+    ext_modules=[Extension(name, sources=[], py_limited_api=True) for name in TARGETS],
     cmdclass={"build_ext": CMakeBuildExt},
     options={"bdist_wheel": {"py_limited_api": "cp311"}},
 )

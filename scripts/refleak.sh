@@ -12,8 +12,9 @@ ensure_packages "${BUILD_PACKAGES[@]}" python3.11-dbg
 dir=build-refleak
 out="$PWD/$dir/python/kelo"
 mkdir -p "$out"
-cp python/kelo/*.py "$out/"
+# The package as it stands in python/kelo, but for the modules built below.
+cp -r python/kelo/. "$out/" && rm -f "$out"/*.so
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKELO_BUILD_TESTS=OFF \
   -DPython_EXECUTABLE=/usr/bin/python3.11d -DKELO_EXT_OUTPUT_DIR="$out" >/dev/null
-cmake --build "$dir" --target ext --parallel "$JOBS"
+cmake --build "$dir" --target ext native --parallel "$JOBS"
 PYTHONPATH="$dir/python:tests/reliability" /usr/bin/python3.11d tests/reliability/refleak.py

@@ -14,7 +14,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 dir=build-sanitize
 out="$PWD/$dir/python/kelo"
 mkdir -p "$out"
-cp python/kelo/*.py "$out/"
+# The package as it stands in python/kelo, but for the modules built below.
+cp -r python/kelo/. "$out/" && rm -f "$out"/*.so
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELO_BUILD_TESTS=ON -DKELO_SANITIZE=ON \
   -DPython_EXECUTABLE="$BUILD_PYTHON" -DKELO_EXT_OUTPUT_DIR="$out" >/dev/null
 cmake --build "$dir" --parallel "$JOBS"

@@ -11,6 +11,7 @@ import uuid
 
 def main() -> int:
     import kelo
+    import kelo._native
     import kelo.ext
     from kelo.ext.data import PyStreamId
 
@@ -20,6 +21,10 @@ def main() -> int:
     if expected_root:
         root = os.path.realpath(expected_root)
         assert os.path.realpath(ext_file).startswith(root + os.sep), (ext_file, root)
+
+    native_file = kelo._native.__file__
+    assert os.path.dirname(native_file) == os.path.dirname(ext_file), (native_file, ext_file)
+    assert native_file.endswith("_native.abi3.so"), native_file
 
     names = ["data", "graph", "provider", "execution"]
     assert kelo.ext.__all__ == names, kelo.ext.__all__

@@ -25,7 +25,7 @@ echo "== typing"
 # itself), then what stubtest cannot judge (constructors, variants,
 # equality and hashing), then the package and a typed client under
 # mypy --strict; the client is run too.
-PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext
+PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext kelo._native
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py

@@ -37,6 +37,18 @@ bool attach(PyObject* parent, PyObject* submodule) {
   return add_name(parent, dot ? dot + 1 : text, submodule);
 }
 
+bool add_all(PyObject* module, std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions) {
+  for (auto& c : classes) {
+    PyObject* type = reinterpret_cast<PyObject*>(c.create());
+    if (!type || !add_name(module, c.name().c_str(), type)) return false;
+  }
+  for (auto& f : functions) {
+    Ref function(f.create(module));
+    if (!function || !add_name(module, f.name().c_str(), function.get())) return false;
+  }
+  return true;
+}
+
 PyObject* build_module(const char* name, std::span<const char* const> order,
                        std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions) {
   if (order.size() != classes.size() + functions.size()) {

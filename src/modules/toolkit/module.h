@@ -15,6 +15,9 @@ bool add_name(PyObject* module, const char* name, PyObject* value);
 // Adds a submodule under the last dotted part of its __name__.
 bool attach(PyObject* parent, PyObject* submodule);
 
+// Adds the classes, then the functions, in declaration order.
+bool add_all(PyObject* module, std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions);
+
 // A new module `name` holding the classes and then the functions, each in
 // the order given by `order` (every declared class and function must be
 // named there exactly once). Returns a new reference.

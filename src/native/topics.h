@@ -1,0 +1,24 @@
+// The topics of kelo._native, one file each. A topic adds its functions to
+// the module's list and adopts, from kelo.ext (the module object), the
+// classes its functions take or return; it declares its pair here, e.g.
+//   void add_columns_functions(std::vector<FunctionSpec>& functions);
+//   bool adopt_columns_classes(PyObject* ext);
+// and native.cpp lists it in kTopics.
+#pragma once
+
+#include <vector>
+
+#include "toolkit/adopt.h"
+#include "toolkit/class.h"
+
+namespace kelo::py {
+
+// A kelo.ext submodule by name ("data", "graph", ...); a new reference.
+PyObject* ext_submodule(PyObject* ext, const char* name);
+
+struct NativeTopic {
+  void (*add_functions)(std::vector<FunctionSpec>& functions);
+  bool (*adopt_classes)(PyObject* ext);
+};
+
+}  // namespace kelo::py
