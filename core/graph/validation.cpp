@@ -240,14 +240,17 @@ class Compatibility {
         a->class_ids->size() * b->class_ids->size() <= 64) {
       return s.port->contract.is_compatible_with(t.port->contract);
     }
-    auto [known, fresh] = answers_.try_emplace({a, b}, false);
-    if (!fresh) return known->second;
     auto [ids, unsorted] = sorted_.try_emplace(b);
     if (unsorted) {
       ids->second = *b->class_ids;
       std::ranges::sort(ids->second);
     }
-    return known->second = a->is_compatible_with_sorted(*b, ids->second);
+    // A short list of ours is searched for at once; a long one once per pair.
+    constexpr std::size_t kSearched = 16;
+    if (a->class_ids->size() <= kSearched) return a->is_compatible_with_sorted(*b, ids->second);
+    auto [known, fresh] = answers_.try_emplace({a, b}, false);
+    if (fresh) known->second = a->is_compatible_with_sorted(*b, ids->second);
+    return known->second;
   }
 
  private:

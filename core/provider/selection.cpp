@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 namespace kelo_core::provider {
 
@@ -27,7 +27,8 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
 
 // A candidate's custom tags, hashed on the first requirement that names one
 // when the candidate has too many capabilities to scan per requirement, so
-// that a call is linear in requirements plus capabilities.
+// that a call is linear in requirements plus capabilities. One flat table
+// with open addressing: a slot holds a tag's index plus one (0 is empty).
 class CustomTags {
  public:
   explicit CustomTags(std::span<const Capability> capabilities) : capabilities_(capabilities) {}
@@ -35,21 +36,31 @@ class CustomTags {
   bool contains(std::string_view prefix, std::string_view name) {
     constexpr std::size_t kScanned = 16;
     if (capabilities_.size() <= kScanned) return offers_custom(capabilities_, prefix, name);
-    if (!indexed_) {
-      tags_.reserve(capabilities_.size());
-      for (const Capability& c : capabilities_) {
-        if (c.is_custom()) tags_.insert(c.tag);
-      }
-      indexed_ = true;
-    }
+    if (slots_.empty()) index();
     key_.assign(prefix).append(name);
-    return tags_.contains(key_);
+    for (std::size_t i = std::hash<std::string_view>()(key_) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == 0) return false;
+      if (capabilities_[slots_[i] - 1].tag == key_) return true;
+    }
   }
 
  private:
+  void index() {
+    std::size_t size = 2;
+    while (size < 2 * capabilities_.size()) size <<= 1;
+    slots_.assign(size, 0);
+    mask_ = size - 1;
+    for (std::size_t c = 0; c < capabilities_.size(); ++c) {
+      if (!capabilities_[c].is_custom()) continue;
+      std::size_t i = std::hash<std::string_view>()(capabilities_[c].tag) & mask_;
+      while (slots_[i] != 0) i = (i + 1) & mask_;
+      slots_[i] = std::uint32_t(c + 1);
+    }
+  }
+
   std::span<const Capability> capabilities_;
-  bool indexed_ = false;
-  std::unordered_set<std::string_view> tags_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t mask_ = 0;
   std::string key_;
 };
 
