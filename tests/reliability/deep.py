@@ -198,7 +198,9 @@ CASES = [
     ("class ids into one port", class_ids_into_one_port, 100_000, STRICT, 100_000),
     # Never smaller: below these sizes the tables stay in the caches, and
     # leaving them costs more than the tenfold work.
-    ("requirements against capabilities", requirements_against_capabilities, 1_000_000, STRICT,
+    # Bounded by GROWTH, not STRICT: the tenfold input leaves the caches and
+    # measures x16 to x29 here, against x100 for the quadratic test it replaced.
+    ("requirements against capabilities", requirements_against_capabilities, 1_000_000, GROWTH,
      1_000_000),
     ("validate chain", validate_chain, 1_000_000),
     ("validate ring", validate_ring, 1_000_000),
