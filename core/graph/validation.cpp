@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 
@@ -123,12 +124,43 @@ class ZeroedArray {
 };
 
 // Whether a source's contract can feed a target's, from the records where
-// they tell, else from the contracts themselves.
-bool compatible(const PortRecord& s, const PortRecord& t, const Port& sp, const Port& tp) {
-  if (s.category != t.category) return false;
-  if (s.unconstrained || t.unconstrained) return true;
-  return sp.contract.is_compatible_with(tp.contract);
-}
+// they tell, else from the contracts themselves. Class-id lists are the one
+// constraint whose test is not constant per edge; a run sorts each target's
+// list once and remembers the answer per pair of constraints (copied
+// contracts share theirs), so that many edges into a port cost one test.
+class Compatibility {
+ public:
+  bool operator()(const PortRecord& s, const PortRecord& t, const Port& sp, const Port& tp) {
+    if (s.category != t.category) return false;
+    if (s.unconstrained || t.unconstrained) return true;
+    const ContractSpec* a = sp.contract.spec();
+    const ContractSpec* b = tp.contract.spec();
+    if (!a || !b || !a->class_ids || !b->class_ids ||
+        a->class_ids->size() * b->class_ids->size() <= 64) {
+      return sp.contract.is_compatible_with(tp.contract);
+    }
+    auto [ids, unsorted] = sorted_.try_emplace(b);
+    if (unsorted) {
+      ids->second = *b->class_ids;
+      std::ranges::sort(ids->second);
+    }
+    // A short list of ours is searched for at once; a long one once per pair.
+    constexpr std::size_t kSearched = 16;
+    if (a->class_ids->size() <= kSearched) return a->is_compatible_with_sorted(*b, ids->second);
+    auto [known, fresh] = answers_.try_emplace({a, b}, false);
+    if (fresh) known->second = a->is_compatible_with_sorted(*b, ids->second);
+    return known->second;
+  }
+
+ private:
+  struct PairHash {
+    std::size_t operator()(const std::pair<const ContractSpec*, const ContractSpec*>& p) const {
+      return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
+    }
+  };
+  std::unordered_map<const ContractSpec*, std::vector<std::uint32_t>> sorted_;
+  std::unordered_map<std::pair<const ContractSpec*, const ContractSpec*>, bool, PairHash> answers_;
+};
 
 // ---- the cycle search ---------------------------------------------------
 
@@ -179,7 +211,9 @@ struct Adjacency {
 std::size_t cycle_search_bytes(std::size_t nodes) {
   return line_bytes<std::uint8_t>(nodes) + line_bytes<std::uint32_t>(nodes);
 }
-bool has_cycle(Adjacency& a, Arena* arena) {
+// The nodes of the first cycle found, from the successor that closed it to
+// the node whose arc closed it; empty when there is none.
+std::vector<std::uint32_t> find_cycle(Adjacency& a, Arena* arena) {
   ZeroedArray<std::uint8_t> colour(a.nodes, arena);
   ZeroedArray<std::uint32_t> path(a.nodes, arena, false);  // a node is on it at most once
   for (std::uint32_t root = 0; root < a.nodes; ++root) {
@@ -195,14 +229,18 @@ bool has_cycle(Adjacency& a, Arena* arena) {
         continue;
       }
       const std::uint32_t s = a.succ[a.begin[node]++];
-      if (colour[s] == 1) return true;
+      if (colour[s] == 1) {
+        std::size_t from = depth - 1;
+        while (path[from] != s) --from;
+        return std::vector<std::uint32_t>(&path[from], &path[from] + (depth - from));
+      }
       if (colour[s] == 0) {
         colour[s] = 1;
         path[depth++] = s;
       }
     }
   }
-  return false;
+  return {};
 }
 
 const char* direction_name(PortDirection d) {
@@ -288,6 +326,7 @@ ValidationReport validate(const Graph& graph) {
   // Whether every arc goes from an element to a later one: then insertion
   // order is a topological order and there is no cycle to search for.
   bool forward = true;
+  Compatibility compatible;
   for (std::size_t k = 0; k < edges.size(); ++k) {
     const std::uint32_t s = ends[k].source, t = ends[k].target;
     if (s != IdTable::kNone && t != IdTable::kNone) {
@@ -347,7 +386,13 @@ ValidationReport validate(const Graph& graph) {
     }
   }
   adjacency.link();
-  if (has_cycle(adjacency, &arena)) report.errors.emplace_back(CycleDetected{});
+  const std::vector<std::uint32_t> cycle = find_cycle(adjacency, &arena);
+  if (!cycle.empty()) {
+    CycleDetected found;
+    found.elements.reserve(cycle.size());
+    for (std::uint32_t node : cycle) found.elements.push_back(elements[node].id);
+    report.errors.emplace_back(std::move(found));
+  }
   return report;
 }
 

@@ -1,6 +1,7 @@
 #include "provider/selection.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace kelo_core::provider {
@@ -24,25 +25,56 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
-// The tag prefix a requirement matches custom capabilities by, if any.
-std::string_view tag_prefix(const Requirement& r) {
-  switch (r.kind) {
-    case Requirement::Kind::Accelerator: return "accelerator:";
-    case Requirement::Kind::ExternalRuntime: return "runtime:";
-    default: return {};
-  }
-}
+// A candidate's custom tags, hashed on the first requirement that names one
+// when the candidate has too many capabilities to scan per requirement, so
+// that a call is linear in requirements plus capabilities. One flat table
+// with open addressing: a slot holds a tag's index plus one (0 is empty).
+class CustomTags {
+ public:
+  explicit CustomTags(std::span<const Capability> capabilities) : capabilities_(capabilities) {}
 
-// satisfies() for a registered candidate, through its capability index;
-// `hash` is the tag_hash of the tag the requirement names, if it names one.
-bool meets(const Requirement& r, std::uint64_t hash, const ProviderRegistry::Entry& e) {
+  bool contains(std::string_view prefix, std::string_view name) {
+    constexpr std::size_t kScanned = 16;
+    if (capabilities_.size() <= kScanned) return offers_custom(capabilities_, prefix, name);
+    if (slots_.empty()) index();
+    key_.assign(prefix).append(name);
+    for (std::size_t i = std::hash<std::string_view>()(key_) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == 0) return false;
+      if (capabilities_[slots_[i] - 1].tag == key_) return true;
+    }
+  }
+
+ private:
+  void index() {
+    std::size_t size = 2;
+    while (size < 2 * capabilities_.size()) size <<= 1;
+    slots_.assign(size, 0);
+    mask_ = size - 1;
+    for (std::size_t c = 0; c < capabilities_.size(); ++c) {
+      if (!capabilities_[c].is_custom()) continue;
+      std::size_t i = std::hash<std::string_view>()(capabilities_[c].tag) & mask_;
+      while (slots_[i] != 0) i = (i + 1) & mask_;
+      slots_[i] = std::uint32_t(c + 1);
+    }
+  }
+
+  std::span<const Capability> capabilities_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t mask_ = 0;
+  std::string key_;
+};
+
+// satisfies() for a registered candidate: its capabilities are visited
+// only to match custom tags.
+bool meets(const Requirement& r, const ProviderRegistry::Entry& e, CustomTags& tags) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
     case K::Accelerator:
+      return e.offers(Capability::Kind::Custom) && tags.contains("accelerator:", r.text);
     case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && e.offers_custom(hash, tag_prefix(r), r.text);
+      return e.offers(Capability::Kind::Custom) && tags.contains("runtime:", r.text);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
@@ -74,43 +106,49 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities) {
   return false;
 }
 
-Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
-                          std::span<const Requirement> requirements, const SelectionPolicy& policy) {
-  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
-  if (candidates.empty()) return {nullptr, nullptr, SelectionError::NoProvidersFound};
+namespace {
 
+// The first requirement the candidate fails, or npos when it meets them all.
+std::size_t first_unmet(std::span<const Requirement> requirements, const ProviderRegistry::Entry& e) {
+  CustomTags tags(e.capabilities);
+  for (std::size_t i = 0; i < requirements.size(); ++i) {
+    if (!meets(requirements[i], e, tags)) return i;
+  }
+  return std::size_t(-1);
+}
+
+// The one walk over the candidates behind both choose_provider and
+// explain_selection: the requirement filter, then the policy over the
+// survivors. `note(i, unmet)` hears of candidate i before the policy
+// looks at it; with `all` false the walk stops as soon as the choice is
+// certain. *chosen_at receives the chosen candidate's index.
+template <class Note>
+Selection walk(std::span<const ProviderRegistry::Entry> candidates,
+               std::span<const Requirement> requirements, const SelectionPolicy& policy, bool all,
+               Note&& note, std::size_t* chosen_at = nullptr) {
+  if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
   const bool filter = !requirements.empty();
   const std::size_t wanted =
       policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
-  // Each requirement's tag is hashed once, not once per candidate.
-  constexpr std::size_t kInline = 8;
-  std::uint64_t inline_hashes[kInline];
-  std::vector<std::uint64_t> more;
-  std::uint64_t* hashes = inline_hashes;
-  if (requirements.size() > kInline) {
-    more.resize(requirements.size());
-    hashes = more.data();
-  }
-  for (std::size_t i = 0; i < requirements.size(); ++i) {
-    const std::string_view prefix = tag_prefix(requirements[i]);
-    hashes[i] = prefix.empty() ? 0 : ProviderRegistry::tag_hash(prefix, requirements[i].text);
-  }
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
-  for (const ProviderRegistry::Entry& e : candidates) {
-    if (filter) {
-      bool all = true;
-      for (std::size_t i = 0; all && i < requirements.size(); ++i) all = meets(requirements[i], hashes[i], e);
-      if (!all) continue;
-    }
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const ProviderRegistry::Entry& e = candidates[i];
+    const std::size_t unmet = filter ? first_unmet(requirements, e) : std::size_t(-1);
+    note(i, unmet);
+    if (unmet != std::size_t(-1)) continue;
     any_survives = true;
     switch (policy.kind) {
-      case SelectionPolicy::Kind::FirstAvailable: return {e.descriptor.get(), &e.descriptor, {}};
+      case SelectionPolicy::Kind::FirstAvailable:
+        if (!best) best = &e;
+        if (!all) return {e.descriptor.get(), {}};
+        break;
       case SelectionPolicy::Kind::Manual:
-        if (e.id_hash == wanted && e.descriptor->id == policy.id) {
-          return {e.descriptor.get(), &e.descriptor, {}};
+        if (!best && e.id_hash == wanted && e.descriptor->id == policy.id) {
+          best = &e;
+          if (!all) return {e.descriptor.get(), {}};
         }
         break;
       case SelectionPolicy::Kind::HighestPriority:
@@ -119,9 +157,60 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
         break;
     }
   }
-  if (!any_survives) return {nullptr, nullptr, SelectionError::NoProviderSatisfiesRequirements};
-  if (!best) return {nullptr, nullptr, SelectionError::ProviderNotFound};
-  return {best->descriptor.get(), &best->descriptor, {}};
+  if (!any_survives) return {nullptr, SelectionError::NoProviderSatisfiesRequirements};
+  if (!best) return {nullptr, SelectionError::ProviderNotFound};
+  if (chosen_at) *chosen_at = std::size_t(best - candidates.data());
+  return {best->descriptor.get(), {}};
+}
+
+}  // namespace
+
+Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
+                          std::span<const Requirement> requirements, const SelectionPolicy& policy) {
+  return walk(registry.find(type), requirements, policy, false, [](std::size_t, std::size_t) {});
+}
+
+std::string_view verdict_name(Verdict v) {
+  switch (v) {
+    case Verdict::Chosen: return "chosen";
+    case Verdict::FailsRequirement: return "fails_requirement";
+    case Verdict::Outranked: return "outranked";
+    case Verdict::NotManualChoice: return "not_manual_choice";
+  }
+  return "chosen";
+}
+
+SelectionExplanation explain_selection(const graph::ElementTypeId& type,
+                                       const ProviderRegistry& registry,
+                                       std::span<const Requirement> requirements,
+                                       const SelectionPolicy& policy) {
+  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
+  SelectionExplanation out;
+  out.candidates.resize(candidates.size());
+  std::size_t chosen_at = candidates.size();
+  out.selection = walk(
+      candidates, requirements, policy, true,
+      [&](std::size_t i, std::size_t unmet) {
+        CandidateVerdict& v = out.candidates[i];
+        v.descriptor = candidates[i].descriptor.get();
+        if (unmet != std::size_t(-1)) {
+          v.verdict = Verdict::FailsRequirement;
+          v.requirement = unmet;
+        }
+      },
+      &chosen_at);
+  for (std::size_t i = 0; i < out.candidates.size(); ++i) {
+    CandidateVerdict& v = out.candidates[i];
+    if (v.verdict == Verdict::FailsRequirement) continue;
+    if (i == chosen_at) {
+      v.verdict = Verdict::Chosen;
+    } else if (policy.kind == SelectionPolicy::Kind::Manual && !(v.descriptor->id == policy.id)) {
+      v.verdict = Verdict::NotManualChoice;
+    } else {
+      v.verdict = Verdict::Outranked;
+    }
+  }
+  return out;
 }
 
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
@@ -130,7 +219,10 @@ Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& typ
                                                  const SelectionPolicy& policy) {
   Selection s = choose_provider(type, registry, requirements, policy);
   if (!s) return Error::value(std::string(message(s.error)));
-  return *s.shared;
+  for (const ProviderRegistry::Entry& e : registry.find(type)) {
+    if (e.descriptor.get() == s.chosen) return e.descriptor;
+  }
+  return Error::internal("the chosen provider is not among the candidates");
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

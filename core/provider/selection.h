@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "graph/element_type.h"
 #include "provider/capability.h"
@@ -53,23 +54,52 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities);
 // The chosen descriptor as the registry stores it, or why there is none.
 struct Selection {
   const ProviderDescriptor* chosen = nullptr;
-  const Shared<ProviderDescriptor>* shared = nullptr;  // the registry's holder of `chosen`
   SelectionError error{};
   explicit operator bool() const { return chosen != nullptr; }
 };
 
-// One pass over the candidates; nothing is copied or allocated.
+// One pass over the candidates; nothing is copied. A candidate with many
+// capabilities has its custom tags hashed once when a requirement names one.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy);
 
-// The chosen descriptor, shared with the registry, or a Value error with
-// the message.
+// Why one candidate was or was not chosen.
+enum class Verdict : std::uint8_t {
+  Chosen,
+  FailsRequirement,  // `requirement` is the index of the first one it fails
+  Outranked,         // it survived, and the policy preferred another survivor
+  NotManualChoice,   // it survived, but a manual policy names another id
+};
+
+// "chosen", "fails_requirement", "outranked", "not_manual_choice"
+std::string_view verdict_name(Verdict v);
+
+struct CandidateVerdict {
+  const ProviderDescriptor* descriptor = nullptr;  // as the registry stores it
+  Verdict verdict = Verdict::Chosen;
+  std::size_t requirement = 0;  // FailsRequirement only
+};
+
+// choose_provider's answer, with a verdict for every candidate in the
+// registry's order, reached by the same rules in the same pass.
+struct SelectionExplanation {
+  Selection selection;
+  std::vector<CandidateVerdict> candidates;
+};
+
+SelectionExplanation explain_selection(const graph::ElementTypeId& type,
+                                       const ProviderRegistry& registry,
+                                       std::span<const Requirement> requirements,
+                                       const SelectionPolicy& policy);
+
+// A copy of the chosen descriptor, or a Value error with the message.
+// The chosen descriptor, shared with the registry (it never changes), or a
+// Value error with the message.
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
                                                  const ProviderRegistry& registry,
                                                  std::span<const Requirement> requirements,
                                                  const SelectionPolicy& policy);
 
-// A copy of the chosen descriptor, or a Value error with the message.
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
                                            std::span<const Requirement> requirements,
