@@ -23,10 +23,11 @@ PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider --doctest-glo
 echo "== typing"
 # The stubs against the built module: stubtest (it finds the submodules
 # itself), then what stubtest cannot judge (constructors, variants,
-# equality and hashing), then the package and a typed client under
-# mypy --strict; the client is run too.
+# equality and hashing) and the stubs' docstrings, then the package and a
+# typed client under mypy --strict; the client is run too.
 PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext kelo._native
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
+PYTHONPATH=python "$BUILD_PYTHON" tools/stub_docs.py --check
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
