@@ -38,7 +38,7 @@ using C = ExecutionContract;
 
 }  // namespace
 
-void add_execution_contract_classes(std::vector<ClassSpec>& out) {
+void add_input_relation_class(std::vector<ClassSpec>& out) {
   out.push_back(
       Class<Rel>("PyInputRelation", "How multiple inputs of an element type relate to one another.")
           .def_static<[] { return Rel{Rel::Independent{}}; }>(
@@ -68,7 +68,9 @@ void add_execution_contract_classes(std::vector<ClassSpec>& out) {
                                 "`explicit_join`.")
           .text<[](const Rel& r) { return tagged<&Rel::kind_name>("PyInputRelation", r); }>()
           .equality());
+}
 
+void add_execution_contract_classes(std::vector<ClassSpec>& out) {
   out.push_back(Enum<ExecutionState>("PyExecutionState", VariantNames<ExecutionState>::names,
                                      "Lifecycle of a single execution (RFC-005 §2.1).")
                     .def<&is_terminal>("is_terminal($self)",
