@@ -7,6 +7,7 @@
 
 #include "execution/contract.h"
 #include "execution/topics.h"
+#include "toolkit/builder.h"
 
 namespace kelo::py {
 
@@ -24,14 +25,6 @@ ShortText<40> tagged(const char* cls, const auto& v) {
   ShortText<40> t;
   t << cls << "(" << std::invoke(KindName, v) << ")";
   return t;
-}
-
-// The builder that replaces one field of a contract.
-template <auto Field,
-          class V = std::remove_cvref_t<decltype(std::declval<ExecutionContract&>().*Field)>>
-ExecutionContract with(ExecutionContract c, V v) {
-  c.*Field = std::move(v);
-  return c;
 }
 
 using C = ExecutionContract;
@@ -132,8 +125,8 @@ void add_execution_contract_classes(std::vector<ClassSpec>& out) {
           .def<&with<&C::eos_policy>>("with_eos_policy($self, policy)",
                                       "Set the EOS policy (builder-style).")
           // Never None: once present, batching stays.
-          .def<&with<&C::batching, BatchingPolicy>>("with_batching($self, policy)",
-                                                    "Enable batching (builder-style).")
+          .def<&with<&C::batching>>("with_batching($self, policy)",
+                                    "Enable batching (builder-style).")
           .def<&with<&C::join_ports>>("with_join_ports($self, ports)",
                                       "Set the join ports (builder-style).")
           .text<[](const C& c) {

@@ -4,6 +4,7 @@
 #include "graph/element.h"
 #include "graph/topics.h"
 #include "support/text.h"
+#include "toolkit/builder.h"
 #include "toolkit/dict.h"
 
 namespace kelo::py {
@@ -80,8 +81,8 @@ void add_port_and_element_classes(std::vector<ClassSpec>& out) {
               "with_input($self, port)", "Add an input port (builder-style).")
           .def<[](Element e, Port port) { return std::move(e).with_output(std::move(port)); }>(
               "with_output($self, port)", "Add an output port (builder-style).")
-          .def<[](Element e, Config config) { return std::move(e).with_config(std::move(config)); }>(
-              "with_config($self, config)", "Replace the configuration (builder-style).")
+          .def<&with<&Element::config>>("with_config($self, config)",
+                                        "Replace the configuration (builder-style).")
           .def<[](const Element& e) {
             std::vector<Port> all;
             all.reserve(e.inputs.size() + e.outputs.size());
