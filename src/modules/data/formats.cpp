@@ -22,7 +22,7 @@ void add_format_classes(std::vector<ClassSpec>& out) {
                     "Canonical name: `bt601`, `bt709`, `bt2020`, `srgb` or `custom:<name>`.")
                     .str<[](const ColorSpace& c) { return canonical_name(c); }>());
 
-  out.push_back(Enum<ColorRange>("PyColorRange", {"Limited", "Full"}));
+  out.push_back(Enum<ColorRange>("PyColorRange"));
 
   out.push_back(
       Class<VideoFormat>("PyVideoFormat(width, height, pixel_format)",
@@ -45,7 +45,7 @@ void add_format_classes(std::vector<ClassSpec>& out) {
                    ", pixel=" + canonical_name(f.pixel_format) + ")";
           }>());
 
-  out.push_back(Enum<DType>("PyDType", kDTypeNames));
+  out.push_back(Enum<DType>("PyDType"));
 
   out.push_back(open_descriptor<TensorLayoutVariant>(
       "PyTensorLayout", "A tensor layout descriptor.",

@@ -22,7 +22,7 @@ std::string decimal(unsigned __int128 v) {
 }  // namespace
 
 void add_time_classes(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<TimeUnit>("PyTimeUnit", {"Nanos", "Micros", "Millis", "Seconds", "Ticks"}));
+  out.push_back(Enum<TimeUnit>("PyTimeUnit"));
 
   out.push_back(
       Class<Timestamp>("PyTimestamp",

@@ -64,7 +64,7 @@ void add_input_relation_class(std::vector<ClassSpec>& out) {
 }
 
 void add_execution_contract_classes(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<ExecutionState>("PyExecutionState", VariantNames<ExecutionState>::names,
+  out.push_back(Enum<ExecutionState>("PyExecutionState",
                                      "Lifecycle of a single execution (RFC-005 §2.1).")
                     .def<&is_terminal>("is_terminal($self)",
                                        "Whether this is a terminal state (`Completed`, `Failed` or\n"
