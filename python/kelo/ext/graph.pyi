@@ -309,6 +309,22 @@ class PyGraphValidationError:
         """Machine-readable error kind, e.g. `CycleDetected`."""
     def message(self) -> str:
         """Human-readable error description."""
+    @property
+    def port_ids(self) -> list[PyPortId]:
+        """The ports the error concerns: an edge's source and target, or the
+        one port it names; empty for a cycle and a repeated element id.
+        """
+    @property
+    def element_ids(self) -> list[PyElementId]:
+        """The elements the error concerns: the repeated id, or the elements
+        of the cycle in path order (each has an edge into the next, the
+        last into the first); empty otherwise.
+        """
+    @property
+    def element_name(self) -> str | None:
+        """The source element name of a dynamic-output edge, if the error
+        concerns one.
+        """
 
 def validate_graph(graph: PyGraph) -> PyValidationReport:
     """Validate a graph (RFC-003 §16) — free-function form of
