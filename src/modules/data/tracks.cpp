@@ -26,7 +26,7 @@ void add_track_classes(std::vector<ClassSpec>& out) {
           .text<[](const Track& t) {
             ShortText<36> id = uuid_text(t.id);
             ShortText<72> out;
-            out << "PyTrack(id=" << std::string_view(id.data, id.size)
+            out << "PyTrack(id=" << id.view()
                 << ", state=" << debug(t.state) << ")";
             return out;
           }>());
