@@ -47,6 +47,7 @@ CLASSES = [getattr(getattr(kelo.ext, s), n) for s in SUBMODULES
 
 def test_top_level_and_dotted_import():
     assert kelo.ext.__all__ == SUBMODULES and type(kelo.ext.__all__) is list
+    assert issubclass(kelo.ext.InternalError, BaseException) and not issubclass(kelo.ext.InternalError, Exception)
     assert [n for n in vars(kelo.ext) if n in SUBMODULES] == SUBMODULES and kelo.ext.__doc__ == MODULE_DOC
     for name in SUBMODULES:
         assert getattr(kelo.ext, name).__name__ == name
@@ -71,6 +72,15 @@ def test_class_conventions(cls):
     assert cls.__bases__ == (object,)
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
+    # Immutable: no attribute can be replaced, removed or added, so that
+    # neither constructors nor variants can be swapped under the module.
+    before = dict(vars(cls))
+    for name in [*before, "added"]:
+        with pytest.raises(TypeError, match="immutable type"):
+            setattr(cls, name, None)
+        with pytest.raises(TypeError, match="immutable type"):
+            delattr(cls, name)
+    assert dict(vars(cls)) == before
 
 
 @pytest.mark.parametrize("cls", [data.PyStreamId, graph.PyPortId, data.PyTimestamp, data.PyTimeUnit,
@@ -134,6 +144,12 @@ CONVERSION = [  # callable, args, kwargs, exception, message (None: the interpre
     (POLY.with_holes, (["abc"],), {}, TypeError, None, "holes"),
     (POLY.with_holes, ([P],), {}, TypeError, NOT("PyPoint2D", "Sequence"), "holes"),
     (POLY.with_holes, ([[P, 1]],), {}, TypeError, NOT("int", "PyPoint2D"), "holes"),
+    # A length is not taken on trust: too long to hold, too long for memory,
+    # or longer than the items.
+    (data.PyTensor, (data.PyDType.Int8, range(2**60)), {}, OverflowError, None, "shape"),
+    (data.PyTensor, (data.PyDType.Int8, range(2**40)), {}, MemoryError, None, "shape"),
+    (data.PyPolygon, (type("Lying", (), {"__len__": lambda s: 2**30, "__getitem__": lambda s, i: [P][i]})(),),
+     {}, IndexError, None, "exterior"),
 ]
 
 
