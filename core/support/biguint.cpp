@@ -1,6 +1,7 @@
 #include "support/biguint.h"
 
 #include <algorithm>
+#include <charconv>
 #include <utility>
 
 namespace kelo_core {
@@ -191,6 +192,19 @@ BigUint BigUint::product(std::span<const std::uint64_t> factors) {
   return out;
 }
 
+namespace {
+
+// v's digits in `base`, zero-padded on the left to `width`.
+void append_digits(std::string& out, std::uint64_t v, int base, std::size_t width) {
+  char buf[64];
+  const auto end = std::to_chars(buf, buf + sizeof buf, v, base).ptr;
+  const auto n = std::size_t(end - buf);
+  if (n < width) out.append(width - n, '0');
+  out.append(buf, n);
+}
+
+}  // namespace
+
 std::string BigUint::str() const {
   if (fits_u64()) return std::to_string(low_);
   // Repeated division by 10^19, the largest power of ten below 2^64.
@@ -208,26 +222,17 @@ std::string BigUint::str() const {
     chunks.push_back(std::uint64_t(rem));
     while (!n.empty() && n.back() == 0) n.pop_back();
   }
-  std::string out = std::to_string(chunks.back());
-  for (std::size_t i = chunks.size() - 1; i-- > 0;) {
-    std::string part = std::to_string(chunks[i]);
-    out.append(19 - part.size(), '0');
-    out += part;
-  }
+  std::string out;
+  append_digits(out, chunks.back(), 10, 0);
+  for (std::size_t i = chunks.size() - 1; i-- > 0;) append_digits(out, chunks[i], 10, 19);
   return out;
 }
 
 std::string BigUint::hex() const {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (std::size_t i = limb_count(); i-- > 0;) {
-    for (int shift = 60; shift >= 0; shift -= 4) {
-      char d = kDigits[(limb(i) >> shift) & 0xf];
-      if (out.empty() && d == '0') continue;
-      out += d;
-    }
-  }
-  return out.empty() ? "0" : out;
+  append_digits(out, limb(limb_count() - 1), 16, 0);
+  for (std::size_t i = limb_count() - 1; i-- > 0;) append_digits(out, limb(i), 16, 16);
+  return out;
 }
 
 }  // namespace kelo_core

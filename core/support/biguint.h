@@ -14,6 +14,12 @@ namespace kelo_core {
 class BigUint {
  public:
   BigUint(std::uint64_t v = 0) : low_(v) {}  // NOLINT: implicit on purpose
+  // A 128-bit value (such as a nanosecond count), for its text or int form.
+  static BigUint wide(unsigned __int128 v) {
+    BigUint out(static_cast<std::uint64_t>(v));
+    if (const auto high = static_cast<std::uint64_t>(v >> 64)) out.high_.push_back(high);
+    return out;
+  }
 
   // Multiplies in place by m.
   BigUint& operator*=(std::uint64_t m);

@@ -15,7 +15,7 @@ namespace kelo::py {
 using namespace kelo_core::data;
 namespace text = kelo_core::text;
 
-void add_detection_classes(std::vector<ClassSpec>& out) {
+void add_classification_class(std::vector<ClassSpec>& out) {
   out.push_back(
       Class<Classification>("PyClassification(class_id, confidence, label=None)",
                             "A classification result.")
@@ -28,7 +28,9 @@ void add_detection_classes(std::vector<ClassSpec>& out) {
           .repr<[](const Classification& c) {
             return "PyClassification(confidence=" + text::fixed_point(c.confidence, 3) + ")";
           }>());
+}
 
+void add_detected_object_class(std::vector<ClassSpec>& out) {
   // An object's value never changes once made, so instances hold it shared:
   // metadata lists and the objects read back from them refer to the same
   // value, and each builder step makes one new value.

@@ -25,11 +25,11 @@ void add_element_type_class(std::vector<ClassSpec>& out) {
 }
 
 void add_element_kind_class(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<ElementKind>("PyElementKind", {"Source", "Operator", "Sink"}));
+  out.push_back(Enum<ElementKind>("PyElementKind"));
 }
 
 void add_port_direction_class(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<PortDirection>("PyPortDirection", {"Input", "Output"}));
+  out.push_back(Enum<PortDirection>("PyPortDirection"));
 }
 
 void add_config_class(std::vector<ClassSpec>& out) {

@@ -167,16 +167,7 @@ bool list_may_fit(Py_ssize_t n, std::size_t item_size, std::size_t max_size) {
 }
 
 PyObject* to_py(unsigned __int128 v) {
-  if (v <= std::numeric_limits<std::uint64_t>::max()) {
-    return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v));
-  }
-  Ref high(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v >> 64)));
-  Ref low(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v)));
-  Ref shift(PyLong_FromLong(64));
-  if (!high || !low || !shift) return nullptr;
-  Ref shifted(PyNumber_Lshift(high.get(), shift.get()));
-  if (!shifted) return nullptr;
-  return PyNumber_Or(shifted.get(), low.get());
+  return to_py(kelo_core::BigUint::wide(v));
 }
 
 }  // namespace kelo::py

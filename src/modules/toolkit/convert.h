@@ -37,17 +37,26 @@ struct is_list<std::vector<T, A>> : std::true_type {};
 template <class T>
 struct is_list<kelo_core::SharedList<T>> : std::true_type {};
 
-// Text of a bounded length built without touching the heap.
+// Text built without touching the heap while it fits in N characters; a
+// longer text moves to a string and is kept whole.
 template <std::size_t N>
-struct ShortText {
-  char data[N];
-  std::size_t size = 0;
+class ShortText {
+ public:
   ShortText& operator<<(std::string_view s) {
-    for (char c : s) {
-      if (size < N) data[size++] = c;
+    if (long_.empty() && size_ + s.size() <= N) {
+      size_ += s.copy(data_ + size_, s.size());
+    } else {
+      if (long_.empty()) long_.assign(data_, size_);
+      long_ += s;
     }
     return *this;
   }
+  std::string_view view() const { return long_.empty() ? std::string_view(data_, size_) : long_; }
+
+ private:
+  char data_[N];
+  std::size_t size_ = 0;
+  std::string long_;  // the whole text once it outgrew data_
 };
 template <class T>
 struct is_short_text : std::false_type {};
@@ -183,7 +192,7 @@ inline PyObject* to_py(const std::string& s) { return to_py(std::string_view(s))
 inline PyObject* to_py(const char* s) { return PyUnicode_FromString(s); }
 template <std::size_t N>
 PyObject* to_py(const ShortText<N>& t) {
-  return PyUnicode_FromStringAndSize(t.data, Py_ssize_t(t.size));
+  return to_py(t.view());
 }
 
 // The variant's single object.
