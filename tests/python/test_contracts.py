@@ -4,13 +4,11 @@ summaries, display forms and both compatibility rules."""
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from kelo.ext.data import PyCoordinateSpace, PyDType, PyPixelFormat
+from kelo.ext.data import PyDType, PyPixelFormat
 from kelo.ext.graph import PyContractSpec, PyDataContract
 from checks import raises
 
 Spec, DC = PyContractSpec, PyDataContract
-RANGE = "out of range integral type conversion attempted"
-NOT = "'{}' object is not an instance of '{}'".format
 FIELDS = ["pixel_format", "width", "height", "dtype", "shape", "coordinate_space", "content_type",
           "class_ids"]
 
@@ -18,77 +16,6 @@ FIELDS = ["pixel_format", "width", "height", "dtype", "shape", "coordinate_space
 def fields(spec):
     return {f: getattr(spec, f) for f in FIELDS}
 
-
-# ---- docs and signatures ------------------------------------------------
-
-SPEC_DOCS = {
-    "pixel_format": "The pixel format constraint, if any.",
-    "width": "The width constraint, if any.",
-    "height": "The height constraint, if any.",
-    "dtype": "The dtype constraint, if any.",
-    "shape": "The shape constraint, if any.",
-    "coordinate_space": "The coordinate-space constraint as a canonical kind name, if any.",
-    "content_type": "The content-type constraint, if any.",
-    "class_ids": "The class-ID constraint, if any.",
-}
-METHODS = [  # class, name, text signature, doc
-    (Spec, "with_pixel_format", "($self, pf)", None),
-    (Spec, "with_width", "($self, width)", None),
-    (Spec, "with_height", "($self, height)", None),
-    (Spec, "with_dimensions", "($self, width, height)", None),
-    (Spec, "with_dtype", "($self, dtype)", None),
-    (Spec, "with_shape", "($self, shape)", None),
-    (Spec, "with_coordinate_space", "($self, kind)", None),
-    (Spec, "with_content_type", "($self, content_type)", None),
-    (Spec, "with_class_ids", "($self, class_ids)", None),
-    (Spec, "is_compatible_with", "($self, other)", None),
-    (Spec, "summary", "($self)", None),
-    (DC, "frame", "()", "Unconstrained Frame contract."),
-    (DC, "tensor", "()", None),
-    (DC, "metadata", "()", None),
-    (DC, "event", "()", None),
-    (DC, "batch", "()", None),
-    (DC, "custom", "(tag)", "Custom contract with a type tag."),
-    (DC, "frame_with", "(spec)", None),
-    (DC, "tensor_with", "(spec)", None),
-    (DC, "metadata_content", "(content_type)", None),
-    (DC, "category_name", "($self)", None),
-    (DC, "spec", "($self)", None),
-    (DC, "is_compatible_with", "($self, other)",
-     "Whether `self` (source side) can feed `other` (target side)."),
-]
-
-
-def test_class_docs_and_properties():
-    assert Spec.__doc__ == "Format-level constraints on a `DataContract`."
-    assert Spec.__text_signature__ == "()"
-    assert DC.__doc__ == "The semantic data category exchanged through a port."
-    assert DC.__text_signature__ is None
-    assert list(SPEC_DOCS) == FIELDS
-    for name, doc in SPEC_DOCS.items():
-        assert getattr(Spec, name).__doc__ == doc
-        with pytest.raises(AttributeError):
-            setattr(Spec(), name, None)
-
-
-@pytest.mark.parametrize("cls, name, sig, doc", METHODS,
-                         ids=[f"{c.__name__}.{n}" for c, n, _, _ in METHODS])
-def test_method_signatures(cls, name, sig, doc):
-    method = getattr(cls, name)
-    assert method.__text_signature__ == sig
-    assert method.__doc__ == doc
-
-
-def test_no_constructor_equality_or_hash():
-    raises(TypeError, DC, msg="cannot create 'builtins.PyDataContract' instances")
-    raises(TypeError, Spec, 1,
-           msg="PyContractSpec.__new__() takes 0 positional arguments but 1 was given")
-    raises(TypeError, Spec, x=1,
-           msg="PyContractSpec.__new__() got an unexpected keyword argument 'x'")
-    for make in (Spec, DC.frame, lambda: DC.custom("x")):
-        a, b = make(), make()
-        assert a == a and (a == b) is False and a != b
-        assert hash(a) == object.__hash__(a)
 
 
 # ---- builders and properties --------------------------------------------
@@ -174,63 +101,6 @@ def test_coordinate_space_kind_rejected(text, quoted):
            msg="unknown coordinate space kind: " + quoted +
            " (expected pixel, normalized, sensor, world, roi or custom:<name>)")
     assert s.coordinate_space is None and str(s) == "w=1"
-
-
-S = Spec()
-CONVERSION = [  # callable, args, exception, message (None: the interpreter's), note
-    (S.with_pixel_format, (PyDType.UInt8,), TypeError, NOT("PyDType", "PyPixelFormat"), "pf"),
-    (S.with_pixel_format, ("nv12",), TypeError, NOT("str", "PyPixelFormat"), "pf"),
-    (S.with_pixel_format, (None,), TypeError, "'None' is not an instance of 'PyPixelFormat'", "pf"),
-    (S.with_dtype, (1,), TypeError, NOT("int", "PyDType"), "dtype"),
-    (S.with_dtype, (PyPixelFormat.nv12(),), TypeError, NOT("PyPixelFormat", "PyDType"), "dtype"),
-    (S.with_width, (2**32,), OverflowError, RANGE, "width"),
-    (S.with_width, (-1,), OverflowError, RANGE, "width"),
-    (S.with_height, (1.0,), TypeError, None, "height"),
-    (S.with_dimensions, (-1, "x"), OverflowError, RANGE, "width"),  # width converts first
-    (S.with_dimensions, ("x", -1), TypeError, None, "width"),
-    (S.with_dimensions, (1, 2**32), OverflowError, RANGE, "height"),
-    (S.with_shape, ([1, -1],), OverflowError, None, "shape"),
-    (S.with_shape, ([2**64],), OverflowError, None, "shape"),
-    (S.with_shape, ("abc",), TypeError, "Can't extract `str` to a list", "shape"),
-    (S.with_shape, (3,), TypeError, NOT("int", "Sequence"), "shape"),
-    (S.with_shape, ([1.5],), TypeError, None, "shape"),
-    (S.with_class_ids, ([0, 2**32],), OverflowError, RANGE, "class_ids"),
-    (S.with_class_ids, ("12",), TypeError, "Can't extract `str` to a list", "class_ids"),
-    (S.with_class_ids, ({1, 2},), TypeError, NOT("set", "Sequence"), "class_ids"),
-    (S.with_coordinate_space, (PyCoordinateSpace.pixel(),), TypeError,
-     NOT("PyCoordinateSpace", "str"), "kind"),
-    (S.with_content_type, (None,), TypeError, NOT("NoneType", "str"), "content_type"),
-    (S.with_content_type, ("\udc00",), UnicodeEncodeError, None, "content_type"),
-    (S.is_compatible_with, (DC.frame(),), TypeError, NOT("PyDataContract", "PyContractSpec"),
-     "other"),
-    (DC.frame().is_compatible_with, (S,), TypeError, NOT("PyContractSpec", "PyDataContract"),
-     "other"),
-    (DC.frame_with, (None,), TypeError, "'None' is not an instance of 'PyContractSpec'", "spec"),
-    (DC.tensor_with, (DC.tensor(),), TypeError, NOT("PyDataContract", "PyContractSpec"), "spec"),
-    (DC.custom, (1,), TypeError, NOT("int", "str"), "tag"),
-    (DC.metadata_content, (b"x",), TypeError, NOT("bytes", "str"), "content_type"),
-]
-
-
-@pytest.mark.parametrize("fn, args, exc, msg, note", CONVERSION)
-def test_conversion_errors(fn, args, exc, msg, note):
-    raises(exc, fn, *args, msg=msg, note=note)
-    assert str(S) == "unconstrained"
-
-
-@pytest.mark.parametrize("fn, args, kwargs, msg", [
-    (S.with_dimensions, (1,), {}, "PyContractSpec.with_dimensions() missing 1 required positional "
-     "argument: 'height'"),
-    (S.with_dimensions, (), {"height": 1, "width": 2, "w": 3},
-     "PyContractSpec.with_dimensions() got an unexpected keyword argument 'w'"),
-    (S.with_width, (1,), {"width": 1},
-     "PyContractSpec.with_width() got multiple values for argument 'width'"),
-    (S.summary, (1,), {}, "PyContractSpec.summary() takes 0 positional arguments but 1 was given"),
-    (DC.frame, (S,), {}, "PyDataContract.frame() takes 0 positional arguments but 1 was given"),
-    (DC.custom, (), {}, "PyDataContract.custom() missing 1 required positional argument: 'tag'"),
-])
-def test_binding_errors(fn, args, kwargs, msg):
-    raises(TypeError, fn, *args, msg=msg, **kwargs)
 
 
 def test_keywords_and_sequences():

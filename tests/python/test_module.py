@@ -111,6 +111,15 @@ def test_narrow_integers_read_64_bits_first(value, msg):
     assert (str(e) == RANGE) is (msg == RANGE)
 
 
+@pytest.mark.parametrize("fn, value", [  # the edges of each C++ parameter type
+    (data.PyAttributeValue.of_int, 2**63), (data.PyAttributeValue.of_int, -2**63 - 1),  # int64
+    (data.PyAttributeValue.of_duration_ns, -1), (data.PyAttributeValue.of_duration_ns, 2**64),  # uint64
+    (data.PyAttributeValue.of_float, 2**1024),  # double
+])
+def test_integer_and_float_edges(fn, value):
+    raises(OverflowError, fn, value, note="value")
+
+
 def test_validation_error_has_no_note():
     raises(ValueError, data.PyStreamId.from_str, "x")
 

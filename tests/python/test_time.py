@@ -86,25 +86,3 @@ def test_frame_rate(num, den, as_f64, text):
     assert hash(r) == py_hash(struct.pack("<II", num, den))
     assert r == PyFrameRate(numerator=num, denominator=den)
     assert r != PyFrameRate(30, 1) or text == "30/1"  # 60/2 is not reduced
-
-
-D, S = "__doc__", "__text_signature__"
-
-
-@pytest.mark.parametrize("obj, attr, text", [
-    (PyTimestamp, D, "A presentation/decode timestamp pair.\n\nThe primary clock is the presentation "
-     "timestamp (`monotonic`); the\ndecode timestamp (`dts`) is optional and precedes presentation "
-     "on\nreordered streams."),
-    (PyTimestamp.from_nanos, D, "Create from a monotonic presentation time in nanoseconds."),
-    (PyTimestamp.from_secs_f64, D, "Create from a monotonic presentation time in seconds."),
-    (PyTimestamp.monotonic_ns, D, "The presentation timestamp in nanoseconds."),
-    (PyTimestamp.monotonic_secs, D, "The presentation timestamp in seconds."),
-    (PyTimestamp.dts_ns, D, "The decode timestamp in nanoseconds, if known."),
-    (PyTimestamp.with_dts, D, "Attach a decode timestamp (nanoseconds), builder-style."),
-    (PyTimestamp.dts_or_pts_ns, D, "The decode timestamp if known, else the presentation time."),
-    (PyTimestamp.from_nanos, S, "(nanos)"), (PyTimestamp.with_dts, S, "($self, dts_ns)"),
-    (PyFrameRate, D, "Frame rate as a rational number."), (PyFrameRate, S, "(numerator, denominator)"),
-    (PyFrameRate.as_f64, D, "The frame rate as a float (`numerator / denominator`)."),
-])
-def test_docs_and_signatures(obj, attr, text):
-    assert getattr(obj, attr) == text
