@@ -149,7 +149,9 @@ def bad(annotation):
         return [("1.0", TypeError, None), (None, TypeError, None)]
     cls = runtime_class(annotation)
     assert cls is not None, annotation
+    other = sample(runtime_class("PyStreamId" if annotation != "PyStreamId" else "PyFrameId"))
     return [(object(), TypeError, not_instance(object(), cls.__name__)),
+            (other, TypeError, not_instance(other, cls.__name__)),
             (None, TypeError, f"'None' is not an instance of '{cls.__name__}'"),
             (1, TypeError, not_instance(1, cls.__name__))]
 
