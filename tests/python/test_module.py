@@ -3,13 +3,14 @@ once over the whole surface: submodules and registration, class conventions,
 signatures, argument binding, argument conversion, enumerations, equality and
 hashing. The classes' own tests cover only what each class adds."""
 
+import inspect
 import struct
 import sys
 
 import pytest
 
 import kelo.ext
-from kelo.ext import data, graph
+from kelo.ext import data, graph, provider
 from checks import raises
 from sipref import py_hash
 import surface
@@ -115,9 +116,11 @@ def test_narrow_integers_read_64_bits_first(value, msg):
     (data.PyAttributeValue.of_int, 2**63), (data.PyAttributeValue.of_int, -2**63 - 1),  # int64
     (data.PyAttributeValue.of_duration_ns, -1), (data.PyAttributeValue.of_duration_ns, 2**64),  # uint64
     (data.PyAttributeValue.of_float, 2**1024),  # double
+    (provider.PyProviderDescriptor(provider.PyProviderId("p"), provider.PyVersion(1, 0, 0)).with_priority,
+     2**31),  # int32
 ])
 def test_integer_and_float_edges(fn, value):
-    raises(OverflowError, fn, value, note="value")
+    raises(OverflowError, fn, value, note=next(iter(inspect.signature(fn).parameters)))
 
 
 def test_validation_error_has_no_note():
