@@ -17,7 +17,6 @@ def fields(spec):
     return {f: getattr(spec, f) for f in FIELDS}
 
 
-
 # ---- builders and properties --------------------------------------------
 
 def test_fresh_spec_is_unconstrained():
@@ -177,82 +176,7 @@ def test_data_contract_forms(make, name, text, has_spec):
         assert f"{name}[{spec}]" == text
 
 
-# ---- compatibility ------------------------------------------------------
 
-def ids(*v):
-    return Spec().with_class_ids(list(v))
-
-
-def coords(kind):
-    return Spec().with_coordinate_space(kind)
-
-
-def px(pf):
-    return Spec().with_pixel_format(pf)
-
-
-W640 = Spec().with_width(640)
-SPEC_ROWS = [  # producer, consumer, producer feeds consumer, consumer feeds producer
-    (Spec(), Spec(), True, True),
-    (Spec(), W640.with_dtype(PyDType.Int8).with_class_ids([1]).with_shape([2]), True, True),
-    (W640, Spec().with_width(641), False, False),
-    (W640, Spec(), True, True),
-    (W640, Spec().with_height(640), True, True),
-    (px(PyPixelFormat.nv12()), px(PyPixelFormat.nv12()), True, True),
-    (px(PyPixelFormat.nv12()), px(PyPixelFormat.i420()), False, False),
-    (px(PyPixelFormat.custom("nv12")), px(PyPixelFormat.nv12()), False, False),
-    (px(PyPixelFormat.custom("b")), px(PyPixelFormat.custom("b")), True, True),
-    (px(PyPixelFormat.custom("b")), px(PyPixelFormat.custom("B")), False, False),
-    (Spec().with_shape([1, 3, 640, 640]), Spec().with_shape([1, 3, 640]), False, False),
-    (Spec().with_shape([1, 3, 640, 640]), Spec().with_shape((1, 3, 640, 640)), True, True),
-    (Spec().with_shape([]), Spec().with_shape([]), True, True),
-    (coords("custom:a"), coords("custom:b"), False, False),
-    (coords("custom:a"), coords("custom:a"), True, True),
-    (coords("pixel"), coords("custom:pixel"), False, False),
-    (Spec().with_content_type("detections"), Spec().with_content_type("Detections"), False, False),
-    (ids(2, 2), ids(2), True, True),
-    (ids(1), ids(), False, True),
-    (ids(), ids(5), True, False),
-    (ids(1), ids(1, 2), True, False),
-    (ids(*range(0, 400, 2)), ids(*range(400)), True, False),
-    (W640.with_class_ids([9]), W640.with_class_ids([8]), False, False),
-    (W640.with_class_ids([1]), Spec().with_width(1).with_class_ids([1, 2]), False, False),
-]
-
-
-@pytest.mark.parametrize("a, b, forward, backward", SPEC_ROWS,
-                         ids=[f"{a}|{b}" for a, b, _, _ in SPEC_ROWS])
-def test_spec_compatibility(a, b, forward, backward):
-    assert a.is_compatible_with(b) is forward
-    assert b.is_compatible_with(other=a) is backward
-
-
-NV = Spec().with_pixel_format(PyPixelFormat.nv12())
-CONTRACT_ROWS = [
-    (DC.frame(), DC.frame_with(NV), True, True),
-    (DC.frame(), DC.frame_with(Spec()), True, True),
-    (DC.frame_with(NV), DC.frame_with(NV.with_width(1)), True, True),
-    (DC.frame_with(NV), DC.frame_with(px(PyPixelFormat.rgb8())), False, False),
-    (DC.frame(), DC.tensor(), False, False),
-    (DC.frame_with(NV), DC.tensor_with(NV), False, False),
-    (DC.event(), DC.event(), True, True),
-    (DC.batch(), DC.batch(), True, True),
-    (DC.event(), DC.batch(), False, False),
-    (DC.custom("x"), DC.custom("x"), True, True),
-    (DC.custom("x"), DC.custom("X"), False, False),
-    (DC.custom("Frame"), DC.frame(), False, False),
-    (DC.metadata_content("detections"), DC.metadata(), True, True),
-    (DC.metadata_content("detections"), DC.metadata_content("detections"), True, True),
-    (DC.metadata_content("detections"), DC.metadata_content("tracks"), False, False),
-    (DC.tensor_with(ids(1)), DC.tensor_with(ids(1, 2)), True, False),
-]
-
-
-@pytest.mark.parametrize("a, b, forward, backward", CONTRACT_ROWS,
-                         ids=[f"{a}|{b}" for a, b, _, _ in CONTRACT_ROWS])
-def test_contract_compatibility(a, b, forward, backward):
-    assert a.is_compatible_with(b) is forward
-    assert b.is_compatible_with(other=a) is backward
 
 
 def test_event_and_batch_have_no_spec():
