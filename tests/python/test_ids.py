@@ -44,18 +44,11 @@ def test_new_from_str_and_hash(cls):
         assert hash(x) == py_hash(raw)
 
 
-@pytest.mark.parametrize("text, detail", [
-    ("", "invalid length: found 0"),
-    ("550e8400-e29b-41d4-a716-44665544000g", "invalid character: found `g` at 35"),
-    ("550e8400-\u00e9", "invalid character: found `\u00e9` at 9"),
-    ("550e8400e29b-41d4-a716-446655440000", "invalid group count: expected 5, found 4"),
-    ("{550e8400-e29b-41d4-a716-4466554400}", "invalid group length in group 4: expected 12, found 10"),
-])
-def test_from_str_rejects(text, detail):
+def test_from_str_rejects():  # the core's message, passed through
     for cls in (kelo.ext.data.PyStreamId, kelo.ext.graph.PyPortId):
         with pytest.raises(ValueError) as exc:
-            cls.from_str(text)
-        assert str(exc.value) == "invalid UUID: " + detail
+            cls.from_str("550e8400-\u00e9")
+        assert str(exc.value) == "invalid UUID: invalid character: found `\u00e9` at 9"
 
 
 def test_equality_across_classes():
