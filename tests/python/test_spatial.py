@@ -22,7 +22,6 @@ def f32(x):
 
 
 
-SPECIAL = [f32(x) for x in SPECIAL]
 
 
 def bits(x):
