@@ -75,24 +75,6 @@ def test_config_members():
     assert c.get("") == "" and c.len() == 2 and str(c) == "PyConfig(len=2)"
 
 
-def test_config_byte_wise_order():
-    c = PyConfig()
-    for k in "b B a".split():
-        c.set(k, k * 2)
-    assert c.keys() == ["B", "a", "b"]
-    assert list(c.to_dict().items()) == [("B", "BB"), ("a", "aa"), ("b", "bb")]
-    # UTF-16 code units would put U+10000 (a surrogate pair) before U+E000
-    # and U+FFFF; UTF-8 bytes put it after them, as code points do.
-    keys = ["\U00010000", "\uffff", "\ue000", "ba", "\U0010ffff", "\u00e9", "Z", "a\x00", "a",
-            "\x00", "~"]
-    for i, k in enumerate(keys):
-        c.set(k, str(i))
-    expected = sorted(set(keys) | {"B", "b"})
-    assert c.keys() == expected == sorted(expected, key=lambda k: k.encode())
-    assert list(c.to_dict()) == expected and c.to_dict()["\U00010000"] == "0"
-    assert expected.index("\U00010000") > expected.index("\uffff") > expected.index("\ue000")
-
-
 def test_config_copies():
     c = PyConfig()
     c.set("k", "v")
