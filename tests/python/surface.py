@@ -56,6 +56,17 @@ def stub_functions():
     return out
 
 
+def stub_class(name):
+    """(functions by name, annotations by name as text) of a class's stub."""
+    for sub in SUBMODULES:
+        for node in stub_tree(sub).body:
+            if isinstance(node, ast.ClassDef) and node.name == name:
+                return ({i.name: i for i in node.body if isinstance(i, ast.FunctionDef)},
+                        {i.target.id: ast.unparse(i.annotation) for i in node.body
+                         if isinstance(i, ast.AnnAssign) and isinstance(i.target, ast.Name)})
+    raise LookupError(name)
+
+
 @functools.lru_cache(maxsize=None)
 def samples():
     return driver.find_samples()
@@ -78,6 +89,10 @@ class Callable:
         args = node.args.args[1:] if node.args.args[:1] and node.args.args[0].arg in ("self", "cls") \
             else node.args.args
         self.stub_params = [a.arg for a in args]
+        self.defaults = [p.default for p in params]
+        given = [ast.literal_eval(d) for d in node.args.defaults]
+        self.stub_defaults = [inspect.Parameter.empty] * (len(args) - len(given)) + given
+        self.kinds = {p.kind for p in params} - {inspect.Parameter.POSITIONAL_OR_KEYWORD}
         self.annotations = [ast.unparse(a.annotation) for a in args]
 
     def __call__(self, *args, **kwargs):

@@ -52,7 +52,9 @@ def test_class_conventions(cls):
         if type(raw).__name__ == "getset_descriptor" and not name.startswith("__"):
             with pytest.raises(AttributeError):
                 setattr(obj, name, getattr(obj, name))
+    assert "__init__" not in surface.stub_class(cls.__name__)[0]  # constructors are __new__
     if cls.__flags__ & surface.DISALLOW_INSTANTIATION:
+        assert "__new__" not in surface.stub_class(cls.__name__)[0]
         for args in ((), (U,)):
             raises(TypeError, cls, *args, msg=f"cannot create 'builtins.{cls.__name__}' instances")
 
@@ -62,7 +64,8 @@ def test_signature_matches_the_stub(fn):
     # The doc's first line is the signature: the interpreter shows it as
     # __text_signature__, and it names the stub's parameters in order.
     assert fn.fn.__text_signature__ is not None
-    assert fn.params == fn.stub_params
+    assert fn.params == fn.stub_params and not fn.kinds
+    assert [(d, type(d)) for d in fn.defaults] == [(d, type(d)) for d in fn.stub_defaults]
 
 
 @pytest.mark.parametrize("fn", CALLABLES, ids=repr)
@@ -130,6 +133,8 @@ def test_validation_error_has_no_note():
 @pytest.mark.parametrize("cls", ENUMS, ids=lambda c: c.__name__)
 def test_enumeration(cls):
     members = surface.variants(cls)
+    stub = [n for n, ann in surface.stub_class(cls.__name__)[1].items() if ann == f"ClassVar[{cls.__name__}]"]
+    assert [n for n, _ in members] == stub
     for index, (name, v) in enumerate(members):
         assert type(v) is cls and v is getattr(cls, name)
         assert int(v) == index and (v == index) is False
@@ -151,6 +156,12 @@ def kind_of(cls):
 def test_equality_and_hashing(cls):
     kind = kind_of(cls)
     found = surface.samples()[cls]
+    functions, annotations = surface.stub_class(cls.__name__)  # the stub declares the same
+    assert {"__eq__", "__ne__"} & set(functions) == (set() if kind == "identity" else {"__eq__", "__ne__"})
+    assert ("__hash__" in functions, annotations.get("__hash__")) == \
+        (kind == "value", "ClassVar[None]" if kind == "unhashable" else None)
+    assert [d in functions for d in ("__int__", "__len__", "__bool__")] == \
+        [d in vars(cls) for d in ("__int__", "__len__", "__bool__")] and "__lt__" not in functions
     a = found[0]
     assert (a == a) is True and (a != a) is False
     for other in (object(), U, 1, None, (1, 2), data.PyFrameId.from_str(U), graph.PyPortId.new()):
