@@ -76,13 +76,8 @@ def test_integer_boundaries():
     assert s.summary() == f"w=0,h={top32},shape=[0, {top64}],classes=[0, {top32}]"
 
 
-@pytest.mark.parametrize("kind, canonical, shown", [
-    ("pixel", "pixel", "Pixel"), ("normalized", "normalized", "Normalized"),
-    ("sensor", "sensor", "Sensor"),
-    ("world", "world", "World"), ("roi", "roi", "Roi"), ("custom:", "custom:", 'Custom("")'),
-    ("custom:pixel", "custom:pixel", 'Custom("pixel")'),
-    ("custom:a,b", "custom:a,b", 'Custom("a,b")'),
-    ('custom:q"\\\n\x01\u00e9', 'custom:q"\\\n\x01\u00e9', 'Custom("q\\"\\\\\\n\\u{1}\u00e9")'),
+@pytest.mark.parametrize("kind, canonical, shown", [  # the core tests hold the rest
+    ("roi", "roi", "Roi"), ("custom:", "custom:", 'Custom("")'), ("custom:pixel", "custom:pixel", 'Custom("pixel")'),
 ])
 def test_coordinate_space_kinds(kind, canonical, shown):
     s = Spec().with_coordinate_space(kind=kind)
@@ -90,10 +85,7 @@ def test_coordinate_space_kinds(kind, canonical, shown):
     assert str(s) == "coords=" + shown
 
 
-@pytest.mark.parametrize("text, quoted", [
-    ("Pixel", '"Pixel"'), ("", '""'), (" pixel", '" pixel"'), ("custom", '"custom"'),
-    ("Custom:x", '"Custom:x"'), ("pixel\n", '"pixel\\n"'), ('a"b', '"a\\"b"'),
-])
+@pytest.mark.parametrize("text, quoted", [("Pixel", '"Pixel"'), ("pixel\n", '"pixel\\n"')])  # the core's message
 def test_coordinate_space_kind_rejected(text, quoted):
     s = Spec().with_width(1)
     raises(ValueError, s.with_coordinate_space, text,
