@@ -23,10 +23,7 @@ def same(a, b):
     return (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
 
 
-@pytest.mark.parametrize("value, text", [
-    (0.1, "0.1"), (2, "2"), (-0.0, "-0"), (1 / 3, "0.33333334"), (16777217, "16777216"),
-    (1e40, "inf"), (-1e40, "-inf"), (2**200, "inf"), (NAN, "NaN"), (1e-45, "0." + "0" * 44 + "1"),
-])
+@pytest.mark.parametrize("value, text", [(0.1, "0.1"), (16777217, "16777216"), (2**200, "inf"), (NAN, "NaN")])
 def test_point_is_single_precision(value, text):
     p = PyPoint2D(value, y=value)
     assert type(p.x) is float and same(p.x, f32(value)) and same(p.y, f32(value))

@@ -96,22 +96,6 @@ def test_registry_keeps_its_own_copies():
     assert r.find(T)[0] is not found and len(r.find(PyElementTypeId("other"))) == 0
 
 
-def test_large_descriptor_is_stored_once():
-    # Each of 10,000 lists refers to one stored descriptor; a copy per list
-    # would hold 10**8 element type texts.
-    types = [PyElementTypeId(f"t{i}") for i in range(10_000)]
-    big = PyProviderDescriptor(PyProviderId("big"), PyVersion(0, 1, 0))
-    for t in types:
-        big = big.with_element_type(t)
-    r = registry(big, big)
-    assert len(r) == 20_000 and repr(r) == "PyProviderRegistry(entries=20000)"
-    found = r.find(types[-1])
-    assert len(found) == 2 and found[0] is not found[1] and len(found[0].element_types) == 10_000
-    assert found[1].element_types[-1] == types[-1] and found[0].supports(types[0])
-    picked = select_provider(types[5000], r, [Req.custom("x")], HP)
-    assert picked.id.as_str() == "big" and len(picked.element_types) == 10_000
-
-
 # ---- selection ----------------------------------------------------------
 
 def test_policies():
