@@ -9,6 +9,11 @@ import sys
 
 import pytest
 
+try:
+    import numpy
+except ImportError:  # pragma: no cover
+    numpy = None
+
 import kelo.ext
 from kelo.ext import data, graph, provider
 from checks import raises
@@ -124,6 +129,28 @@ def test_narrow_integers_read_64_bits_first(value, msg):
 ])
 def test_integer_and_float_edges(fn, value):
     raises(OverflowError, fn, value, note=next(iter(inspect.signature(fn).parameters)))
+
+
+class Index:
+    def __init__(self, v):
+        self.v = v
+
+    def __index__(self):
+        return self.v
+
+
+AV, DESCRIPTOR = data.PyAttributeValue, provider.PyProviderDescriptor(provider.PyProviderId("p"), provider.PyVersion(1, 0, 0))
+
+
+@pytest.mark.parametrize("make, read, value", [  # -1 is the interpreter's error marker; __index__ is taken
+    (DESCRIPTOR.with_priority, lambda d: d.priority, -1), (DESCRIPTOR.with_priority, lambda d: d.priority, Index(-7)),
+    (lambda v: data.PyFrameRate(v, 1), lambda r: r.numerator, Index(2**32 - 1)),  # uint32
+    (AV.of_int, AV.as_int, -1), (AV.of_int, AV.as_int, Index(-(2**63))),  # int64
+    (AV.of_duration_ns, AV.as_duration_ns, Index(2**64 - 1)),  # uint64
+    (AV.of_float, AV.as_float, -1.0), (lambda v: data.PyPoint2D(v, 0), lambda p: p.x, -1.0),  # double, float
+] + [(AV.of_bool, AV.as_bool, numpy.bool_(True))] * (numpy is not None))  # numpy's booleans by truth
+def test_accepted_at_the_edges(make, read, value):
+    assert read(make(value)) == (value.v if isinstance(value, Index) else value)
 
 
 def test_validation_error_has_no_note():
