@@ -136,6 +136,21 @@ def valid(annotation):
     return simple[annotation] if annotation in simple else sample(runtime_class(annotation))
 
 
+class Raising:
+    """A sequence whose length or first item raises: the error passes through."""
+
+    def __init__(self, len_fails=False):
+        self.len_fails = len_fails
+
+    def __len__(self):
+        if self.len_fails:
+            raise ArithmeticError("len")
+        return 1
+
+    def __getitem__(self, i):
+        raise ArithmeticError("item")
+
+
 def not_instance(value, what):
     return f"'{type(value).__name__}' object is not an instance of '{what}'"
 
@@ -148,7 +163,8 @@ def bad(annotation):
         return [row for row in bad(inner) if row[0] is not None]
     if annotation.startswith("Sequence["):
         inner = annotation[len("Sequence["):-1]
-        return [(5, TypeError, not_instance(5, "Sequence")),
+        return [(Raising(len_fails=True), ArithmeticError, "len"), (Raising(), ArithmeticError, "item"),
+                (5, TypeError, not_instance(5, "Sequence")),
                 ("ab", TypeError, "Can't extract `str` to a list"),
                 (None, TypeError, not_instance(None, "Sequence"))] + \
             [([valid(inner), v], e, m) for v, e, m in bad(inner)]
