@@ -8,6 +8,7 @@ import inspect
 import sys
 from pathlib import Path
 
+import kelo._native
 import kelo.ext
 
 _ROOT = Path(__file__).resolve().parents[2]
@@ -28,7 +29,9 @@ def classes():
 
 
 def functions():
-    return [f for m in modules() for f in (getattr(m, n) for n in m.__all__) if not isinstance(f, type)]
+    """The module functions of kelo.ext and of the package's helper module kelo._native."""
+    return [f for m in modules() + [kelo._native] for f in (getattr(m, n) for n in m.__all__)
+            if not isinstance(f, type)]
 
 
 def variants(cls):
@@ -45,7 +48,7 @@ def stub_tree(submodule):
 def stub_functions():
     """{'Class.name' or 'name': ast.FunctionDef} over every stub."""
     out = {}
-    for sub in SUBMODULES:
+    for sub in SUBMODULES + ["../_native"]:
         for node in stub_tree(sub).body:
             if isinstance(node, ast.FunctionDef):
                 out[node.name] = node
