@@ -89,6 +89,9 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
   EXPECT_EQ(one.add_element(node(2)).build().elements(), (std::vector<Element>{node(0), node(2)}));
   EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
   EXPECT_EQ(a.build().edges(), std::vector<Edge>{Edge::plain(out(0), in(1))});
+  { const SharedGraphBuilder dropped = a.add_element(node(3)); }  // releases none of a's steps
+  EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
+  EXPECT_EQ(a.build().num_edges(), 1u);
   constexpr std::size_t n = 1'000'000;
   auto chain = std::make_unique<SharedGraphBuilder>();
   for (std::size_t i = 0; i < n; ++i)
