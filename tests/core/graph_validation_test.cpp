@@ -202,29 +202,6 @@ TEST(ValidationTest, ManyPortsAnElement) {
                 " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
-// Contracts decided from the index alone (category, no constraints) and
-// those that need the contracts themselves, Custom names among them.
-TEST(ValidationTest, ContractsOnEdges) {
-  const DataContract wide = DataContract::frame(ContractSpec().with_width(1920));
-  const std::vector<std::tuple<DataContract, DataContract, bool>> cases = {
-      {wide, DataContract::frame(), true},
-      {wide, DataContract::frame(ContractSpec().with_width(1080)), false},
-      {DataContract::tensor(), DataContract::frame(), false},
-      {DataContract::custom("a"), DataContract::custom("a"), true},
-      {DataContract::custom("a"), DataContract::custom("b"), false},
-      {DataContract::custom(""), DataContract::frame(), false},
-  };
-  for (const auto& [source, target, fits] : cases) {
-    Graph g;
-    g.add_element(element(0).with_output(port(1, PortDirection::Output, source)));
-    g.add_element(element(1).with_input(port(2, PortDirection::Input, target)));
-    g.add_edge(Edge::plain(seq<PortId>(1, 0xAA), seq<PortId>(2, 0xAA)));
-    ValidationReport r = validate(g);
-    EXPECT_EQ(kinds(r), fits ? Kinds{} : Kinds{"ContractMismatch"})
-        << source.str() << " -> " << target.str();
-  }
-}
-
 // The edge pass guesses each end from the edge before (the next port in
 // insertion order, on a chain): whatever it guesses, every end resolves to
 // the last port with its id, missing ports stay missing, and an end out of
