@@ -13,13 +13,9 @@ def canonical(ns, name):  # the rule, as an oracle
     return name if ns == "kelo" else f"{ns}/{name}"
 
 
-# namespace, name, canonical text
+# namespace, name, canonical text (the core tests hold the rule; the model below checks the rest)
 TYPES = [
-    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("a", "x", "a/x"),
-    ("Kelo", "x", "Kelo/x"), ("KELO", "x", "KELO/x"), ("kelo ", "x", "kelo /x"), (" kelo", "x", " kelo/x"),
-    ("kelo/", "x", "kelo//x"), ("kelo", "a/b", "a/b"), ("kelo", "/", "/"), ("kelo", "", ""),
-    ("", "x", "/x"), ("a", "", "a/"), ("", "", "/"), ("", "kelo", "/kelo"), ("x", "kelo", "x/kelo"),
-    ("a/b", "c", "a/b/c"), ("a", "b/c", "a/b/c"), ("/", "/", "///"),
+    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("Kelo", "x", "Kelo/x"), ("", "", "/"),
     ("n\u00e9", "\U0001f600\x00", "n\u00e9/\U0001f600\x00"), ("a\"b", "c\\d", "a\"b/c\\d"),
 ]
 
@@ -33,12 +29,7 @@ def test_canonical_text(ns, name, text):
 
 
 # text, namespace, name
-PARSES = [
-    ("x", "kelo", "x"), ("", "kelo", ""), ("a/x", "a", "x"), ("a/b/x", "a", "b/x"), ("/x", "", "x"),
-    ("a/", "a", ""), ("/", "", ""), ("//", "", "/"), ("kelo/x", "kelo", "x"), ("Kelo/x", "Kelo", "x"),
-    ("kelo", "kelo", "kelo"), ("kelo/", "kelo", ""), ("kelo/kelo/x", "kelo", "kelo/x"),
-    (" a / b ", " a ", " b "), ("\U0001f600/\x00", "\U0001f600", "\x00"),
-]
+PARSES = [("x", "kelo", "x"), ("a/b/x", "a", "b/x"), ("/", "", ""), ("kelo/x", "kelo", "x"), (" a / b ", " a ", " b ")]
 
 
 @pytest.mark.parametrize("text, ns, name", PARSES)
@@ -58,18 +49,6 @@ def test_reserved_namespace_examples():
     assert repr(PyEventType("a", "enter")) == "PyEventType(a/enter)"
     e = PyEventType.parse("")
     assert (e.namespace, e.name, str(e), repr(e)) == ("kelo", "", "", "PyEventType()")
-
-
-@pytest.mark.parametrize("ns, name, back", [
-    ("kelo", "a/b", ("a", "b")),       # reserved, slash in the name
-    ("a/b", "c", ("a", "b/c")),        # slash in the namespace
-    ("kelo/", "x", ("kelo", "/x")),
-    ("kelo", "kelo/x", ("kelo", "x")),
-])
-def test_canonical_text_that_does_not_parse_back(ns, name, back):
-    t = PyEventType.parse(PyEventType(ns, name).as_str())
-    assert (t.namespace, t.name) == back
-    assert t != PyEventType(ns, name)
 
 
 texts = st.text(alphabet=st.sampled_from("ab/kelKO\u00e9\x00"), max_size=8)
