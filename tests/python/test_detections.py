@@ -117,10 +117,7 @@ def test_confidence_nan():
     assert math.isnan(obj().with_confidence(NAN).confidence)
 
 
-@pytest.mark.parametrize("label, text", [
-    (None, "None"), ("person", 'Some("person")'), ('a"b', r'Some("a\"b")'), ("t\ta\\", r'Some("t\ta\\")'),
-    ("\u00e9'", "Some(\"\u00e9'\")"), ("\x1b", r'Some("\u{1b}")'),
-])
+@pytest.mark.parametrize("label, text", [(None, "None"), ('a"b', r'Some("a\"b")')])  # core: the escapes
 def test_detected_object_repr(label, text):
     assert repr(obj(label)) == f"PyDetectedObject(id={U}, label={text})"
 

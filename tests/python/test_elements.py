@@ -45,11 +45,7 @@ def test_port_constructor_and_properties():
     assert p == p and p != PyPort(pid, "frames", PyPortDirection.Output, c)  # identity only
 
 
-@pytest.mark.parametrize("name, shown", [
-    ("frames", '"frames"'), ("", '""'), ('a"b\\', '"a\\"b\\\\"'),
-    ("x\ny\tz\r\x00", '"x\\ny\\tz\\r\\0"'),
-    ("\x7f\u200b", '"\\u{7f}\\u{200b}"'), ("'\u00e9\U0001f600", "\"'\u00e9\U0001f600\""),
-])
+@pytest.mark.parametrize("name, shown", [("frames", '"frames"'), ('a"\n', '"a\\"\\n"')])  # core: the escapes
 def test_port_repr_debug_text(name, shown):
     assert repr(PyPort.input(name, FRAME)) == f"PyPort({shown}, input)"
     assert repr(PyPort.output(name=name, contract=FRAME)) == f"PyPort({shown}, output)"

@@ -33,13 +33,7 @@ def test_source_info_fields(args, kwargs, want):
     assert (s.source_id, s.kind, s.uri, s.name) == want
 
 
-@pytest.mark.parametrize("source_id, text", [
-    ("cam0", 'PySourceInfo("cam0")'), ("", 'PySourceInfo("")'),
-    ('a"b', 'PySourceInfo("a\\"b")'), ("a\\b", 'PySourceInfo("a\\\\b")'),
-    ("\n\r\t\x00'", "PySourceInfo(\"\\n\\r\\t\\0'\")"),
-    ("\x07\x7f\u00ad", 'PySourceInfo("\\u{7}\\u{7f}\\u{ad}")'),
-    ("\u00fc\U0001f600", 'PySourceInfo("\u00fc\U0001f600")'),
-])
+@pytest.mark.parametrize("source_id, text", [("cam0", 'PySourceInfo("cam0")'), ("\x07", 'PySourceInfo("\\u{7}")')])
 def test_source_info_repr(source_id, text):
     s = PySourceInfo(source_id, PySourceKind.Camera, "uri", "name")
     assert repr(s) == str(s) == text
