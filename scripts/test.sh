@@ -34,6 +34,10 @@ PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
 echo "== hostile input"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 50
 
+echo "== once-quadratic inputs (quick)"
+PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/deep.py --quick \
+  "exact tensor size" "class ids" "requirements"
+
 echo "== reference leaks"
 bash scripts/refleak.sh
 

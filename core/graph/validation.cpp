@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 
@@ -224,12 +225,43 @@ struct PortRecord {
 static_assert(sizeof(PortRecord) == 32);
 
 // Whether a source's contract can feed a target's, from the records where
-// they tell, else from the contracts themselves.
-bool compatible(const PortRecord& s, const PortRecord& t) {
-  if (s.category != t.category) return false;
-  if (s.unconstrained || t.unconstrained) return true;
-  return s.port->contract.is_compatible_with(t.port->contract);
-}
+// they tell, else from the contracts themselves. Class-id lists are the one
+// constraint whose test is not constant per edge; a run sorts each target's
+// list once and remembers the answer per pair of constraints (copied
+// contracts share theirs), so that many edges into a port cost one test.
+class Compatibility {
+ public:
+  bool operator()(const PortRecord& s, const PortRecord& t) {
+    if (s.category != t.category) return false;
+    if (s.unconstrained || t.unconstrained) return true;
+    const ContractSpec* a = s.port->contract.spec();
+    const ContractSpec* b = t.port->contract.spec();
+    if (!a || !b || !a->class_ids || !b->class_ids ||
+        a->class_ids->size() * b->class_ids->size() <= 64) {
+      return s.port->contract.is_compatible_with(t.port->contract);
+    }
+    auto [ids, unsorted] = sorted_.try_emplace(b);
+    if (unsorted) {
+      ids->second = *b->class_ids;
+      std::ranges::sort(ids->second);
+    }
+    // A short list of ours is searched for at once; a long one once per pair.
+    constexpr std::size_t kSearched = 16;
+    if (a->class_ids->size() <= kSearched) return a->is_compatible_with_sorted(*b, ids->second);
+    auto [known, fresh] = answers_.try_emplace({a, b}, false);
+    if (fresh) known->second = a->is_compatible_with_sorted(*b, ids->second);
+    return known->second;
+  }
+
+ private:
+  struct PairHash {
+    std::size_t operator()(const std::pair<const ContractSpec*, const ContractSpec*>& p) const {
+      return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
+    }
+  };
+  std::unordered_map<const ContractSpec*, std::vector<std::uint32_t>> sorted_;
+  std::unordered_map<std::pair<const ContractSpec*, const ContractSpec*>, bool, PairHash> answers_;
+};
 
 // Port id -> record. The records are dense, in first-insertion order; the
 // table holds, per slot, a 32-bit fingerprint of the key's hash and the
@@ -651,6 +683,7 @@ ValidationReport validate(const Graph& graph) {
   Adjacency adjacency(n, edges.size(), &arena);
   std::optional<NameSet> names;
   EndGuess source_guess, target_guess;
+  Compatibility compatible;
   HashRing<32, std::optional<std::uint64_t>> ends_ahead;  // source, target, source, ...
   std::size_t fetched = 0;
   auto ahead_end = [&](const EndGuess& guess, const PortId& id) {

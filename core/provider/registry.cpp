@@ -1,5 +1,7 @@
 #include "provider/registry.h"
 
+#include <vector>
+
 namespace kelo_core::provider {
 
 void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
@@ -11,12 +13,29 @@ void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
     entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));
   }
   entry.id_hash = SeededHash()(entry.descriptor->id);
+  // All or nothing: what could fail (the table's growth, the bookkeeping)
+  // comes first, and an append that fails undoes the appends and the lists
+  // made before it, with operations that cannot fail.
+  const auto& types = entry.descriptor->element_types;
+  std::vector<std::vector<Entry>*> appended;
+  appended.reserve(types.size());
+  std::vector<const graph::ElementTypeId*> made;
+  made.reserve(types.size());
   // At most this many new lists: growing once beats rehashing along the way.
-  lists_.reserve(lists_.size() + entry.descriptor->element_types.size());
-  for (const graph::ElementTypeId& type : entry.descriptor->element_types) {
-    lists_[type].push_back(entry);
-    ++entries_;  // counted one by one, so that it stays the sum of the lists
+  lists_.reserve(lists_.size() + types.size());
+  try {
+    for (const graph::ElementTypeId& type : types) {
+      auto [list, fresh] = lists_.try_emplace(type);
+      if (fresh) made.push_back(&type);
+      list->second.push_back(entry);
+      appended.push_back(&list->second);
+    }
+  } catch (...) {
+    for (auto it = appended.rbegin(); it != appended.rend(); ++it) (*it)->pop_back();
+    for (const graph::ElementTypeId* type : made) lists_.erase(*type);
+    throw;
   }
+  entries_ += types.size();
 }
 
 std::span<const ProviderRegistry::Entry> ProviderRegistry::find(const graph::ElementTypeId& type) const {

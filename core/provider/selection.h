@@ -58,7 +58,8 @@ struct Selection {
   explicit operator bool() const { return chosen != nullptr; }
 };
 
-// One pass over the candidates; nothing is copied or allocated.
+// One pass over the candidates; nothing is copied. A candidate with many
+// capabilities has its custom tags hashed once when a requirement names one.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy);
 

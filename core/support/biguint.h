@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,12 @@ class BigUint {
 
   // Multiplies in place by m.
   BigUint& operator*=(std::uint64_t m);
+
+  // The exact product of `factors` (1 when there are none), in
+  // O(M(n) log n) for n factors: factors are first folded into 64-bit
+  // partial products while they fit, then multiplied pairwise in a balanced
+  // tree, large halves by a number-theoretic transform.
+  static BigUint product(std::span<const std::uint64_t> factors);
 
   bool fits_u64() const { return high_.empty(); }
   // The value modulo 2^64 (the value itself when it fits).

@@ -29,6 +29,7 @@ RANGE = "out of range integral type conversion attempted"
 
 def test_top_level_and_dotted_import():
     assert kelo.ext.__all__ == ["data", "graph", "provider", "execution"] and type(kelo.ext.__all__) is list
+    assert issubclass(kelo.ext.InternalError, BaseException) and not issubclass(kelo.ext.InternalError, Exception)
     assert [n for n in vars(kelo.ext) if n in kelo.ext.__all__] == kelo.ext.__all__
     assert kelo.ext.__doc__.startswith("The `kelo.ext` extension module.")
     for name in kelo.ext.__all__:
@@ -51,6 +52,15 @@ def test_class_conventions(cls):
     assert cls.__bases__ == (object,)
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
+    # Immutable: no attribute can be replaced, removed or added, so that
+    # neither constructors nor variants can be swapped under the module.
+    before = dict(vars(cls))
+    for name in [*before, "added"]:
+        with pytest.raises(TypeError, match="immutable type"):
+            setattr(cls, name, None)
+        with pytest.raises(TypeError, match="immutable type"):
+            delattr(cls, name)
+    assert dict(vars(cls)) == before
     obj = surface.sample(cls)
     assert not hasattr(obj, "__dict__")
     for name, raw in vars(cls).items():  # properties are read-only
@@ -98,7 +108,7 @@ CONVERSIONS = [(fn, k, bad) for fn in CALLABLES for k, ann in enumerate(fn.annot
 
 
 @pytest.mark.parametrize("fn, k, bad", CONVERSIONS,
-                         ids=[f"{fn}-{fn.params[k]}-{type(b[0]).__name__}" for fn, k, b in CONVERSIONS])
+                         ids=[f"{fn}-{fn.params[k]}-{type(b[0]).__name__}-{i}" for i, (fn, k, b) in enumerate(CONVERSIONS)])
 def test_conversion_errors(fn, k, bad):
     # Arguments convert in parameter order; the first that fails is reported
     # with the parameter's name as a note, and the receiver is left alone.

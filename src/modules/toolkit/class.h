@@ -174,6 +174,11 @@ PyObject* variant_index(PyObject* self) {
   return PyLong_FromLong(long(obj<E>(self)->value));
 }
 
+// Puts `value` into an immutable class's namespace while the toolkit builds
+// it: the generic attribute setter writes the class's dictionary without
+// type.__setattr__'s check of the immutable flag.
+bool set_class_attribute(PyTypeObject* type, const char* name, PyObject* value);
+
 // One class attribute and one single object per variant, in index order.
 template <Variant E>
 bool make_variants(PyTypeObject* type, const std::vector<std::string>& names) {
@@ -185,9 +190,7 @@ bool make_variants(PyTypeObject* type, const std::vector<std::string>& names) {
     if (!text) return false;
     PyClass<E>::variants.push_back(v);  // never released
     EnumText<E>::texts.push_back(text);
-    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), names[i].c_str(), v) < 0) {
-      return false;
-    }
+    if (!set_class_attribute(type, names[i].c_str(), v)) return false;
   }
   return true;
 }

@@ -1,5 +1,9 @@
 #include "toolkit/convert.h"
 
+#include <unistd.h>
+
+#include <cstdint>
+
 #include <limits>
 
 namespace kelo::py {
@@ -141,6 +145,25 @@ bool sequence_size(PyObject* o, Py_ssize_t* size) {
   }
   *size = PySequence_Size(o);
   return *size >= 0;
+}
+
+bool list_may_fit(Py_ssize_t n, std::size_t item_size, std::size_t max_size) {
+  if (std::size_t(n) > max_size) {
+    PyErr_Format(PyExc_OverflowError, "a list of %zd items cannot be held", n);
+    return false;
+  }
+  // Past the machine's memory the items could only be read until the
+  // allocation fails, however long that takes.
+  static const std::size_t memory = [] {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? std::size_t(pages) * std::size_t(page) : SIZE_MAX;
+  }();
+  if (std::size_t(n) > memory / item_size) {
+    PyErr_Format(PyExc_MemoryError, "a list of %zd items of %zu bytes does not fit in memory", n,
+                 item_size);
+    return false;
+  }
+  return true;
 }
 
 PyObject* to_py(unsigned __int128 v) {

@@ -5,9 +5,11 @@
 // object (a new reference) or returns nullptr with an exception set.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -122,18 +124,33 @@ bool from_py(PyObject* o, std::optional<T>& out) {
   return true;
 }
 
+// Whether a list of `n` items of `item_size` bytes could be held: not more
+// than the container's largest size nor the machine's memory. When not,
+// raises OverflowError or MemoryError.
+bool list_may_fit(Py_ssize_t n, std::size_t item_size, std::size_t max_size);
+
+// The length is only a promise: at most a bounded number of slots is
+// reserved ahead, the rest grows as items arrive, and a sequence whose
+// items run out before its length does raises IndexError from its item.
 template <class T>
 bool from_py(PyObject* o, std::vector<T>& out) {
   Py_ssize_t n;
   if (!sequence_size(o, &n)) return false;
   std::vector<T> items;
-  items.reserve(std::size_t(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Ref item(PySequence_GetItem(o, i));
-    if (!item) return false;
-    T v{};
-    if (!from_py(item.get(), v)) return false;
-    items.push_back(std::move(v));
+  if (!list_may_fit(n, sizeof(T), items.max_size())) return false;
+  constexpr std::size_t kAhead = std::max<std::size_t>(1, (std::size_t(1) << 16) / sizeof(T));
+  try {
+    items.reserve(std::min(std::size_t(n), kAhead));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      Ref item(PySequence_GetItem(o, i));
+      if (!item) return false;
+      T v{};
+      if (!from_py(item.get(), v)) return false;
+      items.push_back(std::move(v));
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
   }
   out = std::move(items);
   return true;

@@ -21,7 +21,7 @@ bool add_name(PyObject* module, const char* name, PyObject* value) {
   Ref text(PyUnicode_FromString(name));
   if (!text) return false;
   if (PyList_Append(all.get(), text.get()) < 0) {
-    PyErr_SetString(internal_error_type(), "could not append to __all__");
+    raise_internal("could not append to __all__");
     return false;
   }
   return PyObject_SetAttrString(module, name, value) == 0;
