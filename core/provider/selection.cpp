@@ -213,6 +213,18 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
   return out;
 }
 
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy) {
+  Selection s = choose_provider(type, registry, requirements, policy);
+  if (!s) return Error::value(std::string(message(s.error)));
+  for (const ProviderRegistry::Entry& e : registry.find(type)) {
+    if (e.descriptor.get() == s.chosen) return e.descriptor;
+  }
+  return Error::internal("the chosen provider is not among the candidates");
+}
+
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
                                            std::span<const Requirement> requirements,

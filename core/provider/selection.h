@@ -93,6 +93,13 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
                                        const SelectionPolicy& policy);
 
 // A copy of the chosen descriptor, or a Value error with the message.
+// The chosen descriptor, shared with the registry (it never changes), or a
+// Value error with the message.
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy);
+
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
                                            std::span<const Requirement> requirements,

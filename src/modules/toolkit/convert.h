@@ -19,6 +19,7 @@
 #include "support/biguint.h"
 #include "support/result.h"
 #include "support/shared_list.h"
+#include "support/shared_vector.h"
 #include "toolkit/errors.h"
 #include "toolkit/object.h"
 
@@ -60,6 +61,8 @@ template <class T>
 struct has_own_conversion : std::false_type {};
 template <>
 struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
+template <class T>
+struct has_own_conversion<kelo_core::SharedVector<T>> : std::true_type {};
 
 // Core types exposed as a Python class of their own: every class type that
 // is not one of the plain conversions below.
@@ -231,6 +234,20 @@ PyObject* to_py(std::vector<T>&& items) {
   if (!list) return nullptr;
   for (std::size_t i = 0; i < items.size(); ++i) {
     PyObject* item = to_py(std::move(items[i]));
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), Py_ssize_t(i), item);
+  }
+  return list.release();
+}
+
+// A list of new instances of Shared<T>'s class, each sharing its entry's
+// value (nothing is copied but a reference count).
+template <class T>
+PyObject* to_py(const kelo_core::SharedVector<T>& items) {
+  Ref list(PyList_New(Py_ssize_t(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = make<kelo_core::Shared<T>>(items.shared(i));
     if (!item) return nullptr;
     PyList_SetItem(list.get(), Py_ssize_t(i), item);
   }
