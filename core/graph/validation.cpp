@@ -22,26 +22,6 @@ namespace {
 
 // ---- memory -------------------------------------------------------------
 
-// On a large graph the id tables are far bigger than the caches and every
-// lookup lands on a random line. Waiting for each miss in turn is what makes
-// validation slow; instead the passes below compute the hash of the key a
-// few items ahead, prefetch its slot, and use the slot when they get there,
-// so that many misses are in flight at once.
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p, 0, 3);
-#else
-  (void)p;
-#endif
-}
-inline void prefetch_for_write(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p, 1, 3);
-#else
-  (void)p;
-#endif
-}
-
 // A zero-filled block of memory, aligned to a cache line.
 class ZeroedBlock {
  public:
