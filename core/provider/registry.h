@@ -22,14 +22,6 @@ namespace kelo_core::provider {
 // and since it never changes, sharing cannot be told apart from copies.
 class ProviderRegistry {
  public:
-  // A custom capability's tag hash (tag_hash) and its index among the
-  // descriptor's capabilities.
-  struct TagHash {
-    std::uint64_t hash;
-    std::uint32_t capability;
-    friend bool operator<(const TagHash& a, const TagHash& b) { return a.hash < b.hash; }
-  };
-
   // Beside the shared descriptor, what the selection policies read of it,
   // so that walking a list does not visit every descriptor.
   struct Entry {
@@ -38,19 +30,9 @@ class ProviderRegistry {
     std::int32_t priority;
     std::uint16_t kinds;  // bit k set: some capability is of kind k
     std::size_t id_hash;  // SeededHash of the descriptor's id
-    // The custom tags' hashes in hash order, made once per descriptor and
-    // shared by its entries: a requirement naming a tag is hashed once per
-    // selection and found here without reading any tag but the one it hits.
-    Shared<std::vector<TagHash>> tags;
-
     bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
-    // Whether some custom capability's tag is prefix + name, whose
-    // tag_hash is `hash`.
-    bool offers_custom(std::uint64_t hash, std::string_view prefix, std::string_view name) const;
   };
 
-  // The hash of the tag prefix + name under the process key.
-  static std::uint64_t tag_hash(std::string_view prefix, std::string_view name);
   static_assert(kCapabilityKinds.size() <= 16, "one bit of Entry::kinds per capability kind");
 
   // Appends the descriptor to the list of each type it declares, in
