@@ -19,14 +19,8 @@ def fields(spec):
 
 # ---- builders and properties --------------------------------------------
 
-def test_fresh_spec_is_unconstrained():
-    s = Spec()
-    assert fields(s) == dict.fromkeys(FIELDS)
-    assert (s.summary(), str(s)) == ("unconstrained", "unconstrained")
-    assert repr(s) == "PyContractSpec(unconstrained)"
-
-
 def test_builders_leave_the_receiver_alone():
+    assert fields(Spec()) == dict.fromkeys(FIELDS) and repr(Spec()) == "PyContractSpec(unconstrained)"
     a = Spec().with_width(1)
     b = a.with_width(2)
     assert (Spec().width, a.width, b.width) == (None, 1, 2)
@@ -69,13 +63,6 @@ def test_getters_return_fresh_copies():
     assert DC.frame_with(s).spec() is not DC.frame_with(s).spec()
 
 
-def test_integer_boundaries():
-    top32, top64 = 2**32 - 1, 2**64 - 1
-    s = Spec().with_dimensions(0, top32).with_shape([0, top64]).with_class_ids([0, top32])
-    assert (s.width, s.height, s.shape, s.class_ids) == (0, top32, [0, top64], [0, top32])
-    assert s.summary() == f"w=0,h={top32},shape=[0, {top64}],classes=[0, {top32}]"
-
-
 @pytest.mark.parametrize("kind, canonical, shown", [  # the core tests hold the rest
     ("roi", "roi", "Roi"), ("custom:", "custom:", 'Custom("")'), ("custom:pixel", "custom:pixel", 'Custom("pixel")'),
 ])
@@ -94,14 +81,6 @@ def test_coordinate_space_kind_rejected(text, quoted):
     assert s.coordinate_space is None and str(s) == "w=1"
 
 
-def test_keywords_and_sequences():
-    s = Spec().with_dimensions(height=480, width=640)
-    assert (str(s), s.width, s.height) == ("w=640,h=480", 640, 480)
-    assert Spec().with_shape(shape=(1, 2)).shape == [1, 2]
-    assert Spec().with_class_ids(class_ids=range(3)).class_ids == [0, 1, 2]
-    assert DC.frame_with(spec=s).spec().summary() == "w=640,h=480"
-
-
 def test_sequence_reading_the_receiver_meanwhile():
     # Converting the shape may run Python code that reads the receiver: both
     # calls only read it, so neither conflicts.
@@ -117,33 +96,6 @@ def test_sequence_reading_the_receiver_meanwhile():
     assert s.with_shape(Shape()).shape == [5, 6]
 
 
-# ---- summaries and display forms ----------------------------------------
-
-def test_summary_examples():
-    nv12 = Spec().with_pixel_format(PyPixelFormat.nv12()).with_width(1920).with_height(1080)
-    tensor = Spec().with_dtype(PyDType.Float32).with_shape([1, 3, 640, 640])
-    assert str(nv12) == nv12.summary() == "pixel=NV12,w=1920,h=1080"
-    assert repr(tensor) == "PyContractSpec(dtype=Float32,shape=[1, 3, 640, 640])"
-    assert repr(Spec().with_dimensions(640, 480)) == "PyContractSpec(w=640,h=480)"
-    assert repr(DC.frame_with(nv12)) == "PyDataContract(Frame[pixel=NV12,w=1920,h=1080])"
-    comma = Spec().with_content_type("a,b,c").with_class_ids([])
-    assert str(comma) == "content=a,b,c,classes=[]"
-
-
-PIXEL_NAMES = "RGB8 RGBA8 BGR8 BGRA8 GRAY8 GRAY16 NV12 I420 YUV420 P010".split()
-DTYPE_NAMES = "UInt8 Int8 UInt16 Int16 Int32 Int64 Float16 BFloat16 Float32 Float64 Bool".split()
-
-
-@pytest.mark.parametrize("name", PIXEL_NAMES)
-def test_pixel_format_variant_names(name):
-    assert str(Spec().with_pixel_format(getattr(PyPixelFormat, name.lower())())) == "pixel=" + name
-
-
-@pytest.mark.parametrize("name", DTYPE_NAMES)
-def test_dtype_variant_names(name):
-    assert str(Spec().with_dtype(getattr(PyDType, name))) == "dtype=" + name
-
-
 @pytest.mark.parametrize("make, name, text, has_spec", [
     (DC.frame, "Frame", "Frame", False),
     (DC.tensor, "Tensor", "Tensor", False),
@@ -151,12 +103,9 @@ def test_dtype_variant_names(name):
     (DC.event, "Event", "Event", False),
     (DC.batch, "Batch", "Batch", False),
     (lambda: DC.custom("lidar"), "Custom", "Custom(lidar)", False),
-    (lambda: DC.custom('a"\n)'), "Custom", 'Custom(a"\n))', False),
-    (lambda: DC.custom(""), "Custom", "Custom()", False),
     (lambda: DC.frame_with(Spec()), "Frame", "Frame[unconstrained]", True),
     (lambda: DC.tensor_with(Spec().with_shape([])), "Tensor", "Tensor[shape=[]]", True),
     (lambda: DC.metadata_content("detections"), "Metadata", "Metadata[content=detections]", True),
-    (lambda: DC.metadata_content(""), "Metadata", "Metadata[content=]", True),
 ])
 def test_data_contract_forms(make, name, text, has_spec):
     c = make()
@@ -166,14 +115,6 @@ def test_data_contract_forms(make, name, text, has_spec):
     assert (spec is not None) == has_spec
     if has_spec:
         assert f"{name}[{spec}]" == text
-
-
-
-
-
-def test_event_and_batch_have_no_spec():
-    for c in (DC.event(), DC.batch(), DC.frame(), DC.custom("t")):
-        assert c.spec() is None and c.is_compatible_with(c)
 
 
 # ---- a model of both rules, checked on random constraints ---------------

@@ -13,18 +13,10 @@ U64, I64 = 2**64 - 1, 2**63
 
 
 
-def test_execution_state_is_terminal():
-    names = "Pending Admitted Running Completed Failed Cancelled".split()
-    assert [getattr(PyExecutionState, n).is_terminal() for n in names] == [False] * 3 + [True] * 3
-
-
-# ---- concurrency and batching -----------------------------------------
 
 @pytest.mark.parametrize("c, most, text", [
     (PyConcurrency.serialized(), 1, "Serialized"),
-    (PyConcurrency.limited(0), 0, "Limited(0)"),
     (PyConcurrency.limited(n=4), 4, "Limited(4)"),
-    (PyConcurrency.limited(U64), U64, f"Limited({U64})"),
     (PyConcurrency.unrestricted(), None, "Unrestricted"),
 ])
 def test_concurrency(c, most, text):
@@ -32,22 +24,10 @@ def test_concurrency(c, most, text):
     assert repr(c) == str(c) == f"PyConcurrency({text})"
 
 
-def test_concurrency_equality():
-    lim = PyConcurrency.limited
-    assert lim(4) == lim(4) and not lim(4) != lim(4) and lim(4) is not lim(4)
-    assert lim(4) != lim(5) and PyConcurrency.serialized() != lim(1)
-    assert PyConcurrency.unrestricted() == PyConcurrency.unrestricted() != lim(0)
-    assert PyConcurrency.serialized() is not PyConcurrency.serialized()
-
-
 def test_batching_policy():
-    b = PyBatchingPolicy(8, 5000000)
-    assert (b.max_size, b.max_wait_ns) == (8, 5000000)
-    assert repr(b) == str(b) == "PyBatchingPolicy(max_size=8, max_wait_ns=5000000)"
-    assert repr(PyBatchingPolicy(0, 0)) == "PyBatchingPolicy(max_size=0, max_wait_ns=0)"
-    top = PyBatchingPolicy(max_wait_ns=U64, max_size=U64)
-    assert (top.max_size, top.max_wait_ns) == (U64, U64)
-    assert b == PyBatchingPolicy(8, 5000000) and b != PyBatchingPolicy(8, 5000001) != PyBatchingPolicy(9, 5000001)
+    b = PyBatchingPolicy(max_wait_ns=U64, max_size=8)
+    assert (b.max_size, b.max_wait_ns) == (8, U64)
+    assert repr(b) == str(b) == f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})"
 
 
 # ---- input relations ---------------------------------------------------
@@ -78,15 +58,11 @@ def test_relation_kinds(make, args, kind):
     (TM(5, W), TM(5, W, None), True),
     (TM(5, W), TM(tolerance_ns=5, missing=W, clock_offsets_ns=()), True),
     (TM(5, W, [0, 3]), TM(5, W, (0, 3)), True),
-    (TM(5, W, [0, 3]), TM(5, W, [3, 0]), False),
-    (TM(5, W), TM(5, D), False),
     (TM(U64, W, [I64 - 1, -I64]), TM(U64, W, [I64 - 1, -I64]), True),
-    (PyInputRelation.windowed(3), PyInputRelation.windowed(4), False),
-    (PyInputRelation.explicit_join("a\0"), PyInputRelation.explicit_join("a"), False),
+    (TM(5, W), TM(5, D), False),
 ])
 def test_relation_equality(a, b, equal):
     assert (a == b, b == a, a != b) == (equal, equal, not equal)
-    assert repr(a) == f"PyInputRelation({a.kind()})"
 
 
 # ---- control signals ---------------------------------------------------
@@ -101,15 +77,8 @@ def test_signal_kinds(make, args, kind):
     s = make(*args)
     assert type(s) is PyControlSignal and s is not make(*args)
     assert s.kind() == kind and repr(s) == str(s) == f"PyControlSignal({kind})"
-    assert s.target_ns() == (10 if kind == "seek" else None)
+    assert s.target_ns() == (10 if kind == "seek" else None) and PyControlSignal.seek(U64).target_ns() == U64
     assert [s == m(*a) for m, a, _ in SIGNALS] == [k == kind for *_, k in SIGNALS]
-
-
-def test_seek_targets():
-    seek = PyControlSignal.seek
-    assert seek(10) == seek(target_ns=10) and seek(10) != seek(11)
-    assert seek(0).target_ns() == 0 and seek(U64).target_ns() == U64 and seek(U64) == seek(U64)
-    assert PyControlSignal.eos() == PyControlSignal.eos() and seek(0) != PyControlSignal.flush()
 
 
 # ---- the execution contract -------------------------------------------
@@ -179,18 +148,9 @@ def test_contract_builders(base, name, arg, field, value):
     assert fields(receiver) == before and repr(receiver) == text
 
 
-def test_contract_copies():
-    c = PyExecutionContract().with_join_ports([P1, P1]).with_batching(PyBatchingPolicy(8, 1000))
-    ports = c.join_ports
-    assert ports == [P1, P1] and ports is not c.join_ports and ports[0] is not ports[1]
-    ports.append(P2)
-    assert c.join_ports == [P1, P1]
-    again = c.with_batching(policy=PyBatchingPolicy(1, 2)).with_batching(PyBatchingPolicy(3, 4))
-    assert again.batching == PyBatchingPolicy(3, 4) and c.batching == PyBatchingPolicy(8, 1000)
-    assert PyExecutionContract().batching is None
+def test_contract_copies_and_repr():
+    c = PyExecutionContract().with_join_ports([P1, P1])
+    c.join_ports.append(P2)
+    assert c.join_ports == [P1, P1] and c.join_ports[0] is not c.join_ports[1]
     r = repr(PyExecutionContract.permissive().with_concurrency(PyConcurrency.limited(4)))
     assert r == "PyExecutionContract(ordering=AllowReorder, concurrency=Limited(4))"
-    assert repr(c.with_concurrency(PyConcurrency.serialized())) == \
-        "PyExecutionContract(ordering=PreserveSequence, concurrency=Serialized)"
-
-

@@ -59,16 +59,9 @@ def chosen(r, reqs, policy, t=T):
 
 # ---- the registry -------------------------------------------------------
 
-def test_empty_registry():
-    r = PyProviderRegistry()
-    assert (r.len(), len(r), r.is_empty(), bool(r)) == (0, 0, True, False)
-    assert repr(r) == "PyProviderRegistry(entries=0)" and r.find(T) == []
-    for policy in (HP, FA, manual("p")):
-        for reqs in ([], [Req.operating_system("plan9")], (Req.cuda_required(),)):
-            assert chosen(r, reqs, policy) == NONE_FOUND
-
-
 def test_entries_per_declared_type():  # the core tests hold the rule; this checks the texts
+    r = PyProviderRegistry()
+    assert (r.len(), len(r), r.is_empty(), bool(r), repr(r)) == (0, 0, True, False, "PyProviderRegistry(entries=0)")
     a, b = PyElementTypeId("a"), PyElementTypeId("b")
     r = registry(provider("none", types=()), provider("two", 3, types=(a, b, a), tag=1))
     assert (r.len(), len(r), r.is_empty(), bool(r), repr(r)) == (3, 3, False, True, "PyProviderRegistry(entries=3)")
@@ -87,38 +80,6 @@ def test_registry_keeps_its_own_copies():
 
 # ---- selection ----------------------------------------------------------
 
-def test_policies():
-    r = registry(provider("p1", 5), provider("p2", 9), provider("p3", 9))
-    assert chosen(r, [], HP) == "p3/9"
-    assert chosen(r, [], FA) == "p1/5"
-    assert chosen(r, [], manual("p2")) == "p2/9"
-    assert chosen(r, [], manual("P2")) == NOT_FOUND and chosen(r, [], manual("")) == NOT_FOUND
-    assert chosen(r, [], HP, t=PyElementTypeId("kelo.infer")) == NONE_FOUND
-    neg = registry(provider("a", -3), provider("b", -1), provider("c", -2))
-    assert chosen(neg, [], HP) == "b/-1"
-    extremes = registry(provider("lo", -(2**31)), provider("hi", 2**31 - 1), provider("mid", 0))
-    assert chosen(extremes, [], HP) == f"hi/{2**31 - 1}"
-
-
-def test_manual_takes_the_first_surviving_of_an_identifier():
-    r = registry(provider("same", 1), provider("same", 7, [Cap.cuda()]), provider("same", 3, [Cap.cuda()]))
-    assert chosen(r, [], manual("same")) == "same/1"
-    assert chosen(r, [Req.cuda_required()], manual("same")) == "same/7"
-
-
-@pytest.mark.parametrize("req, caps, kept", [  # the core tests hold the rules; these pass through
-    (Req.gpu_memory(2**64 - 1), [Cap.cuda()], True),
-    (Req.operating_system(OS.replace("i", "\u0131").replace("o", "\u00f6")), [], False),  # only ASCII folds
-    (Req.accelerator("tpu"), [Cap.custom("accelerator:tpu")], True),
-])
-def test_requirement_filter(req, caps, kept):
-    r = registry(provider("p", 1, caps))
-    for policy in (HP, FA, manual("p")):
-        assert chosen(r, [req], policy) == ("p/1" if kept else UNSATISFIED)
-    # the same requirement given twice, or beside a custom one, decides alike
-    assert chosen(r, (req, Req.custom("x"), req), FA) == ("p/1" if kept else UNSATISFIED)
-
-
 def test_declared_requirements_play_no_part():
     d = provider("p", 1).with_requirement(Req.cuda_required()).with_requirement(Req.operating_system("plan9"))
     assert chosen(registry(d), [], HP) == "p/1"
@@ -135,10 +96,7 @@ def test_result_is_a_copy():
 
 def test_policy_reprs():
     assert repr(HP) == "PySelectionPolicy(HighestPriority)" and repr(FA) == "PySelectionPolicy(FirstAvailable)"
-    assert repr(manual("native.synthetic")) == "PySelectionPolicy(Manual(native.synthetic))"
     assert repr(manual("a'(b)")) == "PySelectionPolicy(Manual(a'(b)))" and repr(manual("")) == "PySelectionPolicy(Manual())"
-    pid = PyProviderId("x")
-    assert repr(PySelectionPolicy.manual(provider_id=pid)) == "PySelectionPolicy(Manual(x))"
 
 
 # ---- borrows ------------------------------------------------------------
@@ -162,10 +120,6 @@ def test_register_during_selection_is_refused():
     reqs = Requirements(lambda s: r.register(provider("late", 9)))
     raises(RuntimeError, select_provider, T, r, reqs, HP, msg="Already borrowed", note="requirements")
     assert len(r) == 1 and [d.id.as_str() for d in r.find(T)] == ["p"]
-
-
-def test_refused_register_leaves_selection_going():
-    r = registry(provider("p", 1))
 
     def hook(s):
         try:
@@ -223,9 +177,10 @@ def model_select(lists, t, reqs, policy):
 
 CAPS = [("cuda", None), ("fp16", None), ("custom", "cuda"), ("custom", "accelerator:tpu"),
         ("custom", "accelerator:TPU"), ("custom", "runtime:onnx"), ("custom", "runtime:")]
-REQS = [("cuda_required", None), ("gpu_memory", 0), ("gpu_memory", 2**40), ("accelerator", "tpu"),
+REQS = [("cuda_required", None), ("gpu_memory", 0), ("gpu_memory", 2**64 - 1), ("accelerator", "tpu"),
         ("accelerator", "TPU"), ("external_runtime", "onnx"), ("external_runtime", ""),
         ("operating_system", OS), ("operating_system", OS.upper()), ("operating_system", OTHER_OS),
+        ("operating_system", OS.replace("i", "\u0131").replace("o", "\u00f6")),  # only ASCII folds
         ("custom", "tpu")]
 TYPES = ["a", "b", "c", ""]
 IDS = ["p", "q", "r"]
