@@ -2,9 +2,7 @@
 
 import re
 import shutil
-import sys
 import xml.etree.ElementTree as ET
-from types import SimpleNamespace
 
 import pytest
 
@@ -144,11 +142,8 @@ def test_escaping(raw, esc):
     assert len(dot.splitlines()) == 4 + 2 + 2 + 2 + 1
     for label in re.findall(r"label=<(.*)>[,\]]", dot):
         assert "<" not in re.sub(r"</?[A-Z]+(?: [A-Z-]+=\"[^\"<>]*\")*/?>", "", label)
-
-
-def test_empty_texts_make_no_empty_markup():
-    dot = to_dot(nasty_graph(""))  # Graphviz rejects <B></B> and the like
-    assert ">pad <BR/><I>" in dot and not re.search(r"<(B|I|FONT[^>]*)></", dot)
+    empty = to_dot(nasty_graph(""))  # Graphviz rejects <B></B> and the like
+    assert ">pad <BR/><I>" in empty and not re.search(r"<(B|I|FONT[^>]*)></", empty)
 
 
 @pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz dot is not installed")
@@ -216,20 +211,6 @@ def test_errors_in_red(kind):
         assert "<B>missing port</B>" in node(dot, "m0") and "<B>missing port</B>" in node(dot, "m1")
 
 
-def test_kinds_validation_never_reports():
-    # Errors are read through their ids, never their messages.
-    def fake(kind, ports=(), elements=()):
-        return SimpleNamespace(errors=[SimpleNamespace(
-            kind=lambda: kind, port_ids=list(ports), element_ids=list(elements),
-            element_name=None, message=lambda: "ignored")])
-    a, ap = element("a", outs=["out"])
-    b, bp = element("b", ins=["in"])
-    g = graph(a, b, edges=[PyEdge(ap["out"], bp["in"])])
-    assert red_things(to_dot(g, fake("PortNotOwnedByElement", [ap["out"]]))) == {"n0:o0"}
-    # an unknown kind marks the ports and elements it names
-    assert red_things(to_dot(g, fake("Whatever", [bp["in"]], [b.id]))) == {"n1", "n1:i0"}
-
-
 def ring(names):
     """Elements in a closed ring, out of each into the next."""
     made = [element(n, ins=["in"], outs=["out"]) for n in names]
@@ -271,7 +252,7 @@ def test_cycles_marked():
             f'style=dashed, color="{ORANGE}", penwidth=2') in edges(to_dot(g))
 
 
-def test_acyclic_graphs_mark_nothing():
+def test_acyclic_graphs_and_a_long_ring():
     # A late edge whose source is not there yet and a dynamic edge back to an
     # element's own input join nothing.
     a, ap = element("a", ins=["in", "in2"], outs=["out"])
@@ -281,29 +262,13 @@ def test_acyclic_graphs_mark_nothing():
                            PyEdge.dynamic_output("b", "out", ap["in2"])])
     assert cycle_elements(g) == set() and cycle_elements(PyGraph()) == set()
     assert g.validate().is_valid() and "cycle" not in to_dot(g) and ORANGE not in to_dot(g)
-
-
-def test_long_chain_and_ring_without_recursion():
-    n, g, ports = 100_000, PyGraph(), []
-    for i in range(n):
-        e, p = element(f"e{i}", ins=["in"], outs=["out"], type_id="t")
-        g.add_element(e)
-        if ports:
-            g.add_edge(PyEdge(ports[-1]["out"], p["in"]))
-        ports.append(p)
-    depth = 0
-    while sys._getframe(depth).f_back is not None:
-        depth += 1
-    limit = sys.getrecursionlimit()
-    sys.setrecursionlimit(depth + 60)
-    try:
-        assert cycle_elements(g) == set()
-        g.add_edge(PyEdge(ports[-1]["out"], ports[0]["in"]))
-        assert len(cycle_elements(g)) == n
-        dot = to_dot(g)
-    finally:
-        sys.setrecursionlimit(limit)
-    assert dot.count("<B>cycle</B>") == n and dot.count(f'color="{ORANGE}"') == n
+    # Far deeper than the interpreter's recursion limit.
+    els, ports, edges = ring([f"e{i}" for i in range(100_000)])
+    g = graph(*els, edges=edges[1:])
+    assert cycle_elements(g) == set()
+    g.add_edge(edges[0])
+    dot = to_dot(g)
+    assert len(cycle_elements(g)) == 100_000 and dot.count("<B>cycle</B>") == 100_000
 
 
 def test_late_and_dynamic_edges():
@@ -341,7 +306,7 @@ def test_late_and_dynamic_edges():
 
 def test_render_errors(tmp_path, monkeypatch):
     assert FORMATS == ("svg", "png", "pdf", "dot")
-    for name, fmt in [("g", "jpg"), ("g", "SVG"), ("g", None), ("g.jpg", None)]:
+    for name, fmt in [("g", "SVG"), ("g.jpg", None)]:
         with pytest.raises(ValueError, match=r"unsupported format .* \(expected 'svg', 'png', "
                            r"'pdf' or 'dot'\)"):
             render("digraph {}", tmp_path / name, fmt)

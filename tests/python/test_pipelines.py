@@ -2,20 +2,15 @@
 
 import io
 import json
-import random
 import re
 from pathlib import Path
 
 import pytest
 
-from kelo import _native
 from kelo.checking import CheckResult, _Core, check, check_pipeline
 from kelo.cli import main
 from kelo.description import loads
-from kelo.ext.graph import PyDataContract, PyElementKind, PyElementTypeId
-from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
-                               PyProviderRegistry, PyRequirement, PySelectionPolicy, PyVersion,
-                               select_provider)
+from kelo.ext.graph import PyDataContract, PyElementKind
 from kelo.findings import CODES
 from kelo.pipeline import CycleError, ElementType, Pipeline
 
@@ -293,40 +288,6 @@ def test_plan_explains_every_candidate():
     manual = text.replace('requires = ["external_runtime:onnx"]',
                           'requires = ["external_runtime:onnx"]\npolicy = "manual:cpu"')
     assert [f.code for f in findings(manual, strict=True) if f.severity == "error"] == []
-
-
-def test_explanation_agrees_with_select_provider():
-    # The explanation and select_provider come from one walk in the core;
-    # random registries, requirements and policies catch a drift between them.
-    rng = random.Random(7)
-    caps = [PyCapability.cuda(), PyCapability.custom("runtime:x"), PyCapability.fp16()]
-    reqs = [PyRequirement.cuda_required(), PyRequirement.external_runtime("x"),
-            PyRequirement.custom("c"), PyRequirement.operating_system("plan9")]
-    t = PyElementTypeId("t")
-    for _ in range(300):
-        registry = PyProviderRegistry()
-        for i in range(rng.randrange(4)):
-            d = PyProviderDescriptor(PyProviderId(f"p{rng.randrange(3)}"), PyVersion(1, 0, 0))
-            d = d.with_priority(rng.randrange(-2, 3)).with_element_type(t)
-            for c in rng.sample(caps, rng.randrange(3)):
-                d = d.with_capability(c)
-            registry.register(d)
-        want = rng.sample(reqs[:3], rng.randrange(3)) + ([reqs[3]] if rng.random() < .1 else [])
-        policy = rng.choice([PySelectionPolicy.highest_priority(),
-                             PySelectionPolicy.first_available(),
-                             PySelectionPolicy.manual(PyProviderId(f"p{rng.randrange(3)}"))])
-        found = registry.find(t)
-        answer = _native.explain_selection(t, found, want, policy)
-        try:
-            chosen = select_provider(t, registry, want, policy)
-        except ValueError as exc:
-            errors = ["no providers found", "no provider satisfies requirements",
-                      "provider not found"]
-            assert answer[:2] == [-1, errors.index(str(exc))]
-            continue
-        assert answer[1] == -1 and found[answer[0]].id == chosen.id
-        assert found[answer[0]].priority == chosen.priority
-        assert answer[2::2].count(0) == 1 and answer[2 + 2 * answer[0]] == 0
 
 
 def test_authoring_by_name():
