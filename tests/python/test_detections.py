@@ -29,13 +29,9 @@ def obj(label=None):
 TENSOR = PyTensor(PyDType.Int8, [4])
 STAMP = PyTimestamp.from_nanos(5).with_dts(3)
 VALUES = [  # constructor, argument, what the matching accessor returns
-    ("of_bool", True, True), ("of_bool", False, False),
-    ("of_int", 2**63 - 1, 2**63 - 1), ("of_int", -2**63, -2**63), ("of_int", 0, 0),
-    ("of_float", 2, 2.0), ("of_float", 0.1, 0.1), ("of_float", -0.0, -0.0), ("of_float", INF, INF),
-    ("of_string", "", ""), ("of_string", "h\u00e9\U0001f600\x00", "h\u00e9\U0001f600\x00"),
-    ("of_tensor", TENSOR, None), ("of_timestamp", STAMP, None),
-    ("of_duration_ns", 0, 0), ("of_duration_ns", 1500000000, 1500000000), ("of_duration_ns", 999999999, 999999999),
-    ("of_duration_ns", 2**64 - 1, 2**64 - 1),
+    ("of_bool", False, False), ("of_int", 2**63 - 1, 2**63 - 1), ("of_int", -2**63, -2**63),
+    ("of_float", 2, 2.0), ("of_float", -0.0, -0.0), ("of_string", "h\u00e9\U0001f600\x00", "h\u00e9\U0001f600\x00"),
+    ("of_tensor", TENSOR, None), ("of_timestamp", STAMP, None), ("of_duration_ns", 2**64 - 1, 2**64 - 1),
 ]
 
 
@@ -55,13 +51,6 @@ def test_attribute_value_kinds(ctor, arg, back):
         else:
             assert type(got) is type(back) and got == back
             assert kind != "float" or math.copysign(1, got) == math.copysign(1, back)
-
-
-def test_float_nan_and_int_float_separation():
-    assert math.isnan(PyAttributeValue.of_float(NAN).as_float())
-    assert PyAttributeValue.of_int(5).as_float() is None and PyAttributeValue.of_float(5).as_int() is None
-    assert PyAttributeValue.of_bool(True).as_int() is None and PyAttributeValue.of_int(1).as_bool() is None
-    assert type(PyAttributeValue.of_bool(True).as_bool()) is bool
 
 
 def test_attributes_order_and_replacement():
@@ -105,16 +94,11 @@ def test_detected_object_fields_and_builders():
 
 
 @pytest.mark.parametrize("value, back", [
-    (1.5, 1.5), (-3, -3.0), (1e40, INF), (-1e40, -INF), (1e-46, 0.0), (0.9996, f32(0.9996)),
-    (2**200, INF),
+    (-3, -3.0), (1e40, INF), (0.9996, f32(0.9996)), (2**200, INF),
 ])
 def test_confidence_is_single_precision_and_unchecked(value, back):
     assert obj().with_confidence(value).confidence == back
     assert PyClassification(PyClassId.new(), value).confidence == back
-
-
-def test_confidence_nan():
-    assert math.isnan(obj().with_confidence(NAN).confidence)
 
 
 @pytest.mark.parametrize("label, text", [(None, "None"), ('a"b', r'Some("a\"b")')])  # core: the escapes
