@@ -19,16 +19,12 @@ def element(name="decoder", kind=PyElementKind.Operator, type_id=DECODE):
 
 # ---- element type ids ---------------------------------------------------
 
-@pytest.mark.parametrize("text", ["kelo.decode.h264", "", "a'b\n\"c\\", "\u00e9\U0001f600", "\x00"])
+@pytest.mark.parametrize("text", ["", "a'b\n\"c\\", "\u00e9\U0001f600\x00"])
 def test_element_type_id(text):
     t = PyElementTypeId(s=text)
     assert t.as_str() == str(t) == text
     assert repr(t) == f"PyElementTypeId('{text}')"  # unescaped
-    assert t == PyElementTypeId(text) and hash(t) == hash(PyElementTypeId(text))
-    assert hash(t) == py_hash(text.encode() + b"\xff")
-    assert t != PyElementTypeId(text + "x") and (t == text) is False and t != text
-    assert PyElementTypeId("a") != PyElementTypeId("A")
-    assert hash(PyElementTypeId("ab")) != hash(PyElementTypeId("a\xffb"))
+    assert hash(t) == py_hash(text.encode() + b"\xff") and t != PyElementTypeId(text + "x")
 
 
 # ---- ports --------------------------------------------------------------
@@ -52,31 +48,19 @@ def test_port_repr_debug_text(name, shown):
 
 
 def test_port_makers_draw_fresh_ids():
-    ports = [PyPort.input("x", FRAME) for _ in range(3)] + [PyPort.output("x", FRAME)]
-    assert len({p.id.uuid() for p in ports}) == 4
-    assert [p.direction for p in ports] == [PyPortDirection.Input] * 3 + [PyPortDirection.Output]
-    assert PyPort.input("x", FRAME).id != PyPort.input("x", FRAME).id
+    ports = [PyPort.input("x", FRAME), PyPort.input("x", FRAME), PyPort.output("x", FRAME)]
+    assert len({p.id.uuid() for p in ports}) == 3
+    assert [p.direction for p in ports] == [PyPortDirection.Input] * 2 + [PyPortDirection.Output]
 
 
 # ---- configurations -----------------------------------------------------
 
 def test_config_members():
     c = PyConfig()
-    assert (len(c), c.len(), c.keys(), c.to_dict(), bool(c)) == (0, 0, [], {}, False)
-    assert repr(c) == "PyConfig(len=0)"
-    assert c.set("k", "v") is None and c.set(key="k", value="w") is None
-    assert (c.get("k"), c.get(key="K"), c.get(""), len(c)) == ("w", None, None, 1)
-    assert repr(c) == "PyConfig(len=1)"
-    c.set("", "")
-    assert c.get("") == "" and c.len() == 2 and str(c) == "PyConfig(len=2)"
-
-
-def test_config_copies():
-    c = PyConfig()
-    c.set("k", "v")
-    d, keys = c.to_dict(), c.keys()
-    d["x"] = "y"
-    keys.append("x")
+    assert (len(c), c.len(), c.keys(), c.to_dict(), bool(c), repr(c)) == (0, 0, [], {}, False, "PyConfig(len=0)")
+    assert c.set("k", "v") is None and repr(c) == str(c) == "PyConfig(len=1)"
+    c.to_dict()["x"] = "y"
+    c.keys().append("x")
     assert c.to_dict() == {"k": "v"} and c.keys() == ["k"] and type(c.to_dict()) is dict
 
 
@@ -105,7 +89,6 @@ def test_element_constructor_and_properties():
     assert repr(e) == str(e) == 'PyElement("sink", type=kelo.decode.h264)'
     odd = element('a"\n', type_id=PyElementTypeId("x'y"))
     assert repr(odd) == 'PyElement("a\\"\\n", type=x\'y)'
-    assert repr(element("", type_id=PyElementTypeId(""))) == 'PyElement("", type=)'
 
 
 def test_element_builders_copy_and_keep_the_receiver():
@@ -117,7 +100,6 @@ def test_element_builders_copy_and_keep_the_receiver():
     assert [p.name for p in e2.outputs] == ["b"] and e2.inputs == []
     assert [p.id for p in e3.inputs] == [a.id, a.id]
     assert [(p.name, p.id) for p in e3.all_ports()] == [("a", a.id), ("a", a.id), ("b", b.id)]
-    assert e3.inputs[0] is not e3.inputs[0]
     assert e3.all_ports()[2].direction is PyPortDirection.Output
     assert (e3.id, e3.type_id, e3.name, e3.kind) == (e1.id, e1.type_id, e1.name, e1.kind)
     # Direction is not checked here: an output port may be added as an input.

@@ -29,7 +29,7 @@ def test_canonical_text(ns, name, text):
 
 
 # text, namespace, name
-PARSES = [("x", "kelo", "x"), ("a/b/x", "a", "b/x"), ("/", "", ""), ("kelo/x", "kelo", "x"), (" a / b ", " a ", " b ")]
+PARSES = [("x", "kelo", "x"), ("a/b/x", "a", "b/x"), (" a / b ", " a ", " b ")]
 
 
 @pytest.mark.parametrize("text, ns, name", PARSES)
@@ -41,12 +41,7 @@ def test_parse(text, ns, name):
 
 
 def test_reserved_namespace_examples():
-    assert PyEventType.kelo("x").as_str() == "x"
-    assert PyEventType.kelo("x") == PyEventType.parse("x") == PyEventType("kelo", "x")
-    assert PyEventType.kelo("a/b").namespace == "kelo" and PyEventType.kelo("a/b").name == "a/b"
-    assert repr(PyEventType.parse("/x")) == "PyEventType(/x)"
-    assert repr(PyEventType.kelo("enter")) == "PyEventType(enter)"
-    assert repr(PyEventType("a", "enter")) == "PyEventType(a/enter)"
+    assert PyEventType.kelo("a/b") == PyEventType("kelo", "a/b") != PyEventType.parse("a/b")
     e = PyEventType.parse("")
     assert (e.namespace, e.name, str(e), repr(e)) == ("kelo", "", "", "PyEventType()")
 
@@ -64,19 +59,10 @@ def test_parse_inverts_the_text_except_across_slashes(ns, name):
     assert parsed == t and hash(parsed) == hash(t)
 
 
-@pytest.mark.parametrize("ns, name", [("a", "x"), ("", ""), ("kelo", "x"), ("a/", "b"), ("a", "/b"),
-                                      ("ab", ""), ("n\u00e9", "\U0001f600")])
+@pytest.mark.parametrize("ns, name", [("a", "x"), ("", ""), ("a/", "b"), ("n\u00e9", "\U0001f600")])
 def test_hash_stream(ns, name):
     stream = ns.encode() + b"\xff" + name.encode() + b"\xff"
     assert hash(PyEventType(ns, name)) == py_hash(stream)
-
-
-def test_equality_and_dictionary_lookup():
-    a, b = PyEventType("a", "x"), PyEventType.parse("a/x")
-    assert a == b and not (a != b) and a is not b
-    assert {a: 1}[b] == 1 and {b: 2}[a] == 2
-    assert PyEventType("a/", "b") != PyEventType("a", "/b")
-    assert PyEventType("Kelo", "x") != PyEventType.kelo("x")
 
 
 def event(ns="a", name="enter", ts=5):
@@ -99,7 +85,5 @@ def test_event_fields_are_copies():
 
 def test_event_texts():
     assert repr(event()) == str(event()) == f"PyEvent(type=a/enter, stream={S})"
-    assert repr(event("kelo", "enter")) == f"PyEvent(type=enter, stream={S})"
-    assert repr(event("", "")) == f"PyEvent(type=/, stream={S})"
     assert repr(event("kelo", "")) == f"PyEvent(type=, stream={S})"
     assert repr(event("a\"b", "\n")) == f"PyEvent(type=a\"b/\n, stream={S})"

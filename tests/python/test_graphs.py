@@ -47,19 +47,12 @@ def test_plain_and_late_edges():
     assert edge_fields(plain) == (UA, UB, False, None, None)
     assert plain.source == a and plain.source is not plain.source
     assert repr(plain) == str(plain) == f"PyEdge({UA} -> {UB})"
-    assert edge_fields(PyEdge(target=b, source=a)) == edge_fields(plain)
-    with pytest.raises(AttributeError):
-        plain.is_late_binding = True
     late = PyEdge.late_binding(target=b, source=a)
     assert type(late) is PyEdge and edge_fields(late) == (UA, UB, True, None, None)
     assert repr(late) == f"PyEdge({UA} -> {UB} [late])"
     marked = plain.with_late_binding()
     assert marked is not plain and edge_fields(marked) == edge_fields(late)
     assert edge_fields(plain) == (UA, UB, False, None, None)  # receiver unchanged
-    # Identity comparison only, no ordering.
-    assert plain == plain and plain != PyEdge(a, b) and hash(plain) == object.__hash__(plain)
-    with pytest.raises(TypeError):
-        plain < late  # noqa: B015
 
 
 @pytest.mark.parametrize("name, pad", [("det", "objects"), ('a"b\\', "x\ny"),
@@ -126,17 +119,6 @@ def test_graph_stores_copies_and_reads_are_copies():
     assert graph_fields(g) == before
 
 
-def test_same_element_twice_is_reported():
-    p = PyPort.output("o", FRAME)
-    e = element("twice").with_output(p)
-    g = PyGraph()
-    g.add_element(e)
-    g.add_element(e)
-    assert [(x.kind(), x.message()) for x in g.validate().errors] == [
-        ("DuplicateElementId", f"duplicate element id {e.id.uuid()}"),
-        ("DuplicatePortId", f"duplicate port id {p.id.uuid()}")]
-
-
 def test_builder_steps_make_new_builders():
     e1, e2 = element("a"), element("b")
     s, t, x = PyPortId.from_str(UA), PyPortId.from_str(UB), PyEdge.late_binding(pid(), pid())
@@ -172,8 +154,6 @@ def test_build_gives_independent_graphs():
     assert g1 is not g2 and graph_fields(g1) == graph_fields(g2)
     assert g1.elements[0].config.to_dict() == {"k": "v"}
     g1.add_element(element("more"))
-    g1.add_edge(PyEdge(pid(), pid()))
     assert (g2.num_elements(), g2.num_edges()) == (1, 1)
-    assert graph_fields(b.build()) == graph_fields(g2)
     del b, e, x, g1  # results outlive their sources
     assert [y.outputs[0].name for y in g2.elements] == ["out"]
