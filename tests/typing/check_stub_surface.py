@@ -1,36 +1,25 @@
-"""Checks what stubtest cannot judge in the kelo.ext stubs: methods whose stub
-return type is a `Literal` of kind names must return one of those texts for
-every value the static makers produce, and, when the makers are the only way
-to make values, every text must occur. (Constructors, variants, equality and
-hashing against the stubs are checked in tests/python/test_module.py.)
+"""Checks what stubtest cannot judge in the kelo.ext stubs: a method whose stub
+return type is a `Literal` of texts must return one of them for every value
+the static makers produce, and, when the makers are the only way to make
+values, every text must occur. (Constructors, variants, equality and hashing
+against the stubs are checked in tests/python/test_module.py.)
 
     PYTHONPATH=python python3 tests/typing/check_stub_surface.py
 Exits non-zero and lists every mismatch.
 """
 
 import ast
-import inspect
 import sys
 from pathlib import Path
 
 import kelo.ext
 
-STUB_DIR = Path(__file__).resolve().parents[2] / "python" / "kelo" / "ext"
-DISALLOW_INSTANTIATION = 1 << 7
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
+import surface  # noqa: E402  (the stubs and the sample values the generic tests use)
 
 
-def literal_aliases(submodule):
-    """Module-level `_Name: TypeAlias = Literal[...]` of a stub, by name."""
-    tree = ast.parse((STUB_DIR / f"{submodule}.pyi").read_text())
-    return {
-        node.target.id: node.value
-        for node in tree.body
-        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name) and node.value
-    }
-
-
-def literal_values(annotation, aliases):
-    """The strings of a `Literal[...]` annotation (directly or through an alias), else None."""
+def literal(annotation, aliases):
+    """The texts of a `Literal[...]` annotation (directly or through an alias), else None."""
     if isinstance(annotation, ast.Name) and annotation.id in aliases:
         annotation = aliases[annotation.id]
     if not (isinstance(annotation, ast.Subscript) and ast.unparse(annotation.value) == "Literal"):
@@ -39,115 +28,42 @@ def literal_values(annotation, aliases):
     return {ast.literal_eval(item) for item in items}
 
 
-def class_members(node):
-    functions, annotations = {}, {}
-    for item in node.body:
-        if isinstance(item, ast.FunctionDef):
-            functions[item.name] = item
-        elif isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
-            annotations[item.target.id] = ast.unparse(item.annotation)
-    return functions, annotations
-
-
-def sample(cls):
-    """An instance made without arguments (a variant, the constructor or a
-    static maker), or None when every way of making one needs arguments."""
-    body = vars(cls)
-    for value in body.values():
-        if isinstance(value, cls):
-            return value
-    makers = [] if cls.__flags__ & DISALLOW_INSTANTIATION else [cls]
-    makers += [getattr(cls, n) for n, v in body.items() if isinstance(v, staticmethod)]
-    for maker in makers:
-        params = inspect.signature(maker).parameters.values()
-        if all(p.default is not inspect.Parameter.empty for p in params):
-            return maker()
-    return None
-
-
-def runtime_class(name):
-    for submodule in kelo.ext.__all__:
-        found = getattr(getattr(kelo.ext, submodule), name, None)
-        if isinstance(found, type):
-            return found
-    return None
-
-
-SIMPLE_ARGUMENTS = {"str": "x", "SupportsIndex": 1, "_FloatLike": 1.0, "bool": True}
-
-
-def argument_for(annotation):
-    """A value for a stub parameter, or raise LookupError when none is at hand."""
-    text = ast.unparse(annotation)
-    if text in SIMPLE_ARGUMENTS:
-        return SIMPLE_ARGUMENTS[text]
-    if text.endswith("| None"):
-        return None
-    if text.startswith("Sequence["):
-        return []
-    cls = runtime_class(text)
-    value = sample(cls) if cls is not None else None
-    if value is None:
-        raise LookupError(text)
-    return value
-
-
-def check_literal_kinds(cls, node, aliases, problems):
-    """Methods typed to return a Literal must return one of its texts for
-    every value the static makers produce; when every maker could be called
-    and the class has no other way of making values, each text must occur."""
-    functions, _ = class_members(node)
-    literal_methods = {}
-    for name, func in functions.items():
-        values = literal_values(func.returns, aliases) if func.returns else None
-        if values is not None and [a.arg for a in func.args.args] == ["self"]:
-            literal_methods[name] = values
-    if not literal_methods:
-        return
-    made, complete = [], True
-    for name, func in functions.items():
-        if not any(ast.unparse(d) == "staticmethod" for d in func.decorator_list):
+def problems(submodule):
+    tree = surface.stub_tree(submodule)
+    aliases = {n.target.id: n.value for n in tree.body
+               if isinstance(n, ast.AnnAssign) and isinstance(n.target, ast.Name) and n.value}
+    stubs = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
+    module = getattr(kelo.ext, submodule)
+    for cls in (getattr(module, n) for n in module.__all__):
+        if not isinstance(cls, type):
             continue
-        try:
-            args = [argument_for(a.annotation) for a in func.args.args]
-        except LookupError:
-            complete = False
+        if cls.__name__ not in stubs:
+            yield f"{cls.__name__}: missing from the stub"
             continue
-        made.append(getattr(cls, name)(*args))
-    complete = complete and bool(made) and bool(cls.__flags__ & DISALLOW_INSTANTIATION)
-    for method, values in literal_methods.items():
-        seen = {getattr(value, method)() for value in made}
-        if seen - values:
-            problems.append(f"{method}() returns {sorted(seen - values)}, not in the stub's Literal")
-        if complete and values - seen:
-            problems.append(f"{method}() Literal lists {sorted(values - seen)}, never returned")
+        funcs = [f for f in stubs[cls.__name__].body if isinstance(f, ast.FunctionDef)]
+        methods = {f.name: texts for f in funcs if [a.arg for a in f.args.args] == ["self"]
+                   and (texts := literal(f.returns, aliases)) is not None}
+        made, complete = [], bool(cls.__flags__ & surface.DISALLOW_INSTANTIATION)
+        for f in funcs:
+            if methods and any(ast.unparse(d) == "staticmethod" for d in f.decorator_list):
+                try:
+                    made.append(getattr(cls, f.name)(
+                        *[surface.valid(ast.unparse(a.annotation)) for a in f.args.args]))
+                except Exception:  # no argument at hand: the texts need not all occur
+                    complete = False
+        for method, texts in methods.items():
+            seen = {getattr(value, method)() for value in made}
+            if seen - texts:
+                yield f"{cls.__name__}.{method}() returns {sorted(seen - texts)}, not in the stub's Literal"
+            if complete and made and texts - seen:
+                yield f"{cls.__name__}.{method}() Literal lists {sorted(texts - seen)}, never returned"
 
 
 def main():
-    failures = 0
-    for submodule in kelo.ext.__all__:
-        module = getattr(kelo.ext, submodule)
-        tree = ast.parse((STUB_DIR / f"{submodule}.pyi").read_text())
-        stubs = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
-        aliases = literal_aliases(submodule)
-        for name in module.__all__:
-            cls = getattr(module, name)
-            if not isinstance(cls, type):
-                continue
-            if name not in stubs:
-                print(f"{submodule}.{name}: missing from the stub")
-                failures += 1
-                continue
-            problems = []
-            check_literal_kinds(cls, stubs[name], aliases, problems)
-            for problem in problems:
-                print(f"{submodule}.{name}: {problem}")
-            failures += len(problems)
-    if failures:
-        print(f"{failures} stub surface mismatch(es)")
-        return 1
-    print("stub surface matches the runtime")
-    return 0
+    found = [f"{sub}.{p}" for sub in kelo.ext.__all__ for p in problems(sub)]
+    print("\n".join(found + [f"{len(found)} stub surface mismatch(es)" if found else
+                             "stub surface matches the runtime"]))
+    return 1 if found else 0
 
 
 if __name__ == "__main__":

@@ -65,7 +65,6 @@ def pipeline(mismatched: bool) -> tuple[PyGraph, PyElement]:
     detector = PyElement(PyElementId.new(), DETECTOR_TYPE, "detector", PyElementKind.Operator).with_input(inp)
     builder = PyGraphBuilder().add_element(camera).add_element(detector)
     built: PyGraph = builder.connect(out.id, inp.id).connect_dynamic("camera", "thumbs", inp.id).build()
-    assert_type(camera.config.to_dict(), dict[str, str])
     assert_type(built.find_element(camera.id), PyElement | None)
     return built, detector
 
@@ -78,12 +77,7 @@ def check_graphs() -> PyElement:
     bad, bad_detector = pipeline(mismatched=True)
     bad.add_edge(PyEdge.late_binding(data_port_id(), bad_detector.inputs[0].id))
     bad_report: PyValidationReport = validate_graph(bad)
-    kinds = [error.kind() for error in bad_report.errors]
-    assert kinds == ["ContractMismatch"], kinds
-    for error in bad_report.errors:
-        if error.kind() == "ContractMismatch":
-            assert error.message().startswith("contract mismatch on edge "), error.message()
-    assert len(bad_report.warnings) == 1
+    assert [error.kind() for error in bad_report.errors] == ["ContractMismatch"]
     assert_type(bad_report.warnings, list[str])
     return detector
 
@@ -95,11 +89,8 @@ def data_port_id() -> graph.PyPortId:
 def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
     source = PySourceInfo("cam0", PySourceKind.Camera, uri="v4l2:///dev/video0")
     stream = PyStream(source, video_format()).with_capabilities(PyStreamCapabilities(live=True))
-    frame = PyFrame(stream.id, 0, PyTimestamp.from_nanos(1_500_000_000), stream.format).with_duration_ns(
-        33_366_667
-    )
+    frame = PyFrame(stream.id, 0, PyTimestamp.from_nanos(1_500_000_000), stream.format).with_duration_ns(1)
     assert_type(frame.duration_ns, int | None)
-    assert frame.stream_id == stream.id and frame.duration_ns == 33_366_667
 
     person = PyClassId.new()
     box = PyBoundingBox(10.0, 20.0, 64, 128)
@@ -122,11 +113,7 @@ def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
     first = metadata.objects[0]
     assert_type(first.confidence, float | None)
     occluded = first.attributes.get("occluded")
-    assert occluded is not None and occluded.as_bool() is False
-    assert occluded.kind() == "bool" and occluded.as_int() is None
-    assert first.bbox.right() == 74.0
-    assert len(first.attributes) == 1 and not metadata.is_empty()
-    assert [track.state for track in metadata.tracks] == [PyTrackState.Tentative]
+    assert occluded is not None and occluded.as_bool() is False and first.bbox.right() == 74.0
     assert {PyEventType.parse("enter"): 1}[metadata.events[0].event_type] == 1
     ring = [PyPoint2D(0, 0), PyPoint2D(4, 0), PyPoint2D(4, 3)]
     assert data.PyPolygon(ring).with_holes([ring[:2]]).holes[0][1] == PyPoint2D(4, 0)
@@ -145,14 +132,12 @@ def choose_detector_provider() -> PyProviderDescriptor:
     )
     registry.register(cpu)
     registry.register(gpu)
-    assert len(registry) == 2 and registry.find(DETECTOR_TYPE)[1].priority == 10
     chosen = select_provider(
         DETECTOR_TYPE,
         registry,
         (PyRequirement.cuda_required(), PyRequirement.accelerator("tensorrt")),
         PySelectionPolicy.highest_priority(),
     )
-    assert chosen.id == PyProviderId("native.cuda")
     assert [cap.kind() for cap in chosen.capabilities] == ["cuda", "custom"]
     try:
         select_provider(DETECTOR_TYPE, registry, [], PySelectionPolicy.manual(PyProviderId("absent")))
@@ -176,12 +161,8 @@ def detector_contract(detector: PyElement) -> PyExecutionContract:
     )
     assert_type(contract.batching, PyBatchingPolicy | None)
     assert_type(contract.concurrency.max_concurrent(), int | None)
-    assert contract.concurrency.max_concurrent() == 4
-    assert contract.input_relation == relation and contract.overflow is PyOverflowPolicy.DropOldest
     assert int(execution.PyFailurePolicy.Skip) == int(contract.failure_policy) == 1
-    assert PyExecutionState.Cancelled.is_terminal()
-    signal = PyControlSignal.seek(10)
-    assert signal.kind() == "seek" and signal.target_ns() == 10
+    assert PyExecutionState.Cancelled.is_terminal() and PyControlSignal.seek(10).target_ns() == 10
     return contract
 
 
