@@ -9,19 +9,11 @@ from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, P
                            PyTensorLayout)
 
 U64 = 2**64 - 1
-DTYPES = "UInt8 Int8 UInt16 Int16 Int32 Int64 Float16 BFloat16 Float32 Float64 Bool".split()
 UUID4 = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
 
 
 def tensor(shape=(1, 3, 640, 640), **kw):
     return PyTensor(PyDType.Float32, shape, **kw)
-
-
-@pytest.mark.parametrize("name", DTYPES)
-def test_repr_names_the_dtype_variant(name):
-    t = PyTensor(getattr(PyDType, name), [2, 0, 3])
-    assert repr(t) == f"PyTensor(dtype={name}, shape=[2, 0, 3])"
-    assert t.dtype is getattr(PyDType, name)
 
 
 def test_fields_and_defaults():
@@ -46,9 +38,7 @@ def test_getters_return_new_objects():
 
 
 @pytest.mark.parametrize("shape, count", [
-    ([], 1), ([0], 0), ([5, 0, 7], 0), ([1, 3, 640, 640], 1228800), ([U64], U64),
-    ([2**32, 2**32], 2**64), ([U64, U64], U64 * U64), ([U64] * 5, U64**5),
-    ([U64, U64, 0], 0), ([2] * 200, 2**200), ([3] * 41, 3**41),
+    ([], 1), ([5, 0, 7], 0), ([U64], U64), ([2**32, 2**32], 2**64), ([2] * 200, 2**200),
     ([2**63 + 1] * 600, (2**63 + 1)**600),  # beyond the interpreter's limit on decimal digits
 ], ids=lambda v: f"{len(v)}-dims" if isinstance(v, list) else "")
 def test_numel_is_the_exact_product(shape, count):
@@ -81,8 +71,7 @@ def test_model_reference():
 
 
 @pytest.mark.parametrize("name, text", [
-    (None, "None"), ("face", 'Some("face")'), ('a"b', r'Some("a\"b")'), ("\\\t", r'Some("\\\t")'),
-    ("", 'Some("")'), ("\x7f\u00e9", 'Some("\\u{7f}\u00e9")'),
+    (None, "None"), ('a"b', r'Some("a\"b")'), ("", 'Some("")'),
 ])
 def test_embedding_repr(name, text):
     assert repr(PyEmbedding(tensor(), name)) == f"PyEmbedding(name={text})"
