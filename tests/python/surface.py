@@ -142,21 +142,6 @@ def valid(annotation):
     return sample(cls) if cls is not None else None
 
 
-class Raising:
-    """A sequence whose length or first item raises: the error passes through."""
-
-    def __init__(self, len_fails=False):
-        self.len_fails = len_fails
-
-    def __len__(self):
-        if self.len_fails:
-            raise ArithmeticError("len")
-        return 1
-
-    def __getitem__(self, i):
-        raise ArithmeticError("item")
-
-
 def not_instance(value, what):
     return f"'{type(value).__name__}' object is not an instance of '{what}'"
 
@@ -173,7 +158,7 @@ def bad(annotation):
         # memory (which of the two depends on the item's size), or longer
         # than the items.
         lying = type("Lying", (), {"__len__": lambda s: 2**30, "__getitem__": lambda s, i: [valid(inner)][i]})()
-        return [(Raising(len_fails=True), ArithmeticError, "len"), (Raising(), ArithmeticError, "item"),
+        return [(driver.RaisingLen(), driver.Boom, "len"), (driver.RaisingItem(), driver.Boom, "item"),
                 (range(2**60), (OverflowError, MemoryError), None), (range(2**40), MemoryError, None),
                 (lying, (IndexError, MemoryError), None),
                 (5, TypeError, not_instance(5, "Sequence")),
