@@ -66,16 +66,6 @@ def test_attributes_order_and_replacement():
     assert a.get("missing") is None and a.get("A") is None and a.get("a ") is None
 
 
-def test_attributes_copies():
-    a, v = PyAttributes(), PyAttributeValue.of_int(1)
-    a.insert("k", v)
-    assert a.get("k") is not a.get("k") and a.keys() is not a.keys()
-    o = obj().with_attribute("k", v)
-    o.attributes.insert("other", v)
-    assert len(o.attributes) == 1 and o.attributes.keys() == ["k"]
-    assert obj().attributes.keys() == []
-
-
 def test_detected_object_fields_and_builders():
     space = PyCoordinateSpace.normalized()
     box = PyBoundingBox(0.1, 0.2, 0.3, 0.4).with_coordinate_space(space)

@@ -86,5 +86,3 @@ def test_a_selected_descriptor_outlives_later_registrations():
         assert (str(d.id), d.priority, [str(c) for c in d.capabilities],
                 [x.as_str() for x in d.element_types]) == ("p", 0, ["cuda"], ["kelo.t"])
     assert len(grown.capabilities) == 2 and len(registry) == 81
-    again = select_provider(t, registry, [], PySelectionPolicy.highest_priority())
-    assert again.priority == 39 and chosen.priority == 0
