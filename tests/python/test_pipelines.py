@@ -17,54 +17,29 @@ from kelo.pipeline import CycleError, ElementType, Pipeline
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 FRAME = PyDataContract.frame()
 
+
+def EL(name, kind="operator", mark=""):
+    return f'[[element]]{mark}\nname = "{name}"\ntype = "t.{name}"\nkind = "{kind}"\n'
+
+
+def LINK(source, target, mark=""):
+    return f'[[link]]{mark}\nfrom = "{source}"\nto = "{target}"\n'
+
+
+def PROVIDER(pid, types, mark=""):
+    return f'[[provider]]{mark}\nid = "{pid}"\nversion = "1.0.0"\nelement_types = {json.dumps(types)}\n'
+
+
 # Two elements and a link between them: checks clean. Each case below adds
 # to it, and marks each line a finding (error or warning) should point at
 # with "# Knnn" comments.
-BASE = """\
-[pipeline]
-name = "t"
-
-[[element]]
-name = "src"
-type = "t.src"
-kind = "source"
-outputs = { out = "frame" }
-
-[[element]]
-name = "snk"
-type = "t.snk"
-kind = "sink"
-inputs = { in = "frame" }
-
-[[link]]
-from = "src.out"
-to = "snk.in"
-"""
-PLAN = """
-[[provider]]
-id = "base"
-version = "1.0.0"
-element_types = ["t.src", "t.snk"]
-"""
-ELEMENT_X = """
-[[element]]{mark}
-name = "x"
-type = "t.x"
-kind = "operator"
-"""
-
+BASE = '[pipeline]\nname = "t"\n' + EL("src", "source") + 'outputs = { out = "frame" }\n' \
+    + EL("snk", "sink") + 'inputs = { in = "frame" }\n' + LINK("src.out", "snk.in")
+PLAN = "\n" + PROVIDER("base", ["t.src", "t.snk"])
+PORTS = 'inputs = { in = "frame" }\noutputs = { out = "frame" }\n'
 CASES = {
-    "unknown keys": """
-[[link]]
-from = "src.out"
-to = "snk.in"
-lat = true  # K102
-[[element]]
-name = "x"
-type = "t.x"
-kind = "operator"
-outputs = { o = { category = "frame", widht = 3 } }  # K102
-""",
+    "unknown keys": LINK("src.out", "snk.in") + "lat = true  # K102\n" + EL("x")
+    + 'outputs = { o = { category = "frame", widht = 3 } }  # K102\n',
     "wrong types": """
 [[element]]
 name = "x"
@@ -88,11 +63,7 @@ kind = "sorce"  # K105
 requires = ["cuda"]  # K105
 policy = "best"  # K105
 outputs = { a = "frames", b = { category = "frame", pixel_format = "nv13" } }  # K105 K105
-[[element]]
-name = "y"
-type = "t.y"
-kind = "operator"
-[element.outputs.c]
+""" + EL("y") + """[element.outputs.c]
 category = "tensor"
 dtype = "float"  # K105
 coordinate_space = "pixels"  # K105
@@ -101,129 +72,34 @@ coordinate_space = "pixels"  # K105
 [[link]]
 from = "src"  # K106
 to = "snk.in"
-[[element]]
-name = "x"
-type = "t.x"
-kind = "operator"
-requires = ["gpu_memory:lots"]  # K106
+""" + EL("x") + """requires = ["gpu_memory:lots"]  # K106
 outputs = { o = { category = "frame", width = -1 } }  # K106
 [[provider]]
 id = "p"
 version = "1.2"  # K106
 element_types = ["t.x"]
-[[provider]]
-id = "q"
-version = "1.0.0"
-element_types = ["t.src", "t.snk", "t.x"]
-priority = 9999999999  # K106
-""",
-    "link end names no port": """
-[[link]]  # K201
-from = "src.out"
-to = "snk.inn"
-""",
-    "link runs backwards": """
-[[element]]
-name = "y"
-type = "t.y"
-kind = "sink"
-inputs = { in = "frame" }  # K301
-[[link]]  # K202
-from = "y.in"
-to = "snk.in"
-""",
-    "contract mismatch": """
-[[element]]
-name = "t"
-type = "t.t"
-kind = "sink"
-inputs = { in = "tensor" }
-[[link]]  # K206
-from = "src.out"
-to = "t.in"
-""",
-    "cycle": """
-[[element]]  # K207
-name = "a"
-type = "t.op"
-kind = "operator"
-inputs = { in = "frame" }
-outputs = { out = "frame" }
-[[element]]
-name = "b"
-type = "t.op"
-kind = "operator"
-inputs = { in = "frame" }
-outputs = { out = "frame" }
-[[link]]
-from = "a.out"
-to = "b.in"
-[[link]]
-from = "b.out"
-to = "a.in"
-""",
-    "dynamic link from nowhere": """
-[[link]]  # K208
-from = "sourc"
-pad = "p"
-to = "snk.in"
-""",
-    "late link from nowhere": """
-[[link]]  # K209 K305
-from = "ghost.out"
-to = "snk.in"
-late = true
-""",
-    "names used twice": """
-[[element]]  # K302
-name = "snk"
-type = "t.snk"
-kind = "sink"
-inputs = { in = "frame" }  # K301
-[[link]]  # K303
-from = "snk"
-pad = "p"
-to = "snk.in"
-[[link]]  # K304
-from = "src.out"
-to = "snk.in"
-""",
-    "no provider for the type": PLAN + ELEMENT_X.format(mark="  # K402"),
-    "no provider meets the requirements": PLAN + ELEMENT_X.format(mark="  # K403") + """\
-requires = ["cuda_required"]
-[[provider]]
-id = "cpu"
-version = "1.0.0"
-element_types = ["t.x"]
-capabilities = ["fp16"]
-""",
-    "manual choice absent": PLAN + ELEMENT_X.format(mark="  # K404") + """\
-policy = "manual:gpu"
-[[provider]]
-id = "cpu"
-version = "1.0.0"
-element_types = ["t.x"]
-""",
-    "strict fallback": PLAN + ELEMENT_X.format(mark="  # K405") + """\
-requires = ["external_runtime:onnx"]
-[[provider]]
-id = "gpu"
-version = "1.0.0"
-element_types = ["t.x"]
-priority = 9
-[[provider]]  # K406
-id = "old"
-version = "1.0.0"
-abi = "9.0.0"
-element_types = ["t.x"]
-priority = 99
-capabilities = ["custom:runtime:onnx"]
-[[provider]]
-id = "cpu"
-version = "1.0.0"
-element_types = ["t.x"]
-capabilities = ["custom:runtime:onnx"]
-""",
+""" + PROVIDER("q", ["t.src", "t.snk", "t.x"]) + "priority = 9999999999  # K106\n",
+    "link end names no port": LINK("src.out", "snk.inn", "  # K201"),
+    "link runs backwards": EL("y", "sink") + 'inputs = { in = "frame" }  # K301\n'
+    + LINK("y.in", "snk.in", "  # K202"),
+    "contract mismatch": EL("t", "sink") + 'inputs = { in = "tensor" }\n'
+    + LINK("src.out", "t.in", "  # K206"),
+    "cycle": EL("a", mark="  # K207") + PORTS + EL("b") + PORTS + LINK("a.out", "b.in")
+    + LINK("b.out", "a.in"),
+    "dynamic link from nowhere": '[[link]]  # K208\nfrom = "sourc"\npad = "p"\nto = "snk.in"\n',
+    "late link from nowhere": LINK("ghost.out", "snk.in", "  # K209 K305") + "late = true\n",
+    "names used twice": EL("snk", "sink", "  # K302") + 'inputs = { in = "frame" }  # K301\n'
+    + '[[link]]  # K303\nfrom = "snk"\npad = "p"\nto = "snk.in"\n'
+    + LINK("src.out", "snk.in", "  # K304"),
+    "no provider for the type": PLAN + EL("x", mark="  # K402"),
+    "no provider meets the requirements": PLAN + EL("x", mark="  # K403")
+    + 'requires = ["cuda_required"]\n' + PROVIDER("cpu", ["t.x"]) + 'capabilities = ["fp16"]\n',
+    "manual choice absent": PLAN + EL("x", mark="  # K404") + 'policy = "manual:gpu"\n'
+    + PROVIDER("cpu", ["t.x"]),
+    "strict fallback": PLAN + EL("x", mark="  # K405") + 'requires = ["external_runtime:onnx"]\n'
+    + PROVIDER("gpu", ["t.x"]) + "priority = 9\n" + PROVIDER("old", ["t.x"], "  # K406")
+    + 'abi = "9.0.0"\npriority = 99\ncapabilities = ["custom:runtime:onnx"]\n'
+    + PROVIDER("cpu", ["t.x"]) + 'capabilities = ["custom:runtime:onnx"]\n',
 }
 
 
