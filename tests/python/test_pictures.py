@@ -148,13 +148,9 @@ def test_escaping(raw, esc):
 
 @pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz dot is not installed")
 def test_render(tmp_path):
-    g = PyGraph()
-    for raw, _ in NASTY:
-        for e in nasty_graph(raw).elements:
-            g.add_element(e)
-        for e in nasty_graph(raw).edges:
-            g.add_edge(e)
-    g.add_edge(PyEdge(PyPortId.new(), PyPortId.new()))
+    parts = [nasty_graph(raw) for raw, _ in NASTY]
+    g = graph(*[e for p in parts for e in p.elements],
+              edges=[x for p in parts for x in p.edges] + [PyEdge(PyPortId.new(), PyPortId.new())])
     out = render(to_dot(g, g.validate(), name=NASTY[0][0]), tmp_path / "g.svg")
     assert out == tmp_path / "g.svg" and [p.name for p in tmp_path.iterdir()] == ["g.svg"]
     texts = {t.text for t in ET.parse(out).iter("{http://www.w3.org/2000/svg}text")}
@@ -234,9 +230,7 @@ def test_cycles_marked():
     dot = to_dot(g, g.validate())
     for i, e in enumerate(c1 + c2 + [lone, tail]):
         line = node(dot, f"n{i}")
-        assert ("<B>cycle</B>" in line) == (str(e.id) in want)
-        assert (f'TABLE BORDER="2" CELLBORDER="0" CELLSPACING="0" CELLPADDING="0" '
-                f'COLOR="{ORANGE}">' in line) == (str(e.id) in want)
+        assert ("<B>cycle</B>" in line) == (f'COLOR="{ORANGE}">' in line) == (str(e.id) in want)
     orange = {(t, h) for t, h, attrs in edges(dot) if ORANGE in attrs}
     assert orange == {("n2:o0:e", "n0:i0:w"), ("n0:o0:e", "n1:i0:w"), ("n1:o0:e", "n2:i0:w"),
                       ("n4:o0:e", "n3:i0:w"), ("n3:o0:e", "n4:i0:w"), ("n5:o0:e", "n5:i0:w")}
