@@ -27,34 +27,20 @@ def u(x):
     return x if isinstance(x, str) else x.uuid()
 
 
-def missing(p):
-    return ("EdgeReferencesMissingPort", f"edge references missing port {u(p)}")
-
-
-def direction(s, t, sd, td):
-    return ("InvalidPortDirection",
-            f"edge {u(s)} -> {u(t)} has invalid direction {sd} -> {td} (expected Output -> Input)")
-
-
-def dup_element(e):
-    return ("DuplicateElementId", f"duplicate element id {u(e)}")
-
-
-def dup_port(p):
-    return ("DuplicatePortId", f"duplicate port id {u(p)}")
-
-
-def mismatch(s, t, sc, tc):
-    return ("ContractMismatch", f"contract mismatch on edge {u(s)} -> {u(t)}: {sc} vs {tc}")
-
-
+MESSAGES = {
+    "EdgeReferencesMissingPort": "edge references missing port {}",
+    "InvalidPortDirection": "edge {} -> {} has invalid direction {} -> {} (expected Output -> Input)",
+    "DuplicateElementId": "duplicate element id {}",
+    "DuplicatePortId": "duplicate port id {}",
+    "ContractMismatch": "contract mismatch on edge {} -> {}: {} vs {}",
+    # the element name in its debug form, quoted and escaped, then the edge
+    "DynamicSourceElementNotFound": "dynamic source element {} not found (edge {} -> {})",
+}
 CYCLE = ("CycleDetected", "cycle detected in graph")
 
 
-def dynamic(shown, s, t):
-    """`shown` is the element name in its debug form, quoted and escaped."""
-    return ("DynamicSourceElementNotFound",
-            f"dynamic source element {shown} not found (edge {u(s)} -> {u(t)})")
+def finding(kind, *args):
+    return (kind, MESSAGES[kind].format(*map(u, args)))
 
 
 def warning(s, t):
@@ -127,7 +113,7 @@ def test_reports_are_snapshots_of_fresh_objects():
     del g
     errors, warnings = r.errors, r.warnings
     del r
-    assert [(e.kind(), e.message()) for e in errors] == [mismatch(a, b, "Frame", "Tensor")]
+    assert [(e.kind(), e.message()) for e in errors] == [finding("ContractMismatch", a, b, "Frame", "Tensor")]
     assert warnings == [warning(late.source, b)] and type(warnings[0]) is str
 
 
@@ -166,29 +152,30 @@ def model_validate(elements, edges):
     errors, warnings, index, adjacency = [], [], {}, {}
     for eid, _, inputs, outputs in elements:
         if eid in adjacency:
-            errors.append(dup_element(eid))
+            errors.append(finding("DuplicateElementId", eid))
         adjacency.setdefault(eid, [])
         for pid, d, contract in inputs + outputs:
             if pid in index:
-                errors.append(dup_port(pid))
+                errors.append(finding("DuplicatePortId", pid))
             index[pid] = (eid, d, contract)
     for source, target, late, source_element in edges:
         s, t = index.get(source), index.get(target)
         if s and t:
             if s[1] != "Output" or t[1] != "Input":
-                errors.append(direction(source, target, s[1], t[1]))
+                errors.append(finding("InvalidPortDirection", source, target, s[1], t[1]))
             if not s[2].is_compatible_with(t[2]):
-                errors.append(mismatch(source, target, str(s[2]), str(t[2])))
+                errors.append(finding("ContractMismatch", source, target, str(s[2]), str(t[2])))
             adjacency[s[0]].append(t[0])
             continue
         if s is None and not late:
-            errors.append(missing(source))
+            errors.append(finding("EdgeReferencesMissingPort", source))
         elif s is None and source_element is None:
             warnings.append(warning(source, target))
         elif s is None and not any(name == source_element for _, name, _, _ in elements):
-            errors.append(dynamic(NAMES.get(source_element, '"zz"'), source, target))
+            errors.append(finding("DynamicSourceElementNotFound", NAMES.get(source_element, '"zz"'),
+                                  source, target))
         if t is None:
-            errors.append(missing(target))
+            errors.append(finding("EdgeReferencesMissingPort", target))
     colour = dict.fromkeys(adjacency, 0)
 
     def dfs(node):
