@@ -45,23 +45,15 @@ def video_format() -> PyVideoFormat:
 
 
 def pipeline(mismatched: bool) -> tuple[PyGraph, PyElement]:
-    frames = PyDataContract.frame_with(
-        PyContractSpec().with_pixel_format(PyPixelFormat.nv12()).with_dimensions(1920, 1080)
-    )
-    wanted = (
-        PyDataContract.tensor_with(PyContractSpec().with_dtype(PyDType.Float32).with_shape([1, 3]))
-        if mismatched
-        else PyDataContract.frame()
-    )
+    frames = PyDataContract.frame_with(PyContractSpec().with_pixel_format(PyPixelFormat.nv12()).with_dimensions(1920, 1080))
+    tensor = PyDataContract.tensor_with(PyContractSpec().with_dtype(PyDType.Float32).with_shape([1, 3]))
+    wanted = tensor if mismatched else PyDataContract.frame()
     out = PyPort.output("frames", frames)
     inp = PyPort.input("image", wanted)
     config = PyConfig()
     config.set("device", "/dev/video0")
-    camera = (
-        PyElement(PyElementId.new(), PyElementTypeId("kelo.source.v4l2"), "camera", PyElementKind.Source)
-        .with_output(out)
-        .with_config(config)
-    )
+    camera = PyElement(PyElementId.new(), PyElementTypeId("kelo.source.v4l2"), "camera",
+                       PyElementKind.Source).with_output(out).with_config(config)
     detector = PyElement(PyElementId.new(), DETECTOR_TYPE, "detector", PyElementKind.Operator).with_input(inp)
     builder = PyGraphBuilder().add_element(camera).add_element(detector)
     built: PyGraph = builder.connect(out.id, inp.id).connect_dynamic("camera", "thumbs", inp.id).build()
@@ -94,22 +86,15 @@ def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
 
     person = PyClassId.new()
     box = PyBoundingBox(10.0, 20.0, 64, 128)
-    obj = (
-        PyDetectedObject(PyObjectId.new(), box)
-        .with_class_id(person)
-        .with_label("person")
-        .with_confidence(0.9)
-        .with_attribute("occluded", PyAttributeValue.of_bool(False))
-    )
+    obj = PyDetectedObject(PyObjectId.new(), box).with_class_id(person).with_label("person") \
+        .with_confidence(0.9).with_attribute("occluded", PyAttributeValue.of_bool(False))
     metadata = PyMetadata()
     metadata.add_object(obj)
     metadata.add_classification(PyClassification(person, 0.75, label="person"))
     t0 = frame.timestamp
     metadata.add_track(PyTrack(PyTrackId.new(), 0, 0, t0, t0, PyTrackState.Tentative))
     metadata.add_event(PyEvent(stream.id, t0, PyEventType.kelo("enter")))
-    embedding = PyEmbedding(PyTensor(PyDType.Float32, (1, 128), name="appearance"), name="face")
-    metadata.add_embedding(embedding)
-
+    metadata.add_embedding(PyEmbedding(PyTensor(PyDType.Float32, (1, 128), name="appearance"), name="face"))
     first = metadata.objects[0]
     assert_type(first.confidence, float | None)
     occluded = first.attributes.get("occluded")
@@ -123,21 +108,12 @@ def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
 def choose_detector_provider() -> PyProviderDescriptor:
     registry = PyProviderRegistry()
     cpu = PyProviderDescriptor(PyProviderId("native.cpu"), PyVersion(1, 0, 0)).with_element_type(DETECTOR_TYPE)
-    gpu = (
-        PyProviderDescriptor(PyProviderId("native.cuda"), PyVersion(1, 4, 0))
-        .with_element_type(DETECTOR_TYPE)
-        .with_capability(PyCapability.cuda())
-        .with_capability(PyCapability.custom("accelerator:tensorrt"))
-        .with_priority(10)
-    )
+    gpu = PyProviderDescriptor(PyProviderId("native.cuda"), PyVersion(1, 4, 0)).with_element_type(DETECTOR_TYPE) \
+        .with_capability(PyCapability.cuda()).with_capability(PyCapability.custom("accelerator:tensorrt")).with_priority(10)
     registry.register(cpu)
     registry.register(gpu)
-    chosen = select_provider(
-        DETECTOR_TYPE,
-        registry,
-        (PyRequirement.cuda_required(), PyRequirement.accelerator("tensorrt")),
-        PySelectionPolicy.highest_priority(),
-    )
+    chosen = select_provider(DETECTOR_TYPE, registry, (PyRequirement.cuda_required(), PyRequirement.accelerator("tensorrt")),
+                             PySelectionPolicy.highest_priority())
     assert [cap.kind() for cap in chosen.capabilities] == ["cuda", "custom"]
     try:
         select_provider(DETECTOR_TYPE, registry, [], PySelectionPolicy.manual(PyProviderId("absent")))
@@ -151,14 +127,9 @@ def choose_detector_provider() -> PyProviderDescriptor:
 
 def detector_contract(detector: PyElement) -> PyExecutionContract:
     relation = PyInputRelation.timestamp_matched(5_000_000, PyMissingInputBehavior.Wait, [0, -120])
-    contract = (
-        PyExecutionContract.permissive()
-        .with_input_relation(relation)
-        .with_concurrency(PyConcurrency.limited(4))
-        .with_overflow(PyOverflowPolicy.DropOldest)
-        .with_batching(PyBatchingPolicy(8, 2_000_000))
+    contract = PyExecutionContract.permissive().with_input_relation(relation).with_concurrency(PyConcurrency.limited(4)) \
+        .with_overflow(PyOverflowPolicy.DropOldest).with_batching(PyBatchingPolicy(8, 2_000_000)) \
         .with_join_ports([port.id for port in detector.inputs])
-    )
     assert_type(contract.batching, PyBatchingPolicy | None)
     assert_type(contract.concurrency.max_concurrent(), int | None)
     assert int(execution.PyFailurePolicy.Skip) == int(contract.failure_policy) == 1
@@ -174,12 +145,7 @@ def _misuse(frame: PyFrame, registry: PyProviderRegistry, g: PyGraph) -> None:
     PyVideoFormat(640, 480, "rgb8")  # type: ignore[arg-type]
     PyPoint2D(x=1, z=2)  # type: ignore[call-arg]
     len(g)  # type: ignore[arg-type]
-    select_provider(
-        DETECTOR_TYPE,
-        registry,
-        PyRequirement.cuda_required(),  # type: ignore[arg-type]
-        PySelectionPolicy.first_available(),
-    )
+    select_provider(DETECTOR_TYPE, registry, PyRequirement.cuda_required(), PySelectionPolicy.first_available())  # type: ignore[arg-type]
     PyExecutionContract().with_batching(None)  # type: ignore[arg-type]
     kind: int = PyCapability.cuda().kind()  # type: ignore[assignment]
     provider.PyProviderRegistry().register(PyVersion(0, 1, 0))  # type: ignore[arg-type]
