@@ -85,12 +85,6 @@ def test_signal_kinds(make, args, kind):
 
 FIELDS = ["input_relation", "ordering", "concurrency", "delivery", "overflow", "output_coupling",
           "completion", "failure_policy", "eos_policy", "batching", "join_ports"]
-DEFAULT = [PyInputRelation.independent(), PyOrderingRequirement.PreserveSequence,
-           PyConcurrency.unrestricted(), PyDeliveryMode.All, PyOverflowPolicy.Block,
-           PyOutputCoupling.Coupled, PyCompletionBoundary.OutputReady, PyFailurePolicy.FailGraph,
-           PyEosPolicy.AllInputs, None, []]
-PERMISSIVE = DEFAULT[:1] + [PyOrderingRequirement.AllowReorder] + DEFAULT[2:5] + \
-    [PyOutputCoupling.Independent, PyCompletionBoundary.OutputReady, PyFailurePolicy.Skip] + DEFAULT[8:]
 ENUM_FIELDS = {"ordering", "delivery", "overflow", "output_coupling", "completion", "failure_policy",
                "eos_policy"}
 
@@ -99,15 +93,11 @@ def fields(c):
     return [getattr(c, f) for f in FIELDS]
 
 
-@pytest.mark.parametrize("make, want, text", [
-    (PyExecutionContract, DEFAULT, "PreserveSequence"),
-    (PyExecutionContract.permissive, PERMISSIVE, "AllowReorder"),
-])
-def test_contract_tables(make, want, text):
+@pytest.mark.parametrize("make, text", [  # the core tests hold the fields' values
+    (PyExecutionContract, "PreserveSequence"), (PyExecutionContract.permissive, "AllowReorder")])
+def test_contract_tables(make, text):
     c = make()
     assert type(c) is PyExecutionContract and c is not make()
-    got = fields(c)
-    assert [type(v) for v in got] == [type(v) for v in want] and got == want
     for f in FIELDS:
         a, b = getattr(c, f), getattr(c, f)
         assert (a is b) == (f in ENUM_FIELDS or f == "batching")  # variants and None are singletons
@@ -148,9 +138,6 @@ def test_contract_builders(base, name, arg, field, value):
     assert fields(receiver) == before and repr(receiver) == text
 
 
-def test_contract_copies_and_repr():
-    c = PyExecutionContract().with_join_ports([P1, P1])
-    c.join_ports.append(P2)
-    assert c.join_ports == [P1, P1] and c.join_ports[0] is not c.join_ports[1]
+def test_contract_repr():
     r = repr(PyExecutionContract.permissive().with_concurrency(PyConcurrency.limited(4)))
     assert r == "PyExecutionContract(ordering=AllowReorder, concurrency=Limited(4))"

@@ -249,3 +249,39 @@ def test_builders_only_read_their_receiver():
             return poly.with_holes([]).exterior
 
     assert len(poly.with_holes(Ring()).holes[0]) == 1
+
+
+def rich():
+    """Values whose list properties hold items (the samples' are mostly empty)."""
+    frame, port = graph.PyDataContract.frame(), graph.PyPort.input("in", graph.PyDataContract.frame())
+    element = graph.PyElement(graph.PyElementId.new(), graph.PyElementTypeId("t"), "e",
+                              graph.PyElementKind.Operator).with_input(port).with_output(graph.PyPort.output("o", frame))
+    g = graph.PyGraph()
+    g.add_element(element)
+    g.add_edge(graph.PyEdge(port.id, port.id))
+    meta, box = data.PyMetadata(), data.PyBoundingBox(1, 2, 3, 4)
+    meta.add_object(data.PyDetectedObject(data.PyObjectId.new(), box))
+    point = data.PyPoint2D(1, 2)
+    return [element, g, meta, data.PyPolygon([point]).with_holes([[point]]),
+            DESCRIPTOR.with_element_type(graph.PyElementTypeId("t")).with_capability(provider.PyCapability.cuda())
+            .with_requirement(provider.PyRequirement.custom("x")),
+            kelo.ext.execution.PyExecutionContract().with_join_ports([port.id]),
+            graph.PyContractSpec().with_shape([1]).with_class_ids([2]).with_pixel_format(data.PyPixelFormat.nv12()),
+            data.PyTensor(data.PyDType.Int8, [2]).with_strides([1])]
+
+
+@pytest.mark.parametrize("obj", [x for c in CLASSES for x in surface.samples()[c]] + rich(),
+                         ids=lambda o: type(o).__name__)
+def test_properties_hand_out_copies(obj):
+    # Every read makes new objects (variants aside), and a list read is the
+    # reader's own: changing it changes nothing in the receiver.
+    for name, raw in vars(type(obj)).items():
+        if name.startswith("_") or type(raw).__name__ != "getset_descriptor":
+            continue
+        a, b = getattr(obj, name), getattr(obj, name)
+        for x, y in zip(a, b) if isinstance(a, list) else [(a, b)]:
+            if type(x) in CLASSES and not surface.variants(type(x)):
+                assert x is not y, name
+        if isinstance(a, list):
+            a.append(None)
+            assert repr(getattr(obj, name)) == repr(b), name

@@ -141,11 +141,3 @@ def test_builders_leave_the_receiver():
     assert e.with_capability(PyCapability.cuda()).capabilities == [PyCapability.cuda()]
     assert c.capabilities == [PyCapability.cuda()]
 
-
-def test_properties_are_copies():
-    d = descriptor().with_element_type(PyElementTypeId("t")).with_capability(PyCapability.custom("x"))
-    assert d.id is not d.id and d.version is not d.version
-    assert d.element_types is not d.element_types and d.element_types[0] is not d.element_types[0]
-    d.element_types.append(PyElementTypeId("u"))
-    d.capabilities.clear()
-    assert d.element_types == [PyElementTypeId("t")] and d.capabilities == [PyCapability.custom("x")]
