@@ -176,9 +176,11 @@ def model_select(lists, t, reqs, policy):
 
 
 CAPS = [("cuda", None), ("fp16", None), ("custom", "cuda"), ("custom", "accelerator:tpu"),
-        ("custom", "accelerator:TPU"), ("custom", "runtime:onnx"), ("custom", "runtime:")]
+        ("custom", "accelerator:TPU"), ("custom", "accelerator:"), ("custom", "runtime:onnx"),
+        ("custom", "runtime:")]
 REQS = [("cuda_required", None), ("gpu_memory", 0), ("gpu_memory", 2**64 - 1), ("accelerator", "tpu"),
-        ("accelerator", "TPU"), ("external_runtime", "onnx"), ("external_runtime", ""),
+        ("accelerator", "TPU"), ("accelerator", ""), ("accelerator", "pu"), ("external_runtime", "onnx"),
+        ("external_runtime", ""), ("external_runtime", "tpu"), ("operating_system", OS + " "),
         ("operating_system", OS), ("operating_system", OS.upper()), ("operating_system", OTHER_OS),
         ("operating_system", OS.replace("i", "\u0131").replace("o", "\u00f6")),  # only ASCII folds
         ("custom", "tpu")]
