@@ -53,11 +53,15 @@ def chain(n, ring=False):
     return g
 
 
+def timed(fn, clock=time.perf_counter):
+    start = clock()
+    value = fn()
+    return clock() - start, value
+
+
 def validate(n, ring=False):
     g = chain(n, ring)
-    start = time.perf_counter()
-    report = g.validate()
-    took = time.perf_counter() - start
+    took, report = timed(g.validate)
     assert [e.kind() for e in report.errors] == ["CycleDetected"] * ring, report
     return took, g
 
@@ -135,9 +139,7 @@ cpu = time.process_time
 def tensor_size(n):
     # n dimensions of 2**64 - 1: an exact size of 64 n bits.
     t = data.PyTensor(data.PyDType.Int8, [2**64 - 1] * n)
-    start = cpu()
-    size = t.numel()
-    took = cpu() - start
+    took, size = timed(t.numel, cpu)
     assert size.bit_length() == 64 * n and size % (2**64 - 1) == 0
     return took, t
 
@@ -154,9 +156,7 @@ def class_ids_into_one_port(n):
         out = graph.PyPort.output("out", graph.PyDataContract.tensor_with(spec.with_class_ids([i])))
         g.add_element(element(f"p{i}", out))
         g.add_edge(graph.PyEdge(out.id, sink.id))
-    start = cpu()
-    report = g.validate()
-    took = cpu() - start
+    took, report = timed(g.validate, cpu)
     assert not any(e.kind() == "ContractMismatch" for e in report.errors), report
     return took, g
 
@@ -170,9 +170,7 @@ def requirements_against_capabilities(n):
     registry.register(d)
     wanted = [provider.PyRequirement.accelerator(f"a{i}") for i in reversed(range(n))]
     policy = provider.PySelectionPolicy.highest_priority()
-    start = cpu()
-    chosen = provider.select_provider(t, registry, wanted, policy)
-    took = cpu() - start
+    took, chosen = timed(lambda: provider.select_provider(t, registry, wanted, policy), cpu)
     assert chosen.id == d.id
     return took, registry
 
