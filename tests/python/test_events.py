@@ -14,10 +14,7 @@ def canonical(ns, name):  # the rule, as an oracle
 
 
 # namespace, name, canonical text (the core tests hold the rule; the model below checks the rest)
-TYPES = [
-    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("Kelo", "x", "Kelo/x"), ("", "", "/"),
-    ("n\u00e9", "\U0001f600\x00", "n\u00e9/\U0001f600\x00"), ("a\"b", "c\\d", "a\"b/c\\d"),
-]
+TYPES = [("kelo", "enter", "enter"), ("", "", "/"), ("a\"b", "c\\d\U0001f600\x00", "a\"b/c\\d\U0001f600\x00")]
 
 
 @pytest.mark.parametrize("ns, name, text", TYPES)
