@@ -1,7 +1,7 @@
 """Values that several holders share stay independent: a change made through
 one holder reaches no other."""
 
-from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyCoordinateSpace,
+from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox,
                            PyDetectedObject, PyMetadata, PyObjectId)
 
 
@@ -37,17 +37,6 @@ def test_inserting_into_a_copy_leaves_the_original_and_its_other_copies():
     assert (second.get("k").as_int(), obj.attributes.get("k").as_int()) == (1, 1)
     second.insert("z", PyAttributeValue.of_bool(True))
     assert (len(first), len(second), len(obj.attributes)) == (1, 2, 1)
-
-
-def test_objects_read_back_share_nothing_observable():
-    box = PyBoundingBox(1, 2, 3, 4).with_coordinate_space(PyCoordinateSpace.normalized())
-    obj = PyDetectedObject(PyObjectId.new(), box).with_label("p")
-    meta = PyMetadata()
-    meta.add_object(obj)
-    read = meta.objects
-    assert read[0] is not obj and meta.objects[0] is not read[0]
-    assert (read[0].id, read[0].label, read[0].bbox) == (obj.id, "p", box)
-    assert read[0].with_label("q").label == "q" and meta.objects[0].label == "p"
 
 
 def test_config_read_from_a_shared_element_is_a_private_copy():
