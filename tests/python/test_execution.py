@@ -1,16 +1,15 @@
-"""kelo.ext.execution: policies, concurrency, batching, input relations, the
-execution contract, execution states and control signals."""
+"""kelo.ext.execution: concurrency, batching, input relations, control signals
+and the execution contract."""
 
 import pytest
 
 from kelo.ext.execution import (
     PyBatchingPolicy, PyCompletionBoundary, PyConcurrency, PyControlSignal, PyDeliveryMode,
-    PyEosPolicy, PyExecutionContract, PyExecutionState, PyFailurePolicy, PyInputRelation,
+    PyEosPolicy, PyExecutionContract, PyFailurePolicy, PyInputRelation,
     PyMissingInputBehavior, PyOrderingRequirement, PyOutputCoupling, PyOverflowPolicy)
 from kelo.ext.graph import PyPortId
 
 U64, I64 = 2**64 - 1, 2**63
-
 
 
 

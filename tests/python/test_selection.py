@@ -3,8 +3,6 @@
 import random
 import sys
 
-import pytest
-
 from kelo.ext.graph import PyElementTypeId
 from kelo.ext.provider import (
     PyCapability,
