@@ -15,7 +15,10 @@ PyObject* ext_submodule(PyObject* ext, const char* name) { return PyObject_GetAt
 namespace {
 
 // Every topic of the module, in the order its functions are listed.
-constexpr std::initializer_list<NativeTopic> kTopics = {};
+constexpr std::initializer_list<NativeTopic> kTopics = {
+    {&add_records_functions, &adopt_records_classes},
+    {&add_columns_functions, &adopt_columns_classes},
+};
 
 int exec_native(PyObject* module) {
   Ref ext(PyImport_ImportModule("kelo.ext"));
