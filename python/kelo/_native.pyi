@@ -16,7 +16,8 @@ def restore(type: str, state: object) -> Any: ...
 def classes() -> list[type]: ...
 def columns(metadata: object) -> tuple[
     memoryview, memoryview, memoryview, list[str], memoryview, memoryview,
-    Optional[memoryview], memoryview, memoryview, memoryview, Optional[memoryview]
+    Optional[memoryview],
+    tuple[memoryview, memoryview, memoryview, Optional[memoryview]],
 ]: ...
 def add_objects(
     metadata: PyMetadata,

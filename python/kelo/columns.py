@@ -9,7 +9,7 @@ appends one object per row of a detector's arrays.
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import Optional, Union
+from typing import NamedTuple, Optional, Union
 
 from . import _native
 from .ext.data import PyCoordinateSpace, PyMetadata
@@ -17,35 +17,23 @@ from .ext.data import PyCoordinateSpace, PyMetadata
 __all__ = ["Columns", "TrackColumns", "add_objects", "columns"]
 
 
-class TrackColumns:
-    """The tracks, one row each: ``ids`` (N x 16 uint8, the UUID bytes),
-    ``states`` (uint8, the `PyTrackState` index), ``last_boxes`` (N x 4
-    float32: the box of the last object that names the track among its
-    related identifiers, NaN when none does) and ``frame_index`` (int32, the
-    position of each track's metadata in the list; None for one metadata)."""
+class TrackColumns(NamedTuple):
+    """The tracks, one row each.
 
-    __slots__ = ("ids", "states", "last_boxes", "frame_index")
+    ``ids`` (N x 16 uint8, the UUID bytes), ``states`` (uint8, the
+    `PyTrackState` index), ``last_boxes`` (N x 4 float32: the box of the last
+    object of the same metadata that names the track among its related
+    identifiers, NaN when none does) and ``frame_index`` (int32, the position
+    of each track's metadata in the list; None for one metadata).
+    """
 
-    def __init__(
-        self,
-        ids: memoryview,
-        states: memoryview,
-        last_boxes: memoryview,
-        frame_index: Optional[memoryview],
-    ) -> None:
-        self.ids = ids
-        self.states = states
-        self.last_boxes = last_boxes
-        self.frame_index = frame_index
-
-    def __len__(self) -> int:
-        return len(self.states)
-
-    def __repr__(self) -> str:
-        return f"TrackColumns(rows={len(self)})"
+    ids: memoryview
+    states: memoryview
+    last_boxes: memoryview
+    frame_index: Optional[memoryview]
 
 
-class Columns:
+class Columns(NamedTuple):
     """The objects, one row each.
 
     ``boxes`` (N x 4 float32: x, y, width, height), ``confidence`` (float32,
@@ -56,52 +44,24 @@ class Columns:
     metadata in the list; None for one metadata) and ``tracks``.
     """
 
-    __slots__ = (
-        "boxes",
-        "confidence",
-        "label_codes",
-        "labels",
-        "class_ids",
-        "object_ids",
-        "frame_index",
-        "tracks",
-    )
+    boxes: memoryview
+    confidence: memoryview
+    label_codes: memoryview
+    labels: list[str]
+    class_ids: memoryview
+    object_ids: memoryview
+    frame_index: Optional[memoryview]
+    tracks: TrackColumns
 
-    def __init__(
-        self,
-        boxes: memoryview,
-        confidence: memoryview,
-        label_codes: memoryview,
-        labels: list[str],
-        class_ids: memoryview,
-        object_ids: memoryview,
-        frame_index: Optional[memoryview],
-        tracks: TrackColumns,
-    ) -> None:
-        self.boxes = boxes
-        self.confidence = confidence
-        self.label_codes = label_codes
-        self.labels = labels
-        self.class_ids = class_ids
-        self.object_ids = object_ids
-        self.frame_index = frame_index
-        self.tracks = tracks
 
-    def __len__(self) -> int:
-        return len(self.label_codes)
-
-    def __repr__(self) -> str:
-        return f"Columns(rows={len(self)}, labels={len(self.labels)}, tracks={len(self.tracks)})"
+_new = tuple.__new__
 
 
 def columns(metadata: Union[PyMetadata, Sequence[PyMetadata]]) -> Columns:
     """The objects and tracks of a metadata, or of a list of them, as arrays."""
-    (boxes, confidence, codes, labels, class_ids, object_ids, frames,
-     track_ids, track_states, track_boxes, track_frames) = _native.columns(metadata)
-    return Columns(
-        boxes, confidence, codes, labels, class_ids, object_ids, frames,
-        TrackColumns(track_ids, track_states, track_boxes, track_frames),
-    )
+    parts = _native.columns(metadata)
+    cols: Columns = _new(Columns, (*parts[:7], _new(TrackColumns, parts[7])))
+    return cols
 
 
 def add_objects(

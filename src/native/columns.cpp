@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
@@ -77,12 +78,13 @@ PyTypeObject* array_type() {
   return type;
 }
 
-// A zero-filled rows x cols array (cols 0: one dimension).
+// A rows x cols array (cols 0: one dimension).
 Ref new_array(const char* format, Py_ssize_t itemsize, Py_ssize_t rows, Py_ssize_t cols) {
   PyTypeObject* type = array_type();
   if (!type) return Ref();
   Py_ssize_t count = rows * (cols ? cols : 1);
-  char* data = static_cast<char*>(std::calloc(std::size_t(count ? count : 1), std::size_t(itemsize)));
+  // Not cleared: the caller writes every item.
+  char* data = static_cast<char*>(std::malloc(std::size_t(count ? count : 1) * std::size_t(itemsize)));
   if (!data) return Ref(PyErr_NoMemory());
   auto* a = static_cast<Array*>(PyObject_Malloc(sizeof(Array)));
   if (!a) {
@@ -150,8 +152,31 @@ struct UuidHash {
   }
 };
 
+// A tuple of the parts, or null when one of them is.
+Ref pack(std::initializer_list<Ref> parts) {
+  for (const Ref& p : parts) {
+    if (!p) return Ref();
+  }
+  Ref tuple(PyTuple_New(Py_ssize_t(parts.size())));
+  if (!tuple) return Ref();
+  Py_ssize_t i = 0;
+  for (const Ref& p : parts) PyTuple_SetItem(tuple.get(), i++, Py_NewRef(p.get()));
+  return tuple;
+}
+
+// Equality of two texts; labels are short, and a library call per
+// comparison would cost more than the comparison.
+inline bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 16) return a == b;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // (boxes, confidence, label_codes, labels, class_ids, object_ids,
-//  frame_index, track_ids, track_states, track_boxes, track_frame_index);
+//  frame_index, (track_ids, track_states, track_boxes, track_frame_index));
 // the frame indexes are None for a single metadata.
 Ref columns(Borrowed metadata) {
   std::vector<const Metadata*> all;
@@ -189,11 +214,23 @@ Ref columns(Borrowed metadata) {
   float* tbox = items<float>(track_boxes);
   std::int32_t* tframe = many ? items<std::int32_t>(track_frames) : nullptr;
 
-  // Distinct labels in order of first appearance; most runs repeat the
-  // label before, which is checked first.
+  // Distinct labels in order of first appearance. A frame has few: the
+  // first kShortList are searched in order, any beyond them by hash.
+  constexpr std::size_t kShortList = 16;
   std::vector<std::string_view> distinct;
   std::unordered_map<std::string_view, std::int32_t> index;
-  std::int32_t last = -1;
+  auto code_of_label = [&](std::string_view label) -> std::int32_t {
+    for (std::size_t i = 0; i < distinct.size() && i < kShortList; ++i) {
+      if (same_text(distinct[i], label)) return std::int32_t(i);
+    }
+    if (distinct.size() < kShortList) {
+      distinct.push_back(label);
+      return std::int32_t(distinct.size() - 1);
+    }
+    auto [it, added] = index.try_emplace(label, std::int32_t(distinct.size()));
+    if (added) distinct.push_back(label);
+    return it->second;
+  };
   std::unordered_map<kelo_core::Uuid, const BoundingBox*, UuidHash> boxes_by_track;
   const float nan = std::numeric_limits<float>::quiet_NaN();
 
@@ -206,16 +243,12 @@ Ref columns(Borrowed metadata) {
       const auto& c = records::confidence_of(o);
       conf[row] = c ? *c : nan;
       const auto& label = records::label_of(o);
-      if (!label) {
-        code[row] = -1;
-      } else if (last >= 0 && distinct[std::size_t(last)] == *label) {
-        code[row] = last;
+      code[row] = label ? code_of_label(*label) : -1;
+      if (const auto& k = records::class_of(o)) {
+        std::memcpy(cls + 16 * row, k->uuid.bytes.data(), 16);
       } else {
-        auto [it, added] = index.try_emplace(*label, std::int32_t(distinct.size()));
-        if (added) distinct.push_back(*label);
-        code[row] = last = it->second;
+        std::memset(cls + 16 * row, 0, 16);
       }
-      if (const auto& k = records::class_of(o)) std::memcpy(cls + 16 * row, k->uuid.bytes.data(), 16);
       std::memcpy(oid + 16 * row, records::id_of(o).uuid.bytes.data(), 16);
       if (frame) frame[row] = std::int32_t(f);
       if (!tracks.empty()) {
@@ -241,19 +274,13 @@ Ref columns(Borrowed metadata) {
     if (!s || PyList_Append(labels.get(), s.get()) < 0) return Ref();
   }
 
-  Ref out(PyTuple_New(11));
-  if (!out) return Ref();
-  Ref parts[] = {view_of(std::move(boxes)),       view_of(std::move(confidence)),
-                 view_of(std::move(codes)),       std::move(labels),
-                 view_of(std::move(class_ids)),   view_of(std::move(object_ids)),
-                 many ? view_of(std::move(frames)) : std::move(frames),
-                 view_of(std::move(track_ids)),   view_of(std::move(track_states)),
-                 view_of(std::move(track_boxes)),
-                 many ? view_of(std::move(track_frames)) : std::move(track_frames)};
-  for (Py_ssize_t i = 0; i < 11; ++i) {
-    if (!parts[i]) return Ref();
-    PyTuple_SetItem(out.get(), i, parts[i].release());
-  }
+  Ref tracks = pack({view_of(std::move(track_ids)), view_of(std::move(track_states)),
+                     view_of(std::move(track_boxes)),
+                     many ? view_of(std::move(track_frames)) : std::move(track_frames)});
+  Ref out = pack({view_of(std::move(boxes)), view_of(std::move(confidence)),
+                  view_of(std::move(codes)), std::move(labels), view_of(std::move(class_ids)),
+                  view_of(std::move(object_ids)),
+                  many ? view_of(std::move(frames)) : std::move(frames), std::move(tracks)});
   return out;
 }
 
@@ -341,38 +368,30 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
     }
   }
   CoordinateSpace space = coordinate_space ? *coordinate_space : BoundingBox{}.coordinate_space;
-  std::vector<Object> made;
-  made.reserve(std::size_t(n));
   static const std::uint8_t zero[16] = {};
+  // Objects go straight to the end of the list; should the random source
+  // fail half way, the ones added so far are taken off again.
+  records::ObjectAppender append(metadata, std::size_t(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    auto id = ObjectId::fresh();
-    if (!id) {
-      raise(id.error());
-      return Ref();
-    }
-    BoundingBox box{float_at(b, 4 * i), float_at(b, 4 * i + 1), float_at(b, 4 * i + 2),
-                    float_at(b, 4 * i + 3), space};
-    auto o = Object::make(*id, std::move(box));
-    if (!o) {
-      raise(o.error());
-      return Ref();
-    }
+    Object* made = append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1),
+                                          float_at(b, 4 * i + 2), float_at(b, 4 * i + 3), space});
+    if (!made) return Ref(raise(append.error()));
+    Object& o = *made;
     if (confidence) {
       float c = float_at(confidence->view(), i);
-      if (!std::isnan(c)) o->confidence = c;
+      if (!std::isnan(c)) o.confidence = c;
     }
-    if (labels && (*labels)[std::size_t(i)]) o->label = std::move(*(*labels)[std::size_t(i)]);
+    if (labels && (*labels)[std::size_t(i)]) o.label = std::move(*(*labels)[std::size_t(i)]);
     if (class_ids) {
       const auto* row = static_cast<const std::uint8_t*>(class_ids->view().buf) + 16 * i;
       if (std::memcmp(row, zero, 16) != 0) {
         ClassId k;
         std::memcpy(k.uuid.bytes.data(), row, 16);
-        o->class_id = k;
+        o.class_id = k;
       }
     }
-    made.push_back(std::move(*o));
   }
-  records::append_objects(metadata, std::move(made));
+  append.commit();
   return Ref(Py_NewRef(Py_None));
 }
 

@@ -289,10 +289,42 @@ inline const std::optional<ClassId>& class_of(const Object& o) { return o.class_
 inline const ObjectId& id_of(const Object& o) { return o.id; }
 inline const auto& related_of(const Object& o) { return o.related; }
 
-// Appends objects made elsewhere, all or none (the caller has reserved room).
-inline void append_objects(Metadata& m, std::vector<Object>&& objects) {
-  m.objects.reserve(m.objects.size() + objects.size());
-  for (Object& o : objects) m.objects.push_back(std::move(o));
-}
+// Appends objects to a metadata, all or none: without commit() the ones
+// added are taken off again when the appender goes.
+class ObjectAppender {
+ public:
+  ObjectAppender(Metadata& m, std::size_t count) : list_(m.objects), size_(m.objects.size()) {
+    list_.reserve(size_ + count);
+  }
+  ObjectAppender(const ObjectAppender&) = delete;
+  ObjectAppender& operator=(const ObjectAppender&) = delete;
+  ~ObjectAppender() {
+    if (!committed_) list_.erase(list_.begin() + std::ptrdiff_t(size_), list_.end());
+  }
+  // A new object at the end, made as Object::make makes one: a fresh id
+  // and a fresh provenance record (no references, no model, time zero).
+  // Null when the random source fails (error() says why).
+  Object* add(BoundingBox&& box) {
+    auto id = kelo_core::Uuid::v4();
+    auto provenance_id = id ? kelo_core::Uuid::v4() : id;
+    if (!provenance_id) {
+      error_ = provenance_id.error();
+      return nullptr;
+    }
+    Object& o = list_.emplace_back();
+    o.id.uuid = *id;
+    o.bbox = std::move(box);
+    o.provenance.id = *provenance_id;
+    return &o;
+  }
+  const kelo_core::Error& error() const { return error_; }
+  void commit() { committed_ = true; }
+
+ private:
+  std::vector<Object>& list_;
+  std::size_t size_;
+  bool committed_ = false;
+  kelo_core::Error error_{kelo_core::Error::Kind::Internal, {}};
+};
 
 }  // namespace kelo::py::records
