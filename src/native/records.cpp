@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -117,19 +119,17 @@ PyObject* variant_text(E e) {
   return t ? Py_NewRef(t) : nullptr;
 }
 
+// The type of o in messages: 'str', 'dict', ..., and null for None.
 std::string type_of(PyObject* o) {
-  Ref name(type_name(o));
-  if (!name) {
-    PyErr_Clear();
-    return "?";
-  }
+  if (o == Py_None) return "null";
+  Ref name(PyType_GetName(Py_TYPE(o)));
   Py_ssize_t n = 0;
-  const char* s = PyUnicode_AsUTF8AndSize(name.get(), &n);
+  const char* s = name ? PyUnicode_AsUTF8AndSize(name.get(), &n) : nullptr;
   if (!s) {
     PyErr_Clear();
     return "?";
   }
-  return std::string(s, std::size_t(n));
+  return "'" + std::string(s, std::size_t(n)) + "'";
 }
 
 bool expected(const Path& p, const char* what, PyObject* got) {
@@ -711,6 +711,188 @@ bool get(PyObject* o, T& out, Path& p) {
   }
 }
 
+// ---- the JSON Schema of the text form ----------------------------------------
+
+template <class T>
+constexpr const char* kDef = nullptr;
+#define KELO_DEF(T, name) \
+  template <>             \
+  constexpr const char* kDef<T> = name;
+KELO_DEF(Point2D, "Point2D")
+KELO_DEF(CoordinateSpaceReference, "CoordinateSpaceReference")
+KELO_DEF(CoordinateSpace, "CoordinateSpace")
+KELO_DEF(BoundingBox, "BoundingBox")
+KELO_DEF(Polygon, "Polygon")
+KELO_DEF(TimestampAnnotation, "TimestampAnnotation")
+KELO_DEF(Timestamp, "Timestamp")
+KELO_DEF(FrameRate, "FrameRate")
+KELO_DEF(VideoFormat, "VideoFormat")
+KELO_DEF(Tensor, "Tensor")
+KELO_DEF(ModelReference, "ModelReference")
+KELO_DEF(Embedding, "Embedding")
+KELO_DEF(SourceInfo, "SourceInfo")
+KELO_DEF(StreamCapabilities, "StreamCapabilities")
+KELO_DEF(Stream, "Stream")
+KELO_DEF(Frame, "Frame")
+KELO_DEF(EntityReference, "EntityReference")
+KELO_DEF(Provenance, "Provenance")
+KELO_DEF(Object, "DetectedObject")
+KELO_DEF(Classification, "Classification")
+KELO_DEF(BoxRegion, "BoxRegion")
+KELO_DEF(PolygonRegion, "PolygonRegion")
+KELO_DEF(MaskRegion, "MaskRegion")
+KELO_DEF(Segment, "Segment")
+KELO_DEF(Track, "Track")
+KELO_DEF(Keypoint, "Keypoint")
+KELO_DEF(Pose, "Pose")
+KELO_DEF(Vec3, "Vec3")
+KELO_DEF(Quaternion, "Quaternion")
+KELO_DEF(RigidTransform, "RigidTransform")
+KELO_DEF(FrameTransform, "FrameTransform")
+KELO_DEF(SpatialPose, "SpatialPose")
+KELO_DEF(EventType, "EventType")
+KELO_DEF(Relation, "Relation")
+KELO_DEF(ExtensionMetadata, "ExtensionMetadata")
+KELO_DEF(Event, "Event")
+KELO_DEF(Metadata, "Metadata")
+#undef KELO_DEF
+
+std::string quoted(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string names_list(std::span<const std::string_view> names) {
+  std::string out;
+  for (std::string_view n : names) {
+    if (!out.empty()) out += ',';
+    out += quoted(n);
+  }
+  return out;
+}
+
+// The schema of each field type, as JSON text; records and the shared leaf
+// types go to `defs` once and are referred to.
+class SchemaWriter {
+ public:
+  std::map<std::string, std::string> defs;
+
+  SchemaWriter() {
+    const char* nonfinite32 = "^(inf|-inf|nan|nan:0x[0-9a-f]{8})$";
+    const char* nonfinite64 = "^(inf|-inf|nan|nan:0x[0-9a-f]{16})$";
+    defs["float32"] = std::string("{\"description\":\"A single-precision value: the shortest "
+                                  "decimal that reads back to it, or a non-finite text\","
+                                  "\"anyOf\":[{\"type\":\"number\"},{\"type\":\"string\","
+                                  "\"pattern\":") + quoted(nonfinite32) + "}]}";
+    defs["float64"] = std::string("{\"description\":\"A double-precision value, or a non-finite "
+                                  "text\",\"anyOf\":[{\"type\":\"number\"},{\"type\":\"string\","
+                                  "\"pattern\":") + quoted(nonfinite64) + "}]}";
+    defs["uuid"] = "{\"type\":\"string\",\"format\":\"uuid\"}";
+    defs["nanoseconds"] = "{\"type\":\"integer\",\"minimum\":0}";
+  }
+
+  template <class T>
+  std::string of() {
+    if constexpr (std::is_same_v<T, bool>) {
+      return "{\"type\":\"boolean\"}";
+    } else if constexpr (std::is_enum_v<T>) {
+      return "{\"enum\":[" + names_list(EnumNames<T>::names) + "]}";
+    } else if constexpr (std::is_same_v<T, std::int64_t>) {
+      return "{\"type\":\"integer\",\"minimum\":-9223372036854775808,"
+             "\"maximum\":9223372036854775807}";
+    } else if constexpr (std::is_unsigned_v<T>) {
+      return "{\"type\":\"integer\",\"minimum\":0,\"maximum\":" +
+             std::to_string(std::numeric_limits<T>::max()) + "}";
+    } else if constexpr (std::is_same_v<T, float>) {
+      return "{\"$ref\":\"#/$defs/float32\"}";
+    } else if constexpr (std::is_same_v<T, double>) {
+      return "{\"$ref\":\"#/$defs/float64\"}";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+      return "{\"type\":\"string\"}";
+    } else if constexpr (std::is_same_v<T, kelo_core::Uuid> || is_id<T>::value) {
+      return "{\"$ref\":\"#/$defs/uuid\"}";
+    } else if constexpr (std::is_same_v<T, Duration>) {
+      return "{\"$ref\":\"#/$defs/nanoseconds\"}";
+    } else if constexpr (is_open<T>::value) {
+      std::string alternatives;
+      for (std::string_view n : VariantNames<typename T::Variant>::canonical) {
+        alternatives += std::string(n) + "|";
+      }
+      return "{\"type\":\"string\",\"pattern\":" + quoted("^(" + alternatives + "custom:.*)$") + "}";
+    } else if constexpr (is_optional<T>::value) {
+      return "{\"anyOf\":[" + of<typename T::value_type>() + ",{\"type\":\"null\"}]}";
+    } else if constexpr (is_vector<T>::value) {
+      return "{\"type\":\"array\",\"items\":" + of<typename T::value_type>() + "}";
+    } else if constexpr (std::is_same_v<T, Attributes>) {
+      return "{\"type\":\"object\",\"additionalProperties\":" + of<AttributeValue>() + "}";
+    } else if constexpr (std::is_same_v<T, AttributeValue>) {
+      if (!defs.count("AttributeValue")) {
+        defs["AttributeValue"] = "";
+        std::string alternatives;
+        std::size_t i = 0;
+        AttributeValue::Payload probe;
+        for (std::string_view kind : AttributeValue::kKindNames) {
+          emplace_index(probe, i++);
+          std::string value = std::visit(
+              [this](const auto& v) { return of<std::remove_cvref_t<decltype(v)>>(); }, probe);
+          alternatives += std::string(alternatives.empty() ? "" : ",") +
+                          "{\"type\":\"object\",\"properties\":{\"kind\":{\"const\":" +
+                          quoted(kind) + "},\"value\":" + value +
+                          "},\"required\":[\"kind\",\"value\"],\"additionalProperties\":false}";
+        }
+        defs["AttributeValue"] = "{\"oneOf\":[" + alternatives + "]}";
+      }
+      return "{\"$ref\":\"#/$defs/AttributeValue\"}";
+    } else if constexpr (std::is_same_v<T, Segmentation>) {
+      if (!defs.count("Segmentation")) {
+        defs["Segmentation"] = "";
+        std::string alternatives;
+        Segmentation probe;
+        for (std::size_t i = 0; i < std::size(kSegmentationKinds); ++i) {
+          emplace_index(probe, i);
+          alternatives += std::string(alternatives.empty() ? "" : ",") +
+                          std::visit([&](auto& v) {
+                            return record<std::remove_cvref_t<decltype(v)>>(kSegmentationKinds[i]);
+                          }, probe);
+        }
+        defs["Segmentation"] = "{\"oneOf\":[" + alternatives + "]}";
+      }
+      return "{\"$ref\":\"#/$defs/Segmentation\"}";
+    } else {
+      static_assert(Record<T>);
+      std::string name = kDef<T>;
+      if (!defs.count(name)) {
+        defs[name] = "";  // taken before the fields, which may refer back
+        defs[name] = record<T>({});
+      }
+      return "{\"$ref\":\"#/$defs/" + name + "\"}";
+    }
+  }
+
+  // A record's object schema; `kind`, when given, is a leading constant field.
+  template <class T>
+  std::string record(std::string_view kind) {
+    std::string properties, required;
+    if (!kind.empty()) {
+      properties = "\"kind\":{\"const\":" + quoted(kind) + "}";
+      required = "\"kind\"";
+    }
+    T probe{};
+    auto v = [&](FieldName f, auto& member) {
+      std::string schema = of<std::remove_cvref_t<decltype(member)>>();
+      properties += (properties.empty() ? "" : ",") + quoted(f.text) + ":" + schema;
+      required += (required.empty() ? "" : ",") + quoted(f.text);
+    };
+    fields(v, probe);
+    return "{\"type\":\"object\",\"properties\":{" + properties + "},\"required\":[" + required +
+           "],\"additionalProperties\":false}";
+  }
+};
+
 // ---- the classes -----------------------------------------------------------
 
 struct Kind {
@@ -834,7 +1016,7 @@ const Kind* kind_of(PyObject* value) {
   for (const Kind& k : kinds()) {
     if (Py_TYPE(value) == *k.type) return &k;
   }
-  PyErr_Format(PyExc_TypeError, "'%s' is not a class of the data model", type_of(value).c_str());
+  PyErr_Format(PyExc_TypeError, "%s is not a class of the data model", type_of(value).c_str());
   return nullptr;
 }
 
@@ -959,6 +1141,10 @@ Ref restore(std::string_view tag, Borrowed state) {
   return Ref(k->get_state(state.object, p));
 }
 
+// The JSON Schema of a JSON-lines record, with a definition for every type
+// of the text form, as JSON text.
+std::string schema();
+
 // The classes of the data model, in registration order.
 Ref classes() {
   Ref list(PyList_New(0));
@@ -967,6 +1153,61 @@ Ref classes() {
     if (PyList_Append(list.get(), reinterpret_cast<PyObject*>(*k.type)) < 0) return Ref();
   }
   return list;
+}
+
+template <class T>
+void define(SchemaWriter& w, const char* tag) {
+  std::string s = w.of<T>();
+  if (!w.defs.count(tag)) w.defs[tag] = s;
+}
+
+std::string schema() {
+  SchemaWriter w;
+  w.of<Frame>();
+  w.of<Metadata>();
+  // Every class's own definition, under its tag.
+  define<StreamId>(w, "StreamId");
+  define<FrameId>(w, "FrameId");
+  define<BufferId>(w, "BufferId");
+  define<ObjectId>(w, "ObjectId");
+  define<SegmentId>(w, "SegmentId");
+  define<TrackId>(w, "TrackId");
+  define<EventId>(w, "EventId");
+  define<AssetId>(w, "AssetId");
+  define<BatchId>(w, "BatchId");
+  define<MetadataId>(w, "MetadataId");
+  define<ComponentId>(w, "ComponentId");
+  define<ClassId>(w, "ClassId");
+  define<TimeUnit>(w, "TimeUnit");
+  define<PixelFormat>(w, "PixelFormat");
+  define<ColorSpace>(w, "ColorSpace");
+  define<ColorRange>(w, "ColorRange");
+  define<DType>(w, "DType");
+  define<TensorLayout>(w, "TensorLayout");
+  define<SourceKind>(w, "SourceKind");
+  define<TrackState>(w, "TrackState");
+  define<Attributes>(w, "Attributes");
+  define<AttributeValue>(w, "AttributeValue");
+  w.of<Point2D>(); w.of<BoundingBox>(); w.of<Polygon>(); w.of<CoordinateSpace>();
+  w.of<Timestamp>(); w.of<FrameRate>(); w.of<VideoFormat>(); w.of<Tensor>();
+  w.of<ModelReference>(); w.of<Embedding>(); w.of<SourceInfo>(); w.of<StreamCapabilities>();
+  w.of<Stream>(); w.of<EventType>(); w.of<Event>(); w.of<Track>(); w.of<Classification>();
+  w.of<Object>(); w.of<Vec3>(); w.of<Quaternion>(); w.of<RigidTransform>();
+  std::string defs;
+  for (const auto& [name, body] : w.defs) {
+    defs += (defs.empty() ? "" : ",") + quoted(name) + ":" + body;
+  }
+  std::string version = std::to_string(kSchemaVersion);
+  return "{\"$schema\":\"https://json-schema.org/draft/2020-12/schema\","
+         "\"title\":\"kelo record, schema version " + version + "\","
+         "\"description\":\"One line of kelo.io's JSON lines: a frame and its metadata. The "
+         "dicts of kelo.io.to_dict are the definitions below (by type name) plus the keys "
+         "schema and type; a type that is not an object of fields carries its value under "
+         "value.\","
+         "\"type\":\"object\",\"properties\":{\"schema\":{\"const\":" + version +
+         "},\"frame\":{\"$ref\":\"#/$defs/Frame\"},\"metadata\":{\"$ref\":\"#/$defs/Metadata\"}},"
+         "\"required\":[\"schema\",\"frame\",\"metadata\"],\"additionalProperties\":false,"
+         "\"$defs\":{" + defs + "}}";
 }
 
 }  // namespace
@@ -985,6 +1226,7 @@ void add_records_functions(std::vector<FunctionSpec>& functions) {
   functions.push_back(Function<&state>("state(value)", "(type, state) for pickling."));
   functions.push_back(Function<&restore>("restore(type, state)", "The value a pickled state describes."));
   functions.push_back(Function<&classes>("classes()", "The data model's classes."));
+  functions.push_back(Function<[] { return schema(); }>("schema()", "The JSON Schema of the text form, as JSON text."));
 }
 
 bool adopt_records_classes(PyObject* ext) {
