@@ -4,7 +4,19 @@ from typing import Any, Optional
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
 
-__all__: list[str]
+__all__ = [
+    "to_dict",
+    "from_dict",
+    "encode",
+    "decode",
+    "type_tag",
+    "state",
+    "restore",
+    "classes",
+    "schema",
+    "columns",
+    "add_objects",
+]
 
 def to_dict(value: object) -> dict[str, Any]: ...
 def from_dict(d: object) -> Any: ...
@@ -14,6 +26,7 @@ def type_tag(value: object) -> str: ...
 def state(value: object) -> tuple[str, object]: ...
 def restore(type: str, state: object) -> Any: ...
 def classes() -> list[type]: ...
+def schema() -> str: ...
 def columns(metadata: object) -> tuple[
     memoryview, memoryview, memoryview, list[str], memoryview, memoryview,
     Optional[memoryview],
