@@ -165,3 +165,18 @@ def test_numpy_takes_columns_without_a_copy_and_gives_arrays():
         kelo.add_objects(out, np.zeros((4, 8), np.float32)[:, ::2])
     with pytest.raises(ValueError, match="expected float32 or float64 values, got format 'e'"):
         kelo.add_objects(out, np.zeros((1, 4), np.float16))
+
+
+def test_metadata_is_borrowed_exclusively_while_objects_are_added():
+    md, _ = detections()
+
+    class Labels:  # reads the metadata back while add_objects holds it
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            kelo.columns(md)
+
+    with pytest.raises(RuntimeError, match="Already mutably borrowed"):
+        kelo.add_objects(md, floats(2), labels=Labels())
+    assert len(md.objects) == 4
