@@ -487,6 +487,7 @@ bool emplace_index(V& v, std::size_t index) {
 
 template <Mode M, class T>
 bool get(PyObject* o, T& out, Path& p) {
+  if (p.too_deep()) return p.fail("nested too deeply");
   if constexpr (std::is_same_v<T, bool>) {
     if (!PyBool_Check(o)) return expected(p, "true or false", o);
     out = o == Py_True;
@@ -822,7 +823,7 @@ class SchemaWriter {
       for (std::string_view n : VariantNames<typename T::Variant>::canonical) {
         alternatives += std::string(n) + "|";
       }
-      return "{\"type\":\"string\",\"pattern\":" + quoted("^(" + alternatives + "custom:.*)$") + "}";
+      return "{\"type\":\"string\",\"pattern\":" + quoted("^(" + alternatives + "custom:[\\s\\S]*)$") + "}";
     } else if constexpr (is_optional<T>::value) {
       return "{\"anyOf\":[" + of<typename T::value_type>() + ",{\"type\":\"null\"}]}";
     } else if constexpr (is_vector<T>::value) {

@@ -32,6 +32,11 @@ inline constexpr int kSchemaVersion = 1;
 class Path {
  public:
   explicit Path(std::string base = {}) : base_(std::move(base)) {}
+  // Reading values nested deeper than this many fields and items fails:
+  // reading recurses, and the stack is finite.
+  static constexpr std::size_t kMaxDepth = 400;
+  bool too_deep() const { return segments_.size() > kMaxDepth; }
+
   void field(const char* name) { segments_.push_back({'.', name, {}, 0}); }
   void index(Py_ssize_t i) { segments_.push_back({'[', nullptr, {}, i}); }
   void key(std::string_view k) { segments_.push_back({'k', nullptr, k, 0}); }

@@ -293,3 +293,14 @@ def test_frame_keeps_its_identities_and_times():
     assert (back.timestamp.monotonic_ns, back.timestamp.dts_ns, back.duration_ns) == (
         2**64 - 1, 3, 33_366_667)
     assert kelo.io is io
+
+
+def test_deeply_nested_payloads_are_refused_not_overflowed():
+    d = metadata_dict()
+    event = gen(random.Random(2), DEFS["Event"])
+    inner = {k: [] for k in DEFS["Metadata"]["properties"]}
+    for _ in range(20000):
+        inner = {**inner, "events": [{**event, "payload": inner}]}
+    d["events"] = inner["events"]
+    with pytest.raises(ValueError, match=r"^events\[0\]\.payload\.events\[0\].*: nested too deeply$"):
+        io.from_dict(d)
