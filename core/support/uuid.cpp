@@ -266,14 +266,33 @@ bool random_bytes(void* out, std::size_t n, std::string* error) {
   return true;
 }
 
+namespace {
+
+// Version 4, variant 10, over 16 random bytes.
+void stamp_v4(Uuid& u) {
+  u.bytes[6] = static_cast<std::uint8_t>((u.bytes[6] & 0x0f) | 0x40);
+  u.bytes[8] = static_cast<std::uint8_t>((u.bytes[8] & 0x3f) | 0x80);
+}
+
+}  // namespace
+
 Result<Uuid> Uuid::v4() {
   Uuid u;
   std::string error;
   if (!random_bytes(u.bytes.data(), u.bytes.size(), &error))
     return Error::internal("could not retrieve random bytes for uuid: " + error);
-  u.bytes[6] = static_cast<std::uint8_t>((u.bytes[6] & 0x0f) | 0x40);
-  u.bytes[8] = static_cast<std::uint8_t>((u.bytes[8] & 0x3f) | 0x80);
+  stamp_v4(u);
   return u;
+}
+
+Result<std::vector<Uuid>> Uuid::v4_many(std::size_t n) {
+  static_assert(sizeof(Uuid) == 16);
+  std::vector<Uuid> out(n);
+  std::string error;
+  if (!random_bytes(out.data(), n * sizeof(Uuid), &error))
+    return Error::internal("could not retrieve random bytes for uuid: " + error);
+  for (Uuid& u : out) stamp_v4(u);
+  return out;
 }
 
 Result<Uuid> Uuid::parse(std::string_view text) {

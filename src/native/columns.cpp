@@ -369,14 +369,13 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
   }
   CoordinateSpace space = coordinate_space ? *coordinate_space : BoundingBox{}.coordinate_space;
   static const std::uint8_t zero[16] = {};
-  // Objects go straight to the end of the list; should the random source
-  // fail half way, the ones added so far are taken off again.
+  // Objects go straight to the end of the list, and are taken off again
+  // should anything fail before the last one is in.
   records::ObjectAppender append(metadata, std::size_t(n));
+  if (!append.ok()) return Ref(raise(append.error()));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    Object* made = append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1),
-                                          float_at(b, 4 * i + 2), float_at(b, 4 * i + 3), space});
-    if (!made) return Ref(raise(append.error()));
-    Object& o = *made;
+    Object& o = append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1),
+                                       float_at(b, 4 * i + 2), float_at(b, 4 * i + 3), space});
     if (confidence) {
       float c = float_at(confidence->view(), i);
       if (!std::isnan(c)) o.confidence = c;

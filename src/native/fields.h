@@ -293,38 +293,39 @@ inline const auto& related_of(const Object& o) { return o.related; }
 // added are taken off again when the appender goes.
 class ObjectAppender {
  public:
-  ObjectAppender(Metadata& m, std::size_t count) : list_(m.objects), size_(m.objects.size()) {
-    list_.reserve(size_ + count);
+  // Room for `count` objects, and their identities: two each, an id and a
+  // provenance id, drawn from the random source in one go.
+  ObjectAppender(Metadata& m, std::size_t count)
+      : list_(m.objects), size_(m.objects.size()), ids_(kelo_core::Uuid::v4_many(2 * count)) {
+    if (ids_) list_.reserve(size_ + count);
   }
   ObjectAppender(const ObjectAppender&) = delete;
   ObjectAppender& operator=(const ObjectAppender&) = delete;
   ~ObjectAppender() {
     if (!committed_) list_.erase(list_.begin() + std::ptrdiff_t(size_), list_.end());
   }
-  // A new object at the end, made as Object::make makes one: a fresh id
-  // and a fresh provenance record (no references, no model, time zero).
-  // Null when the random source fails (error() says why).
-  Object* add(BoundingBox&& box) {
-    auto id = kelo_core::Uuid::v4();
-    auto provenance_id = id ? kelo_core::Uuid::v4() : id;
-    if (!provenance_id) {
-      error_ = provenance_id.error();
-      return nullptr;
-    }
+
+  // Whether the identities could be drawn; error() says why not.
+  bool ok() const { return ids_.ok(); }
+  const kelo_core::Error& error() const { return ids_.error(); }
+
+  // A new object at the end, made as Object::make makes one: a fresh id and
+  // a fresh provenance record (no references, no model, time zero).
+  Object& add(BoundingBox&& box) {
     Object& o = list_.emplace_back();
-    o.id.uuid = *id;
+    o.id.uuid = (*ids_)[next_++];
     o.bbox = std::move(box);
-    o.provenance.id = *provenance_id;
-    return &o;
+    o.provenance.id = (*ids_)[next_++];
+    return o;
   }
-  const kelo_core::Error& error() const { return error_; }
   void commit() { committed_ = true; }
 
  private:
   std::vector<Object>& list_;
   std::size_t size_;
+  kelo_core::Result<std::vector<kelo_core::Uuid>> ids_;
+  std::size_t next_ = 0;
   bool committed_ = false;
-  kelo_core::Error error_{kelo_core::Error::Kind::Internal, {}};
 };
 
 }  // namespace kelo::py::records
