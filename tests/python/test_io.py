@@ -141,7 +141,7 @@ def test_every_class_round_trips_bit_for_bit(tag):
                                              else resolve(DEFS[tag])["properties"])}}), (x, y)
         text = json.dumps(y, allow_nan=False)
         assert io.to_dict(io.from_dict(json.loads(text))) == y
-        for proto in (2, pickle.HIGHEST_PROTOCOL):
+        for proto in (pickle.DEFAULT_PROTOCOL, pickle.HIGHEST_PROTOCOL):
             back = pickle.loads(pickle.dumps(value, proto))
             assert type(back) is type(value) and io.to_dict(back) == y
         assert io.to_dict(copy.copy(value)) == y and io.to_dict(copy.deepcopy(value)) == y
