@@ -3,6 +3,7 @@
 // untagged) and state/restore (the pickling form).
 #include "native/records.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -226,6 +227,25 @@ bool read_double(PyObject* o, double& out, const Path& p, int width) {
   return expected(p, "a number", o);
 }
 
+// The NaN of a "nan:0x" text of eight digits, as written.
+std::optional<float> nan_bits32(PyObject* o) {
+  if (!PyUnicode_Check(o)) return std::nullopt;
+  Py_ssize_t n = 0;
+  const char* s = PyUnicode_AsUTF8AndSize(o, &n);
+  if (!s) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  std::string_view t(s, std::size_t(n));
+  std::uint32_t bits = 0;
+  if (t.size() != 14 || !t.starts_with("nan:0x")) return std::nullopt;
+  auto r = std::from_chars(t.data() + 6, t.data() + t.size(), bits, 16);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
+  float f = std::bit_cast<float>(bits);
+  if (!std::isnan(f)) return std::nullopt;
+  return f;
+}
+
 template <class U>
 bool read_unsigned(PyObject* o, U& out, const Path& p) {
   if (!PyLong_Check(o) || PyBool_Check(o)) return expected(p, "an integer", o);
@@ -309,8 +329,13 @@ PyObject* put(const T& x) {
   } else if constexpr (std::is_unsigned_v<T>) {
     return PyLong_FromUnsignedLongLong(x);
   } else if constexpr (std::is_same_v<T, float>) {
-    if constexpr (M == Mode::State) return PyFloat_FromDouble(double(x));
-    else return float_text(x);
+    if constexpr (M == Mode::State) {
+      // A NaN goes as its bits: widening would quiet a signalling one.
+      if (std::isnan(x)) return PyLong_FromUnsignedLong(std::bit_cast<std::uint32_t>(x));
+      return PyFloat_FromDouble(double(x));
+    } else {
+      return float_text(x);
+    }
   } else if constexpr (std::is_same_v<T, double>) {
     if constexpr (M == Mode::State) return PyFloat_FromDouble(x);
     else return double_text(x);
@@ -525,9 +550,21 @@ bool get(PyObject* o, T& out, Path& p) {
   } else if constexpr (std::is_same_v<T, float>) {
     double d = 0;
     if constexpr (M == Mode::State) {
+      if (PyLong_Check(o)) {  // a NaN's bits
+        std::uint32_t bits = 0;
+        if (!read_unsigned(o, bits, p)) return false;
+        out = std::bit_cast<float>(bits);
+        return std::isnan(out) || p.fail("not the bits of a NaN");
+      }
       if (!PyFloat_Check(o)) return expected(p, "a float", o);
       d = PyFloat_AsDouble(o);
     } else {
+      // A NaN written with its bits is taken as they are: narrowing from a
+      // double would quiet a signalling one.
+      if (std::optional<float> nan = nan_bits32(o)) {
+        out = *nan;
+        return true;
+      }
       if (!read_double(o, d, p, 8)) return false;
       if (std::isfinite(d) && !std::isfinite(float(d))) {
         return p.fail("number out of single-precision range");
