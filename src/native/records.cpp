@@ -137,6 +137,15 @@ bool expected(const Path& p, const char* what, PyObject* got) {
   return p.fail(std::string("expected ") + what + ", got " + type_of(got));
 }
 
+// A text quoted for a message, cut short when long.
+std::string shown(std::string_view t) {
+  constexpr std::size_t kMax = 60;
+  if (t.size() <= kMax) return "'" + std::string(t) + "'";
+  std::size_t cut = kMax;
+  while (cut > 0 && (static_cast<unsigned char>(t[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+  return "'" + std::string(t.substr(0, cut)) + "'... (" + std::to_string(t.size()) + " bytes)";
+}
+
 // ---- floats --------------------------------------------------------------
 
 PyObject* nonfinite_text(bool nan, bool negative, std::uint64_t bits, bool canonical, int width) {
@@ -222,7 +231,7 @@ bool read_double(PyObject* o, double& out, const Path& p, int width) {
         }
       }
     }
-    return p.fail("not a number: '" + std::string(t) + "'");
+    return p.fail("not a number: " + shown(t));
   }
   return expected(p, "a number", o);
 }
@@ -534,7 +543,7 @@ bool get(PyObject* o, T& out, Path& p) {
           return true;
         }
       }
-      return p.fail("unknown variant '" + std::string(t) + "'");
+      return p.fail("unknown variant " + shown(t));
     }
   } else if constexpr (std::is_same_v<T, std::int64_t>) {
     if (!PyLong_Check(o) || PyBool_Check(o)) return expected(p, "an integer", o);
@@ -594,7 +603,7 @@ bool get(PyObject* o, T& out, Path& p) {
       std::string_view t;
       if (!read_text(o, t, p)) return false;
       auto u = kelo_core::Uuid::parse(t);
-      if (!u) return p.fail("not an identifier: '" + std::string(t) + "'");
+      if (!u) return p.fail("not an identifier: " + shown(t));
       out = *u;
       return true;
     }
@@ -636,7 +645,7 @@ bool get(PyObject* o, T& out, Path& p) {
       std::string_view t;
       if (!read_text(o, t, p)) return false;
       auto parsed = parse_canonical<typename T::Variant>(t);
-      if (!parsed) return p.fail("unknown name '" + std::string(t) + "'");
+      if (!parsed) return p.fail("unknown name " + shown(t));
       out = std::move(*parsed);
       return true;
     }
@@ -708,7 +717,7 @@ bool get(PyObject* o, T& out, Path& p) {
         ++index;
       }
       if (index == AttributeValue::kKindNames.size()) {
-        return p.fail("unknown kind '" + std::string(k) + "'");
+        return p.fail("unknown kind " + shown(k));
       }
       p.pop();
     }
@@ -736,7 +745,7 @@ bool get(PyObject* o, T& out, Path& p) {
       if (!read_text(kind, k, p)) return false;
       while (index < std::size(kSegmentationKinds) && kSegmentationKinds[index] != k) ++index;
       if (index == std::size(kSegmentationKinds)) {
-        return p.fail("unknown kind '" + std::string(k) + "'");
+        return p.fail("unknown kind " + shown(k));
       }
       p.pop();
       emplace_index(out, index);
@@ -1062,7 +1071,7 @@ const Kind* kind_named(std::string_view tag, const Path& p) {
   for (const Kind& k : kinds()) {
     if (tag == k.tag) return &k;
   }
-  p.fail("unknown type '" + std::string(tag) + "'");
+  p.fail("unknown type " + shown(tag));
   return nullptr;
 }
 
@@ -1150,7 +1159,6 @@ Ref from_dict(Borrowed d) {
     p.fail("unknown field beside schema, type and value");
     return Ref();
   }
-  p.pop();
   return Ref(k->get_text(value, p, nullptr));
 }
 
