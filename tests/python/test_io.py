@@ -230,6 +230,8 @@ BAD = [  # edit of a valid metadata dict, message
     (_set(["schema"], 2), "schema: schema version 2 is newer than this kelo reads (1)"),
     (_set(["schema"], KeyError), "schema: missing field"),
     (_set(["type"], "Gizmo"), "type: unknown type 'Gizmo'"),
+    (lambda d: (d.clear(), d.update(schema=1, type="StreamId", value="x" * 99)),
+     "value: not an identifier: '" + "x" * 60 + "'... (99 bytes)"),
 ]
 
 
