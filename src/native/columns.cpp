@@ -257,9 +257,10 @@ Ref columns(Borrowed metadata) {
       ++row;
     }
     for (const Track& t : tracks) {
-      std::memcpy(tid + 16 * trow, t.id.uuid.bytes.data(), 16);
-      tstate[trow] = std::uint8_t(t.state);
-      auto it = boxes_by_track.find(t.id.uuid);
+      const kelo_core::Uuid& track = records::id_of(t).uuid;
+      std::memcpy(tid + 16 * trow, track.bytes.data(), 16);
+      tstate[trow] = std::uint8_t(records::state_of(t));
+      auto it = boxes_by_track.find(track);
       if (it != boxes_by_track.end()) {
         put_box(tbox + 4 * trow, *it->second);
       } else {
@@ -374,21 +375,24 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
   records::ObjectAppender append(metadata, std::size_t(n));
   if (!append.ok()) return Ref(raise(append.error()));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    Object& o = append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1),
-                                       float_at(b, 4 * i + 2), float_at(b, 4 * i + 3), space});
+    std::optional<float> score;
     if (confidence) {
       float c = float_at(confidence->view(), i);
-      if (!std::isnan(c)) o.confidence = c;
+      if (!std::isnan(c)) score = c;
     }
-    if (labels && (*labels)[std::size_t(i)]) o.label = std::move(*(*labels)[std::size_t(i)]);
+    std::optional<ClassId> cls;
     if (class_ids) {
       const auto* row = static_cast<const std::uint8_t*>(class_ids->view().buf) + 16 * i;
       if (std::memcmp(row, zero, 16) != 0) {
-        ClassId k;
-        std::memcpy(k.uuid.bytes.data(), row, 16);
-        o.class_id = k;
+        cls.emplace();
+        std::memcpy(cls->uuid.bytes.data(), row, 16);
       }
     }
+    std::optional<std::string> label;
+    if (labels) label = std::move((*labels)[std::size_t(i)]);
+    append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1), float_at(b, 4 * i + 2),
+                           float_at(b, 4 * i + 3), space},
+               score, std::move(label), cls);
   }
   append.commit();
   return Ref(Py_NewRef(Py_None));

@@ -288,6 +288,8 @@ inline const std::optional<std::string>& label_of(const Object& o) { return o.la
 inline const std::optional<ClassId>& class_of(const Object& o) { return o.class_id; }
 inline const ObjectId& id_of(const Object& o) { return o.id; }
 inline const auto& related_of(const Object& o) { return o.related; }
+inline const TrackId& id_of(const Track& t) { return t.id; }
+inline TrackState state_of(const Track& t) { return t.state; }
 
 // Appends objects to a metadata, all or none: without commit() the ones
 // added are taken off again when the appender goes.
@@ -309,14 +311,18 @@ class ObjectAppender {
   bool ok() const { return ids_.ok(); }
   const kelo_core::Error& error() const { return ids_.error(); }
 
-  // A new object at the end, made as Object::make makes one: a fresh id and
-  // a fresh provenance record (no references, no model, time zero).
-  Object& add(BoundingBox&& box) {
+  // A new object at the end, made as Object::make makes one (a fresh id and
+  // a fresh provenance record: no references, no model, time zero), with the
+  // given box, confidence, label and class.
+  void add(BoundingBox&& box, std::optional<float> confidence, std::optional<std::string>&& label,
+           std::optional<ClassId> class_id) {
     Object& o = list_.emplace_back();
     o.id.uuid = (*ids_)[next_++];
     o.bbox = std::move(box);
+    o.confidence = confidence;
+    o.label = std::move(label);
+    o.class_id = class_id;
     o.provenance.id = (*ids_)[next_++];
-    return o;
   }
   void commit() { committed_ = true; }
 
