@@ -12,6 +12,6 @@ for _name in ext.__all__:
 del _name
 
 from . import io  # noqa: E402  (registers pickling of the data model)
-from .columns import Columns, TrackColumns, add_objects, columns  # noqa: E402
+from .columnar import Columns, TrackColumns, add_objects, columns  # noqa: E402
 
 __all__ = ["Columns", "TrackColumns", "add_objects", "columns", "ext", "io"]
