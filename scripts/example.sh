@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the kelo.ext module into python/kelo/ and runs the example pipeline.
+# Builds the kelo.ext module into python/kelo/, runs the tour of the data
+# model, then checks the example multi-camera pipeline and its broken variant
+# with `kelo check` and draws both.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/common.sh
@@ -9,3 +11,23 @@ configure_build
 cmake --build "$BUILD_DIR" --target ext native --parallel "$JOBS"
 
 PYTHONPATH=python python3 examples/pipeline.py
+
+pictures="$BUILD_DIR/pictures"
+mkdir -p "$pictures"
+# Graphviz draws SVG; without it the pictures are written as DOT text.
+ext=svg
+command -v dot >/dev/null 2>&1 || ext=dot
+# The pipeline checks clean (exit status 0); the broken one has errors (1).
+for case in cameras:0 cameras_broken:1; do
+  name=${case%:*} want=${case#*:}
+  echo
+  echo "== kelo check --strict examples/$name.toml"
+  status=0
+  PYTHONPATH=python python3 -m kelo check --strict --draw "$pictures/$name.$ext" \
+    "examples/$name.toml" || status=$?
+  echo "exit status $status"
+  if [ "$status" != "$want" ]; then
+    echo "error: expected exit status $want" >&2
+    exit 1
+  fi
+done

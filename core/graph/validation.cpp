@@ -510,7 +510,9 @@ struct Adjacency {
 std::size_t cycle_search_bytes(std::size_t nodes) {
   return line_bytes<std::uint8_t>(nodes) + line_bytes<std::uint32_t>(nodes);
 }
-bool has_cycle(Adjacency& a, Arena* arena) {
+// The nodes of the first cycle found, from the successor that closed it to
+// the node whose arc closed it; empty when there is none.
+std::vector<std::uint32_t> find_cycle(Adjacency& a, Arena* arena) {
   ZeroedArray<std::uint8_t> colour(a.nodes, arena);
   ZeroedArray<std::uint32_t> path(a.nodes, arena);  // a node is on it at most once
   for (std::uint32_t root = 0; root < a.nodes; ++root) {
@@ -526,14 +528,18 @@ bool has_cycle(Adjacency& a, Arena* arena) {
         continue;
       }
       const std::uint32_t s = a.succ[a.begin[node]++];
-      if (colour[s] == 1) return true;
+      if (colour[s] == 1) {
+        std::size_t from = depth - 1;
+        while (path[from] != s) --from;
+        return std::vector<std::uint32_t>(&path[from], &path[from] + (depth - from));
+      }
       if (colour[s] == 0) {
         colour[s] = 1;
         path[depth++] = s;
       }
     }
   }
-  return false;
+  return {};
 }
 
 const char* direction_name(PortDirection d) {
@@ -699,7 +705,13 @@ ValidationReport validate(const Graph& graph) {
 
   // 4. At most one cycle, reported last.
   adjacency.link();
-  if (has_cycle(adjacency, &arena)) report.errors.emplace_back(CycleDetected{});
+  const std::vector<std::uint32_t> cycle = find_cycle(adjacency, &arena);
+  if (!cycle.empty()) {
+    CycleDetected found;
+    found.elements.reserve(cycle.size());
+    for (std::uint32_t node : cycle) found.elements.push_back(elements[node].id);
+    report.errors.emplace_back(std::move(found));
+  }
   return report;
 }
 

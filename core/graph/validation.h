@@ -37,7 +37,11 @@ struct ContractMismatch {
   PortId source, target;
   std::string source_contract, target_contract;
 };
-struct CycleDetected {};
+// The elements of the cycle the search closed, in path order: each has an
+// edge into the next, and the last into the first. Not part of the message.
+struct CycleDetected {
+  std::vector<ElementId> elements;
+};
 struct DynamicSourceElementNotFound {
   std::string element;
   PortId source, target;

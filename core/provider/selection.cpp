@@ -64,11 +64,26 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities) {
   return false;
 }
 
-Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
-                          std::span<const Requirement> requirements, const SelectionPolicy& policy) {
-  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
-  if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
+namespace {
 
+// The first requirement the candidate fails, or npos when it meets them all.
+std::size_t first_unmet(std::span<const Requirement> requirements, const ProviderRegistry::Entry& e) {
+  for (std::size_t i = 0; i < requirements.size(); ++i) {
+    if (!meets(requirements[i], e)) return i;
+  }
+  return std::size_t(-1);
+}
+
+// The one walk over the candidates behind both choose_provider and
+// explain_selection: the requirement filter, then the policy over the
+// survivors. `note(i, unmet)` hears of candidate i before the policy
+// looks at it; with `all` false the walk stops as soon as the choice is
+// certain. *chosen_at receives the chosen candidate's index.
+template <class Note>
+Selection walk(std::span<const ProviderRegistry::Entry> candidates,
+               std::span<const Requirement> requirements, const SelectionPolicy& policy, bool all,
+               Note&& note, std::size_t* chosen_at = nullptr) {
+  if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
   const bool filter = !requirements.empty();
@@ -76,16 +91,22 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
       policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
-  for (const ProviderRegistry::Entry& e : candidates) {
-    if (filter && !std::all_of(requirements.begin(), requirements.end(),
-                               [&](const Requirement& r) { return meets(r, e); })) {
-      continue;
-    }
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const ProviderRegistry::Entry& e = candidates[i];
+    const std::size_t unmet = filter ? first_unmet(requirements, e) : std::size_t(-1);
+    note(i, unmet);
+    if (unmet != std::size_t(-1)) continue;
     any_survives = true;
     switch (policy.kind) {
-      case SelectionPolicy::Kind::FirstAvailable: return {e.descriptor.get(), {}};
+      case SelectionPolicy::Kind::FirstAvailable:
+        if (!best) best = &e;
+        if (!all) return {e.descriptor.get(), {}};
+        break;
       case SelectionPolicy::Kind::Manual:
-        if (e.id_hash == wanted && e.descriptor->id == policy.id) return {e.descriptor.get(), {}};
+        if (!best && e.id_hash == wanted && e.descriptor->id == policy.id) {
+          best = &e;
+          if (!all) return {e.descriptor.get(), {}};
+        }
         break;
       case SelectionPolicy::Kind::HighestPriority:
         // Ties go to the later candidate.
@@ -95,7 +116,58 @@ Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegist
   }
   if (!any_survives) return {nullptr, SelectionError::NoProviderSatisfiesRequirements};
   if (!best) return {nullptr, SelectionError::ProviderNotFound};
+  if (chosen_at) *chosen_at = std::size_t(best - candidates.data());
   return {best->descriptor.get(), {}};
+}
+
+}  // namespace
+
+Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
+                          std::span<const Requirement> requirements, const SelectionPolicy& policy) {
+  return walk(registry.find(type), requirements, policy, false, [](std::size_t, std::size_t) {});
+}
+
+std::string_view verdict_name(Verdict v) {
+  switch (v) {
+    case Verdict::Chosen: return "chosen";
+    case Verdict::FailsRequirement: return "fails_requirement";
+    case Verdict::Outranked: return "outranked";
+    case Verdict::NotManualChoice: return "not_manual_choice";
+  }
+  return "chosen";
+}
+
+SelectionExplanation explain_selection(const graph::ElementTypeId& type,
+                                       const ProviderRegistry& registry,
+                                       std::span<const Requirement> requirements,
+                                       const SelectionPolicy& policy) {
+  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
+  SelectionExplanation out;
+  out.candidates.resize(candidates.size());
+  std::size_t chosen_at = candidates.size();
+  out.selection = walk(
+      candidates, requirements, policy, true,
+      [&](std::size_t i, std::size_t unmet) {
+        CandidateVerdict& v = out.candidates[i];
+        v.descriptor = candidates[i].descriptor.get();
+        if (unmet != std::size_t(-1)) {
+          v.verdict = Verdict::FailsRequirement;
+          v.requirement = unmet;
+        }
+      },
+      &chosen_at);
+  for (std::size_t i = 0; i < out.candidates.size(); ++i) {
+    CandidateVerdict& v = out.candidates[i];
+    if (v.verdict == Verdict::FailsRequirement) continue;
+    if (i == chosen_at) {
+      v.verdict = Verdict::Chosen;
+    } else if (policy.kind == SelectionPolicy::Kind::Manual && !(v.descriptor->id == policy.id)) {
+      v.verdict = Verdict::NotManualChoice;
+    } else {
+      v.verdict = Verdict::Outranked;
+    }
+  }
+  return out;
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

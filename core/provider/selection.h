@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "graph/element_type.h"
 #include "provider/capability.h"
@@ -60,6 +61,35 @@ struct Selection {
 // One pass over the candidates; nothing is copied or allocated.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy);
+
+// Why one candidate was or was not chosen.
+enum class Verdict : std::uint8_t {
+  Chosen,
+  FailsRequirement,  // `requirement` is the index of the first one it fails
+  Outranked,         // it survived, and the policy preferred another survivor
+  NotManualChoice,   // it survived, but a manual policy names another id
+};
+
+// "chosen", "fails_requirement", "outranked", "not_manual_choice"
+std::string_view verdict_name(Verdict v);
+
+struct CandidateVerdict {
+  const ProviderDescriptor* descriptor = nullptr;  // as the registry stores it
+  Verdict verdict = Verdict::Chosen;
+  std::size_t requirement = 0;  // FailsRequirement only
+};
+
+// choose_provider's answer, with a verdict for every candidate in the
+// registry's order, reached by the same rules in the same pass.
+struct SelectionExplanation {
+  Selection selection;
+  std::vector<CandidateVerdict> candidates;
+};
+
+SelectionExplanation explain_selection(const graph::ElementTypeId& type,
+                                       const ProviderRegistry& registry,
+                                       std::span<const Requirement> requirements,
+                                       const SelectionPolicy& policy);
 
 // A copy of the chosen descriptor, or a Value error with the message.
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

@@ -1,10 +1,15 @@
 # Stubs for the compiled helper module kelo._native (python/kelo/_native.abi3.so).
 
+from collections.abc import Sequence
 from typing import Any, Optional
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
+from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementTypeId
+from kelo.ext.provider import PyProviderDescriptor, PyRequirement, PySelectionPolicy
 
 __all__ = [
+    "contract_with",
+    "explain_selection",
     "to_dict",
     "from_dict",
     "encode",
@@ -18,6 +23,13 @@ __all__ = [
     "add_objects",
 ]
 
+# pipelines.cpp
+def contract_with(category: str, spec: PyContractSpec) -> PyDataContract: ...
+def explain_selection(element_type: PyElementTypeId, candidates: Sequence[PyProviderDescriptor],
+                      requirements: Sequence[PyRequirement],
+                      policy: PySelectionPolicy) -> list[int]: ...
+
+# records.cpp
 def to_dict(value: object) -> dict[str, Any]: ...
 def from_dict(d: object) -> Any: ...
 def encode(value: object) -> Any: ...
@@ -27,6 +39,8 @@ def state(value: object) -> tuple[str, object]: ...
 def restore(type: str, state: object) -> Any: ...
 def classes() -> list[type]: ...
 def schema() -> str: ...
+
+# columns.cpp
 def columns(metadata: object) -> tuple[
     memoryview, memoryview, memoryview, list[str], memoryview, memoryview,
     Optional[memoryview],

@@ -39,10 +39,14 @@ from pathlib import Path
 from typing import TYPE_CHECKING, NamedTuple, Protocol
 
 if TYPE_CHECKING:
+    from kelo.checking import CheckResult
     from kelo.ext.graph import PyEdge, PyElement, PyGraph, PyPort
 
 __all__ = [
     "FORMATS",
+    "draw",
+    "format_of",
+    "pipeline_dot",
     "GraphvizError",
     "GraphvizNotFoundError",
     "ReportLike",
@@ -52,8 +56,9 @@ __all__ = [
     "to_dot",
 ]
 
-#: Output formats `render` accepts.
-FORMATS: tuple[str, ...] = ("svg", "png")
+#: Output formats `render` writes, named by the file's extension.
+FORMATS: tuple[str, ...] = ("svg", "png", "pdf", "dot")
+_EXPECTED = "'svg', 'png', 'pdf' or 'dot'"
 
 _RED = "#d01010"
 _RED_FILL = "#ffe4e4"
@@ -66,7 +71,14 @@ class ValidationErrorLike(Protocol):
 
     def kind(self) -> str: ...
 
-    def message(self) -> str: ...
+    @property
+    def port_ids(self) -> Sequence[object]: ...
+
+    @property
+    def element_ids(self) -> Sequence[object]: ...
+
+    @property
+    def element_name(self) -> str | None: ...
 
 
 class ReportLike(Protocol):
@@ -229,30 +241,6 @@ def cycle_elements(graph: PyGraph) -> set[str]:
 
 # ---- what the report names ------------------------------------------------
 
-_UUID = r"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
-_ANY_UUID = re.compile(_UUID)
-# kind -> (pattern of its whole message, what the groups name)
-_MESSAGES: dict[str, tuple[re.Pattern[str], str]] = {
-    kind: (re.compile(pattern, re.DOTALL), what) for kind, pattern, what in [
-        ("EdgeReferencesMissingPort", f"edge references missing port ({_UUID})", "port"),
-        ("InvalidPortDirection",
-         f"edge ({_UUID}) -> ({_UUID}) has invalid direction "
-         r"(?:Input|Output) -> (?:Input|Output) \(expected Output -> Input\)", "edge"),
-        ("PortNotOwnedByElement", f"port ({_UUID}) does not belong to any element", "port"),
-        ("DuplicateElementId", f"duplicate element id ({_UUID})", "element"),
-        ("DuplicatePortId", f"duplicate port id ({_UUID})", "port"),
-        ("ContractMismatch", f"contract mismatch on edge ({_UUID}) -> ({_UUID}): .* vs .*",
-         "edge"),
-        ("CycleDetected", "cycle detected in graph", "nothing"),
-        # The name is in debug text form; the greedy group leaves the fixed
-        # tail to the end of the message whatever the name holds.
-        ("DynamicSourceElementNotFound",
-         f'dynamic source element (".*") not found \\(edge ({_UUID}) -> ({_UUID})\\)',
-         "dynamic"),
-    ]
-}
-
-
 class _Flags(NamedTuple):
     """What the errors of a report name, to be drawn in red."""
 
@@ -269,26 +257,19 @@ def _flags(report: ReportLike | None) -> _Flags:
     if not hasattr(report, "errors"):
         raise TypeError(f"expected a PyValidationReport or None, got '{type(report).__name__}'")
     for error in report.errors:
-        message = error.message()
-        known = _MESSAGES.get(error.kind())
-        found = known[0].fullmatch(message) if known is not None else None
-        if known is None or found is None:
-            # An error this module does not know: flag whatever it names.
-            named = _ANY_UUID.findall(message)
-            flags.ports.update(named)
-            flags.elements.update(named)
-            continue
-        what = known[1]
-        if what == "port":
-            flags.ports.add(found[1])
-        elif what == "element":
-            flags.elements.add(found[1])
-        elif what == "edge":
-            flags.ports.update((found[1], found[2]))
-            flags.edges.add((found[1], found[2]))
-        elif what == "dynamic":
-            flags.sources.add(found[1])
-            flags.edges.add((found[2], found[3]))
+        kind = error.kind()
+        ports = [str(p) for p in error.port_ids]
+        if kind == "CycleDetected":
+            continue                # cycles are drawn in their own colour
+        if kind in ("InvalidPortDirection", "ContractMismatch") and len(ports) == 2:
+            flags.ports.update(ports)
+            flags.edges.add((ports[0], ports[1]))
+        elif kind == "DynamicSourceElementNotFound" and len(ports) == 2:
+            flags.sources.add(_debug_text(error.element_name or ""))
+            flags.edges.add((ports[0], ports[1]))
+        else:
+            flags.ports.update(ports)
+            flags.elements.update(str(e) for e in error.element_ids)
     return flags
 
 
@@ -371,7 +352,8 @@ def to_dot(graph: PyGraph, report: ReportLike | None = None, *, name: str = "pip
     """Graphviz DOT text drawing `graph`, with what `report` names in red.
 
     `graph` is a `PyGraph`; `report` is its `PyValidationReport` (or any
-    object whose `errors` hold objects with `kind()` and `message()`), or None
+    object whose `errors` hold objects with `kind()`, `port_ids`,
+    `element_ids` and `element_name`), or None
     to draw the graph alone. `name` is the DOT graph's name. Elements are the
     nodes ``n0``, ``n1``, ... in element order, with the fields ``i<k>`` and
     ``o<k>`` for their k-th input and output port; placeholders for unknown
@@ -490,21 +472,55 @@ def to_dot(graph: PyGraph, report: ReportLike | None = None, *, name: str = "pip
 
 # ---- rendering ------------------------------------------------------------
 
-def render(dot_text: str, path: str | os.PathLike[str], format: str = "svg", *,
-           timeout: float | None = None) -> Path:
-    """Render DOT text to an image file at `path` with Graphviz's `dot`.
+def format_of(path: str | os.PathLike[str]) -> str:
+    """The picture format a file name asks for, by its extension (`FORMATS`)."""
+    suffix = Path(path).suffix.lower()[1:]
+    if suffix not in FORMATS:
+        raise ValueError(f"unsupported format {suffix or Path(path).name!r} for {str(path)!r} "
+                         f"(expected {_EXPECTED})")
+    return suffix
 
-    `format` is one of `FORMATS` ("svg" or "png"). The file is written only
-    when `dot` succeeds, replacing any file at `path`; returns `path` as a
-    `Path`. Raises `GraphvizNotFoundError` when `dot` is not installed and
-    `GraphvizError` when it fails (with its error output) or outlasts
-    `timeout` seconds.
+
+def render(dot_text: str, path: str | os.PathLike[str], format: str | None = None, *,
+           timeout: float | None = None) -> Path:
+    """Write DOT text as a picture at `path`, in the format its extension
+    names: ``.svg``, ``.png`` and ``.pdf`` through Graphviz's `dot`, ``.dot``
+    as the text itself.
+
+    `format`, when given, is one of `FORMATS` and must agree with the
+    extension. The file is written only when everything succeeded, replacing
+    any file at `path`; returns `path` as a `Path`. Raises `ValueError` for
+    an unknown or disagreeing format, `GraphvizNotFoundError` when `dot` is
+    needed and not installed, and `GraphvizError` when it fails (with its
+    error output) or outlasts `timeout` seconds.
     """
     if not isinstance(dot_text, str):
         raise TypeError(f"dot_text must be a str, got '{type(dot_text).__name__}'")
-    if format not in FORMATS:
-        raise ValueError(f"unsupported format {format!r} (expected 'svg' or 'png')")
+    if format is not None and format not in FORMATS:
+        raise ValueError(f"unsupported format {format!r} (expected {_EXPECTED})")
+    wanted = format_of(path) if format is None or Path(path).suffix else format
+    if format is not None and wanted != format:
+        raise ValueError(f"format {format!r} does not match the extension of {str(path)!r}")
     target = Path(path)
+    if wanted == "dot":
+        data = dot_text.encode("utf-8")
+    else:
+        data = _run_dot(dot_text, wanted, timeout)
+    # Write beside the target and move into place: no half-written file. The
+    # temporary file is opened like any new file, so the result gets the
+    # usual permissions.
+    temporary = target.with_name(f".{target.name}.{secrets.token_hex(8)}.tmp")
+    try:
+        with open(temporary, "xb") as stream:
+            stream.write(data)
+        os.replace(temporary, target)
+    except BaseException:
+        temporary.unlink(missing_ok=True)
+        raise
+    return target
+
+
+def _run_dot(dot_text: str, format: str, timeout: float | None) -> bytes:
     program = shutil.which("dot")
     if program is None:
         raise GraphvizNotFoundError(
@@ -518,15 +534,203 @@ def render(dot_text: str, path: str | os.PathLike[str], format: str = "svg", *,
     if done.returncode != 0:
         detail = done.stderr.decode("utf-8", "replace").strip()
         raise GraphvizError(f"dot failed with exit status {done.returncode}: {detail}")
-    # Write beside the target and move into place: no half-written file. The
-    # temporary file is opened like any new file, so the result gets the
-    # usual permissions.
-    temporary = target.with_name(f".{target.name}.{secrets.token_hex(8)}.tmp")
-    try:
-        with open(temporary, "xb") as stream:
-            stream.write(done.stdout)
-        os.replace(temporary, target)
-    except BaseException:
-        temporary.unlink(missing_ok=True)
-        raise
-    return target
+    return done.stdout
+
+
+# ---- pictures of checked pipelines ------------------------------------------
+
+_ERROR = "#c81e1e"
+_ERROR_FILL = "#fde8e8"
+_WARNING = "#b35c00"
+_WARNING_FILL = "#fff1dc"
+_CYCLE_EDGE = "#7b2cbf"
+_PROVIDER = "#1f5fa8"
+
+
+def _mark(severities: set[str]) -> tuple[str, str] | None:
+    """(line colour, fill) for the worst of the severities, or None."""
+    if "error" in severities:
+        return _ERROR, _ERROR_FILL
+    if "warning" in severities:
+        return _WARNING, _WARNING_FILL
+    return None
+
+
+def pipeline_dot(result: CheckResult) -> str:
+    """Graphviz DOT text of a checked pipeline, read top to bottom.
+
+    Each element is a box with its input ports above its name and its output
+    ports below, its type and kind, and the chosen provider under it (ids in
+    tooltips). Links carry their contracts; late and dynamic links are
+    dashed. What a finding concerns is outlined in red (errors) or orange
+    (warnings) and labelled with the finding's codes; the cycle's links are
+    drawn thick and purple. A legend explains the marks and lists the codes.
+    """
+    b = result.built
+    names = [e.name for e in b.elements]
+    indexes: dict[str, list[int]] = {}
+    for i, n in enumerate(names):
+        indexes.setdefault(n, []).append(i)
+    # What each finding marks: elements, ports (by id text) and links.
+    on_element: dict[int, dict[str, str]] = {}
+    on_port: dict[str, dict[str, str]] = {}
+    on_link: dict[int, dict[str, str]] = {}
+    for f in result.findings:
+        if f.severity == "note":
+            continue
+        if f.links:
+            for k in f.links:
+                on_link.setdefault(k, {})[f.code] = f.severity
+            if f.code == "K207":
+                for n in f.elements:
+                    for i in indexes.get(n, []):
+                        on_element.setdefault(i, {})[f.code] = f.severity
+            continue
+        if f.port_ids and f.code == "K301":
+            on_port.setdefault(f.port_ids[0], {})[f.code] = f.severity
+            continue
+        targets = f.elements
+        if f.code == "K302" and f.elements:
+            dup = indexes.get(f.elements[0], [])[1:]
+            for i in dup:
+                on_element.setdefault(i, {})[f.code] = f.severity
+            continue
+        for n in targets:
+            for i in indexes.get(n, [])[:1]:
+                on_element.setdefault(i, {})[f.code] = f.severity
+    plan = result.plan or []            # one decision per element, in element order
+    element_ids = [str(e) for e in b.names]      # in element order
+
+    out = [f"digraph {_debug_text(result.description.pipeline.name)} {{",
+           '  graph [rankdir=TB, fontname="Helvetica", nodesep=0.5, ranksep=0.6, '
+           'labelloc=t, fontsize=16, '
+           f'label=<<B>{_html(result.description.pipeline.name)}</B>>];',
+           '  node [shape=plaintext, margin=0, fontname="Helvetica", fontsize=11];',
+           '  edge [fontname="Helvetica", fontsize=9];']
+    for i, e in enumerate(b.elements):
+        marks = on_element.get(i, {})
+        colour = _mark(set(marks.values()))
+        line, fill = colour if colour else ("#333333", "#ffffff")
+        rows = []
+        for side, ports in (("i", b.inputs[i]), ("o", b.outputs[i])):
+            cells = []
+            for k, (port, pid) in enumerate(ports.items()):
+                pmarks = on_port.get(str(pid), {})
+                pc = _mark(set(pmarks.values()))
+                label = _html(port) + (_small(" " + " ".join(sorted(pmarks)), 8) if pmarks else "")
+                attrs = f' COLOR="{pc[0]}" BGCOLOR="{pc[1]}"' if pc else ' BGCOLOR="#f3f3f3"'
+                cells.append(f'<TD PORT="{side}{k}" BORDER="1"{attrs}>'
+                             f'{_coloured(label, pc[0] if pc else None)}</TD>')
+            if cells:
+                rows.append(f'<TR><TD><TABLE BORDER="0" CELLSPACING="2" CELLPADDING="2"><TR>'
+                            f'{"".join(cells)}</TR></TABLE></TD></TR>')
+        kind = str(e.type.kind).rpartition(".")[2].lower()
+        header = _lines(_wrap("B", _html(e.name)),
+                        _small(_html(e.type.type_id) + " · " + kind, 9))
+        if marks:
+            header = _lines(header, _wrap(f'FONT COLOR="{line}" POINT-SIZE="9"',
+                                          "<B>" + " ".join(sorted(marks)) + "</B>"))
+        provider = plan[i].chosen if i < len(plan) else None
+        if result.plan is not None:
+            ptext = (f"▸ {_html(provider.id)} {provider.version}" if provider is not None
+                     else "▸ no provider")
+            pcol = _PROVIDER if provider is not None else _ERROR
+            header = _lines(header, _wrap(f'FONT COLOR="{pcol}" POINT-SIZE="9"', ptext))
+        rows.insert(1 if b.inputs[i] else 0, f'<TR><TD CELLPADDING="5">{header}</TD></TR>')
+        tooltip = _tooltip(f"{e.name} ({e.type.type_id}) id {element_ids[i]}")
+        out.append(f'  n{i} [tooltip={tooltip}, label=<<TABLE BORDER="{2 if marks else 1}" '
+                   f'CELLBORDER="0" CELLSPACING="0" COLOR="{line}" BGCOLOR="{fill}">'
+                   f'{"".join(rows)}</TABLE>>];')
+
+    place: dict[str, str] = {}      # port id text -> "n3:o0:s" and the like
+    for i in range(len(b.elements)):
+        for k, pid in enumerate(b.inputs[i].values()):
+            place[str(pid)] = f"n{i}:i{k}:n"
+        for k, pid in enumerate(b.outputs[i].values()):
+            place[str(pid)] = f"n{i}:o{k}:s"
+    extra = 0
+    for k, link in enumerate(b.edges):
+        s, t = (str(x) for x in b.ends[k])
+        tail, head = place.get(s), place.get(t)
+        if link.pad is not None:
+            tail = None
+        for end, ref, where in ((s, b.ports.get(b.ends[k][0], "?"), "tail"),
+                                (t, b.ports.get(b.ends[k][1], "?"), "head")):
+            if place.get(end) is not None:
+                continue
+            node = f"x{extra}"
+            extra += 1
+            dynamic = where == "tail" and link.pad is not None
+            if dynamic:
+                text = f"{_html(link.source)} ▸ pad {_html(link.pad or '')}"
+                if link.source not in indexes:
+                    text += f"<BR/>{_small('no such element', 8)}"
+            else:
+                text = f"{_html(ref)}<BR/>{_small('no such port', 8)}"
+            out.append(f'  {node} [label=<<TABLE BORDER="1" STYLE="dashed" CELLPADDING="4" '
+                       f'COLOR="#777777"><TR><TD>{text}</TD></TR></TABLE>>];')
+            if dynamic and link.source in indexes:
+                out.append(f'  n{indexes[link.source][0]} -> {node} [style=dotted, '
+                           f'arrowhead=none, color="#777777"];')
+            if where == "tail":
+                tail = node
+            else:
+                head = node
+        marks = on_link.get(k, {})
+        colour = _mark(set(marks.values()))
+        source_port, target_port = b.port(b.ends[k][0]), b.port(b.ends[k][1])
+        contract = str(source_port[3]) if source_port else ""
+        target = str(target_port[3]) if target_port else ""
+        if target and target != contract:
+            contract = f"{contract}\n→ {target}" if contract else target
+        label = _html(contract)
+        if marks:
+            label = _lines(label, "<B>" + " ".join(sorted(marks)) + "</B>")
+        edge_attrs = [f"label=<{_coloured(label, colour[0] if colour else None)}>"] if label else []
+        if link.late:
+            edge_attrs.append("style=dashed")
+        if k in result.cycle_links:
+            edge_attrs.append(f'color="{_CYCLE_EDGE}", penwidth=3')
+        elif colour:
+            edge_attrs.append(f'color="{colour[0]}", penwidth=2')
+        out.append(f"  {tail} -> {head} [{', '.join(edge_attrs)}];")
+    out.append(_legend(result))
+    out.append("}")
+    return "\n".join(out) + "\n"
+
+
+def _port_name(ref: str) -> str:
+    return ref.rpartition(".")[2]
+
+
+def _tooltip(text: str) -> str:
+    return _debug_text(text)
+
+
+def _legend(result: CheckResult) -> str:
+    from .findings import CODES
+    rows = [
+        '<TR><TD COLSPAN="2"><B>Legend</B></TD></TR>',
+        f'<TR><TD BGCOLOR="{_ERROR_FILL}" BORDER="1" COLOR="{_ERROR}">  </TD>'
+        '<TD ALIGN="LEFT">error (code shown)</TD></TR>',
+        f'<TR><TD BGCOLOR="{_WARNING_FILL}" BORDER="1" COLOR="{_WARNING}">  </TD>'
+        '<TD ALIGN="LEFT">warning (code shown)</TD></TR>',
+        f'<TR><TD><FONT COLOR="{_CYCLE_EDGE}"><B>━━</B></FONT></TD>'
+        '<TD ALIGN="LEFT">link on the cycle</TD></TR>',
+        '<TR><TD>- - -</TD><TD ALIGN="LEFT">late or dynamic link</TD></TR>',
+        f'<TR><TD><FONT COLOR="{_PROVIDER}">▸</FONT></TD>'
+        '<TD ALIGN="LEFT">chosen provider</TD></TR>',
+    ]
+    codes = sorted({f.code for f in result.findings if f.severity != "note"})
+    for code in codes:
+        rows.append(f'<TR><TD><B>{code}</B></TD><TD ALIGN="LEFT">{_html(CODES[code][1])}</TD></TR>')
+    return ('  legend [label=<<TABLE BORDER="1" CELLBORDER="0" CELLSPACING="2" CELLPADDING="2" '
+            f'COLOR="#999999">{"".join(rows)}</TABLE>>];')
+
+
+def draw(result: CheckResult, path: str | os.PathLike[str], *,
+         timeout: float | None = None) -> Path:
+    """Draw a checked pipeline into `path`, in the format its extension names
+    (``.svg``, ``.png``, ``.pdf`` or ``.dot``)."""
+    format_of(path)
+    return render(pipeline_dot(result), path, timeout=timeout)

@@ -28,4 +28,8 @@ struct NativeTopic {
   bool (*adopt_classes)(PyObject* ext);
 };
 
+// pipelines.cpp: contracts with constraints, provider selection explained.
+void add_pipeline_functions(std::vector<FunctionSpec>& functions);
+bool adopt_pipeline_classes(PyObject* ext);
+
 }  // namespace kelo::py

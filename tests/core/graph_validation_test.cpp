@@ -260,7 +260,33 @@ TEST(ValidationTest, MillionElementChainAndRing) {
   for (std::uint64_t i = 0; i + 1 < n; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
   EXPECT_TRUE(validate(g).is_valid());
   g.add_edge(Edge::late(out(n - 1), in(0)));  // a late edge between existing ports counts
-  EXPECT_EQ(kinds(validate(g)), Kinds{"CycleDetected"});
+  ValidationReport r = validate(g);
+  ASSERT_EQ(kinds(r), Kinds{"CycleDetected"});
+  EXPECT_EQ(std::get<CycleDetected>(r.errors[0].payload()).elements.size(), n);
+}
+
+// The cycle error names the elements on the cycle the search closed, from
+// the one the closing edge enters; a tail leading into it is not part of it,
+// and elements sharing an id are one node.
+TEST(ValidationTest, CycleNamesItsElements) {
+  Graph g;
+  for (std::uint64_t i = 0; i < 5; ++i) g.add_element(node(i));
+  g.add_element(element(4).with_input(port(100, PortDirection::Input)));
+  for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {2, 3}, {3, 4}}) g.add_edge(Edge::plain(out(a), in(b)));
+  g.add_edge(Edge::plain(out(4), seq<PortId>(100, 0xAA)));  // into the element sharing 4's id
+  g.add_edge(Edge::plain(out(3), in(2)));
+  const ValidationReport r = validate(g);
+  ASSERT_EQ(kinds(r), (Kinds{"DuplicateElementId", "CycleDetected"}));
+  const auto& cycle = std::get<CycleDetected>(r.errors[1].payload()).elements;
+  const std::vector<ElementId> want = {seq<ElementId>(4, 0xEE)};
+  EXPECT_EQ(cycle, want);  // 4 -> (4 again) closes first, on the way down the chain
+  Graph h;
+  for (std::uint64_t i = 0; i < 4; ++i) h.add_element(node(i));
+  for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {2, 3}, {3, 1}}) h.add_edge(Edge::plain(out(a), in(b)));
+  const ValidationReport rh = validate(h);
+  const auto& ring = std::get<CycleDetected>(rh.errors[0].payload()).elements;
+  EXPECT_EQ(ring, (std::vector<ElementId>{seq<ElementId>(1, 0xEE), seq<ElementId>(2, 0xEE),
+                                          seq<ElementId>(3, 0xEE)}));
 }
 
 }  // namespace

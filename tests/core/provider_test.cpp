@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -101,6 +102,14 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   const ElementTypeId t{"t"};
   auto pick = [&](std::vector<R> reqs, SelectionPolicy policy) {
     Selection s = choose_provider(t, r, reqs, policy);
+    // The explanation reaches the same answer, and calls exactly the chosen
+    // candidate chosen.
+    SelectionExplanation x = explain_selection(t, r, reqs, policy);
+    EXPECT_EQ(x.selection.chosen, s.chosen);
+    EXPECT_EQ(x.selection.error, s.error);
+    EXPECT_EQ(std::count_if(x.candidates.begin(), x.candidates.end(),
+                            [](const CandidateVerdict& v) { return v.verdict == Verdict::Chosen; }),
+              s ? 1 : 0);
     return s ? s.chosen->id.text + "/" + std::to_string(s.chosen->priority)
              : std::string(message(s.error));
   };
@@ -114,6 +123,28 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   EXPECT_EQ(pick({R::accelerator("x")}, P::manual({"p1"})), "no provider satisfies requirements");
   EXPECT_EQ(pick({}, P::manual({"P1"})), "provider not found");
   EXPECT_EQ(choose_provider({"u"}, r, {}, P::manual({"p1"})).error, SelectionError::NoProvidersFound);
+
+  // Every candidate's verdict, in registry order ("p1 p2 p3 p2").
+  auto verdicts = [&](std::vector<R> reqs, SelectionPolicy policy) {
+    std::string out;
+    for (const CandidateVerdict& v : explain_selection(t, r, reqs, policy).candidates) {
+      out.append(verdict_name(v.verdict));
+      if (v.verdict == Verdict::FailsRequirement) {
+        out.push_back('#');
+        out.append(std::to_string(v.requirement));
+      }
+      out.push_back(' ');
+    }
+    return out;
+  };
+  EXPECT_EQ(verdicts({}, P::highest_priority()), "outranked outranked outranked chosen ");
+  EXPECT_EQ(verdicts({R::custom("x"), R::cuda_required()}, P::first_available()),
+            "fails_requirement#1 chosen fails_requirement#1 fails_requirement#1 ");
+  EXPECT_EQ(verdicts({}, P::manual({"p2"})),
+            "not_manual_choice chosen not_manual_choice outranked ");
+  EXPECT_EQ(verdicts({R::cuda_required()}, P::manual({"p1"})),
+            "fails_requirement#0 not_manual_choice fails_requirement#0 fails_requirement#0 ");
+  EXPECT_TRUE(explain_selection({"u"}, r, {}, P::first_available()).candidates.empty());
 
   ProviderRegistry ties;
   ties.register_provider(provider("a", -3));

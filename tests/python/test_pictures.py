@@ -217,17 +217,17 @@ def test_errors_in_red(kind):
 
 
 def test_kinds_validation_never_reports():
-    def fake(kind, message):
-        return SimpleNamespace(errors=[SimpleNamespace(kind=lambda: kind,
-                                                       message=lambda: message)])
+    # Errors are read through their ids, never their messages.
+    def fake(kind, ports=(), elements=()):
+        return SimpleNamespace(errors=[SimpleNamespace(
+            kind=lambda: kind, port_ids=list(ports), element_ids=list(elements),
+            element_name=None, message=lambda: "ignored")])
     a, ap = element("a", outs=["out"])
     b, bp = element("b", ins=["in"])
     g = graph(a, b, edges=[PyEdge(ap["out"], bp["in"])])
-    msg = f"port {ap['out']} does not belong to any element"
-    assert red_things(to_dot(g, fake("PortNotOwnedByElement", msg))) == {"n0:o0"}
-    # an unknown kind, or a known kind whose message has another form, marks the ids it names
-    assert red_things(to_dot(g, fake("Whatever", f"{bp['in']} and {b.id}"))) == {"n1", "n1:i0"}
-    assert red_things(to_dot(g, fake("DuplicateElementId", f"id {a.id}!"))) == {"n0"}
+    assert red_things(to_dot(g, fake("PortNotOwnedByElement", [ap["out"]]))) == {"n0:o0"}
+    # an unknown kind marks the ports and elements it names
+    assert red_things(to_dot(g, fake("Whatever", [bp["in"]], [b.id]))) == {"n1", "n1:i0"}
 
 
 def ring(names):
@@ -340,12 +340,15 @@ def test_late_and_dynamic_edges():
 
 
 def test_render_errors(tmp_path, monkeypatch):
-    assert FORMATS == ("svg", "png")
-    for fmt in ["jpg", "SVG", None]:
-        with pytest.raises(ValueError, match=r"unsupported format .* \(expected 'svg' or 'png'\)"):
-            render("digraph {}", tmp_path / "g", fmt)
+    assert FORMATS == ("svg", "png", "pdf", "dot")
+    for name, fmt in [("g", "jpg"), ("g", "SVG"), ("g", None), ("g.jpg", None)]:
+        with pytest.raises(ValueError, match=r"unsupported format .* \(expected 'svg', 'png', "
+                           r"'pdf' or 'dot'\)"):
+            render("digraph {}", tmp_path / name, fmt)
+    with pytest.raises(ValueError, match=r"format 'svg' does not match the extension"):
+        render("digraph {}", tmp_path / "g.png", "svg")
     with pytest.raises(TypeError, match="dot_text must be a str, got 'bytes'"):
-        render(b"digraph {}", tmp_path / "g")
+        render(b"digraph {}", tmp_path / "g.svg")
     out = tmp_path / "g.svg"
     out.write_text("old")
     monkeypatch.setenv("PATH", str(tmp_path))
@@ -353,3 +356,5 @@ def test_render_errors(tmp_path, monkeypatch):
         render("digraph {}", out)
     assert issubclass(GraphvizNotFoundError, GraphvizError)
     assert out.read_text() == "old" and [p.name for p in tmp_path.iterdir()] == ["g.svg"]
+    # DOT text needs no Graphviz.
+    assert render("digraph {}\n", tmp_path / "g.dot").read_text() == "digraph {}\n"

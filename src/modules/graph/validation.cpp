@@ -1,6 +1,10 @@
 // Validation reports, their errors, and the free-function form of
 // PyGraph.validate.
+#include <optional>
 #include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 #include "graph/topics.h"
 #include "graph/validation.h"
@@ -9,6 +13,41 @@ namespace kelo::py {
 
 using namespace kelo_core::graph;
 using namespace kelo_core::graph::validation;
+
+namespace {
+
+std::vector<PortId> error_ports(const GraphValidationError& e) {
+  return std::visit(
+      [](const auto& p) -> std::vector<PortId> {
+        using K = std::decay_t<decltype(p)>;
+        if constexpr (std::is_same_v<K, EdgeReferencesMissingPort> ||
+                      std::is_same_v<K, PortNotOwnedByElement>) {
+          return {p.port};
+        } else if constexpr (std::is_same_v<K, DuplicatePortId>) {
+          return {p.id};
+        } else if constexpr (std::is_same_v<K, InvalidPortDirection> ||
+                             std::is_same_v<K, ContractMismatch> ||
+                             std::is_same_v<K, DynamicSourceElementNotFound>) {
+          return {p.source, p.target};
+        } else {
+          return {};
+        }
+      },
+      e.payload());
+}
+
+std::vector<ElementId> error_elements(const GraphValidationError& e) {
+  if (const auto* d = std::get_if<DuplicateElementId>(&e.payload())) return {d->id};
+  if (const auto* c = std::get_if<CycleDetected>(&e.payload())) return c->elements;
+  return {};
+}
+
+std::optional<std::string> error_element_name(const GraphValidationError& e) {
+  if (const auto* d = std::get_if<DynamicSourceElementNotFound>(&e.payload())) return d->element;
+  return std::nullopt;
+}
+
+}  // namespace
 
 void add_validation_classes(std::vector<ClassSpec>& out) {
   out.push_back(
@@ -29,6 +68,19 @@ void add_validation_classes(std::vector<ClassSpec>& out) {
               "kind($self)", "Machine-readable error kind, e.g. `CycleDetected`.")
           .def<&GraphValidationError::message>("message($self)",
                                                "Human-readable error description.")
+          .property<&error_ports>(
+              "port_ids",
+              "The ports the error concerns: an edge's source and target, or the\n"
+              "one port it names; empty for a cycle and a repeated element id.")
+          .property<&error_elements>(
+              "element_ids",
+              "The elements the error concerns: the repeated id, or the elements\n"
+              "of the cycle in path order (each has an edge into the next, the\n"
+              "last into the first); empty otherwise.")
+          .property<&error_element_name>(
+              "element_name",
+              "The source element name of a dynamic-output edge, if the error\n"
+              "concerns one.")
           .str<&GraphValidationError::message>()
           .repr<[](const GraphValidationError& e) {
             return "PyGraphValidationError(" + std::string(e.kind_name()) + ")";

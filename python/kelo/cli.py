@@ -1,0 +1,146 @@
+"""The `kelo` command: check, draw and explain pipeline description files.
+
+    kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
+    kelo draw FILE OUT [--providers DIR] [--strict]
+    kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
+
+Exit status: 0 when the check finds no errors (``draw``: the picture was
+written), 1 when it finds errors, 2 when the input cannot be read (a missing
+file, invalid TOML, a bad command line, a picture that cannot be made).
+"""
+
+from __future__ import annotations
+
+import argparse
+import difflib
+import json
+import sys
+from collections.abc import Sequence
+from typing import TextIO
+
+from .checking import CheckResult, Decision, check_file
+from .description import ReadError, notation
+from .findings import JSON_VERSION, Finding, format_text, to_json
+from .pictures import GraphvizError, draw, format_of
+
+__all__ = ["main"]
+
+OK, FAILED, UNREADABLE = 0, 1, 2
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="kelo", description="Check, draw and explain kelo "
+                                     "pipeline description files.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    def common(p: argparse.ArgumentParser) -> None:
+        p.add_argument("file", metavar="FILE", help="pipeline description (TOML)")
+        p.add_argument("--providers", metavar="DIR",
+                       help="also read the [[provider]] tables of every *.toml in DIR")
+        p.add_argument("--strict", action="store_true",
+                       help="a provider choice that fell back is an error")
+
+    check = commands.add_parser("check", help="report every finding, in order")
+    common(check)
+    check.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    check.add_argument("--draw", metavar="OUT", help="also draw the pipeline (.svg .png .pdf .dot)")
+    picture = commands.add_parser("draw", help="draw the pipeline with its findings marked")
+    common(picture)
+    picture.add_argument("out", metavar="OUT", help="picture file: .svg, .png, .pdf or .dot")
+    explain = commands.add_parser("explain", help="the provider decision for one element")
+    common(explain)
+    explain.add_argument("element", metavar="ELEMENT", help="element name")
+    explain.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    return parser
+
+
+def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
+         stderr: TextIO | None = None) -> int:
+    out = stdout or sys.stdout
+    err = stderr or sys.stderr
+    try:
+        args = _parser().parse_args(argv)
+    except SystemExit as exc:       # argparse has printed its message
+        return exc.code if isinstance(exc.code, int) else UNREADABLE
+    picture = args.out if args.command == "draw" else getattr(args, "draw", None)
+    if picture is not None:
+        try:
+            format_of(picture)
+        except ValueError as exc:
+            print(f"kelo: {exc}", file=err)
+            return UNREADABLE
+    want_json = getattr(args, "json", False)
+    try:
+        result = check_file(args.file, args.providers, strict=args.strict)
+    except ReadError as exc:
+        if want_json:
+            out.write(to_json([exc.finding], file=args.file))
+        else:
+            print(exc.finding, file=err)
+        return UNREADABLE
+    if args.command == "explain":
+        return _explain(result, args.element, want_json, out, err)
+    status = FAILED if result.errors else OK
+    if args.command == "check":
+        out.write(to_json(result.findings, file=args.file) if want_json
+                  else format_text(result.findings))
+    if picture is not None:
+        try:
+            written = draw(result, picture)
+        except (GraphvizError, OSError) as exc:
+            print(f"kelo: cannot draw {picture}: {exc}", file=err)
+            return UNREADABLE
+        print(f"kelo: drew {written}", file=err if want_json else out)
+        if args.command == "draw":
+            return OK
+    return status
+
+
+def _explain(result: CheckResult, element: str, want_json: bool, out: TextIO,
+             err: TextIO) -> int:
+    if element not in result.description.pipeline:
+        near = difflib.get_close_matches(element, [e.name for e in result.built.elements], n=1)
+        hint = f" (did you mean {near[0]!r}?)" if near else ""
+        print(f"kelo: no element named {element!r}{hint}", file=err)
+        return UNREADABLE
+    decision = result.decision(element)
+    findings = [f for f in result.findings
+                if f.code.startswith("K4") and element in f.elements]
+    if want_json:
+        out.write(json.dumps({"version": JSON_VERSION, "element": element,
+                              "decision": _decision_json(decision),
+                              "findings": [f.as_dict() for f in findings]}, indent=2) + "\n")
+    elif decision is None:
+        out.write(f"element {element!r}: no providers are declared (in the file or with "
+                  "--providers)\n")
+    else:
+        out.write(_decision_text(decision, findings))
+    if decision is None or decision.chosen is None or any(f.severity == "error"
+                                                          for f in findings):
+        return FAILED
+    return OK
+
+
+def _decision_text(d: Decision, findings: Sequence[Finding]) -> str:
+    requires = ", ".join(notation(q) for q in d.requirements) or "nothing"
+    lines = [f"element {d.element!r} (type {d.type}), policy {d.policy}, requires {requires}"]
+    if d.chosen is not None:
+        lines.append(f"  chosen: {d.chosen.id} {d.chosen.version} (priority {d.chosen.priority})")
+    for c in d.candidates:
+        if c.verdict != "chosen":
+            lines.append(f"  not chosen: {c.provider.id} {c.provider.version} "
+                         f"(priority {c.provider.priority}): {c.reason}")
+    lines.extend(f"  {f.severity} {f.code}: {f.message}" for f in findings
+                 if f.severity == "error")
+    return "\n".join(lines) + "\n"
+
+
+def _decision_json(d: Decision | None) -> dict[str, object] | None:
+    if d is None:
+        return None
+    return {"element": d.element, "type": d.type, "policy": d.policy,
+            "requirements": [notation(q) for q in d.requirements],
+            "chosen": d.chosen.id if d.chosen is not None else None,
+            "candidates": [{"provider": c.provider.id, "version": str(c.provider.version),
+                            "priority": c.provider.priority, "verdict": c.verdict,
+                            "reason": c.reason} for c in d.candidates]}

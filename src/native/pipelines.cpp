@@ -1,0 +1,96 @@
+// Helpers of the pipeline checker (python/kelo/checking.py): a contract of
+// any category with constraints, and provider selection with a verdict for
+// every candidate, from the core's own selection walk.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "graph/contract.h"
+#include "graph/element_type.h"
+#include "native/topics.h"
+#include "provider/descriptor.h"
+#include "provider/registry.h"
+#include "provider/selection.h"
+#include "support/result.h"
+
+namespace kelo::py {
+
+namespace {
+
+using kelo_core::Error;
+using kelo_core::Result;
+using kelo_core::graph::ContractSpec;
+using kelo_core::graph::DataContract;
+using kelo_core::graph::ElementTypeId;
+using namespace kelo_core::provider;
+
+Result<DataContract> contract_with(std::string_view category, const ContractSpec& spec) {
+  if (category == "frame") return DataContract::frame(spec);
+  if (category == "tensor") return DataContract::tensor(spec);
+  if (category == "metadata") return DataContract::metadata(spec);
+  if (category == "event") return DataContract::event(spec);
+  if (category == "batch") return DataContract::batch(spec);
+  return Error::value("unknown contract category: " + std::string(category) +
+                      " (expected frame, tensor, metadata, event or batch)");
+}
+
+// [chosen index or -1, error or -1, then per candidate: verdict, requirement].
+// The candidates come as registry.find(type) gave them, one per entry, and
+// are registered here under that type alone, so that the walk sees exactly
+// those entries in that order: a registry made by kelo.ext cannot be looked
+// up here, since each module seeds its hash tables with its own key.
+std::vector<std::int64_t> explain(const ElementTypeId& type,
+                                  std::vector<ProviderDescriptor> candidates,
+                                  std::vector<Requirement> requirements,
+                                  const SelectionPolicy& policy) {
+  ProviderRegistry registry;
+  for (ProviderDescriptor& d : candidates) {
+    d.element_types = {};
+    d.element_types.push_back(type);
+    registry.register_provider(std::move(d));
+  }
+  const SelectionExplanation x = explain_selection(type, registry, requirements, policy);
+  std::vector<std::int64_t> out{-1, x.selection ? -1 : std::int64_t(x.selection.error)};
+  out.reserve(2 + 2 * x.candidates.size());
+  for (std::size_t i = 0; i < x.candidates.size(); ++i) {
+    const CandidateVerdict& v = x.candidates[i];
+    if (v.verdict == Verdict::Chosen) out[0] = std::int64_t(i);
+    out.push_back(std::int64_t(v.verdict));
+    out.push_back(v.verdict == Verdict::FailsRequirement ? std::int64_t(v.requirement) : -1);
+  }
+  return out;
+}
+
+}  // namespace
+
+void add_pipeline_functions(std::vector<FunctionSpec>& out) {
+  out.push_back(Function<&contract_with>(
+      "contract_with(category, spec)",
+      "A contract of a built-in category (`frame`, `tensor`, `metadata`,\n"
+      "`event` or `batch`) constrained by `spec`."));
+  out.push_back(Function<&explain>(
+      "explain_selection(element_type, candidates, requirements, policy)",
+      "`select_provider`'s decision among `candidates` (the descriptors\n"
+      "`PyProviderRegistry.find(element_type)` returns) with a verdict for\n"
+      "every candidate, as a\n"
+      "flat list of ints: the chosen candidate's index (-1: none), the\n"
+      "selection error (-1: none; 0 no providers found, 1 no provider\n"
+      "satisfies requirements, 2 provider not found), then for each candidate\n"
+      "in the registry's order its verdict (0 chosen, 1 fails a requirement,\n"
+      "2 outranked, 3 not the manual choice) and the index of the first\n"
+      "requirement it fails (-1 unless verdict 1)."));
+}
+
+bool adopt_pipeline_classes(PyObject* ext) {
+  Ref graph(ext_submodule(ext, "graph"));
+  Ref provider(ext_submodule(ext, "provider"));
+  return graph && provider && adopt<ContractSpec>(graph.get(), "PyContractSpec") &&
+         adopt<DataContract>(graph.get(), "PyDataContract") &&
+         adopt<ElementTypeId>(graph.get(), "PyElementTypeId") &&
+         adopt<ProviderDescriptor>(provider.get(), "PyProviderDescriptor") &&
+         adopt<Requirement>(provider.get(), "PyRequirement") &&
+         adopt<SelectionPolicy>(provider.get(), "PySelectionPolicy");
+}
+
+}  // namespace kelo::py
