@@ -231,7 +231,7 @@ Ref columns(Borrowed metadata) {
     if (added) distinct.push_back(label);
     return it->second;
   };
-  std::unordered_map<kelo_core::Uuid, const BoundingBox*, UuidHash> boxes_by_track;
+  std::unordered_map<kelo_core::Uuid, BoundingBox, UuidHash> boxes_by_track;
   const float nan = std::numeric_limits<float>::quiet_NaN();
 
   Py_ssize_t row = 0, trow = 0;
@@ -252,7 +252,7 @@ Ref columns(Borrowed metadata) {
       std::memcpy(oid + 16 * row, records::id_of(o).uuid.bytes.data(), 16);
       if (frame) frame[row] = std::int32_t(f);
       if (!tracks.empty()) {
-        for (const kelo_core::Uuid& r : records::related_of(o)) boxes_by_track[r] = &box_of(o);
+        for (const kelo_core::Uuid& r : records::related_of(o)) boxes_by_track[r] = box_of(o);
       }
       ++row;
     }
@@ -262,7 +262,7 @@ Ref columns(Borrowed metadata) {
       tstate[trow] = std::uint8_t(records::state_of(t));
       auto it = boxes_by_track.find(track);
       if (it != boxes_by_track.end()) {
-        put_box(tbox + 4 * trow, *it->second);
+        put_box(tbox + 4 * trow, it->second);
       } else {
         for (int i = 0; i < 4; ++i) tbox[4 * trow + i] = nan;
       }
@@ -390,9 +390,11 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
     }
     std::optional<std::string> label;
     if (labels) label = std::move((*labels)[std::size_t(i)]);
-    append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1), float_at(b, 4 * i + 2),
-                           float_at(b, 4 * i + 3), space},
-               score, std::move(label), cls);
+    if (!append.add(BoundingBox{float_at(b, 4 * i), float_at(b, 4 * i + 1),
+                                float_at(b, 4 * i + 2), float_at(b, 4 * i + 3), space},
+                    score, std::move(label), cls)) {
+      return Ref(raise(append.failure()));
+    }
   }
   append.commit();
   return Ref(Py_NewRef(Py_None));

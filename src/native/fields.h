@@ -143,7 +143,35 @@ template <class V> void fields(V& v, Provenance& x) {
   KELO_FIELD("model", x.model);
   KELO_FIELD("references", x.references);
 }
-template <class V> void fields(V& v, Object& x) {
+// An object's fields as one record (the object keeps some of them out of
+// line and derives its provenance until it holds one of its own).
+struct ObjectRecord {
+  ObjectId id;
+  BoundingBox bbox;
+  std::optional<ClassId> class_id;
+  std::optional<std::string> label;
+  std::optional<float> confidence;
+  Attributes attributes;
+  Provenance provenance;
+  std::vector<kelo_core::Uuid> related;
+};
+inline ObjectRecord record_of(const Object& o) {
+  return {o.id, o.bbox(), o.class_id, o.label, o.confidence, o.attributes, o.provenance(),
+          o.related()};
+}
+inline kelo_core::Result<Object> object_from(ObjectRecord&& r) {
+  auto made = Object::make(r.id, std::move(r.bbox));
+  if (!made) return made.error();
+  Object& o = *made;
+  o.class_id = r.class_id;
+  o.label = std::move(r.label);
+  o.confidence = r.confidence;
+  o.attributes = std::move(r.attributes);
+  o.provenance_mut() = std::move(r.provenance);
+  if (!r.related.empty()) o.related_mut() = std::move(r.related);
+  return made;
+}
+template <class V> void fields(V& v, ObjectRecord& x) {
   KELO_FIELD("id", x.id);
   KELO_FIELD("bbox", x.bbox);
   KELO_FIELD("class_id", x.class_id);
@@ -282,56 +310,57 @@ concept Record = requires(T& x, void (*v)(FieldName, int&)) { fields(v, x); };
 
 inline const auto& objects_of(const Metadata& m) { return m.objects; }
 inline const auto& tracks_of(const Metadata& m) { return m.tracks; }
-inline const BoundingBox& box_of(const Object& o) { return o.bbox; }
+inline BoundingBox box_of(const Object& o) { return o.bbox(); }
 inline const std::optional<float>& confidence_of(const Object& o) { return o.confidence; }
 inline const std::optional<std::string>& label_of(const Object& o) { return o.label; }
 inline const std::optional<ClassId>& class_of(const Object& o) { return o.class_id; }
 inline const ObjectId& id_of(const Object& o) { return o.id; }
-inline const auto& related_of(const Object& o) { return o.related; }
+inline const auto& related_of(const Object& o) { return o.related(); }
 inline const TrackId& id_of(const Track& t) { return t.id; }
 inline TrackState state_of(const Track& t) { return t.state; }
 
-// Appends objects to a metadata, all or none: without commit() the ones
-// added are taken off again when the appender goes.
+// Appends objects to a metadata, all or none: the objects go to a copy of
+// the list (which shares its entries), and the copy replaces the list only
+// on commit().
 class ObjectAppender {
  public:
-  // Room for `count` objects, and their identities: two each, an id and a
-  // provenance id, drawn from the random source in one go.
+  // Room for `count` objects, and their ids, drawn from the random source in
+  // one go.
   ObjectAppender(Metadata& m, std::size_t count)
-      : list_(m.objects), size_(m.objects.size()), ids_(kelo_core::Uuid::v4_many(2 * count)) {
-    if (ids_) list_.reserve(size_ + count);
+      : metadata_(m), grown_(m.objects), ids_(kelo_core::Uuid::v4_many(count)) {
+    if (ids_) grown_.reserve(grown_.size() + count);
   }
   ObjectAppender(const ObjectAppender&) = delete;
   ObjectAppender& operator=(const ObjectAppender&) = delete;
-  ~ObjectAppender() {
-    if (!committed_) list_.erase(list_.begin() + std::ptrdiff_t(size_), list_.end());
-  }
 
-  // Whether the identities could be drawn; error() says why not.
+  // Whether the ids could be drawn; error() says why not.
   bool ok() const { return ids_.ok(); }
   const kelo_core::Error& error() const { return ids_.error(); }
 
-  // A new object at the end, made as Object::make makes one (a fresh id and
-  // a fresh provenance record: no references, no model, time zero), with the
-  // given box, confidence, label and class.
-  void add(BoundingBox&& box, std::optional<float> confidence, std::optional<std::string>&& label,
+  // A new object at the end, made by Object::make, with the given box,
+  // confidence, label and class; false when the object cannot be made.
+  bool add(BoundingBox&& box, std::optional<float> confidence, std::optional<std::string>&& label,
            std::optional<ClassId> class_id) {
-    Object& o = list_.emplace_back();
-    o.id.uuid = (*ids_)[next_++];
-    o.bbox = std::move(box);
-    o.confidence = confidence;
-    o.label = std::move(label);
-    o.class_id = class_id;
-    o.provenance.id = (*ids_)[next_++];
+    auto made = Object::make(ObjectId{(*ids_)[next_++]}, std::move(box));
+    if (!made) {
+      failure_ = made.error();
+      return false;
+    }
+    made->confidence = confidence;
+    made->label = std::move(label);
+    made->class_id = class_id;
+    grown_.push_back(std::move(*made));
+    return true;
   }
-  void commit() { committed_ = true; }
+  const kelo_core::Error& failure() const { return failure_; }
+  void commit() { metadata_.objects = std::move(grown_); }
 
  private:
-  std::vector<Object>& list_;
-  std::size_t size_;
+  Metadata& metadata_;
+  decltype(Metadata::objects) grown_;
   kelo_core::Result<std::vector<kelo_core::Uuid>> ids_;
   std::size_t next_ = 0;
-  bool committed_ = false;
+  kelo_core::Error failure_{kelo_core::Error::Kind::Internal, {}};
 };
 
 }  // namespace kelo::py::records

@@ -19,6 +19,7 @@
 #include "native/fields.h"
 #include "native/topics.h"
 #include "support/shared_list.h"
+#include "support/shared_vector.h"
 #include "toolkit/adopt.h"
 
 namespace kelo::py::records {
@@ -98,11 +99,19 @@ struct is_id : std::false_type {};
 template <class Tag>
 struct is_id<Id<Tag>> : std::true_type {};
 template <class T>
+struct is_boxed : std::false_type {};
+template <class T>
+struct is_boxed<kelo_core::Boxed<T>> : std::true_type {
+  using inner = T;
+};
+template <class T>
 struct is_vector : std::false_type {};
 template <class T>
 struct is_vector<std::vector<T>> : std::true_type {};
 template <class T>
 struct is_vector<kelo_core::SharedList<T>> : std::true_type {};
+template <class T>
+struct is_vector<kelo_core::SharedVector<T>> : std::true_type {};
 
 PyObject* text(std::string_view s) { return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size())); }
 
@@ -358,6 +367,10 @@ PyObject* put(const T& x) {
       x.write(buf);
       return PyUnicode_FromStringAndSize(buf, 36);
     }
+  } else if constexpr (std::is_same_v<T, Object>) {
+    return put_record<M>(record_of(x));
+  } else if constexpr (is_boxed<T>::value) {
+    return put<M>(*x);
   } else if constexpr (is_id<T>::value) {
     return put<M>(x.uuid);
   } else if constexpr (std::is_same_v<T, Duration>) {
@@ -384,9 +397,9 @@ PyObject* put(const T& x) {
   } else if constexpr (std::is_same_v<T, Attributes>) {
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
-    for (const auto& [key, value] : x) {
-      Ref k(text(key));
-      Ref v(put<M>(value));
+    for (const auto entry : x) {
+      Ref k(text(entry.key));
+      Ref v(put<M>(entry.value));
       if (!k || !v || PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
     }
     return dict.release();
@@ -510,7 +523,12 @@ template <class V, std::size_t I = 0>
 bool emplace_index(V& v, std::size_t index) {
   if constexpr (I < std::variant_size_v<V>) {
     if (index == I) {
-      v.template emplace<I>();
+      using A = std::variant_alternative_t<I, V>;
+      if constexpr (is_boxed<A>::value) {
+        v.template emplace<I>(typename is_boxed<A>::inner{});
+      } else {
+        v.template emplace<I>();
+      }
       return true;
     }
     return emplace_index<V, I + 1>(v, index);
@@ -607,6 +625,11 @@ bool get(PyObject* o, T& out, Path& p) {
       out = *u;
       return true;
     }
+  } else if constexpr (is_boxed<T>::value) {
+    typename is_boxed<T>::inner v{};
+    if (!get<M>(o, v, p)) return false;
+    out = T(std::move(v));
+    return true;
   } else if constexpr (is_id<T>::value) {
     return get<M>(o, out.uuid, p);
   } else if constexpr (std::is_same_v<T, Duration>) {
@@ -664,11 +687,19 @@ bool get(PyObject* o, T& out, Path& p) {
     T items;
     if constexpr (requires { items.reserve(0); }) items.reserve(std::size_t(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-      typename T::value_type v{};
       p.index(i);
-      if (!get<M>(PyList_GetItem(o, i), v, p)) return false;
+      if constexpr (std::is_same_v<typename T::value_type, Object>) {
+        ObjectRecord r{};
+        if (!get<M>(PyList_GetItem(o, i), r, p)) return false;
+        auto made = object_from(std::move(r));
+        if (!made) return raise(made.error()) != nullptr;
+        items.push_back(std::move(*made));
+      } else {
+        typename T::value_type v{};
+        if (!get<M>(PyList_GetItem(o, i), v, p)) return false;
+        items.push_back(std::move(v));
+      }
       p.pop();
-      items.push_back(std::move(v));
     }
     out = std::move(items);
     return true;
@@ -783,7 +814,7 @@ KELO_DEF(Stream, "Stream")
 KELO_DEF(Frame, "Frame")
 KELO_DEF(EntityReference, "EntityReference")
 KELO_DEF(Provenance, "Provenance")
-KELO_DEF(Object, "DetectedObject")
+KELO_DEF(ObjectRecord, "DetectedObject")
 KELO_DEF(Classification, "Classification")
 KELO_DEF(BoxRegion, "BoxRegion")
 KELO_DEF(PolygonRegion, "PolygonRegion")
@@ -858,6 +889,10 @@ class SchemaWriter {
       return "{\"$ref\":\"#/$defs/float32\"}";
     } else if constexpr (std::is_same_v<T, double>) {
       return "{\"$ref\":\"#/$defs/float64\"}";
+    } else if constexpr (std::is_same_v<T, Object>) {
+      return of<ObjectRecord>();
+    } else if constexpr (is_boxed<T>::value) {
+      return of<typename is_boxed<T>::inner>();
     } else if constexpr (std::is_same_v<T, std::string>) {
       return "{\"type\":\"string\"}";
     } else if constexpr (std::is_same_v<T, kelo_core::Uuid> || is_id<T>::value) {
@@ -972,37 +1007,54 @@ PyObject* reading_value(PyObject* self, Read&& read) {
   }, nullptr);
 }
 
+// The record type a class is read and written as: its own, but for objects.
+template <class T>
+struct RecordOf {
+  using type = T;
+  static const T& of(const T& v) { return v; }
+  static kelo_core::Result<T> make(T&& r) { return std::move(r); }
+};
+template <>
+struct RecordOf<Object> {
+  using type = ObjectRecord;
+  static ObjectRecord of(const Object& o) { return record_of(o); }
+  static kelo_core::Result<Object> make(ObjectRecord&& r) { return object_from(std::move(r)); }
+};
+
 template <class T>
 Kind kind(const char* tag, const char* cls) {
-  Kind k{tag, cls, &PyClass<T>::type, Record<T>, nullptr, nullptr, nullptr, nullptr, &adopt_one<T>};
+  using R = typename RecordOf<T>::type;
+  Kind k{tag, cls, &PyClass<T>::type, Record<R>, nullptr, nullptr, nullptr, nullptr, &adopt_one<T>};
   k.put_text = [](PyObject* self, PyObject* into) -> PyObject* {
     return reading_value<T>(self, [into](const T& v) -> PyObject* {
-      if constexpr (Record<T>) {
-        return put_record<Mode::Text>(v, into);
+      if constexpr (Record<R>) {
+        return put_record<Mode::Text>(RecordOf<T>::of(v), into);
       } else {
         return put<Mode::Text>(v);
       }
     });
   };
   k.put_state = [](PyObject* self) -> PyObject* {
-    return reading_value<T>(self, [](const T& v) { return put<Mode::State>(v); });
+    return reading_value<T>(self, [](const T& v) { return put<Mode::State>(RecordOf<T>::of(v)); });
   };
   k.get_text = [](PyObject* o, Path& p, PyObject* extra) -> PyObject* {
     return guarded([&]() -> PyObject* {
-      T value{};
+      R value{};
       bool ok;
-      if constexpr (Record<T>) {
+      if constexpr (Record<R>) {
         ok = get_record<Mode::Text>(o, value, p, extra);
       } else {
         ok = get<Mode::Text>(o, value, p);
       }
-      return ok ? to_py(std::move(value)) : nullptr;
+      if (!ok) return nullptr;
+      return to_py(RecordOf<T>::make(std::move(value)));
     }, nullptr);
   };
   k.get_state = [](PyObject* o, Path& p) -> PyObject* {
     return guarded([&]() -> PyObject* {
-      T value{};
-      return get<Mode::State>(o, value, p) ? to_py(std::move(value)) : nullptr;
+      R value{};
+      if (!get<Mode::State>(o, value, p)) return nullptr;
+      return to_py(RecordOf<T>::make(std::move(value)));
     }, nullptr);
   };
   return k;
