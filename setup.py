@@ -5,13 +5,16 @@ The extensions are compiled by the project's CMakeLists.txt (the single list
 of sources); this file only configures CMake, builds each module's target and
 lets setuptools place the result where the wheel expects it.
 
-By default CMake runs in a private tree under setuptools' build_temp. Setting
+By default CMake runs in a private tree under setuptools' build_temp, which
+puts the modules straight where setuptools wants them. Setting
 KELO_CMAKE_BUILD_DIR to an existing CMake build tree of this project reuses
-it instead (scripts/test.sh does so to avoid compiling everything twice); only
-the module's output directory is changed there.
+it instead (scripts/test.sh does so to avoid compiling everything twice): the
+tree is built as it is configured and the modules are copied out of its
+output directory, so the tree is left as it was.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -30,28 +33,40 @@ class CMakeBuildExt(build_ext):
         if not target.name.endswith(".abi3.so"):
             raise RuntimeError(f"expected an abi3 file name for {ext.name}, got {target.name}")
         target.parent.mkdir(parents=True, exist_ok=True)
-        configure = [
-            f"-DPython_EXECUTABLE={sys.executable}",
-            f"-DKELO_EXT_OUTPUT_DIR={target.parent}",
-        ]
+        jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
         shared_tree = os.environ.get("KELO_CMAKE_BUILD_DIR")
         if shared_tree:
             build_dir = Path(shared_tree).resolve()
-            if not (build_dir / "CMakeCache.txt").is_file():
+            cache = build_dir / "CMakeCache.txt"
+            if not cache.is_file():
                 raise RuntimeError(f"KELO_CMAKE_BUILD_DIR={shared_tree} is not a CMake build tree")
+            built = self._output_dir(cache) / target.name
         else:
             build_dir = Path(self.build_temp).resolve() / "cmake"
             build_dir.mkdir(parents=True, exist_ok=True)
-            configure += [
+            self._run([
+                "cmake", "-S", str(ROOT), "-B", str(build_dir),
+                f"-DPython_EXECUTABLE={sys.executable}",
+                f"-DKELO_EXT_OUTPUT_DIR={target.parent}",
                 "-DCMAKE_BUILD_TYPE=" + ("Debug" if self.debug else "Release"),
                 "-DKELO_BUILD_TESTS=OFF",
                 "-DKELO_BUILD_BENCH=OFF",
-            ]
-        jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
-        self._run(["cmake", "-S", str(ROOT), "-B", str(build_dir), *configure])
+            ])
+            built = target
         self._run(["cmake", "--build", str(build_dir), "--target", TARGETS[ext.name], "--parallel", jobs])
-        if not target.is_file():
-            raise RuntimeError(f"CMake did not produce {target}")
+        if not built.is_file():
+            raise RuntimeError(f"CMake did not produce {built}")
+        if built != target:
+            shutil.copyfile(built, target)
+
+    @staticmethod
+    def _output_dir(cache):
+        """The tree's module output directory, as its cache records it."""
+        for line in cache.read_text().splitlines():
+            name, _, value = line.partition("=")
+            if name.split(":")[0] == "KELO_EXT_OUTPUT_DIR":
+                return Path(value)
+        raise RuntimeError(f"{cache} records no KELO_EXT_OUTPUT_DIR")
 
     @staticmethod
     def _run(cmd):

@@ -27,7 +27,7 @@ ContractSpec decode(FuzzBytes& in) {
   if (set & 1) s.pixel_format = open_value<data::PixelFormat>(in);
   if (set & 2) s.width = in.u32();
   if (set & 4) s.height = in.u32();
-  if (set & 8) s.dtype = static_cast<data::DType>(in.below(data::kDTypeNames.size()));
+  if (set & 8) s.dtype = static_cast<data::DType>(in.below(kelo_core::VariantNames<data::DType>::names.size()));
   if (set & 16) {
     s.shape.emplace();
     for (std::size_t n = in.below(5); n > 0; --n) s.shape->push_back(std::uint64_t(in.u32()) << in.below(33));

@@ -1,27 +1,28 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets in fuzz/ (clang, with ASan and UBSan) against the
-# core library's sources and runs each for FUZZ_SECONDS (default 60), starting
-# from the seed corpus in fuzz/corpus/<target>/. New inputs go to a scratch
-# folder; a crash leaves its reproducer in build-fuzz/ and fails the run.
+# Builds the libFuzzer targets in fuzz/ (the CMake option KELO_BUILD_FUZZ:
+# clang, ASan and UBSan) in build-fuzz/ and runs each for FUZZ_SECONDS
+# (default 60), starting from the seed corpus in fuzz/corpus/<target>/. New
+# inputs go to a scratch folder; a crash leaves its reproducer in build-fuzz/
+# and fails the run.
 #   bash scripts/fuzz.sh [target ...]
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/common.sh
 
-ensure_packages clang-14 libfuzzer-14-dev
+ensure_packages clang-14 libclang-rt-14-dev
 seconds=${FUZZ_SECONDS:-60}
 out=build-fuzz
-mkdir -p "$out"
-mapfile -t core < <(find core -name '*.cpp' | sort)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=($(cd fuzz && ls ./*.cpp | sed 's|^\./||; s|\.cpp$||'))
 fi
-flags=(-std=c++20 -O1 -g -Icore -ffp-contract=off -fsanitize=fuzzer,address,undefined
-       -fno-sanitize-recover=all)
+cmake -S . -B "$out" -DCMAKE_CXX_COMPILER=clang++-14 -DKELO_BUILD_FUZZ=ON \
+  -DKELO_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DPython_EXECUTABLE="$BUILD_PYTHON" \
+  -DKELO_EXT_OUTPUT_DIR="$PWD/$out/python/kelo" >/dev/null
+cmake --build "$out" --parallel "$JOBS" --target "${targets[@]/#/fuzz_}"
 for target in "${targets[@]}"; do
   echo "== fuzz $target (${seconds}s)"
-  clang++-14 "${flags[@]}" "fuzz/$target.cpp" "${core[@]}" -o "$out/$target"
   scratch=$(mktemp -d)
   mkdir -p "fuzz/corpus/$target"
   status=0

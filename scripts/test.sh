@@ -23,16 +23,21 @@ PYTHONPATH=python "$BUILD_PYTHON" -m pytest -q -p no:cacheprovider --doctest-glo
 echo "== typing"
 # The stubs against the built module: stubtest (it finds the submodules
 # itself), then what stubtest cannot judge (constructors, variants,
-# equality and hashing), then the package and a typed client under
-# mypy --strict; the client is run too.
+# equality and hashing) and the stubs' docstrings, then the package and a
+# typed client under mypy --strict; the client is run too.
 PYTHONPATH=python "$BUILD_PYTHON" -m mypy.stubtest --mypy-config-file tests/typing/mypy.ini kelo.ext kelo._native
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
+PYTHONPATH=python "$BUILD_PYTHON" tools/stub_docs.py --check
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
 
 echo "== hostile input"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/hostile.py 50
+
+echo "== once-quadratic inputs (quick)"
+PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/deep.py --quick \
+  "exact tensor size" "class ids" "requirements"
 
 echo "== reference leaks"
 bash scripts/refleak.sh
@@ -44,9 +49,6 @@ export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore PIP_NO_INPUT=
 # Reuses the tree built above: only the module is relinked into the wheel.
 KELO_CMAKE_BUILD_DIR="$PWD/$BUILD_DIR" CMAKE_BUILD_PARALLEL_LEVEL="$JOBS" \
   "$BUILD_PYTHON" -m pip wheel -q --no-build-isolation --no-deps -w "$tmp/dist" .
-# The wheel build pointed the tree's module output into its own staging
-# folder; point it back at python/kelo/ for later builds.
-configure_build >/dev/null
 wheels=("$tmp"/dist/kelo-*-cp311-abi3-linux_*.whl)
 if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
   echo "error: expected one cp311-abi3 wheel, found: $(ls "$tmp/dist")" >&2
@@ -55,10 +57,30 @@ fi
 echo "built $(basename "${wheels[0]}")"
 
 echo "== abi3 smoke"
-shopt -s nullglob
-interpreters=("$BUILD_PYTHON" /root/.pyenv/versions/3.11*/bin/python3
-              /root/.pyenv/versions/3.12*/bin/python3 /root/.pyenv/versions/3.13*/bin/python3)
-shopt -u nullglob
+# The build interpreter first (the typed check below uses its site1), then
+# every other CPython >= 3.11 named python3.N on PATH or in pyenv's versions,
+# each once however many names lead to it.
+pyenv_root=${PYENV_ROOT:-$(pyenv root 2>/dev/null || true)}
+candidates=("$BUILD_PYTHON")
+IFS=: read -ra path_dirs <<<"$PATH"
+for dir in "${path_dirs[@]}" ${pyenv_root:+"$pyenv_root"/versions/*/bin}; do
+  for py in "$dir"/python3.*; do
+    if [[ $(basename "$py") =~ ^python3\.[0-9]+$ && -x $py ]]; then candidates+=("$py"); fi
+  done
+done
+interpreters=()
+declare -A seen=()
+for py in "${candidates[@]}"; do
+  # A pyenv shim for a version that is not selected fails here, and an
+  # interpreter without pip cannot install the wheel: both are skipped.
+  real=$("$py" -c 'import importlib.util, os, platform, sys
+if (platform.python_implementation() == "CPython" and sys.version_info >= (3, 11)
+        and importlib.util.find_spec("pip")):
+    print(os.path.realpath(sys.executable))' 2>/dev/null) || continue
+  [ -n "$real" ] && [ -z "${seen[$real]:-}" ] || continue
+  seen[$real]=1
+  interpreters+=("$real")
+done
 n=0
 for py in "${interpreters[@]}"; do
   n=$((n + 1))

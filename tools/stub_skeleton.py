@@ -6,7 +6,8 @@ The skeleton has the structure the runtime reports (classes in `__all__`
 order, constructors from the class text signatures, static makers,
 properties, methods, enumeration variants, equality, hashing, `__int__` and
 `__len__`), with every type left as `Incomplete`. It is a starting point
-for python/kelo/ext/<submodule>.pyi, whose types are written by hand.
+for python/kelo/ext/<submodule>.pyi, whose types are written by hand;
+tools/stub_docs.py then writes in the docstrings.
 """
 
 import inspect

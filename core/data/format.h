@@ -16,28 +16,39 @@ enum class PixelFormatVariant : std::uint8_t {
   RGB8, RGBA8, BGR8, BGRA8, GRAY8, GRAY16, NV12, I420, YUV420, P010, Custom,
 };
 
+enum class ColorSpaceVariant : std::uint8_t { Bt601, Bt709, Bt2020, Srgb, Custom };
+
+enum class ColorRange : std::uint8_t { Limited, Full };
+
+}  // namespace kelo_core::data
+
+namespace kelo_core {
+
 template <>
-struct VariantNames<PixelFormatVariant> {
+struct VariantNames<data::PixelFormatVariant> {
   static constexpr std::array<std::string_view, 10> canonical = {
       "rgb8", "rgba8", "bgr8", "bgra8", "gray8", "gray16", "nv12", "i420", "yuv420", "p010"};
-  static constexpr std::array<std::string_view, 10> debug = {
+  static constexpr std::array<std::string_view, 10> names = {
       "RGB8", "RGBA8", "BGR8", "BGRA8", "GRAY8", "GRAY16", "NV12", "I420", "YUV420", "P010"};
 };
+template <>
+struct VariantNames<data::ColorSpaceVariant> {
+  static constexpr std::array<std::string_view, 4> canonical = {"bt601", "bt709", "bt2020", "srgb"};
+  static constexpr std::array<std::string_view, 4> names = {"Bt601", "Bt709", "Bt2020", "Srgb"};
+};
+template <>
+struct VariantNames<data::ColorRange> {
+  static constexpr std::array<std::string_view, 2> names = {"Limited", "Full"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
 
 // PixelFormat(PixelFormat::Variant::NV12), PixelFormat::custom("y210").
 using PixelFormat = Open<PixelFormatVariant>;
 
-enum class ColorSpaceVariant : std::uint8_t { Bt601, Bt709, Bt2020, Srgb, Custom };
-
-template <>
-struct VariantNames<ColorSpaceVariant> {
-  static constexpr std::array<std::string_view, 4> canonical = {"bt601", "bt709", "bt2020", "srgb"};
-  static constexpr std::array<std::string_view, 4> debug = {"Bt601", "Bt709", "Bt2020", "Srgb"};
-};
-
 using ColorSpace = Open<ColorSpaceVariant>;
-
-enum class ColorRange : std::uint8_t { Limited, Full };
 
 // Nothing is validated: a zero width or height is accepted.
 struct VideoFormat {

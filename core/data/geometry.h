@@ -25,13 +25,21 @@ struct Point2D {
 
 enum class CoordinateSpaceVariant : std::uint8_t { Pixel, Normalized, Sensor, World, Roi, Custom };
 
+}  // namespace kelo_core::data
+
+namespace kelo_core {
+
 template <>
-struct VariantNames<CoordinateSpaceVariant> {
+struct VariantNames<data::CoordinateSpaceVariant> {
   static constexpr std::array<std::string_view, 5> canonical = {
       "pixel", "normalized", "sensor", "world", "roi"};
-  static constexpr std::array<std::string_view, 5> debug = {
+  static constexpr std::array<std::string_view, 5> names = {
       "Pixel", "Normalized", "Sensor", "World", "Roi"};
 };
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
 
 using CoordinateSpaceKind = Open<CoordinateSpaceVariant>;
 

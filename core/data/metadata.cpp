@@ -9,6 +9,8 @@ static_assert(std::is_nothrow_move_constructible_v<Object> &&
               std::is_nothrow_move_constructible_v<Track> &&
               std::is_nothrow_move_constructible_v<Event> &&
               std::is_nothrow_move_constructible_v<Metadata>);
+// With its Shared node header, an object is one 144-byte allocation.
+static_assert(sizeof(Object) == 128);
 
 bool Metadata::is_empty() const {
   return objects.empty() && segments.empty() && tracks.empty() && classifications.empty() &&

@@ -13,15 +13,18 @@
 #include "data/segment.h"
 #include "data/spatial.h"
 #include "data/track.h"
+#include "support/shared_vector.h"
 
 namespace kelo_core::data {
 
 struct Event;  // defined in data/event.h, included at the end
 
 // Eleven ordered lists, each in insertion order. A metadata owns its entries:
-// copying it copies every entry, events' payloads included.
+// copying it copies every entry, events' payloads included. Objects are
+// immutable values shared by the copies that hold them (an entry changed in
+// place is copied first), so a copy or an append costs a reference count.
 struct Metadata {
-  std::vector<Object> objects;
+  SharedVector<Object> objects;
   std::vector<Segment> segments;
   std::vector<Track> tracks;
   std::vector<Classification> classifications;

@@ -13,15 +13,13 @@
 
 #include "support/hash.h"
 #include "support/text.h"
+#include "support/variants.h"
 
 namespace kelo_core::data {
 
-// Provided next to each variant enumeration, whose last enumerator must be
-// `Custom`. Both tables are indexed by the well-known variants (Custom
-// excluded): `canonical` holds the lower-case names used in reprs and
-// contracts, `debug` the variant names used in debug forms.
-template <class Variant>
-struct VariantNames;
+// Each variant enumeration's last enumerator must be `Custom`; its
+// VariantNames (support/variants.h) give `names` and `canonical` for the
+// well-known variants, Custom excluded.
 
 template <class V>
 struct Open {
@@ -59,9 +57,9 @@ std::string canonical_name(const Open<V>& o) {
 // The variant name ("NV12"), or "Custom(" + the name's debug text + ")".
 template <class V>
 std::string debug(const Open<V>& o) {
-  static_assert(VariantNames<V>::debug.size() == Open<V>::kCustomIndex);
+  static_assert(VariantNames<V>::names.size() == Open<V>::kCustomIndex);
   if (o.is_custom()) return "Custom(" + text::debug(o.name) + ")";
-  return std::string(VariantNames<V>::debug[o.index()]);
+  return std::string(VariantNames<V>::names[o.index()]);
 }
 
 // The variant index as 8 little-endian bytes; a custom value then adds its

@@ -11,14 +11,25 @@
 #include "data/format.h"
 #include "data/id.h"
 #include "support/result.h"
+#include "support/variants.h"
 
 namespace kelo_core::data {
 
 enum class SourceKind : std::uint8_t { Camera, VideoFile, NetworkStream, Sensor, Generated, Virtual };
 
-// The variant names, by index.
-inline constexpr std::array<std::string_view, 6> kSourceKindNames = {
-    "Camera", "VideoFile", "NetworkStream", "Sensor", "Generated", "Virtual"};
+}  // namespace kelo_core::data
+
+namespace kelo_core {
+
+template <>
+struct VariantNames<data::SourceKind> {
+  static constexpr std::array<std::string_view, 6> names = {
+      "Camera", "VideoFile", "NetworkStream", "Sensor", "Generated", "Virtual"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
 
 // The origin of a stream. The source id is free-form (it may be empty) and
 // nothing here is validated.

@@ -17,10 +17,6 @@ Tensor Tensor::with_strides(std::vector<std::uint64_t> s) const {
   return t;
 }
 
-BigUint Tensor::numel() const {
-  BigUint n = 1;
-  for (std::uint64_t d : shape) n *= d;
-  return n;
-}
+BigUint Tensor::numel() const { return BigUint::product(shape); }
 
 }  // namespace kelo_core::data

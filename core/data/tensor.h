@@ -20,20 +20,30 @@ enum class DType : std::uint8_t {
   UInt8, Int8, UInt16, Int16, Int32, Int64, Float16, BFloat16, Float32, Float64, Bool,
 };
 
-// The variant names, by index; also the debug form ("BFloat16").
-inline constexpr std::array<std::string_view, 11> kDTypeNames = {
-    "UInt8", "Int8", "UInt16", "Int16", "Int32", "Int64",
-    "Float16", "BFloat16", "Float32", "Float64", "Bool"};
-
-inline std::string debug(DType dtype) { return std::string(kDTypeNames[std::size_t(dtype)]); }
-
 enum class TensorLayoutVariant : std::uint8_t { NCHW, NHWC, CHW, HWC, Custom };
 
+}  // namespace kelo_core::data
+
+namespace kelo_core {
+
 template <>
-struct VariantNames<TensorLayoutVariant> {
-  static constexpr std::array<std::string_view, 4> canonical = {"nchw", "nhwc", "chw", "hwc"};
-  static constexpr std::array<std::string_view, 4> debug = {"NCHW", "NHWC", "CHW", "HWC"};
+struct VariantNames<data::DType> {
+  static constexpr std::array<std::string_view, 11> names = {
+      "UInt8", "Int8", "UInt16", "Int16", "Int32", "Int64",
+      "Float16", "BFloat16", "Float32", "Float64", "Bool"};
 };
+template <>
+struct VariantNames<data::TensorLayoutVariant> {
+  static constexpr std::array<std::string_view, 4> canonical = {"nchw", "nhwc", "chw", "hwc"};
+  static constexpr std::array<std::string_view, 4> names = {"NCHW", "NHWC", "CHW", "HWC"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
+
+// The variant name ("BFloat16").
+inline std::string debug(DType dtype) { return std::string(variant_name(dtype)); }
 
 using TensorLayout = Open<TensorLayoutVariant>;
 

@@ -2,12 +2,15 @@
 // rational frame rates.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/hash.h"
 #include "support/result.h"
+#include "support/variants.h"
 
 namespace kelo_core::data {
 
@@ -72,6 +75,20 @@ struct Timestamp {
 };
 
 enum class TimeUnit : std::uint8_t { Nanos, Micros, Millis, Seconds, Ticks };
+
+}  // namespace kelo_core::data
+
+namespace kelo_core {
+
+template <>
+struct VariantNames<data::TimeUnit> {
+  static constexpr std::array<std::string_view, 5> names = {"Nanos", "Micros", "Millis",
+                                                            "Seconds", "Ticks"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
 
 // Frames per second as an unreduced, unvalidated rational: 30/1 and 60/2
 // differ, and zero is allowed in either place.

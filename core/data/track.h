@@ -10,16 +10,27 @@
 #include "data/provenance.h"
 #include "data/time.h"
 #include "support/result.h"
+#include "support/variants.h"
 
 namespace kelo_core::data {
 
 enum class TrackState : std::uint8_t { Tentative, Confirmed, Lost, Terminated };
 
-// The variant names, by index; also the debug form.
-inline constexpr std::array<std::string_view, 4> kTrackStateNames = {
-    "Tentative", "Confirmed", "Lost", "Terminated"};
+}  // namespace kelo_core::data
 
-inline std::string_view debug(TrackState s) { return kTrackStateNames[std::size_t(s)]; }
+namespace kelo_core {
+
+template <>
+struct VariantNames<data::TrackState> {
+  static constexpr std::array<std::string_view, 4> names = {
+      "Tentative", "Confirmed", "Lost", "Terminated"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::data {
+
+inline std::string_view debug(TrackState s) { return variant_name(s); }
 
 // No order between the sequences or the timestamps is enforced.
 struct Track {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graph/port.h"
+#include "support/variants.h"
 
 namespace kelo_core::execution {
 
@@ -32,54 +33,58 @@ enum class ExecutionState : std::uint8_t { Pending, Admitted, Running, Completed
 
 constexpr bool is_terminal(ExecutionState s) { return s >= ExecutionState::Completed; }
 
-// Variant names by index: VariantNames<E>::names[std::size_t(e)].
-template <class E>
-struct VariantNames;
+}  // namespace kelo_core::execution
+
+namespace kelo_core {
+
 template <>
-struct VariantNames<OrderingRequirement> {
+struct VariantNames<execution::OrderingRequirement> {
   static constexpr std::array<std::string_view, 2> names = {"PreserveSequence", "AllowReorder"};
 };
 template <>
-struct VariantNames<DeliveryMode> {
+struct VariantNames<execution::DeliveryMode> {
   static constexpr std::array<std::string_view, 2> names = {"All", "Latest"};
 };
 template <>
-struct VariantNames<OverflowPolicy> {
+struct VariantNames<execution::OverflowPolicy> {
   static constexpr std::array<std::string_view, 4> names = {"Block", "DropOldest", "DropNewest",
                                                             "Reject"};
 };
 template <>
-struct VariantNames<OutputCoupling> {
+struct VariantNames<execution::OutputCoupling> {
   static constexpr std::array<std::string_view, 3> names = {"Independent", "Coupled",
                                                             "Transactional"};
 };
 template <>
-struct VariantNames<CompletionBoundary> {
+struct VariantNames<execution::CompletionBoundary> {
   static constexpr std::array<std::string_view, 2> names = {"OutputReady", "ExternalConfirmed"};
 };
 template <>
-struct VariantNames<FailurePolicy> {
+struct VariantNames<execution::FailurePolicy> {
   static constexpr std::array<std::string_view, 3> names = {"Retry", "Skip", "FailGraph"};
 };
 template <>
-struct VariantNames<EosPolicy> {
+struct VariantNames<execution::EosPolicy> {
   static constexpr std::array<std::string_view, 2> names = {"AllInputs", "AnyInput"};
 };
 template <>
-struct VariantNames<MissingInputBehavior> {
+struct VariantNames<execution::MissingInputBehavior> {
   static constexpr std::array<std::string_view, 3> names = {"Wait", "Proceed", "Drop"};
 };
 template <>
-struct VariantNames<ExecutionState> {
+struct VariantNames<execution::ExecutionState> {
   static constexpr std::array<std::string_view, 6> names = {"Pending",   "Admitted", "Running",
                                                             "Completed", "Failed",   "Cancelled"};
 };
 
+}  // namespace kelo_core
+
+namespace kelo_core::execution {
+
 // The bare variant name, e.g. "PreserveSequence".
-template <class E>
-  requires requires { VariantNames<E>::names; }
+template <NamedVariants E>
 std::string_view debug(E e) {
-  return VariantNames<E>::names[std::size_t(e)];
+  return variant_name(e);
 }
 
 // ---- concurrency and batching -----------------------------------------

@@ -102,6 +102,19 @@ bool ContractSpec::is_compatible_with(const ContractSpec& consumer) const {
          agree(content_type, c.content_type, equal) && agree(class_ids, c.class_ids, all_among);
 }
 
+bool ContractSpec::is_compatible_with_sorted(const ContractSpec& consumer,
+                                             const std::vector<std::uint32_t>& consumer_ids_sorted) const {
+  const ContractSpec& c = consumer;
+  auto among_sorted = [&](const std::vector<std::uint32_t>& ids, const std::vector<std::uint32_t>&) {
+    return std::ranges::all_of(
+        ids, [&](std::uint32_t id) { return std::ranges::binary_search(consumer_ids_sorted, id); });
+  };
+  return agree(pixel_format, c.pixel_format, equal) && agree(width, c.width, equal) &&
+         agree(height, c.height, equal) && agree(dtype, c.dtype, equal) &&
+         agree(shape, c.shape, equal) && agree(coordinate_space, c.coordinate_space, equal) &&
+         agree(content_type, c.content_type, equal) && agree(class_ids, c.class_ids, among_sorted);
+}
+
 std::string ContractSpec::summary() const {
   using text::debug;
   std::string out;

@@ -55,6 +55,10 @@ struct ContractSpec {
   // agree when each of ours occurs among the consumer's (so the test is not
   // symmetric).
   bool is_compatible_with(const ContractSpec& consumer) const;
+  // The same, given the consumer's class ids sorted ascending (for a
+  // consumer checked against many producers).
+  bool is_compatible_with_sorted(const ContractSpec& consumer,
+                                 const std::vector<std::uint32_t>& consumer_ids_sorted) const;
 
   // "pixel=NV12,w=1920,h=1080": one piece per present field, in field order,
   // joined by ","; "unconstrained" when every field is absent. Also the

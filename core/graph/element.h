@@ -2,6 +2,7 @@
 // configuration.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,12 +12,26 @@
 #include "graph/element_type.h"
 #include "graph/port.h"
 #include "support/shared_list.h"
+#include "support/variants.h"
 
 namespace kelo_core::graph {
 
 using ElementId = data::Id<struct ElementTag>;
 
 enum class ElementKind : std::uint8_t { Source, Operator, Sink };
+
+}  // namespace kelo_core::graph
+
+namespace kelo_core {
+
+template <>
+struct VariantNames<graph::ElementKind> {
+  static constexpr std::array<std::string_view, 3> names = {"Source", "Operator", "Sink"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::graph {
 
 // An element owns its ports and configuration. Nothing here checks port
 // directions or the uniqueness of ids: those are findings of validation.

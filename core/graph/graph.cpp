@@ -1,16 +1,50 @@
 #include "graph/graph.h"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <utility>
 
 namespace kelo_core::graph {
 
-void Graph::add_element(Element element) { elements_.push_back(std::move(element)); }
+void Graph::add_element(Element element) { add_element(Shared<Element>::of(std::move(element))); }
 
-void Graph::add_edge(Edge edge) { edges_.push_back(std::move(edge)); }
+// All or nothing: every allocation comes first, then the commits, which
+// cannot fail.
+void Graph::add_element(Shared<Element> element) {
+  index_.prepare_element(*element);
+  elements_.reserve(elements_.size() + 1);
+  elements_.push_back(std::move(element));
+  index_.commit_element(elements_, std::uint32_t(elements_.size() - 1));
+}
+
+void Graph::add_edge(Edge edge) {
+  index_.prepare_edge(edge, elements_);
+  if (edges_.size() == edges_.capacity()) edges_.reserve(std::max<std::size_t>(16, 2 * edges_.size()));
+  edges_.push_back(std::move(edge));
+  // The names it interns point into the edge where the graph keeps it.
+  index_.commit_edge(edges_.back(), std::uint32_t(edges_.size() - 1), elements_);
+}
 
 void Graph::reserve(std::size_t elements, std::size_t edges) {
   elements_.reserve(elements_.size() + elements);
   edges_.reserve(edges_.size() + edges);
+}
+
+Graph::Scratch::Block* Graph::Scratch::take(std::size_t bytes) const {
+  Block* block = block_.exchange(nullptr);
+  if (!block || block->size < bytes) {
+    release(block);
+    void* raw = ::operator new(64 + bytes, std::align_val_t(64));
+    block = ::new (raw) Block{bytes};
+  }
+  return block;
+}
+
+void Graph::Scratch::give(Block* block) const { release(block_.exchange(block)); }
+
+void Graph::Scratch::release(Block* block) {
+  if (block) ::operator delete(static_cast<void*>(block), std::align_val_t(64));
 }
 
 const Element* Graph::find_element(const ElementId& id) const {
@@ -59,6 +93,10 @@ SharedGraphBuilder::Node::~Node() {
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_element(Element element) const {
+  return add_element(Shared<Element>::of(std::move(element)));
+}
+
+SharedGraphBuilder SharedGraphBuilder::add_element(Shared<Element> element) const {
   auto top = std::make_shared<ElementNode>(top_, std::move(element));
   return SharedGraphBuilder(std::move(top), elements_ + 1, edges_);
 }

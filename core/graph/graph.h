@@ -2,6 +2,7 @@
 // that assemble them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -10,7 +11,10 @@
 
 #include "graph/edge.h"
 #include "graph/element.h"
+#include "graph/index.h"
 #include "support/result.h"
+#include "support/shared.h"
+#include "support/shared_vector.h"
 
 namespace kelo_core::graph {
 
@@ -20,16 +24,19 @@ struct ValidationReport;
 
 // Owns its elements and edges. Nothing is checked on insertion: duplicate
 // ids, edges naming ports that no element has, edges of the wrong direction
-// and cycles are findings of validation.
+// and cycles are findings of validation. Elements are immutable values that
+// the graph shares with whoever else holds them (builders, Python objects):
+// adding one costs a reference count.
 class Graph {
  public:
-  const std::vector<Element>& elements() const { return elements_; }
+  const SharedVector<Element>& elements() const { return elements_; }
   const std::vector<Edge>& edges() const { return edges_; }
   std::size_t num_elements() const { return elements_.size(); }
   std::size_t num_edges() const { return edges_.size(); }
 
   // Append at the end.
   void add_element(Element element);
+  void add_element(Shared<Element> element);
   void add_edge(Edge edge);
   // Room for this many more of each without reallocating.
   void reserve(std::size_t elements, std::size_t edges);
@@ -40,9 +47,38 @@ class Graph {
   // Defined with the validator (graph/validation.h).
   validation::ValidationReport validate() const;
 
+  // The ids as dense indexes, as of the last addition.
+  const GraphIndex& index() const { return index_; }
+
+  // Validation's working memory, kept between runs so that validating a
+  // large graph again does not fault fresh pages in each time. A run takes
+  // it (another run at the same time makes its own) and puts it back.
+  class Scratch {
+   public:
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+    ~Scratch() { release(block_.exchange(nullptr)); }
+
+    // A block of memory aligned to 64, holding what the last run left in it.
+    struct Block {
+      std::size_t size;  // usable bytes
+      std::byte* data() { return reinterpret_cast<std::byte*>(this) + 64; }
+    };
+    Block* take(std::size_t bytes) const;
+    void give(Block* block) const;
+    static void release(Block* block);
+
+   private:
+    mutable std::atomic<Block*> block_{nullptr};
+  };
+  const Scratch& scratch() const { return scratch_; }
+
  private:
-  std::vector<Element> elements_;
+  SharedVector<Element> elements_;
   std::vector<Edge> edges_;
+  GraphIndex index_;
+  Scratch scratch_;
 };
 
 // Assembles a graph step by step; each step consumes the builder and
@@ -72,6 +108,7 @@ class SharedGraphBuilder {
   SharedGraphBuilder() = default;
 
   SharedGraphBuilder add_element(Element element) const;
+  SharedGraphBuilder add_element(Shared<Element> element) const;
   SharedGraphBuilder add_edge(Edge edge) const;
 
   std::size_t num_elements() const { return elements_; }
@@ -91,9 +128,9 @@ class SharedGraphBuilder {
     bool is_edge;
   };
   struct ElementNode : Node {
-    ElementNode(std::shared_ptr<Node> b, Element e)
+    ElementNode(std::shared_ptr<Node> b, Shared<Element> e)
         : Node(std::move(b), false), element(std::move(e)) {}
-    Element element;
+    Shared<Element> element;
   };
   struct EdgeNode : Node {
     EdgeNode(std::shared_ptr<Node> b, Edge e) : Node(std::move(b), true), edge(std::move(e)) {}

@@ -1,19 +1,35 @@
 // Graph ports: named, directed endpoints with a data contract.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "data/id.h"
 #include "graph/contract.h"
 #include "support/result.h"
+#include "support/variants.h"
 
 namespace kelo_core::graph {
 
 using PortId = data::Id<struct PortTag>;
 
 enum class PortDirection : std::uint8_t { Input, Output };
+
+}  // namespace kelo_core::graph
+
+namespace kelo_core {
+
+template <>
+struct VariantNames<graph::PortDirection> {
+  static constexpr std::array<std::string_view, 2> names = {"Input", "Output"};
+};
+
+}  // namespace kelo_core
+
+namespace kelo_core::graph {
 
 // Nothing here checks the id for uniqueness or the name for anything: those
 // are findings of graph validation.

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "graph/element_type.h"
 #include "provider/descriptor.h"
 #include "support/seeded_hash.h"
+#include "support/shared.h"
 
 namespace kelo_core::provider {
 
@@ -23,19 +25,21 @@ class ProviderRegistry {
   // Beside the shared descriptor, what the selection policies read of it,
   // so that walking a list does not visit every descriptor.
   struct Entry {
-    std::shared_ptr<const ProviderDescriptor> descriptor;
+    Shared<ProviderDescriptor> descriptor;
     std::span<const Capability> capabilities;  // the descriptor's own
     std::int32_t priority;
     std::uint16_t kinds;  // bit k set: some capability is of kind k
     std::size_t id_hash;  // SeededHash of the descriptor's id
-
     bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
   };
+
   static_assert(kCapabilityKinds.size() <= 16, "one bit of Entry::kinds per capability kind");
 
   // Appends the descriptor to the list of each type it declares, in
   // declared order. A descriptor that declares no type is dropped.
   void register_provider(ProviderDescriptor descriptor);
+  // The same, sharing the caller's descriptor (it never changes).
+  void register_provider(Shared<ProviderDescriptor> descriptor);
 
   // The entries of one element type, in registration order; empty when
   // none. Valid until the next registration.

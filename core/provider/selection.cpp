@@ -1,6 +1,8 @@
 #include "provider/selection.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace kelo_core::provider {
 
@@ -23,16 +25,56 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
+// A candidate's custom tags, hashed on the first requirement that names one
+// when the candidate has too many capabilities to scan per requirement, so
+// that a call is linear in requirements plus capabilities. One flat table
+// with open addressing: a slot holds a tag's index plus one (0 is empty).
+class CustomTags {
+ public:
+  explicit CustomTags(std::span<const Capability> capabilities) : capabilities_(capabilities) {}
+
+  bool contains(std::string_view prefix, std::string_view name) {
+    constexpr std::size_t kScanned = 16;
+    if (capabilities_.size() <= kScanned) return offers_custom(capabilities_, prefix, name);
+    if (slots_.empty()) index();
+    key_.assign(prefix).append(name);
+    for (std::size_t i = std::hash<std::string_view>()(key_) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == 0) return false;
+      if (capabilities_[slots_[i] - 1].tag == key_) return true;
+    }
+  }
+
+ private:
+  void index() {
+    std::size_t size = 2;
+    while (size < 2 * capabilities_.size()) size <<= 1;
+    slots_.assign(size, 0);
+    mask_ = size - 1;
+    for (std::size_t c = 0; c < capabilities_.size(); ++c) {
+      if (!capabilities_[c].is_custom()) continue;
+      std::size_t i = std::hash<std::string_view>()(capabilities_[c].tag) & mask_;
+      while (slots_[i] != 0) i = (i + 1) & mask_;
+      slots_[i] = std::uint32_t(c + 1);
+    }
+  }
+
+  std::span<const Capability> capabilities_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t mask_ = 0;
+  std::string key_;
+};
+
 // satisfies() for a registered candidate: its capabilities are visited
 // only to match custom tags.
-bool meets(const Requirement& r, const ProviderRegistry::Entry& e) {
+bool meets(const Requirement& r, const ProviderRegistry::Entry& e, CustomTags& tags) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
     case K::Accelerator:
+      return e.offers(Capability::Kind::Custom) && tags.contains("accelerator:", r.text);
     case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && satisfies(r, e.capabilities);
+      return e.offers(Capability::Kind::Custom) && tags.contains("runtime:", r.text);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
@@ -68,8 +110,9 @@ namespace {
 
 // The first requirement the candidate fails, or npos when it meets them all.
 std::size_t first_unmet(std::span<const Requirement> requirements, const ProviderRegistry::Entry& e) {
+  CustomTags tags(e.capabilities);
   for (std::size_t i = 0; i < requirements.size(); ++i) {
-    if (!meets(requirements[i], e)) return i;
+    if (!meets(requirements[i], e, tags)) return i;
   }
   return std::size_t(-1);
 }
@@ -168,6 +211,18 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
     }
   }
   return out;
+}
+
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy) {
+  Selection s = choose_provider(type, registry, requirements, policy);
+  if (!s) return Error::value(std::string(message(s.error)));
+  for (const ProviderRegistry::Entry& e : registry.find(type)) {
+    if (e.descriptor.get() == s.chosen) return e.descriptor;
+  }
+  return Error::internal("the chosen provider is not among the candidates");
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,

@@ -58,7 +58,8 @@ struct Selection {
   explicit operator bool() const { return chosen != nullptr; }
 };
 
-// One pass over the candidates; nothing is copied or allocated.
+// One pass over the candidates; nothing is copied. A candidate with many
+// capabilities has its custom tags hashed once when a requirement names one.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           std::span<const Requirement> requirements, const SelectionPolicy& policy);
 
@@ -92,6 +93,13 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
                                        const SelectionPolicy& policy);
 
 // A copy of the chosen descriptor, or a Value error with the message.
+// The chosen descriptor, shared with the registry (it never changes), or a
+// Value error with the message.
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 std::span<const Requirement> requirements,
+                                                 const SelectionPolicy& policy);
+
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
                                            std::span<const Requirement> requirements,

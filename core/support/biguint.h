@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,21 @@ namespace kelo_core {
 class BigUint {
  public:
   BigUint(std::uint64_t v = 0) : low_(v) {}  // NOLINT: implicit on purpose
+  // A 128-bit value (such as a nanosecond count), for its text or int form.
+  static BigUint wide(unsigned __int128 v) {
+    BigUint out(static_cast<std::uint64_t>(v));
+    if (const auto high = static_cast<std::uint64_t>(v >> 64)) out.high_.push_back(high);
+    return out;
+  }
 
   // Multiplies in place by m.
   BigUint& operator*=(std::uint64_t m);
+
+  // The exact product of `factors` (1 when there are none), in
+  // O(M(n) log n) for n factors: factors are first folded into 64-bit
+  // partial products while they fit, then multiplied pairwise in a balanced
+  // tree, large halves by a number-theoretic transform.
+  static BigUint product(std::span<const std::uint64_t> factors);
 
   bool fits_u64() const { return high_.empty(); }
   // The value modulo 2^64 (the value itself when it fits).

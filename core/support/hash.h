@@ -9,41 +9,7 @@
 
 namespace kelo_core {
 
-// Incremental SipHash-1-3. The stream is the concatenation of everything
-// written; integers are written little-endian.
-class HashStream {
- public:
-  explicit HashStream(std::uint64_t k0 = 0, std::uint64_t k1 = 0);
-
-  HashStream& bytes(const void* data, std::size_t n);
-  HashStream& text(std::string_view s) { return bytes(s.data(), s.size()); }
-  HashStream& u8(std::uint8_t v);
-  HashStream& u32(std::uint32_t v);
-  HashStream& u64(std::uint64_t v);
-
-  // The standard SipHash-1-3 finalisation; the stream itself is unchanged.
-  std::uint64_t finish() const;
-
- private:
-  void compress(std::uint64_t m);
-  std::uint64_t v0_, v1_, v2_, v3_;
-  std::uint64_t tail_ = 0;  // pending bytes, little-endian
-  std::size_t ntail_ = 0;
-  std::size_t length_ = 0;
-};
-
-// A finished hash read as a signed integer, with -1 (the error marker of
-// hash functions in the interpreter) replaced by -2.
-constexpr std::int64_t signed_hash(std::uint64_t h) {
-  auto v = static_cast<std::int64_t>(h);
-  return v == -1 ? -2 : v;
-}
-
-// One-shot SipHash-1-3 with the given key.
-std::uint64_t siphash13(const void* data, std::size_t n, std::uint64_t k0 = 0,
-                        std::uint64_t k1 = 0);
-
-// ---- implementation, inline so hashing a small value costs no calls ----
+// ---- the SipHash state, shared by the stream and the one-shot hash ----
 
 namespace detail {
 
@@ -102,22 +68,42 @@ inline State init(std::uint64_t k0, std::uint64_t k1) {
 
 }  // namespace detail
 
-inline HashStream::HashStream(std::uint64_t k0, std::uint64_t k1) {
-  detail::State s = detail::init(k0, k1);
-  v0_ = s.v0;
-  v1_ = s.v1;
-  v2_ = s.v2;
-  v3_ = s.v3;
+// Incremental SipHash-1-3. The stream is the concatenation of everything
+// written; integers are written little-endian.
+class HashStream {
+ public:
+  explicit HashStream(std::uint64_t k0 = 0, std::uint64_t k1 = 0);
+
+  HashStream& bytes(const void* data, std::size_t n);
+  HashStream& text(std::string_view s) { return bytes(s.data(), s.size()); }
+  HashStream& u8(std::uint8_t v);
+  HashStream& u32(std::uint32_t v);
+  HashStream& u64(std::uint64_t v);
+
+  // The standard SipHash-1-3 finalisation; the stream itself is unchanged.
+  std::uint64_t finish() const;
+
+ private:
+  detail::State state_;
+  std::uint64_t tail_ = 0;  // pending bytes, little-endian
+  std::size_t ntail_ = 0;
+  std::size_t length_ = 0;
+};
+
+// A finished hash read as a signed integer, with -1 (the error marker of
+// hash functions in the interpreter) replaced by -2.
+constexpr std::int64_t signed_hash(std::uint64_t h) {
+  auto v = static_cast<std::int64_t>(h);
+  return v == -1 ? -2 : v;
 }
 
-inline void HashStream::compress(std::uint64_t m) {
-  detail::State s{v0_, v1_, v2_, v3_};
-  s.compress(m);
-  v0_ = s.v0;
-  v1_ = s.v1;
-  v2_ = s.v2;
-  v3_ = s.v3;
-}
+// One-shot SipHash-1-3 with the given key.
+std::uint64_t siphash13(const void* data, std::size_t n, std::uint64_t k0 = 0,
+                        std::uint64_t k1 = 0);
+
+// ---- implementation, inline so hashing a small value costs no calls ----
+
+inline HashStream::HashStream(std::uint64_t k0, std::uint64_t k1) : state_(detail::init(k0, k1)) {}
 
 inline HashStream& HashStream::bytes(const void* data, std::size_t n) {
   auto p = static_cast<const unsigned char*>(data);
@@ -131,20 +117,13 @@ inline HashStream& HashStream::bytes(const void* data, std::size_t n) {
       return *this;
     }
     tail_ |= detail::load_le_partial(p, take) << (8 * ntail_);
-    compress(tail_);
+    state_.compress(tail_);
     p += take;
     n -= take;
     tail_ = 0;
     ntail_ = 0;
   }
-  if (n >= 8) {
-    detail::State s{v0_, v1_, v2_, v3_};
-    for (; n >= 8; p += 8, n -= 8) s.compress(detail::load_le64(p));
-    v0_ = s.v0;
-    v1_ = s.v1;
-    v2_ = s.v2;
-    v3_ = s.v3;
-  }
+  for (; n >= 8; p += 8, n -= 8) state_.compress(detail::load_le64(p));
   tail_ = detail::load_le_partial(p, n);
   ntail_ = n;
   return *this;
@@ -156,7 +135,7 @@ inline HashStream& HashStream::u8(std::uint8_t v) {
   length_ += 1;
   tail_ |= std::uint64_t{v} << (8 * ntail_);  // ntail_ < 8
   if (++ntail_ == 8) {
-    compress(tail_);
+    state_.compress(tail_);
     tail_ = 0;
     ntail_ = 0;
   }
@@ -169,7 +148,7 @@ inline HashStream& HashStream::u32(std::uint32_t v) {
   tail_ |= w << (8 * ntail_);  // ntail_ < 8
   ntail_ += 4;
   if (ntail_ >= 8) {
-    compress(tail_);
+    state_.compress(tail_);
     ntail_ -= 8;
     tail_ = w >> (8 * (4 - ntail_));  // the bytes that did not fit
   }
@@ -179,16 +158,16 @@ inline HashStream& HashStream::u32(std::uint32_t v) {
 inline HashStream& HashStream::u64(std::uint64_t v) {
   length_ += 8;
   if (ntail_ == 0) {  // block-aligned: the value is exactly one block
-    compress(v);
+    state_.compress(v);
     return *this;
   }
-  compress(tail_ | (v << (8 * ntail_)));
+  state_.compress(tail_ | (v << (8 * ntail_)));
   tail_ = v >> (8 * (8 - ntail_));  // ntail_ stays the same
   return *this;
 }
 
 inline std::uint64_t HashStream::finish() const {
-  detail::State s{v0_, v1_, v2_, v3_};
+  detail::State s = state_;  // finish() is const: finalise a copy
   return s.finish((static_cast<std::uint64_t>(length_ & 0xff) << 56) | tail_);
 }
 

@@ -23,7 +23,7 @@ struct Error {
 
 // A value of T or an Error.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}

@@ -31,7 +31,19 @@ class Shared {
     if (node_ && node_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete node_;
   }
 
+  // Wraps a value already made.
+  static Shared of(T value) { return make(std::move(value)); }
+
   const T* get() const { return node_ ? &node_->value : nullptr; }
+  // Whether this is the only holder of its value.
+  bool unique() const { return node_ && node_->refs.load(std::memory_order_acquire) == 1; }
+  // The value, for an in-place change: first copied into a node of its own
+  // when other holders share it (copy on write), so they never see the
+  // change. Must not be empty.
+  T& mutate() {
+    if (!unique()) *this = make(node_->value);
+    return node_->value;
+  }
   const T& operator*() const { return node_->value; }
   const T* operator->() const { return &node_->value; }
   explicit operator bool() const { return node_ != nullptr; }
@@ -44,6 +56,21 @@ class Shared {
     T value;
   };
   Node* node_ = nullptr;
+};
+
+// An immutable value kept out of line: one pointer wide, copied by a
+// reference count, compared by value. Made implicitly from a T, so that it
+// can stand in a variant or a record where a T stood.
+template <class T>
+class Boxed {
+ public:
+  Boxed(T value) : shared_(Shared<T>::of(std::move(value))) {}  // NOLINT: implicit on purpose
+  const T& operator*() const { return *shared_; }
+  const T* operator->() const { return shared_.get(); }
+  friend bool operator==(const Boxed& a, const Boxed& b) { return a.shared_ == b.shared_ || *a == *b; }
+
+ private:
+  Shared<T> shared_;
 };
 
 }  // namespace kelo_core

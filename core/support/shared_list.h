@@ -21,6 +21,7 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace kelo_core {
@@ -61,13 +62,20 @@ class SharedList {
   const T& back() const { return begin()[size_ - 1]; }
 
   // Amortised O(1) for the newest copy; O(size) for any other. The list
-  // must hold fewer than kMaxSize entries.
+  // must hold fewer than kMaxSize entries. All or nothing: when an entry's
+  // copy or the allocation throws, the list and its block are as before.
   void push_back(T item) {
     if (size_ < capacity_) {
       std::uint32_t expected = size_;
       if (block_->claimed.compare_exchange_strong(expected, size_ + 1,
                                                   std::memory_order_acq_rel)) {
-        ::new (block_->entries() + size_) T(std::move(item));
+        try {
+          ::new (block_->entries() + size_) T(std::move(item));
+        } catch (...) {
+          // No other list can pass the claimed slot before this one does.
+          block_->claimed.store(size_, std::memory_order_release);
+          throw;
+        }
         ++size_;
         return;
       }
@@ -76,19 +84,27 @@ class SharedList {
     const auto capacity = std::uint32_t(std::clamp<std::size_t>(2 * std::size_t(size_), 1, kMaxSize));
     Block* grown = Block::allocate(capacity);
     // Only this list sees the old block, and no entry lies past its end:
-    // the entries can move instead of being copied.
-    const bool sole = block_ && block_->refs.load(std::memory_order_acquire) == 1 &&
+    // the entries can move instead of being copied, if moving cannot fail.
+    const bool sole = std::is_nothrow_move_constructible_v<T> && block_ &&
+                      block_->refs.load(std::memory_order_acquire) == 1 &&
                       block_->claimed.load(std::memory_order_acquire) == size_;
     T* to = grown->entries();
-    for (std::size_t i = 0; i < size_; ++i) {
-      T& from = block_->entries()[i];
-      if (sole) {
-        ::new (to + i) T(std::move(from));
-      } else {
-        ::new (to + i) T(from);
+    std::size_t made = 0;
+    try {
+      for (; made < size_; ++made) {
+        T& from = block_->entries()[made];
+        if (sole) {
+          ::new (to + made) T(std::move(from));
+        } else {
+          ::new (to + made) T(from);
+        }
       }
+      ::new (to + size_) T(std::move(item));
+    } catch (...) {
+      grown->claimed.store(std::uint32_t(made), std::memory_order_relaxed);
+      release(grown);
+      throw;
     }
-    ::new (to + size_) T(std::move(item));
     grown->claimed.store(size_ + 1, std::memory_order_release);
     release(block_);
     block_ = grown;

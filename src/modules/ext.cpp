@@ -2,6 +2,7 @@
 // back the module definition; the one execution step then builds the four
 // submodules and attaches them in order.
 #include "submodules.h"
+#include "toolkit/errors.h"
 #include "toolkit/module.h"
 
 namespace {
@@ -19,7 +20,9 @@ int exec_ext(PyObject* module) {
     Ref submodule(create());
     if (!submodule || !attach(module, submodule.get())) return -1;
   }
-  return 0;
+  // Reachable for `except`, but not among the submodules in __all__.
+  PyObject* internal = internal_error_type();
+  return internal ? PyModule_AddObjectRef(module, "InternalError", internal) : -1;
 }
 
 PyModuleDef_Slot slots[] = {

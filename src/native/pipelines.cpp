@@ -41,11 +41,12 @@ Result<DataContract> contract_with(std::string_view category, const ContractSpec
 // those entries in that order: a registry made by kelo.ext cannot be looked
 // up here, since each module seeds its hash tables with its own key.
 std::vector<std::int64_t> explain(const ElementTypeId& type,
-                                  std::vector<ProviderDescriptor> candidates,
+                                  std::vector<kelo_core::Shared<ProviderDescriptor>> candidates,
                                   std::vector<Requirement> requirements,
                                   const SelectionPolicy& policy) {
   ProviderRegistry registry;
-  for (ProviderDescriptor& d : candidates) {
+  for (const kelo_core::Shared<ProviderDescriptor>& shared : candidates) {
+    ProviderDescriptor d = *shared;
     d.element_types = {};
     d.element_types.push_back(type);
     registry.register_provider(std::move(d));
@@ -88,7 +89,7 @@ bool adopt_pipeline_classes(PyObject* ext) {
   return graph && provider && adopt<ContractSpec>(graph.get(), "PyContractSpec") &&
          adopt<DataContract>(graph.get(), "PyDataContract") &&
          adopt<ElementTypeId>(graph.get(), "PyElementTypeId") &&
-         adopt<ProviderDescriptor>(provider.get(), "PyProviderDescriptor") &&
+         adopt<kelo_core::Shared<ProviderDescriptor>>(provider.get(), "PyProviderDescriptor") &&
          adopt<Requirement>(provider.get(), "PyRequirement") &&
          adopt<SelectionPolicy>(provider.get(), "PySelectionPolicy");
 }

@@ -60,33 +60,13 @@ namespace {
 
 // ---- names of enumerations ---------------------------------------------
 
+// Enumerations are written by their enumerators' names.
 template <class E>
-struct EnumNames;
-template <>
-struct EnumNames<DType> {
-  static constexpr std::span<const std::string_view> names{kDTypeNames};
-};
-template <>
-struct EnumNames<TrackState> {
-  static constexpr std::span<const std::string_view> names{kTrackStateNames};
-};
-template <>
-struct EnumNames<SourceKind> {
-  static constexpr std::span<const std::string_view> names{kSourceKindNames};
-};
-inline constexpr std::string_view kColorRangeNames[] = {"Limited", "Full"};
-template <>
-struct EnumNames<ColorRange> {
-  static constexpr std::span<const std::string_view> names{kColorRangeNames};
-};
-inline constexpr std::string_view kTimeUnitNames[] = {"Nanos", "Micros", "Millis", "Seconds",
-                                                      "Ticks"};
-template <>
-struct EnumNames<TimeUnit> {
-  static constexpr std::span<const std::string_view> names{kTimeUnitNames};
-};
+concept Named = kelo_core::NamedVariants<E>;
 template <class E>
-concept Named = requires { EnumNames<E>::names; };
+constexpr std::span<const std::string_view> enum_names() {
+  return kelo_core::VariantNames<E>::names;
+}
 
 inline constexpr std::string_view kSegmentationKinds[] = {"box", "polygon", "mask"};
 
@@ -120,7 +100,7 @@ template <class E>
 PyObject* variant_text(E e) {
   static std::vector<PyObject*> texts = [] {
     std::vector<PyObject*> all;
-    for (std::string_view n : EnumNames<E>::names) {
+    for (std::string_view n : enum_names<E>()) {
       all.push_back(PyUnicode_InternFromString(std::string(n).c_str()));
     }
     return all;
@@ -545,7 +525,7 @@ bool get(PyObject* o, T& out, Path& p) {
     out = o == Py_True;
     return true;
   } else if constexpr (std::is_enum_v<T>) {
-    constexpr auto names = EnumNames<T>::names;
+    constexpr auto names = enum_names<T>();
     if constexpr (M == Mode::State) {
       std::size_t i = 0;
       if (!read_unsigned(o, i, p)) return false;
@@ -878,7 +858,7 @@ class SchemaWriter {
     if constexpr (std::is_same_v<T, bool>) {
       return "{\"type\":\"boolean\"}";
     } else if constexpr (std::is_enum_v<T>) {
-      return "{\"enum\":[" + names_list(EnumNames<T>::names) + "]}";
+      return "{\"enum\":[" + names_list(enum_names<T>()) + "]}";
     } else if constexpr (std::is_same_v<T, std::int64_t>) {
       return "{\"type\":\"integer\",\"minimum\":-9223372036854775808,"
              "\"maximum\":9223372036854775807}";
@@ -901,7 +881,7 @@ class SchemaWriter {
       return "{\"$ref\":\"#/$defs/nanoseconds\"}";
     } else if constexpr (is_open<T>::value) {
       std::string alternatives;
-      for (std::string_view n : VariantNames<typename T::Variant>::canonical) {
+      for (std::string_view n : kelo_core::VariantNames<typename T::Variant>::canonical) {
         alternatives += std::string(n) + "|";
       }
       return "{\"type\":\"string\",\"pattern\":" + quoted("^(" + alternatives + "custom:[\\s\\S]*)$") + "}";
@@ -992,7 +972,7 @@ struct Kind {
 template <class T>
 bool adopt_one(PyObject* data, const char* cls) {
   if constexpr (Named<T>) {
-    return adopt<T>(data, cls, EnumNames<T>::names);
+    return adopt<T>(data, cls, enum_names<T>());
   } else {
     return adopt<T>(data, cls);
   }
@@ -1015,10 +995,14 @@ struct RecordOf {
   static kelo_core::Result<T> make(T&& r) { return std::move(r); }
 };
 template <>
-struct RecordOf<Object> {
+struct RecordOf<kelo_core::Shared<Object>> {
   using type = ObjectRecord;
-  static ObjectRecord of(const Object& o) { return record_of(o); }
-  static kelo_core::Result<Object> make(ObjectRecord&& r) { return object_from(std::move(r)); }
+  static ObjectRecord of(const kelo_core::Shared<Object>& o) { return record_of(*o); }
+  static kelo_core::Result<kelo_core::Shared<Object>> make(ObjectRecord&& r) {
+    auto made = object_from(std::move(r));
+    if (!made) return made.error();
+    return kelo_core::Shared<Object>::of(std::move(*made));
+  }
 };
 
 template <class T>
@@ -1101,7 +1085,7 @@ const std::vector<Kind>& kinds() {
       kind<Classification>("Classification", "PyClassification"),
       kind<AttributeValue>("AttributeValue", "PyAttributeValue"),
       kind<Attributes>("Attributes", "PyAttributes"),
-      kind<Object>("DetectedObject", "PyDetectedObject"),
+      kind<kelo_core::Shared<Object>>("DetectedObject", "PyDetectedObject"),
       kind<Metadata>("Metadata", "PyMetadata"),
       kind<Vec3>("Vec3", "PyVec3"),
       kind<Quaternion>("Quaternion", "PyQuaternion"),

@@ -54,23 +54,48 @@ TEST(ObjectTest, FreshProvenanceCarriedThroughBuilders) {
   auto a = Object::make(id, BoundingBox{1, 2, 3, 4});
   auto b = Object::make(id, BoundingBox{1, 2, 3, 4});
   ASSERT_TRUE(a.ok() && b.ok());
-  EXPECT_NE(a->provenance.id, b->provenance.id);
-  EXPECT_EQ(a->provenance.id.bytes[6] >> 4, 4);
-  EXPECT_TRUE(a->provenance.references.empty());
-  EXPECT_FALSE(a->provenance.model.has_value());
-  EXPECT_EQ(a->provenance.timestamp, Timestamp{});
-  a->related.push_back(*Uuid::v4());
-  a->provenance.references.push_back({*Uuid::v4(), 3});
+  EXPECT_NE(a->provenance().id, b->provenance().id);
+  EXPECT_EQ(a->provenance().id.bytes[6] >> 4, 4);
+  EXPECT_TRUE(a->provenance().references.empty());
+  EXPECT_FALSE(a->provenance().model.has_value());
+  EXPECT_EQ(a->provenance().timestamp, Timestamp{});
+  a->related_mut().push_back(*Uuid::v4());
+  a->provenance_mut().references.push_back({*Uuid::v4(), 3});
   const Object built = a->with_class_id(*ClassId::fresh())
                            .with_label("person")
                            .with_confidence(std::numeric_limits<float>::quiet_NaN())
                            .with_attribute("k", {true});
-  EXPECT_EQ(built.provenance, a->provenance);
-  EXPECT_EQ(built.related, a->related);
+  EXPECT_EQ(built.provenance(), a->provenance());
+  EXPECT_EQ(built.related(), a->related());
   EXPECT_TRUE(std::isnan(*built.confidence));
   EXPECT_EQ(built.attributes.size(), 1u);
   EXPECT_TRUE(a->attributes.empty());
   EXPECT_FALSE(a->label.has_value());
+}
+
+// Copies share storage until one changes: the change reaches no other copy.
+TEST(ObjectTest, CopiesChangeIndependently) {
+  Attributes a;
+  a.insert("m", {std::int64_t{1}});
+  Attributes b = a, c = a;
+  b.insert("a", {std::string("x")});  // before, in a shared block
+  c.insert("m", {2.5});               // replacing, in a shared block
+  EXPECT_EQ(a.keys(), std::vector<std::string>{"m"});
+  EXPECT_EQ(a.get("m")->as<std::int64_t>(), 1);
+  EXPECT_EQ(b.keys(), (std::vector<std::string>{"a", "m"}));
+  EXPECT_EQ(c.get("m")->as<double>(), 2.5);
+
+  const BoundingBox box{1, 2, 3, 4, CoordinateSpace::of(CoordinateSpaceVariant::World)};
+  Object o = *Object::make({}, box);
+  EXPECT_EQ(o.bbox(), box);
+  Object p = o;
+  p.related_mut().push_back({});
+  p.provenance_mut().model = ModelReference{"m", std::nullopt};
+  EXPECT_TRUE(o.related().empty());
+  EXPECT_FALSE(o.provenance().model.has_value());
+  EXPECT_EQ(p.provenance().id, o.provenance().id);
+  EXPECT_EQ(p.bbox(), box);
+  EXPECT_NE(p, o);
 }
 
 // Expected texts from Python's decimal on each float's exact value,

@@ -32,6 +32,7 @@ TEST(BigUintTest, ProductsBeyond64Bits) {
   for (const auto& c : cases) {
     BigUint n = 1;
     for (auto f : c.factors) n *= f;
+    EXPECT_EQ(BigUint::product(c.factors), n);
     EXPECT_EQ(n.str(), c.decimal);
     EXPECT_EQ(n.hex(), c.hex);
     EXPECT_EQ(n.fits_u64(), std::string(c.hex).size() <= 16) << c.decimal;
@@ -42,6 +43,27 @@ TEST(BigUintTest, ProductsBeyond64Bits) {
   zero *= 0;
   EXPECT_TRUE(zero.fits_u64());
   EXPECT_EQ(zero, BigUint(0));
+}
+
+// The product tree and its transform multiplication against one limb at a
+// time, over sizes on both sides of the switch from schoolbook to transform
+// and mixes of factors that do and do not fold into 64 bits.
+TEST(BigUintTest, ProductTreeMatchesOneFactorAtATime) {
+  std::uint64_t state = 0x9e3779b97f4a7c15u;
+  auto next = [&] {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    return state;
+  };
+  for (std::size_t count : {2u, 63u, 64u, 65u, 200u, 1000u, 3000u}) {
+    for (int bits : {7, 40, 64}) {
+      std::vector<std::uint64_t> factors(count);
+      for (auto& f : factors) f = (next() >> (64 - bits)) | 1;
+      factors[count / 2] = kMax;
+      BigUint n = 1;
+      for (auto f : factors) n *= f;
+      EXPECT_EQ(BigUint::product(factors), n) << count << " factors of " << bits << " bits";
+    }
+  }
 }
 
 TEST(TensorTest, MakeDrawsAFreshBufferAndCopiesKeepIt) {

@@ -1,18 +1,13 @@
 """Element types, element kinds, port directions, ports, configurations and
 elements."""
 
-import struct
-
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from kelo.ext.data import PyStreamId
 from kelo.ext.graph import (PyConfig, PyContractSpec, PyDataContract, PyElement, PyElementId,
                             PyElementKind, PyElementTypeId, PyPort, PyPortDirection, PyPortId)
 from sipref import py_hash
-from checks import raises
 
-NOT = "'{}' object is not an instance of '{}'".format
 U = "550e8400-e29b-41d4-a716-446655440000"
 FRAME = PyDataContract.frame()
 DECODE = PyElementTypeId("kelo.decode.h264")
@@ -20,28 +15,6 @@ DECODE = PyElementTypeId("kelo.decode.h264")
 
 def element(name="decoder", kind=PyElementKind.Operator, type_id=DECODE):
     return PyElement(PyElementId.new(), type_id, name, kind)
-
-
-# ---- enumerations -------------------------------------------------------
-
-ENUMS = {PyPortDirection: ["Input", "Output"], PyElementKind: ["Source", "Operator", "Sink"]}
-VARIANTS = [(c, i, n) for c, names in ENUMS.items() for i, n in enumerate(names)]
-
-
-@pytest.mark.parametrize("cls, index, name", VARIANTS,
-                         ids=[f"{c.__name__}.{n}" for c, _, n in VARIANTS])
-def test_enum_variant(cls, index, name):
-    v = getattr(cls, name)
-    assert type(v) is cls and v is getattr(cls, name) and int(v) == index
-    assert repr(v) == str(v) == f"{cls.__name__}.{name}"
-    assert hash(v) == py_hash(struct.pack("<Q", index))
-    assert v == v and (v == index) is False and v != index
-    assert [n for n in ENUMS[cls] if getattr(cls, n) == v] == [name]
-    other = PyElementKind if cls is PyPortDirection else PyPortDirection
-    assert all(v != getattr(other, n) for n in ENUMS[other])
-    with pytest.raises(TypeError):
-        v < v  # noqa: B015
-    raises(TypeError, cls, msg=f"cannot create 'builtins.{cls.__name__}' instances")
 
 
 # ---- element type ids ---------------------------------------------------
@@ -54,31 +27,11 @@ def test_element_type_id(text):
     assert t == PyElementTypeId(text) and hash(t) == hash(PyElementTypeId(text))
     assert hash(t) == py_hash(text.encode() + b"\xff")
     assert t != PyElementTypeId(text + "x") and (t == text) is False and t != text
-    assert t.__lt__(t) is NotImplemented
-
-
-def test_element_type_id_docs_and_errors():
-    assert PyElementTypeId.__doc__ == \
-        "Stable semantic identity of a computation (e.g. `kelo.decode.h264`)."
-    assert PyElementTypeId.__text_signature__ == "(s)"
-    assert PyElementTypeId.as_str.__text_signature__ == "($self)"
-    raises(TypeError, PyElementTypeId, 1, msg=NOT("int", "str"), note="s")
-    raises(UnicodeEncodeError, PyElementTypeId, "\ud800", note="s")
-    raises(TypeError, PyElementTypeId,
-           msg="PyElementTypeId.__new__() missing 1 required positional argument: 's'")
     assert PyElementTypeId("a") != PyElementTypeId("A")
     assert hash(PyElementTypeId("ab")) != hash(PyElementTypeId("a\xffb"))
 
 
 # ---- ports --------------------------------------------------------------
-
-def test_port_docs():
-    assert PyPort.__doc__ == "An endpoint through which an element exchanges data."
-    assert PyPort.__text_signature__ == "(id, name, direction, contract)"
-    assert (PyPort.input.__text_signature__, PyPort.input.__doc__) == \
-        ("(name, contract)", "Create an input port with a fresh ID.")
-    assert (PyPort.output.__text_signature__, PyPort.output.__doc__) == \
-        ("(name, contract)", "Create an output port with a fresh ID.")
 
 
 def test_port_constructor_and_properties():
@@ -92,11 +45,7 @@ def test_port_constructor_and_properties():
     assert p == p and p != PyPort(pid, "frames", PyPortDirection.Output, c)  # identity only
 
 
-@pytest.mark.parametrize("name, shown", [
-    ("frames", '"frames"'), ("", '""'), ('a"b\\', '"a\\"b\\\\"'),
-    ("x\ny\tz\r\x00", '"x\\ny\\tz\\r\\0"'),
-    ("\x7f\u200b", '"\\u{7f}\\u{200b}"'), ("'\u00e9\U0001f600", "\"'\u00e9\U0001f600\""),
-])
+@pytest.mark.parametrize("name, shown", [("frames", '"frames"'), ('a"\n', '"a\\"\\n"')])  # core: the escapes
 def test_port_repr_debug_text(name, shown):
     assert repr(PyPort.input(name, FRAME)) == f"PyPort({shown}, input)"
     assert repr(PyPort.output(name=name, contract=FRAME)) == f"PyPort({shown}, output)"
@@ -109,37 +58,9 @@ def test_port_makers_draw_fresh_ids():
     assert PyPort.input("x", FRAME).id != PyPort.input("x", FRAME).id
 
 
-P = PyPort.input("in", FRAME)
-PORT_ERRORS = [
-    (PyPort, (PyElementId.new(), "x", PyPortDirection.Input, FRAME), TypeError,
-     NOT("PyElementId", "PyPortId"), "id"),
-    (PyPort, (PyPortId.new(), 1, PyPortDirection.Input, FRAME), TypeError, NOT("int", "str"),
-     "name"),
-    (PyPort, (PyPortId.new(), "x", 0, FRAME), TypeError, NOT("int", "PyPortDirection"),
-     "direction"),
-    (PyPort, (PyPortId.new(), "x", PyElementKind.Source, FRAME), TypeError,
-     NOT("PyElementKind", "PyPortDirection"), "direction"),
-    (PyPort, (PyPortId.new(), "x", PyPortDirection.Input, PyContractSpec()), TypeError,
-     NOT("PyContractSpec", "PyDataContract"), "contract"),
-    (PyPort.input, ("x", None), TypeError, "'None' is not an instance of 'PyDataContract'",
-     "contract"),
-    (PyPort.output, (None, FRAME), TypeError, NOT("NoneType", "str"), "name"),
-]
-
-
-@pytest.mark.parametrize("fn, args, exc, msg, note", PORT_ERRORS)
-def test_port_conversion_errors(fn, args, exc, msg, note):
-    raises(exc, fn, *args, msg=msg, note=note)
-
-
 # ---- configurations -----------------------------------------------------
 
 def test_config_members():
-    assert PyConfig.__text_signature__ == "()"
-    for name, sig in [("set", "($self, key, value)"), ("get", "($self, key)"), ("keys", "($self)"),
-                      ("len", "($self)"), ("to_dict", "($self)")]:
-        assert getattr(PyConfig, name).__text_signature__ == sig
-    assert PyConfig.to_dict.__doc__ == "A plain `dict` copy of the configuration."
     c = PyConfig()
     assert (len(c), c.len(), c.keys(), c.to_dict(), bool(c)) == (0, 0, [], {}, False)
     assert repr(c) == "PyConfig(len=0)"
@@ -148,24 +69,6 @@ def test_config_members():
     assert repr(c) == "PyConfig(len=1)"
     c.set("", "")
     assert c.get("") == "" and c.len() == 2 and str(c) == "PyConfig(len=2)"
-
-
-def test_config_byte_wise_order():
-    c = PyConfig()
-    for k in "b B a".split():
-        c.set(k, k * 2)
-    assert c.keys() == ["B", "a", "b"]
-    assert list(c.to_dict().items()) == [("B", "BB"), ("a", "aa"), ("b", "bb")]
-    # UTF-16 code units would put U+10000 (a surrogate pair) before U+E000
-    # and U+FFFF; UTF-8 bytes put it after them, as code points do.
-    keys = ["\U00010000", "\uffff", "\ue000", "ba", "\U0010ffff", "\u00e9", "Z", "a\x00", "a",
-            "\x00", "~"]
-    for i, k in enumerate(keys):
-        c.set(k, str(i))
-    expected = sorted(set(keys) | {"B", "b"})
-    assert c.keys() == expected == sorted(expected, key=lambda k: k.encode())
-    assert list(c.to_dict()) == expected and c.to_dict()["\U00010000"] == "0"
-    assert expected.index("\U00010000") > expected.index("\uffff") > expected.index("\ue000")
 
 
 def test_config_copies():
@@ -189,45 +92,7 @@ def test_config_against_dict(entries):
     assert all(c.get(k) == v for k, v in model.items())
 
 
-CFG = PyConfig()
-CONFIG_ERRORS = [
-    (CFG.set, (1, "v"), TypeError, NOT("int", "str"), "key"),
-    (CFG.set, ("k", None), TypeError, NOT("NoneType", "str"), "value"),
-    (CFG.set, ("\ud800", "v"), UnicodeEncodeError, None, "key"),
-    (CFG.get, (b"k",), TypeError, NOT("bytes", "str"), "key"),
-]
-
-
-@pytest.mark.parametrize("fn, args, exc, msg, note", CONFIG_ERRORS)
-def test_config_errors(fn, args, exc, msg, note):
-    raises(exc, fn, *args, msg=msg, note=note)
-    assert len(CFG) == 0
-
-
-def test_config_binding_errors():
-    for fn, args, kwargs, msg in [
-            (CFG.set, ("k",), {}, "PyConfig.set() missing 1 required positional argument: 'value'"),
-            (CFG.set, ("k", "v", "w"), {},
-             "PyConfig.set() takes 2 positional arguments but 3 were given"),
-            (CFG.get, (), {"key": "k", "value": "v"},
-             "PyConfig.get() got an unexpected keyword argument 'value'"),
-            (PyConfig, ({},), {},
-             "PyConfig.__new__() takes 0 positional arguments but 1 was given")]:
-        raises(TypeError, fn, *args, msg=msg, **kwargs)
-
-
 # ---- elements -----------------------------------------------------------
-
-def test_element_docs():
-    assert PyElement.__doc__ == "A concrete node in a graph."
-    assert PyElement.__text_signature__ == "(id, type_id, name, kind)"
-    for name, sig, doc in [
-            ("with_input", "($self, port)", "Add an input port (builder-style)."),
-            ("with_output", "($self, port)", "Add an output port (builder-style)."),
-            ("with_config", "($self, config)", "Replace the configuration (builder-style)."),
-            ("all_ports", "($self)", "All ports (inputs then outputs).")]:
-        method = getattr(PyElement, name)
-        assert (method.__text_signature__, method.__doc__) == (sig, doc)
 
 
 def test_element_constructor_and_properties():
@@ -296,39 +161,3 @@ def test_element_config_is_copied_both_ways():
     other.set("z", "1")
     assert with_cfg.with_config(other).config.to_dict() == {"z": "1"}  # replaced, not merged
     assert with_cfg.config is not with_cfg.config
-
-
-E = element()
-EID, SOURCE = PyElementId.new(), PyElementKind.Source
-ELEMENT_ERRORS = [
-    (PyElement, (PyPortId.new(), DECODE, "n", SOURCE), NOT("PyPortId", "PyElementId"), "id"),
-    (PyElement, (EID, "kelo.decode", "n", SOURCE), NOT("str", "PyElementTypeId"), "type_id"),
-    (PyElement, (EID, DECODE, None, SOURCE), NOT("NoneType", "str"), "name"),
-    (PyElement, (EID, DECODE, "n", PyPortDirection.Input), NOT("PyPortDirection", "PyElementKind"),
-     "kind"),
-    (PyElement, (PyStreamId.new(), DECODE, "n", 1), NOT("PyStreamId", "PyElementId"), "id"),
-    (E.with_input, (FRAME,), NOT("PyDataContract", "PyPort"), "port"),
-    (E.with_output, (None,), "'None' is not an instance of 'PyPort'", "port"),
-    (E.with_config, ({"k": "v"},), NOT("dict", "PyConfig"), "config"),
-]
-
-
-@pytest.mark.parametrize("fn, args, msg, note", ELEMENT_ERRORS)
-def test_element_conversion_errors(fn, args, msg, note):
-    raises(TypeError, fn, *args, msg=msg, note=note)
-    assert (E.inputs, E.outputs, len(E.config)) == ([], [], 0)
-
-
-def test_element_binding_errors():
-    raises(TypeError, PyElement, msg="PyElement.__new__() missing 4 required positional "
-           "arguments: 'id', 'type_id', 'name', and 'kind'")
-    raises(TypeError, PyPort.input, "x",
-           msg="PyPort.input() missing 1 required positional argument: 'contract'")
-    raises(TypeError, E.all_ports, 1,
-           msg="PyElement.all_ports() takes 0 positional arguments but 1 was given")
-
-
-def test_identity_comparison_only():
-    for make in (element, PyConfig, lambda: PyPort.input("x", FRAME)):
-        a, b = make(), make()
-        assert a == a and (a == b) is False and hash(a) == object.__hash__(a)

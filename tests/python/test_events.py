@@ -3,10 +3,8 @@
 import pytest
 from hypothesis import given, strategies as st
 
-from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyMetadata, PyStreamId, PyTimestamp,
-                           PyTrackId)
+from kelo.ext.data import PyEvent, PyEventId, PyEventType, PyMetadata, PyStreamId, PyTimestamp
 from sipref import py_hash
-from checks import raises
 
 S = "9f2c5b1e-0d3a-4c7e-8b61-2a9e4f0c7d13"
 
@@ -15,13 +13,9 @@ def canonical(ns, name):  # the rule, as an oracle
     return name if ns == "kelo" else f"{ns}/{name}"
 
 
-# namespace, name, canonical text
+# namespace, name, canonical text (the core tests hold the rule; the model below checks the rest)
 TYPES = [
-    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("a", "x", "a/x"),
-    ("Kelo", "x", "Kelo/x"), ("KELO", "x", "KELO/x"), ("kelo ", "x", "kelo /x"), (" kelo", "x", " kelo/x"),
-    ("kelo/", "x", "kelo//x"), ("kelo", "a/b", "a/b"), ("kelo", "/", "/"), ("kelo", "", ""),
-    ("", "x", "/x"), ("a", "", "a/"), ("", "", "/"), ("", "kelo", "/kelo"), ("x", "kelo", "x/kelo"),
-    ("a/b", "c", "a/b/c"), ("a", "b/c", "a/b/c"), ("/", "/", "///"),
+    ("kelo", "enter", "enter"), ("a", "enter", "a/enter"), ("Kelo", "x", "Kelo/x"), ("", "", "/"),
     ("n\u00e9", "\U0001f600\x00", "n\u00e9/\U0001f600\x00"), ("a\"b", "c\\d", "a\"b/c\\d"),
 ]
 
@@ -35,12 +29,7 @@ def test_canonical_text(ns, name, text):
 
 
 # text, namespace, name
-PARSES = [
-    ("x", "kelo", "x"), ("", "kelo", ""), ("a/x", "a", "x"), ("a/b/x", "a", "b/x"), ("/x", "", "x"),
-    ("a/", "a", ""), ("/", "", ""), ("//", "", "/"), ("kelo/x", "kelo", "x"), ("Kelo/x", "Kelo", "x"),
-    ("kelo", "kelo", "kelo"), ("kelo/", "kelo", ""), ("kelo/kelo/x", "kelo", "kelo/x"),
-    (" a / b ", " a ", " b "), ("\U0001f600/\x00", "\U0001f600", "\x00"),
-]
+PARSES = [("x", "kelo", "x"), ("a/b/x", "a", "b/x"), ("/", "", ""), ("kelo/x", "kelo", "x"), (" a / b ", " a ", " b ")]
 
 
 @pytest.mark.parametrize("text, ns, name", PARSES)
@@ -60,18 +49,6 @@ def test_reserved_namespace_examples():
     assert repr(PyEventType("a", "enter")) == "PyEventType(a/enter)"
     e = PyEventType.parse("")
     assert (e.namespace, e.name, str(e), repr(e)) == ("kelo", "", "", "PyEventType()")
-
-
-@pytest.mark.parametrize("ns, name, back", [
-    ("kelo", "a/b", ("a", "b")),       # reserved, slash in the name
-    ("a/b", "c", ("a", "b/c")),        # slash in the namespace
-    ("kelo/", "x", ("kelo", "/x")),
-    ("kelo", "kelo/x", ("kelo", "x")),
-])
-def test_canonical_text_that_does_not_parse_back(ns, name, back):
-    t = PyEventType.parse(PyEventType(ns, name).as_str())
-    assert (t.namespace, t.name) == back
-    assert t != PyEventType(ns, name)
 
 
 texts = st.text(alphabet=st.sampled_from("ab/kelKO\u00e9\x00"), max_size=8)
@@ -100,36 +77,6 @@ def test_equality_and_dictionary_lookup():
     assert {a: 1}[b] == 1 and {b: 2}[a] == 2
     assert PyEventType("a/", "b") != PyEventType("a", "/b")
     assert PyEventType("Kelo", "x") != PyEventType.kelo("x")
-    assert PyEventType("a", "x") != "a/x" and not (PyEventType("a", "x") == "a/x")
-    with pytest.raises(TypeError):
-        PyEventType("a", "x") < PyEventType("a", "y")
-
-
-def test_signatures_and_docs():
-    assert PyEventType.__text_signature__ == "(namespace, name)"
-    assert PyEventType.__doc__ == "A namespaced event type (`namespace/name`)."
-    assert PyEventType.kelo.__text_signature__ == "(name)"
-    assert PyEventType.kelo.__doc__ == "Create in the reserved `kelo` namespace."
-    assert PyEventType.parse.__text_signature__ == "(s)"
-    assert PyEventType.parse.__doc__ == (
-        'Parse `"namespace/name"`; a bare name lands in the `kelo`\nnamespace.')
-    assert PyEventType.as_str.__text_signature__ == "($self)"
-    assert PyEventType.as_str.__doc__ == (
-        "Canonical string form (bare name in the `kelo` namespace,\n`namespace/name` otherwise).")
-    assert PyEvent.__text_signature__ == "(stream_id, timestamp, event_type)"
-    assert PyEvent.__doc__ == "A semantically meaningful occurrence."
-
-
-def test_event_type_argument_errors():
-    raises(TypeError, PyEventType, 1, "x", msg="'int' object is not an instance of 'str'", note="namespace")
-    raises(TypeError, PyEventType, "a", None, msg="'NoneType' object is not an instance of 'str'", note="name")
-    raises(TypeError, PyEventType.parse, b"a/x", msg="'bytes' object is not an instance of 'str'", note="s")
-    raises(TypeError, PyEventType.kelo, name=3, msg="'int' object is not an instance of 'str'", note="name")
-    raises(TypeError, PyEventType, "a", msg="PyEventType.__new__() missing 1 required positional argument: 'name'")
-    raises(TypeError, PyEventType.parse, msg="PyEventType.parse() missing 1 required positional argument: 's'")
-    with pytest.raises(UnicodeEncodeError):
-        PyEventType.parse("\ud800")
-    assert PyEventType(namespace="a", name="b") == PyEventType("a", "b")
 
 
 def event(ns="a", name="enter", ts=5):
@@ -147,6 +94,7 @@ def test_event_fields_are_copies():
     p = e.payload
     assert type(p) is PyMetadata and p.is_empty() and p is not e.payload
     assert repr(p) == "PyMetadata(objects=0, tracks=0, classifications=0)"
+    assert e.id != PyEvent(PyStreamId.from_str(S), stamp, et).id
 
 
 def test_event_texts():
@@ -155,25 +103,3 @@ def test_event_texts():
     assert repr(event("", "")) == f"PyEvent(type=/, stream={S})"
     assert repr(event("kelo", "")) == f"PyEvent(type=, stream={S})"
     assert repr(event("a\"b", "\n")) == f"PyEvent(type=a\"b/\n, stream={S})"
-
-
-def test_events_draw_fresh_identities_and_compare_by_identity():
-    a, b = event(), event()
-    assert a.id != b.id
-    assert a != b and a == a
-    assert PyEvent.__eq__ is object.__eq__ and PyEvent.__hash__ is object.__hash__
-    assert {a: 1}.get(b) is None
-
-
-def test_event_argument_errors():
-    s, t, et = PyStreamId.from_str(S), PyTimestamp.from_nanos(1), PyEventType("a", "x")
-    raises(TypeError, PyEvent, PyTrackId.from_str(S), t, et,
-           msg="'PyTrackId' object is not an instance of 'PyStreamId'", note="stream_id")
-    raises(TypeError, PyEvent, s, 1, et, msg="'int' object is not an instance of 'PyTimestamp'", note="timestamp")
-    raises(TypeError, PyEvent, s, t, "a/x", msg="'str' object is not an instance of 'PyEventType'",
-           note="event_type")
-    raises(TypeError, PyEvent, s, t, None, msg="'None' is not an instance of 'PyEventType'", note="event_type")
-    raises(TypeError, PyEvent, s, t, msg="PyEvent.__new__() missing 1 required positional argument: 'event_type'")
-    raises(TypeError, PyEvent, s, t, et, et,
-           msg="PyEvent.__new__() takes 3 positional arguments but 4 were given")
-    assert repr(PyEvent(event_type=et, timestamp=t, stream_id=s)) == f"PyEvent(type=a/x, stream={S})"

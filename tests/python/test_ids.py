@@ -1,6 +1,5 @@
 """The fourteen UUID-based identifier classes."""
 
-import inspect
 import os
 import random
 import re
@@ -45,18 +44,11 @@ def test_new_from_str_and_hash(cls):
         assert hash(x) == py_hash(raw)
 
 
-@pytest.mark.parametrize("text, detail", [
-    ("", "invalid length: found 0"),
-    ("550e8400-e29b-41d4-a716-44665544000g", "invalid character: found `g` at 35"),
-    ("550e8400-\u00e9", "invalid character: found `\u00e9` at 9"),
-    ("550e8400e29b-41d4-a716-446655440000", "invalid group count: expected 5, found 4"),
-    ("{550e8400-e29b-41d4-a716-4466554400}", "invalid group length in group 4: expected 12, found 10"),
-])
-def test_from_str_rejects(text, detail):
+def test_from_str_rejects():  # the core's message, passed through
     for cls in (kelo.ext.data.PyStreamId, kelo.ext.graph.PyPortId):
         with pytest.raises(ValueError) as exc:
-            cls.from_str(text)
-        assert str(exc.value) == "invalid UUID: " + detail
+            cls.from_str("550e8400-\u00e9")
+        assert str(exc.value) == "invalid UUID: invalid character: found `\u00e9` at 9"
 
 
 def test_equality_across_classes():
@@ -76,22 +68,6 @@ def test_reference_hash():
                              env=dict(os.environ, PYTHONHASHSEED="0"),
                              capture_output=True, text=True, check=True).stdout
         assert out.strip() == str([py_hash(d) for d in data])
-
-
-GRAPH_DOCS = {"PyElementId": "element", "PyPortId": "port"}
-
-
-@pytest.mark.parametrize("name", ALL_IDS)
-def test_docs_and_signatures(name):
-    c, what = cls_of(name), GRAPH_DOCS.get(name)
-    assert (c.__doc__, c.new.__doc__, c.from_str.__doc__, c.uuid.__doc__) == (
-        (f"{what.capitalize()} identity \u2014 a typed UUID newtype.", f"Create a new unique {what} ID.",
-         "Create from a UUID string.", None) if what else
-        (None, "Create a new unique identifier.", 'Create from a UUID string, e.g.\n`"%s"`.' % U,
-         "The underlying UUID string."))
-    assert (c.new.__text_signature__, c.from_str.__text_signature__, c.uuid.__text_signature__) == \
-        ("()", "(s)", "($self)")
-    assert str(inspect.signature(c.from_str)) == "(s)" and str(inspect.signature(c.new().uuid)) == "()"
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")

@@ -6,7 +6,6 @@ from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassif
                            PyDetectedObject, PyDType, PyEmbedding, PyEvent, PyEventType, PyMetadata,
                            PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId,
                            PyTrackState)
-from checks import raises
 
 T = "67e55044-10b1-426f-9247-bb680e5fe0c8"
 U64_MAX = 2**64 - 1
@@ -40,21 +39,8 @@ def classification():
 
 
 @pytest.mark.parametrize("index, name", enumerate(STATES))
-def test_track_state_variants(index, name):
-    v = getattr(PyTrackState, name)
-    assert type(v) is PyTrackState and int(v) == index
-    assert repr(v) == str(v) == f"PyTrackState.{name}"
-    assert v is getattr(PyTrackState, name) and v == v
-    assert all(v != getattr(PyTrackState, other) for other in STATES if other != name)
-    assert v != index and not (v == index)
-    assert hash(v) == hash(getattr(PyTrackState, name))
-    assert repr(track(state=v)) == f"PyTrack(id={T}, state={name})"
-
-
-def test_track_state_class():
-    raises(TypeError, PyTrackState, msg="cannot create 'builtins.PyTrackState' instances")
-    with pytest.raises(TypeError):
-        PyTrackState.Lost < PyTrackState.Terminated
+def test_track_state_in_repr(index, name):
+    assert repr(track(state=getattr(PyTrackState, name))) == f"PyTrack(id={T}, state={name})"
 
 
 def test_track_fields():
@@ -72,36 +58,6 @@ def test_track_fields():
 def test_track_sequence_range(first, last):
     t = track(first, last)
     assert (t.first_sequence, t.last_sequence) == (first, last)
-
-
-def test_track_argument_errors():
-    tid, s = PyTrackId.from_str(T), stamp(0)
-    ok = [tid, 1, 2, s, s, PyTrackState.Tentative]
-    cases = [
-        (0, PyObjectId.from_str(T), TypeError, "'PyObjectId' object is not an instance of 'PyTrackId'", "id"),
-        (1, -1, OverflowError, None, "first_sequence"),
-        (2, 2**64, OverflowError, None, "last_sequence"),
-        (1, 1.0, TypeError, "'float' object cannot be interpreted as an integer", "first_sequence"),
-        (3, 5, TypeError, "'int' object is not an instance of 'PyTimestamp'", "first_timestamp"),
-        (4, None, TypeError, "'None' is not an instance of 'PyTimestamp'", "last_timestamp"),
-        (5, 1, TypeError, "'int' object is not an instance of 'PyTrackState'", "state"),
-        (5, "Lost", TypeError, "'str' object is not an instance of 'PyTrackState'", "state"),
-    ]
-    for index, bad, exc, msg, note in cases:
-        args = list(ok)
-        args[index] = bad
-        raises(exc, PyTrack, *args, msg=msg, note=note)
-    raises(TypeError, PyTrack, tid, 1, 2, s, s,
-           msg="PyTrack.__new__() missing 1 required positional argument: 'state'")
-    t = PyTrack(state=PyTrackState.Lost, last_timestamp=s, first_timestamp=s, last_sequence=2,
-                first_sequence=1, id=tid)
-    assert (t.first_sequence, t.last_sequence, t.state) == (1, 2, PyTrackState.Lost)
-
-
-def test_tracks_compare_by_identity():
-    a, b = track(), track()
-    assert a != b and a == a
-    assert PyTrack.__eq__ is object.__eq__ and PyTrack.__hash__ is object.__hash__
 
 
 def test_new_metadata():
@@ -192,47 +148,3 @@ def test_returned_entries_are_copies():
     p = event().payload
     p.add_track(track())
     assert not p.is_empty()
-
-
-def test_failed_add_leaves_metadata_unchanged():
-    m = PyMetadata()
-    m.add_track(track())
-    cases = [
-        ("add_object", track(), "'PyTrack' object is not an instance of 'PyDetectedObject'", "object"),
-        ("add_track", None, "'None' is not an instance of 'PyTrack'", "track"),
-        ("add_classification", 0.5, "'float' object is not an instance of 'PyClassification'", "classification"),
-        ("add_embedding", PyTensor(PyDType.Float32, [1]), "'PyTensor' object is not an instance of 'PyEmbedding'",
-         "embedding"),
-        ("add_event", PyEventType("a", "b"), "'PyEventType' object is not an instance of 'PyEvent'", "event"),
-    ]
-    for method, bad, msg, note in cases:
-        raises(TypeError, getattr(m, method), bad, msg=msg, note=note)
-    raises(TypeError, m.add_track, msg="PyMetadata.add_track() missing 1 required positional argument: 'track'")
-    raises(TypeError, m.add_track, track(), track(),
-           msg="PyMetadata.add_track() takes 1 positional arguments but 2 were given")
-    raises(TypeError, m.add_object, obj=detection(),
-           msg="PyMetadata.add_object() got an unexpected keyword argument 'obj'")
-    assert repr(m) == "PyMetadata(objects=0, tracks=1, classifications=0)"
-    assert (m.embeddings, m.events) == ([], [])
-    m.add_object(object=detection())
-    assert len(m.objects) == 1
-    raises(TypeError, PyMetadata, 1, msg="PyMetadata.__new__() takes 0 positional arguments but 1 was given")
-
-
-SIGNATURES = [
-    (PyTrack, "(id, first_sequence, last_sequence, first_timestamp, last_timestamp, state)",
-     "Temporal identity of a perceived entity."),
-    (PyMetadata, "()", "A typed collection of perception results associated with a frame."),
-    (PyMetadata.add_object, "($self, object)", None),
-    (PyMetadata.add_track, "($self, track)", None),
-    (PyMetadata.add_classification, "($self, classification)", None),
-    (PyMetadata.add_embedding, "($self, embedding)", None),
-    (PyMetadata.add_event, "($self, event)", None),
-    (PyMetadata.is_empty, "($self)", None),
-]
-
-
-@pytest.mark.parametrize("obj, sig, doc", SIGNATURES)
-def test_signatures_and_docs(obj, sig, doc):
-    assert obj.__text_signature__ == sig
-    assert obj.__doc__ == doc

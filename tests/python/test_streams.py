@@ -1,16 +1,12 @@
 """Source kinds, source descriptions, stream capabilities and streams."""
 
 import re
-import struct
 
 import pytest
 
 from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelFormat, PySourceInfo,
                            PySourceKind, PyStream, PyStreamCapabilities, PyStreamId, PyVideoFormat)
-from sipref import py_hash
-from checks import raises
 
-KINDS = ["Camera", "VideoFile", "NetworkStream", "Sensor", "Generated", "Virtual"]
 FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate",
          "hardware_timestamps"]
 UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
@@ -21,24 +17,6 @@ FMT = (PyVideoFormat(1280, 720, PyPixelFormat.nv12()).with_color_space(PyColorSp
 def format_fields(f):
     """PyVideoFormat compares by identity; this is its value."""
     return (f.width, f.height, f.pixel_format, f.color_space, f.color_range, f.frame_rate)
-
-
-@pytest.mark.parametrize("index, name", enumerate(KINDS))
-def test_source_kind(index, name):
-    v = getattr(PySourceKind, name)
-    assert type(v) is PySourceKind and v is getattr(PySourceKind, name)
-    assert int(v) == index and (v == index) is False
-    assert repr(v) == str(v) == "PySourceKind." + name
-    assert hash(v) == py_hash(struct.pack("<Q", index))
-    assert [v == getattr(PySourceKind, n) for n in KINDS] == [n == name for n in KINDS]
-    assert PySourceInfo("s", v).kind is v
-
-
-def test_source_kind_class():
-    assert [n for n in PySourceKind.__dict__ if n in KINDS] == KINDS
-    raises(TypeError, PySourceKind, msg="cannot create 'builtins.PySourceKind' instances")
-    with pytest.raises(TypeError):
-        PySourceKind.Camera < PySourceKind.Virtual
 
 
 @pytest.mark.parametrize("args, kwargs, want", [
@@ -55,46 +33,10 @@ def test_source_info_fields(args, kwargs, want):
     assert (s.source_id, s.kind, s.uri, s.name) == want
 
 
-@pytest.mark.parametrize("source_id, text", [
-    ("cam0", 'PySourceInfo("cam0")'), ("", 'PySourceInfo("")'),
-    ('a"b', 'PySourceInfo("a\\"b")'), ("a\\b", 'PySourceInfo("a\\\\b")'),
-    ("\n\r\t\x00'", "PySourceInfo(\"\\n\\r\\t\\0'\")"),
-    ("\x07\x7f\u00ad", 'PySourceInfo("\\u{7}\\u{7f}\\u{ad}")'),
-    ("\u00fc\U0001f600", 'PySourceInfo("\u00fc\U0001f600")'),
-])
+@pytest.mark.parametrize("source_id, text", [("cam0", 'PySourceInfo("cam0")'), ("\x07", 'PySourceInfo("\\u{7}")')])
 def test_source_info_repr(source_id, text):
     s = PySourceInfo(source_id, PySourceKind.Camera, "uri", "name")
     assert repr(s) == str(s) == text
-
-
-@pytest.mark.parametrize("args, kwargs, exc, msg, note", [
-    (("cam0", 0), {}, TypeError, "'int' object is not an instance of 'PySourceKind'", "kind"),
-    (("cam0", None), {}, TypeError, "'None' is not an instance of 'PySourceKind'", "kind"),
-    ((1, 0), {}, TypeError, "'int' object is not an instance of 'str'", "source_id"),
-    (("c", PySourceKind.Camera, b"u"), {}, TypeError, "'bytes' object is not an instance of 'str'", "uri"),
-    (("c", PySourceKind.Camera), {"name": 3}, TypeError, "'int' object is not an instance of 'str'", "name"),
-    (("c",), {}, TypeError, "PySourceInfo.__new__() missing 1 required positional argument: 'kind'", None),
-    (("c", PySourceKind.Camera, None, None, None), {}, TypeError,
-     "PySourceInfo.__new__() takes from 2 to 4 positional arguments but 5 were given", None),
-    (("c", PySourceKind.Camera), {"url": ""}, TypeError,
-     "PySourceInfo.__new__() got an unexpected keyword argument 'url'", None),
-])
-def test_source_info_rejects(args, kwargs, exc, msg, note):
-    raises(exc, PySourceInfo, *args, msg=msg, note=note, **kwargs)
-
-
-def test_source_info_lone_surrogate():
-    with pytest.raises(UnicodeEncodeError) as info:
-        PySourceInfo("c", PySourceKind.Camera, "\ud800")
-    assert info.value.__notes__ == ["while processing 'uri'"]
-
-
-def test_identity_equality_only():
-    a, b = PySourceInfo("c", PySourceKind.Camera), PySourceInfo("c", PySourceKind.Camera)
-    caps = PyStreamCapabilities()
-    s = PyStream(a, FMT)
-    for x, y in [(a, b), (caps, PyStreamCapabilities()), (s, s.with_capabilities(caps))]:
-        assert x == x and x != y and hash(x) == hash(x)
 
 
 def caps_of(c):
@@ -129,21 +71,6 @@ def test_capabilities_repr(kwargs, text):
     assert repr(PyStreamCapabilities(**kwargs)) == text
 
 
-@pytest.mark.parametrize("flag", FLAGS)
-@pytest.mark.parametrize("value, type_name", [(1, "int"), (0, "int"), ("", "str"), (None, "NoneType")])
-def test_capabilities_reject_non_bool(flag, value, type_name):
-    with pytest.raises(TypeError) as info:
-        PyStreamCapabilities(**{flag: value})
-    assert info.value.__notes__ == [f"while processing '{flag}'"]
-
-
-def test_capabilities_binding():
-    raises(TypeError, PyStreamCapabilities, *[False] * 6,
-           msg="PyStreamCapabilities.__new__() takes from 0 to 5 positional arguments but 6 were given")
-    raises(TypeError, PyStreamCapabilities, True, supports_random_access=False,
-           msg="PyStreamCapabilities.__new__() got multiple values for argument 'supports_random_access'")
-
-
 def test_stream_construction():
     src = PySourceInfo("cam0", PySourceKind.Camera, "rtsp://h/1", "front")
     a, b = PyStream(src, FMT), PyStream(source=src, format=FMT)
@@ -169,37 +96,3 @@ def test_with_capabilities_is_builder():
     assert caps_of(live.with_capabilities(PyStreamCapabilities(supports_seek=True)).capabilities) == \
         [False, True, False, False, False]  # replaced, not merged
     assert live.with_capabilities(caps=PyStreamCapabilities()).id == s.id
-
-
-@pytest.mark.parametrize("fn, args, msg, note", [
-    (PyStream, (FMT, FMT), "'PyVideoFormat' object is not an instance of 'PySourceInfo'", "source"),
-    (PyStream, (1, 2), "'int' object is not an instance of 'PySourceInfo'", "source"),
-    (PyStream, (PySourceInfo("c", PySourceKind.Camera), None), "'None' is not an instance of 'PyVideoFormat'",
-     "format"),
-    (PyStream, (PySourceInfo("c", PySourceKind.Camera),),
-     "PyStream.__new__() missing 1 required positional argument: 'format'", None),
-    (PyStream, (), "PyStream.__new__() missing 2 required positional arguments: 'source' and 'format'", None),
-    (PyStream(PySourceInfo("c", PySourceKind.Camera), FMT).with_capabilities, (None,),
-     "'None' is not an instance of 'PyStreamCapabilities'", "caps"),
-    (PyStream(PySourceInfo("c", PySourceKind.Camera), FMT).with_capabilities, (),
-     "PyStream.with_capabilities() missing 1 required positional argument: 'caps'", None),
-])
-def test_stream_rejects(fn, args, msg, note):
-    raises(TypeError, fn, *args, msg=msg, note=note)
-
-
-@pytest.mark.parametrize("obj, attr, text", [
-    (PySourceInfo, "__doc__", "Describes the origin of a stream."),
-    (PySourceInfo, "__text_signature__", "(source_id, kind, uri=None, name=None)"),
-    (PyStreamCapabilities, "__doc__", "Source semantics (random access, seek, live, \u2026)."),
-    (PyStreamCapabilities, "__text_signature__",
-     "(supports_random_access=False, supports_seek=False, live=False, variable_frame_rate=False, "
-     "hardware_timestamps=False)"),
-    (PyStream, "__doc__", "A logical source of temporally ordered data."),
-    (PyStream, "__text_signature__", "(source, format)"),
-    (PyStream.with_capabilities, "__doc__", "Replace the capabilities (builder-style)."),
-    (PyStream.with_capabilities, "__text_signature__", "($self, caps)"),
-])
-def test_docs_and_signatures(obj, attr, text):
-    assert getattr(obj, attr) == text
-

@@ -7,7 +7,6 @@ import pytest
 
 from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, PyTensor,
                            PyTensorLayout)
-from checks import raises
 
 U64 = 2**64 - 1
 DTYPES = "UInt8 Int8 UInt16 Int16 Int32 Int64 Float16 BFloat16 Float32 Float64 Bool".split()
@@ -99,83 +98,3 @@ def test_embedding_model_copies():
     assert e.model is None and (w.model.id, w.model.version, w.name) == ("osnet", "1", "reid")
     assert w.model is not w.model
     assert w.with_model(PyModelReference("b")).model.version is None
-
-
-DOCS = [
-    (PyTensor, "PyTensor(dtype, shape, name=None, layout=None)",
-     "A tensor: dtype, shape, layout and a logical buffer handle.\n\nNote: the Kelo data model is "
-     "handle-based \u2014 `Tensor` carries a\n[`PyBufferId`] referencing memory managed by the memory "
-     "model\n(RFC-002), not inline bytes."),
-    (PyTensor.with_strides, "with_strides($self, strides)", "Set explicit strides (builder-style)."),
-    (PyTensor.numel, "numel($self)", "Total number of elements (product of the shape)."),
-    (PyModelReference, "PyModelReference(id)", "Reference to the model that produced a result."),
-    (PyModelReference.with_version, "with_version($self, version)", "Attach a version (builder-style)."),
-    (PyEmbedding, "PyEmbedding(tensor, name=None)",
-     "An embedding vector \u2014 identity, appearance or semantics."),
-    (PyEmbedding.with_model, "with_model($self, model)", "Attach the producing model (builder-style)."),
-]
-
-
-@pytest.mark.parametrize("obj, sig, doc", DOCS, ids=[s for _, s, _ in DOCS])
-def test_docs_and_signatures(obj, sig, doc):
-    assert obj.__text_signature__ == sig[sig.index("("):] and obj.__doc__ == doc
-
-
-def test_property_docs():
-    assert PyTensor.buffer_id.__doc__ == "The logical buffer backing this tensor."
-    assert [getattr(PyTensor, p).__doc__ for p in ("dtype", "shape", "strides", "layout", "name")] == [None] * 5
-    assert PyEmbedding.model.__doc__ is None and PyModelReference.version.__doc__ is None
-
-
-NOT = "'{}' object is not an instance of '{}'".format
-F32 = PyDType.Float32
-
-
-@pytest.mark.parametrize("fn, args, kwargs, exc, msg, note", [
-    (PyTensor, (F32, [1], None, None, 1), {}, TypeError,
-     "PyTensor.__new__() takes from 2 to 4 positional arguments but 5 were given", None),
-    (PyTensor, (F32,), {}, TypeError, "PyTensor.__new__() missing 1 required positional argument: 'shape'",
-     None),
-    (PyTensor, (), {"name": "x"}, TypeError,
-     "PyTensor.__new__() missing 2 required positional arguments: 'dtype' and 'shape'", None),
-    (PyTensor, (F32, [1]), {"strides": [1]}, TypeError,
-     "PyTensor.__new__() got an unexpected keyword argument 'strides'", None),
-    (PyTensor, (F32, [1], "a"), {"name": "b"}, TypeError,
-     "PyTensor.__new__() got multiple values for argument 'name'", None),
-    (PyEmbedding, (), {}, TypeError, "PyEmbedding.__new__() missing 1 required positional argument: 'tensor'",
-     None),
-    (PyEmbedding, (1, 2, 3), {}, TypeError,
-     "PyEmbedding.__new__() takes from 1 to 2 positional arguments but 3 were given", None),
-    (PyModelReference("m").with_version, (), {}, TypeError,
-     "PyModelReference.with_version() missing 1 required positional argument: 'version'", None),
-    (PyTensor, ("Float32", [1]), {}, TypeError, NOT("str", "PyDType"), "dtype"),
-    (PyTensor, (F32, "12"), {}, TypeError, "Can't extract `str` to a list", "shape"),
-    (PyTensor, (F32, 3), {}, TypeError, NOT("int", "Sequence"), "shape"),
-    (PyTensor, (F32, [1, -1]), {}, OverflowError, None, "shape"),
-    (PyTensor, (F32, [2**64]), {}, OverflowError, None, "shape"),
-    (PyTensor, (F32, [1.0]), {}, TypeError, None, "shape"),
-    (PyTensor, (F32, [1], 5), {}, TypeError, NOT("int", "str"), "name"),
-    (PyTensor, (F32, [1]), {"layout": "nchw"}, TypeError, NOT("str", "PyTensorLayout"), "layout"),
-    (tensor().with_strides, ("41",), {}, TypeError, "Can't extract `str` to a list", "strides"),
-    (tensor().with_strides, ([-1],), {}, OverflowError, None, "strides"),
-    (tensor().with_strides, (None,), {}, TypeError, NOT("NoneType", "Sequence"), "strides"),
-    (PyModelReference, (1,), {}, TypeError, NOT("int", "str"), "id"),
-    (PyModelReference("m").with_version, (None,), {}, TypeError, NOT("NoneType", "str"), "version"),
-    (PyEmbedding, (PyModelReference("m"),), {}, TypeError, NOT("PyModelReference", "PyTensor"), "tensor"),
-    (PyEmbedding, (tensor(), b"n"), {}, TypeError, NOT("bytes", "str"), "name"),
-    (PyEmbedding(tensor()).with_model, (tensor(),), {}, TypeError, NOT("PyTensor", "PyModelReference"),
-     "model"),
-    (PyEmbedding(tensor()).with_model, (None,), {}, TypeError, "'None' is not an instance of 'PyModelReference'",
-     "model"),
-])
-def test_argument_errors(fn, args, kwargs, exc, msg, note):
-    raises(exc, fn, *args, msg=msg, note=note, **kwargs)
-
-
-def test_read_only():
-    t = tensor()
-    for attr in ("shape", "strides", "buffer_id", "extra"):
-        with pytest.raises(AttributeError):
-            setattr(t, attr, [1])
-    with pytest.raises(AttributeError):
-        PyModelReference("m").version = "1"

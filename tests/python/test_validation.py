@@ -6,14 +6,11 @@ import collections
 import random
 import uuid
 
-import pytest
-
 from kelo.ext.data import PyDType, PyPixelFormat
 from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId,
-                            PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder,
+                            PyElementKind, PyElementTypeId, PyGraph,
                             PyGraphValidationError, PyPort, PyPortDirection, PyPortId,
                             PyValidationReport, validate_graph)
-from checks import raises
 
 IN, OUT = PyPortDirection.Input, PyPortDirection.Output
 Spec, DC = PyContractSpec, PyDataContract
@@ -108,96 +105,7 @@ def edge(s, t):
     return PyEdge(s.id, t.id)
 
 
-# ---- docs, constructors, argument errors -----------------------------------------------
-
-def test_docs_and_signatures():
-    assert validate_graph.__text_signature__ == "(graph)"
-    assert validate_graph.__doc__ == \
-        "Validate a graph (RFC-003 \u00a716) \u2014 free-function form of\n`PyGraph.validate`."
-    for method, sig, doc in [
-            (PyGraph.validate, "($self)", "Validate this graph (RFC-003 \u00a716)."),
-            (PyValidationReport.is_valid, "($self)", "Whether the graph has no validation errors."),
-            (PyGraphValidationError.kind, "($self)",
-             "Machine-readable error kind, e.g. `CycleDetected`."),
-            (PyGraphValidationError.message, "($self)", "Human-readable error description."),
-            (PyValidationReport, None, "The result of graph validation."),
-            (PyGraphValidationError, None, "A single graph validation error.")]:
-        assert (method.__text_signature__, method.__doc__) == (sig, doc)
-
-
-@pytest.mark.parametrize("cls", [PyValidationReport, PyGraphValidationError],
-                         ids=lambda c: c.__name__)
-def test_no_constructor(cls):
-    for args in ((), (PyGraph(),), ("CycleDetected",)):
-        raises(TypeError, cls, *args, msg=f"cannot create 'builtins.{cls.__name__}' instances")
-
-
-G = graph([element()])
-
-
-@pytest.mark.parametrize("args, kwargs, msg, note", [
-    ((PyGraphBuilder(),), {}, "'PyGraphBuilder' object is not an instance of 'PyGraph'", "graph"),
-    ((None,), {}, "'None' is not an instance of 'PyGraph'", "graph"),
-    ((), {"graph": G.validate()}, "'PyValidationReport' object is not an instance of 'PyGraph'",
-     "graph"),
-    ((), {}, "validate_graph() missing 1 required positional argument: 'graph'", None),
-    ((G,), {"graph": G}, "validate_graph() got multiple values for argument 'graph'", None),
-])
-def test_validate_graph_argument_errors(args, kwargs, msg, note):
-    raises(TypeError, validate_graph, *args, msg=msg, note=note, **kwargs)
-
-
-# ---- the kinds and their messages -------------------------------------------------------
-
-X, Y = PyPortId.new(), PyPortId.new()  # owned by no element
-EID = PyElementId.new()
-O_P, I_P, BAD = port(OUT, FRAME), port(IN, FRAME), port(IN, TENSOR)
 ODD = DC.frame_with(Spec().with_pixel_format(PyPixelFormat.custom('ba"y')).with_width(4))
-O_ODD, I_LIDAR = port(OUT, ODD), port(IN, DC.custom("lidar"))
-BASE = [element("det", outputs=[O_P, O_ODD]), element("sink", inputs=[I_P, BAD, I_LIDAR])]
-DYN = PyGraphBuilder().add_element(BASE[1]).connect_dynamic("det", "pad", I_P.id).build()
-KIND_CASES = {  # kind -> (graph maker, errors, warnings)
-    "EdgeReferencesMissingPort": (lambda: graph(BASE, [PyEdge(X, Y), PyEdge(O_P.id, Y)]),
-                                  [missing(X), missing(Y), missing(Y)], []),
-    "InvalidPortDirection": (lambda: graph(BASE, [edge(I_P, O_P)]),
-                             [direction(I_P, O_P, "Input", "Output")], []),
-    "DuplicateElementId": (lambda: graph([element(eid=EID), element(eid=EID)]),
-                           [dup_element(EID)], []),
-    "DuplicatePortId": (lambda: graph([element(outputs=[O_P]), element(inputs=[O_P])]),
-                        [dup_port(O_P)], []),
-    # Contracts appear in their display forms.
-    "ContractMismatch": (lambda: graph(BASE, [edge(O_P, BAD), edge(O_ODD, I_LIDAR)]),
-                         [mismatch(O_P, BAD, "Frame", "Tensor"),
-                          mismatch(O_ODD, I_LIDAR, 'Frame[pixel=Custom("ba\\"y"),w=4]',
-                                   "Custom(lidar)")], []),
-    "CycleDetected": (lambda: graph([element(inputs=[I_P], outputs=[O_P])], [edge(O_P, I_P)]),
-                      [CYCLE], []),
-    "DynamicSourceElementNotFound": (lambda: DYN, [dynamic('"det"', DYN.edges[0].source, I_P)], []),
-    "warning": (lambda: graph(BASE, [PyEdge.late_binding(X, I_P.id),
-                                     PyEdge(X, I_P.id).with_late_binding()]),
-                [], [warning(X, I_P)] * 2),
-}
-
-
-@pytest.mark.parametrize("case", KIND_CASES)
-def test_kind_names_and_messages(case):
-    make, errors, warnings = KIND_CASES[case]
-    r = check(make(), errors, warnings)
-    assert case == "warning" or {e.kind() for e in r.errors} == {case}
-    assert [repr(e) for e in r.errors] == [f"PyGraphValidationError({k})" for k, _ in errors]
-
-
-@pytest.mark.parametrize("name, shown", [
-    ("det", '"det"'), ("", '""'), ('a"b', '"a\\"b"'), ("x\ny", '"x\\ny"'),
-    ("back\\slash\ttab\r", '"back\\\\slash\\ttab\\r"'), ("nul\x00", '"nul\\0"'),
-    ("\x01\x1f\x7f", '"\\u{1}\\u{1f}\\u{7f}"'), ("it's \u00e9\U0001f600", "\"it's \u00e9\U0001f600\""),
-])
-def test_dynamic_source_name_in_debug_form(name, shown):
-    base = [element("sink", inputs=[I_P])]
-    x = PyEdge.dynamic_output(name, "pad", I_P.id)
-    r = check(graph(base, [x]), [dynamic(shown, x.source, I_P.id)])
-    assert f"dynamic source element {shown} not found (edge " in r.errors[0].message()
-    check(graph(base + [element(name)], [x]))  # an element with exactly that name will do
 
 
 # ---- report and error objects -----------------------------------------------------------
@@ -210,18 +118,10 @@ def test_report_and_error_objects():
     assert type(r) is PyValidationReport is type(validate_graph(graph=g))
     assert repr(r) == "PyValidationReport(valid=false, errors=2, warnings=1)"
     assert repr(PyGraph().validate()) == "PyValidationReport(valid=true, errors=0, warnings=0)"
-    assert r == r and hash(r) == object.__hash__(r) and (r == g.validate()) is False
     err = r.errors[0]
     assert type(err) is PyGraphValidationError and not isinstance(err, BaseException)
     assert type(err.kind()) is str and str(err) == err.message()
     assert repr(err) == "PyGraphValidationError(InvalidPortDirection)"
-    raises(TypeError, r.is_valid, 1,
-           msg="PyValidationReport.is_valid() takes 0 positional arguments but 1 was given")
-    assert err == err and hash(err) == object.__hash__(err) and (err == r.errors[0]) is False
-    for obj, attr in [(r, "errors"), (r, "warnings"), (r, "is_valid"), (r, "valid"),
-                      (err, "kind"), (err, "message")]:
-        with pytest.raises(AttributeError):
-            setattr(obj, attr, [])
 
 
 def test_fresh_objects_on_every_read_and_snapshots():
@@ -251,21 +151,6 @@ def test_fresh_objects_on_every_read_and_snapshots():
 
 
 # ---- deep graphs ------------------------------------------------------------------------
-
-N = 200_000
-
-
-def test_deep_chain_and_ring():
-    ps = [(PyPort.input("i", FRAME), PyPort.output("o", FRAME)) for _ in range(N)]
-    els = [PyElement(PyElementId.new(), DECODE, "n", PyElementKind.Operator)
-           .with_input(i).with_output(o) for i, o in ps]
-    # Edges are added from the back of the chain; around the ring, the path
-    # is N elements long wherever the search starts.
-    chain = graph(els, [PyEdge(ps[k][1].id, ps[k + 1][0].id) for k in range(N - 2, -1, -1)])
-    r = chain.validate()
-    assert r.is_valid() and (r.errors, r.warnings) == ([], [])
-    chain.add_edge(PyEdge(ps[-1][1].id, ps[0][0].id))
-    assert entries(validate_graph(chain)) == [CYCLE]
 
 
 def test_ladder_is_searched_once_per_node():
@@ -390,5 +275,6 @@ def test_against_reference_model():
         seen.update([kind for kind, _ in expected_errors] + ["warning"] * len(expected_warnings))
         seen["valid"] += not expected_errors
     # The generator reaches every finding, and valid graphs too.
-    wanted = set(KIND_CASES) | {"valid"}
+    wanted = {"EdgeReferencesMissingPort", "InvalidPortDirection", "DuplicateElementId", "DuplicatePortId",
+              "ContractMismatch", "CycleDetected", "DynamicSourceElementNotFound", "warning", "valid"}
     assert all(seen[k] >= 30 for k in wanted), seen

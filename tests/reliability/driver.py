@@ -56,6 +56,22 @@ class RaisingItem:
         raise Boom("item")
 
 
+class LyingLen:
+    """A sequence whose length promises `n` items but holds two: far more
+    than memory or a container holds, or a plain lie."""
+
+    def __init__(self, n):
+        self.n = n
+
+    def __len__(self):
+        return self.n
+
+    def __getitem__(self, i):
+        if i >= 2:
+            raise IndexError(i)
+        return 1
+
+
 class CallsBack:
     """A sequence whose length and item reads call back into the module: every
     method and property of `target` (the object being called, as a rule) with
@@ -250,7 +266,9 @@ def calls(samples, rng, per_callable, hostile):
         if hostile and roll < 0.08:
             items = [rng.choice(values), rng.choice(rng.choice([s for s in samples.values() if s]))]
             return rng.choice([RaisingLen(), RaisingItem(), CallsBack(receiver, items),
-                               (x for x in items), CallsBack(receiver, items)])
+                               (x for x in items), CallsBack(receiver, items),
+                               LyingLen(rng.choice((0, 1, 3, 2**20, 2**40, 2**60, 2**63 - 1))),
+                               range(2**60)])
         if roll < 0.45:
             return rng.choice(values)
         found = rng.choice([s for s in samples.values() if s] or [[None]])

@@ -10,6 +10,29 @@ import sys
 import driver
 
 ALLOWED = (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError)
+# Allowed only for an argument named by a note: a sequence whose length lies
+# or exceeds memory.
+NOTED = (IndexError, MemoryError)
+
+
+def mutate_classes():
+    """Every class refuses to have any attribute set, deleted or added, and
+    stays as it was; a refused constructor swap leaves instances working."""
+    tries = 0
+    for cls in driver.public_classes():
+        before = dict(vars(cls))
+        for name in [*before, "__new__", "__init__", "__eq__", "__hash__", "added"]:
+            for attempt in (lambda: setattr(cls, name, staticmethod(lambda c, *a: object.__new__(c))),
+                            lambda: setattr(cls, name, None), lambda: delattr(cls, name)):
+                tries += 1
+                try:
+                    attempt()
+                except TypeError:
+                    continue
+                sys.exit(f"hostile: {cls.__name__}.{name} could be changed")
+        if dict(vars(cls)) != before:
+            sys.exit(f"hostile: {cls.__name__} changed by refused attribute changes")
+    return tries
 
 
 def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
@@ -17,7 +40,7 @@ def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
     missing = driver.missing_drivers(samples)
     if missing:
         sys.exit(f"hostile: no instance could be made of: {', '.join(missing)}")
-    total = 0
+    total = mutate_classes()
     for seed in seeds:
         rng = random.Random(seed)
         for label, thunk in driver.calls(driver.find_samples(), rng, 20, hostile=True):
@@ -29,7 +52,9 @@ def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
             before = [] if called_back else [repr(r) for r in receiver[:1]]
             try:
                 thunk()
-            except ALLOWED:
+            except ALLOWED + NOTED as error:
+                if isinstance(error, NOTED) and not getattr(error, "__notes__", None):
+                    sys.exit(f"hostile: {label} raised {type(error).__name__} without a note: {error}")
                 after = [] if called_back else [repr(r) for r in receiver[:1]]
                 if label.split(".")[-1] not in ("__init__",) and before != after:
                     sys.exit(f"hostile: {label} raised but changed its receiver: {before} -> {after}")

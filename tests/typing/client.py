@@ -17,72 +17,21 @@ from collections.abc import Hashable
 from typing import assert_type
 
 from kelo.ext import data, execution, graph, provider
-from kelo.ext.data import (
-    PyAttributeValue,
-    PyBoundingBox,
-    PyClassId,
-    PyClassification,
-    PyColorRange,
-    PyDetectedObject,
-    PyDType,
-    PyEmbedding,
-    PyEvent,
-    PyEventType,
-    PyFrame,
-    PyFrameRate,
-    PyMetadata,
-    PyObjectId,
-    PyPixelFormat,
-    PyPoint2D,
-    PySourceInfo,
-    PySourceKind,
-    PyStream,
-    PyStreamCapabilities,
-    PyStreamId,
-    PyTensor,
-    PyTimestamp,
-    PyTrack,
-    PyTrackId,
-    PyTrackState,
-    PyVideoFormat,
-)
-from kelo.ext.execution import (
-    PyBatchingPolicy,
-    PyConcurrency,
-    PyControlSignal,
-    PyExecutionContract,
-    PyExecutionState,
-    PyInputRelation,
-    PyMissingInputBehavior,
-    PyOverflowPolicy,
-)
-from kelo.ext.graph import (
-    PyConfig,
-    PyContractSpec,
-    PyDataContract,
-    PyEdge,
-    PyElement,
-    PyElementId,
-    PyElementKind,
-    PyElementTypeId,
-    PyGraph,
-    PyGraphBuilder,
-    PyPort,
-    PyValidationReport,
-    validate_graph,
-)
-from kelo.ext.provider import (
-    PyCapability,
-    PyProviderDescriptor,
-    PyProviderId,
-    PyProviderRegistry,
-    PyRequirement,
-    PySelectionPolicy,
-    PyVersion,
-    abi_current_version,
-    abi_is_compatible,
-    select_provider,
-)
+from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassification,
+                           PyColorRange, PyDetectedObject, PyDType, PyEmbedding, PyEvent,
+                           PyEventType, PyFrame, PyFrameRate, PyMetadata, PyObjectId, PyPixelFormat,
+                           PyPoint2D, PySourceInfo, PySourceKind, PyStream, PyStreamCapabilities,
+                           PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId, PyTrackState,
+                           PyVideoFormat)
+from kelo.ext.execution import (PyBatchingPolicy, PyConcurrency, PyControlSignal,
+                                PyExecutionContract, PyExecutionState, PyInputRelation,
+                                PyMissingInputBehavior, PyOverflowPolicy)
+from kelo.ext.graph import (PyConfig, PyContractSpec, PyDataContract, PyEdge, PyElement,
+                            PyElementId, PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder,
+                            PyPort, PyValidationReport, validate_graph)
+from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyProviderRegistry,
+                               PyRequirement, PySelectionPolicy, PyVersion, abi_current_version,
+                               abi_is_compatible, select_provider)
 
 DETECTOR_TYPE = PyElementTypeId("kelo.infer.detector")
 

@@ -5,3 +5,7 @@
 from . import data as data, execution as execution, graph as graph, provider as provider
 
 __all__ = ["data", "graph", "provider", "execution"]
+
+class InternalError(BaseException):
+    """An internal failure of kelo.ext: a broken invariant or a failing
+    operating-system service."""

@@ -62,10 +62,15 @@ __all__ = [
 @final
 class PyStreamId:
     @staticmethod
-    def new() -> PyStreamId: ...
+    def new() -> PyStreamId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyStreamId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyStreamId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -73,10 +78,15 @@ class PyStreamId:
 @final
 class PyFrameId:
     @staticmethod
-    def new() -> PyFrameId: ...
+    def new() -> PyFrameId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyFrameId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyFrameId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -84,10 +94,15 @@ class PyFrameId:
 @final
 class PyBufferId:
     @staticmethod
-    def new() -> PyBufferId: ...
+    def new() -> PyBufferId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyBufferId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyBufferId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -95,10 +110,15 @@ class PyBufferId:
 @final
 class PyObjectId:
     @staticmethod
-    def new() -> PyObjectId: ...
+    def new() -> PyObjectId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyObjectId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyObjectId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -106,10 +126,15 @@ class PyObjectId:
 @final
 class PySegmentId:
     @staticmethod
-    def new() -> PySegmentId: ...
+    def new() -> PySegmentId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PySegmentId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PySegmentId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -117,10 +142,15 @@ class PySegmentId:
 @final
 class PyTrackId:
     @staticmethod
-    def new() -> PyTrackId: ...
+    def new() -> PyTrackId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyTrackId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyTrackId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -128,10 +158,15 @@ class PyTrackId:
 @final
 class PyEventId:
     @staticmethod
-    def new() -> PyEventId: ...
+    def new() -> PyEventId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyEventId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyEventId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -139,10 +174,15 @@ class PyEventId:
 @final
 class PyAssetId:
     @staticmethod
-    def new() -> PyAssetId: ...
+    def new() -> PyAssetId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyAssetId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyAssetId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -150,10 +190,15 @@ class PyAssetId:
 @final
 class PyBatchId:
     @staticmethod
-    def new() -> PyBatchId: ...
+    def new() -> PyBatchId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyBatchId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyBatchId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -161,10 +206,15 @@ class PyBatchId:
 @final
 class PyMetadataId:
     @staticmethod
-    def new() -> PyMetadataId: ...
+    def new() -> PyMetadataId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyMetadataId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyMetadataId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -172,10 +222,15 @@ class PyMetadataId:
 @final
 class PyComponentId:
     @staticmethod
-    def new() -> PyComponentId: ...
+    def new() -> PyComponentId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyComponentId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyComponentId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -183,10 +238,15 @@ class PyComponentId:
 @final
 class PyClassId:
     @staticmethod
-    def new() -> PyClassId: ...
+    def new() -> PyClassId:
+        """Create a new unique identifier."""
     @staticmethod
-    def from_str(s: str) -> PyClassId: ...
-    def uuid(self) -> str: ...
+    def from_str(s: str) -> PyClassId:
+        """Create from a UUID string, e.g.
+        `"550e8400-e29b-41d4-a716-446655440000"`.
+        """
+    def uuid(self) -> str:
+        """The underlying UUID string."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -195,6 +255,7 @@ class PyClassId:
 
 @final
 class PyPoint2D:
+    """A 2D point."""
     def __new__(cls, x: _FloatLike, y: _FloatLike) -> PyPoint2D: ...
     @property
     def x(self) -> float: ...
@@ -206,12 +267,16 @@ class PyPoint2D:
 
 @final
 class PyBoundingBox:
+    """A bounding box with half-open semantics `[x, x+width) × [y, y+height)`."""
     def __new__(
         cls, x: _FloatLike, y: _FloatLike, width: _FloatLike, height: _FloatLike
     ) -> PyBoundingBox: ...
-    def right(self) -> float: ...
-    def bottom(self) -> float: ...
-    def with_coordinate_space(self, space: PyCoordinateSpace) -> PyBoundingBox: ...
+    def right(self) -> float:
+        """Exclusive right edge (`x + width`)."""
+    def bottom(self) -> float:
+        """Exclusive bottom edge (`y + height`)."""
+    def with_coordinate_space(self, space: PyCoordinateSpace) -> PyBoundingBox:
+        """Set the coordinate space (builder-style)."""
     @property
     def x(self) -> float: ...
     @property
@@ -228,8 +293,10 @@ class PyBoundingBox:
 
 @final
 class PyPolygon:
+    """A polygon with an exterior ring and optional holes."""
     def __new__(cls, exterior: Sequence[PyPoint2D]) -> PyPolygon: ...
-    def with_holes(self, holes: Sequence[Sequence[PyPoint2D]]) -> PyPolygon: ...
+    def with_holes(self, holes: Sequence[Sequence[PyPoint2D]]) -> PyPolygon:
+        """Add holes (builder-style)."""
     @property
     def exterior(self) -> list[PyPoint2D]: ...
     @property
@@ -237,19 +304,29 @@ class PyPolygon:
 
 @final
 class PyCoordinateSpace:
+    """An explicitly declared coordinate space (RFC-001 §26)."""
     @staticmethod
-    def pixel() -> PyCoordinateSpace: ...
+    def pixel() -> PyCoordinateSpace:
+        """Top-left origin, x→right, y→down, logical frame coordinates."""
     @staticmethod
-    def normalized() -> PyCoordinateSpace: ...
+    def normalized() -> PyCoordinateSpace:
+        """`x, y ∈ [0, 1]`, resolution-independent."""
     @staticmethod
-    def sensor() -> PyCoordinateSpace: ...
+    def sensor() -> PyCoordinateSpace:
+        """Sensor coordinates."""
     @staticmethod
-    def world() -> PyCoordinateSpace: ...
+    def world() -> PyCoordinateSpace:
+        """World coordinates."""
     @staticmethod
-    def roi() -> PyCoordinateSpace: ...
+    def roi() -> PyCoordinateSpace:
+        """Region-of-interest relative coordinates."""
     @staticmethod
-    def custom(name: str) -> PyCoordinateSpace: ...
-    def kind(self) -> str: ...
+    def custom(name: str) -> PyCoordinateSpace:
+        """A custom, named coordinate space."""
+    def kind(self) -> str:
+        """Canonical kind name: `pixel`, `normalized`, `sensor`, `world`,
+        `roi` or `custom:<name>`.
+        """
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
@@ -270,23 +347,38 @@ class PyTimeUnit:
 
 @final
 class PyTimestamp:
+    """A presentation/decode timestamp pair.
+
+    The primary clock is the presentation timestamp (`monotonic`); the
+    decode timestamp (`dts`) is optional and precedes presentation on
+    reordered streams.
+    """
     @staticmethod
-    def from_nanos(nanos: SupportsIndex) -> PyTimestamp: ...
+    def from_nanos(nanos: SupportsIndex) -> PyTimestamp:
+        """Create from a monotonic presentation time in nanoseconds."""
     @staticmethod
-    def from_secs_f64(secs: _FloatLike) -> PyTimestamp: ...
-    def with_dts(self, dts_ns: SupportsIndex) -> PyTimestamp: ...
-    def dts_or_pts_ns(self) -> int: ...
+    def from_secs_f64(secs: _FloatLike) -> PyTimestamp:
+        """Create from a monotonic presentation time in seconds."""
+    def with_dts(self, dts_ns: SupportsIndex) -> PyTimestamp:
+        """Attach a decode timestamp (nanoseconds), builder-style."""
+    def dts_or_pts_ns(self) -> int:
+        """The decode timestamp if known, else the presentation time."""
     @property
-    def monotonic_ns(self) -> int: ...
+    def monotonic_ns(self) -> int:
+        """The presentation timestamp in nanoseconds."""
     @property
-    def monotonic_secs(self) -> float: ...
+    def monotonic_secs(self) -> float:
+        """The presentation timestamp in seconds."""
     @property
-    def dts_ns(self) -> int | None: ...
+    def dts_ns(self) -> int | None:
+        """The decode timestamp in nanoseconds, if known."""
 
 @final
 class PyFrameRate:
+    """Frame rate as a rational number."""
     def __new__(cls, numerator: SupportsIndex, denominator: SupportsIndex) -> PyFrameRate: ...
-    def as_f64(self) -> float: ...
+    def as_f64(self) -> float:
+        """The frame rate as a float (`numerator / denominator`)."""
     @property
     def numerator(self) -> int: ...
     @property
@@ -299,6 +391,7 @@ class PyFrameRate:
 
 @final
 class PyPixelFormat:
+    """A pixel format (with a `custom:<name>` escape hatch)."""
     @staticmethod
     def rgb8() -> PyPixelFormat: ...
     @staticmethod
@@ -321,13 +414,17 @@ class PyPixelFormat:
     def p010() -> PyPixelFormat: ...
     @staticmethod
     def custom(name: str) -> PyPixelFormat: ...
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Canonical name: `rgb8`, `rgba8`, `bgr8`, `bgra8`, `gray8`,
+        `gray16`, `nv12`, `i420`, `yuv420`, `p010` or `custom:<name>`.
+        """
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
 
 @final
 class PyColorSpace:
+    """A color space descriptor (with a `custom:<name>` escape hatch)."""
     @staticmethod
     def bt601() -> PyColorSpace: ...
     @staticmethod
@@ -338,7 +435,8 @@ class PyColorSpace:
     def srgb() -> PyColorSpace: ...
     @staticmethod
     def custom(name: str) -> PyColorSpace: ...
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Canonical name: `bt601`, `bt709`, `bt2020`, `srgb` or `custom:<name>`."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -354,12 +452,16 @@ class PyColorRange:
 
 @final
 class PyVideoFormat:
+    """The video format of a stream or frame."""
     def __new__(
         cls, width: SupportsIndex, height: SupportsIndex, pixel_format: PyPixelFormat
     ) -> PyVideoFormat: ...
-    def with_color_space(self, cs: PyColorSpace) -> PyVideoFormat: ...
-    def with_color_range(self, range: PyColorRange) -> PyVideoFormat: ...
-    def with_frame_rate(self, rate: PyFrameRate) -> PyVideoFormat: ...
+    def with_color_space(self, cs: PyColorSpace) -> PyVideoFormat:
+        """Set the color space (builder-style)."""
+    def with_color_range(self, range: PyColorRange) -> PyVideoFormat:
+        """Set the color range (builder-style)."""
+    def with_frame_rate(self, rate: PyFrameRate) -> PyVideoFormat:
+        """Set the frame rate (builder-style)."""
     @property
     def width(self) -> int: ...
     @property
@@ -393,6 +495,7 @@ class PyDType:
 
 @final
 class PyTensorLayout:
+    """A tensor layout descriptor."""
     @staticmethod
     def nchw() -> PyTensorLayout: ...
     @staticmethod
@@ -403,7 +506,8 @@ class PyTensorLayout:
     def hwc() -> PyTensorLayout: ...
     @staticmethod
     def custom(name: str) -> PyTensorLayout: ...
-    def name(self) -> str: ...
+    def name(self) -> str:
+        """Canonical name: `nchw`, `nhwc`, `chw`, `hwc` or `custom:<name>`."""
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
@@ -412,6 +516,12 @@ class PyTensorLayout:
 
 @final
 class PyTensor:
+    """A tensor: dtype, shape, layout and a logical buffer handle.
+
+    Note: the Kelo data model is handle-based — `Tensor` carries a
+    [`PyBufferId`] referencing memory managed by the memory model
+    (RFC-002), not inline bytes.
+    """
     def __new__(
         cls,
         dtype: PyDType,
@@ -419,8 +529,10 @@ class PyTensor:
         name: str | None = None,
         layout: PyTensorLayout | None = None,
     ) -> PyTensor: ...
-    def with_strides(self, strides: Sequence[SupportsIndex]) -> PyTensor: ...
-    def numel(self) -> int: ...
+    def with_strides(self, strides: Sequence[SupportsIndex]) -> PyTensor:
+        """Set explicit strides (builder-style)."""
+    def numel(self) -> int:
+        """Total number of elements (product of the shape)."""
     @property
     def dtype(self) -> PyDType: ...
     @property
@@ -432,12 +544,15 @@ class PyTensor:
     @property
     def name(self) -> str | None: ...
     @property
-    def buffer_id(self) -> PyBufferId: ...
+    def buffer_id(self) -> PyBufferId:
+        """The logical buffer backing this tensor."""
 
 @final
 class PyModelReference:
+    """Reference to the model that produced a result."""
     def __new__(cls, id: str) -> PyModelReference: ...
-    def with_version(self, version: str) -> PyModelReference: ...
+    def with_version(self, version: str) -> PyModelReference:
+        """Attach a version (builder-style)."""
     @property
     def id(self) -> str: ...
     @property
@@ -445,8 +560,10 @@ class PyModelReference:
 
 @final
 class PyEmbedding:
+    """An embedding vector — identity, appearance or semantics."""
     def __new__(cls, tensor: PyTensor, name: str | None = None) -> PyEmbedding: ...
-    def with_model(self, model: PyModelReference) -> PyEmbedding: ...
+    def with_model(self, model: PyModelReference) -> PyEmbedding:
+        """Attach the producing model (builder-style)."""
     @property
     def tensor(self) -> PyTensor: ...
     @property
@@ -471,6 +588,7 @@ class PySourceKind:
 
 @final
 class PySourceInfo:
+    """Describes the origin of a stream."""
     def __new__(
         cls, source_id: str, kind: PySourceKind, uri: str | None = None, name: str | None = None
     ) -> PySourceInfo: ...
@@ -485,6 +603,7 @@ class PySourceInfo:
 
 @final
 class PyStreamCapabilities:
+    """Source semantics (random access, seek, live, …)."""
     def __new__(
         cls,
         supports_random_access: bool = False,
@@ -506,8 +625,10 @@ class PyStreamCapabilities:
 
 @final
 class PyStream:
+    """A logical source of temporally ordered data."""
     def __new__(cls, source: PySourceInfo, format: PyVideoFormat) -> PyStream: ...
-    def with_capabilities(self, caps: PyStreamCapabilities) -> PyStream: ...
+    def with_capabilities(self, caps: PyStreamCapabilities) -> PyStream:
+        """Replace the capabilities (builder-style)."""
     @property
     def id(self) -> PyStreamId: ...
     @property
@@ -521,12 +642,20 @@ class PyStream:
 
 @final
 class PyEventType:
+    """A namespaced event type (`namespace/name`)."""
     def __new__(cls, namespace: str, name: str) -> PyEventType: ...
     @staticmethod
-    def kelo(name: str) -> PyEventType: ...
+    def kelo(name: str) -> PyEventType:
+        """Create in the reserved `kelo` namespace."""
     @staticmethod
-    def parse(s: str) -> PyEventType: ...
-    def as_str(self) -> str: ...
+    def parse(s: str) -> PyEventType:
+        """Parse `"namespace/name"`; a bare name lands in the `kelo`
+        namespace.
+        """
+    def as_str(self) -> str:
+        """Canonical string form (bare name in the `kelo` namespace,
+        `namespace/name` otherwise).
+        """
     @property
     def namespace(self) -> str: ...
     @property
@@ -537,6 +666,7 @@ class PyEventType:
 
 @final
 class PyEvent:
+    """A semantically meaningful occurrence."""
     def __new__(
         cls, stream_id: PyStreamId, timestamp: PyTimestamp, event_type: PyEventType
     ) -> PyEvent: ...
@@ -564,6 +694,7 @@ class PyTrackState:
 
 @final
 class PyTrack:
+    """Temporal identity of a perceived entity."""
     def __new__(
         cls,
         id: PyTrackId,
@@ -590,6 +721,7 @@ class PyTrack:
 
 @final
 class PyClassification:
+    """A classification result."""
     def __new__(
         cls, class_id: PyClassId, confidence: _FloatLike, label: str | None = None
     ) -> PyClassification: ...
@@ -602,6 +734,7 @@ class PyClassification:
 
 @final
 class PyAttributeValue:
+    """A typed attribute value."""
     @staticmethod
     def of_bool(value: bool) -> PyAttributeValue: ...
     @staticmethod
@@ -618,17 +751,22 @@ class PyAttributeValue:
     def of_duration_ns(value: SupportsIndex) -> PyAttributeValue: ...
     def kind(
         self,
-    ) -> Literal["bool", "int", "float", "string", "tensor", "timestamp", "duration"]: ...
+    ) -> Literal["bool", "int", "float", "string", "tensor", "timestamp", "duration"]:
+        """The variant kind: `bool`, `int`, `float`, `string`, `tensor`,
+        `timestamp` or `duration`.
+        """
     def as_bool(self) -> bool | None: ...
     def as_int(self) -> int | None: ...
     def as_float(self) -> float | None: ...
     def as_string(self) -> str | None: ...
     def as_tensor(self) -> PyTensor | None: ...
     def as_timestamp(self) -> PyTimestamp | None: ...
-    def as_duration_ns(self) -> int | None: ...
+    def as_duration_ns(self) -> int | None:
+        """The duration in nanoseconds, if this is a duration value."""
 
 @final
 class PyAttributes:
+    """Typed key-value attributes attached to an object."""
     def __new__(cls) -> PyAttributes: ...
     def insert(self, key: str, value: PyAttributeValue) -> None: ...
     def get(self, key: str) -> PyAttributeValue | None: ...
@@ -638,11 +776,16 @@ class PyAttributes:
 
 @final
 class PyDetectedObject:
+    """A detected or recognized entity (`kelo_core::data::Object`)."""
     def __new__(cls, id: PyObjectId, bbox: PyBoundingBox) -> PyDetectedObject: ...
-    def with_class_id(self, class_id: PyClassId) -> PyDetectedObject: ...
-    def with_label(self, label: str) -> PyDetectedObject: ...
-    def with_confidence(self, confidence: _FloatLike) -> PyDetectedObject: ...
-    def with_attribute(self, key: str, value: PyAttributeValue) -> PyDetectedObject: ...
+    def with_class_id(self, class_id: PyClassId) -> PyDetectedObject:
+        """Set the class ID (builder-style)."""
+    def with_label(self, label: str) -> PyDetectedObject:
+        """Set the label (builder-style)."""
+    def with_confidence(self, confidence: _FloatLike) -> PyDetectedObject:
+        """Set the confidence in `[0.0, 1.0]` (builder-style)."""
+    def with_attribute(self, key: str, value: PyAttributeValue) -> PyDetectedObject:
+        """Add a typed attribute (builder-style)."""
     @property
     def id(self) -> PyObjectId: ...
     @property
@@ -658,6 +801,7 @@ class PyDetectedObject:
 
 @final
 class PyMetadata:
+    """A typed collection of perception results associated with a frame."""
     def __new__(cls) -> PyMetadata: ...
     def add_object(self, object: PyDetectedObject) -> None: ...
     def add_track(self, track: PyTrack) -> None: ...
@@ -680,6 +824,7 @@ class PyMetadata:
 
 @final
 class PyVec3:
+    """A 3D vector (translations in meters)."""
     def __new__(cls, x: _FloatLike, y: _FloatLike, z: _FloatLike) -> PyVec3: ...
     @property
     def x(self) -> float: ...
@@ -690,14 +835,19 @@ class PyVec3:
 
 @final
 class PyQuaternion:
+    """A 3D rotation as a unit quaternion."""
     def __new__(
         cls, x: _FloatLike, y: _FloatLike, z: _FloatLike, w: _FloatLike
     ) -> PyQuaternion: ...
     @staticmethod
-    def identity() -> PyQuaternion: ...
-    def rotate(self, v: PyVec3) -> PyVec3: ...
-    def normalized(self) -> PyQuaternion: ...
-    def is_normalized(self) -> bool: ...
+    def identity() -> PyQuaternion:
+        """The identity rotation."""
+    def rotate(self, v: PyVec3) -> PyVec3:
+        """Rotate a vector by this quaternion."""
+    def normalized(self) -> PyQuaternion:
+        """A normalized copy (zero maps to identity)."""
+    def is_normalized(self) -> bool:
+        """Whether the quaternion is normalized within tolerance."""
     @property
     def x(self) -> float: ...
     @property
@@ -709,10 +859,13 @@ class PyQuaternion:
 
 @final
 class PyRigidTransform:
+    """A rigid-body transformation (SE(3)): rotation + translation."""
     def __new__(cls, rotation: PyQuaternion, translation: PyVec3) -> PyRigidTransform: ...
     @staticmethod
-    def identity() -> PyRigidTransform: ...
-    def transform_point(self, p: PyVec3) -> PyVec3: ...
+    def identity() -> PyRigidTransform:
+        """The identity transform."""
+    def transform_point(self, p: PyVec3) -> PyVec3:
+        """Map a point from the local frame into the target frame."""
     def compose(self, other: PyRigidTransform) -> PyRigidTransform: ...
     @property
     def rotation(self) -> PyQuaternion: ...
@@ -723,6 +876,11 @@ class PyRigidTransform:
 
 @final
 class PyFrame:
+    """The fundamental temporal media object.
+
+    A `Frame` carries identity, timing and format; pixel data lives in
+    the memory model behind the frame's logical buffer handle.
+    """
     def __new__(
         cls,
         stream_id: PyStreamId,
@@ -730,7 +888,8 @@ class PyFrame:
         timestamp: PyTimestamp,
         format: PyVideoFormat,
     ) -> PyFrame: ...
-    def with_duration_ns(self, nanos: SupportsIndex) -> PyFrame: ...
+    def with_duration_ns(self, nanos: SupportsIndex) -> PyFrame:
+        """Attach a duration in nanoseconds (builder-style)."""
     @property
     def id(self) -> PyFrameId: ...
     @property
@@ -740,10 +899,12 @@ class PyFrame:
     @property
     def timestamp(self) -> PyTimestamp: ...
     @property
-    def duration_ns(self) -> int | None: ...
+    def duration_ns(self) -> int | None:
+        """Frame duration in nanoseconds, if known."""
     @property
     def format(self) -> PyVideoFormat: ...
     @property
     def buffer_id(self) -> PyBufferId: ...
     @property
-    def metadata_id(self) -> PyMetadataId: ...
+    def metadata_id(self) -> PyMetadataId:
+        """The logical metadata handle for this frame."""

@@ -41,6 +41,7 @@ _ErrorKind: TypeAlias = Literal[
 
 @final
 class PyElementTypeId:
+    """Stable semantic identity of a computation (e.g. `kelo.decode.h264`)."""
     def __new__(cls, s: str) -> PyElementTypeId: ...
     def as_str(self) -> str: ...
     def __eq__(self, other: object) -> bool: ...
@@ -49,10 +50,13 @@ class PyElementTypeId:
 
 @final
 class PyElementId:
+    """Element identity — a typed UUID newtype."""
     @staticmethod
-    def new() -> PyElementId: ...
+    def new() -> PyElementId:
+        """Create a new unique element ID."""
     @staticmethod
-    def from_str(s: str) -> PyElementId: ...
+    def from_str(s: str) -> PyElementId:
+        """Create from a UUID string."""
     def uuid(self) -> str: ...
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
@@ -70,10 +74,13 @@ class PyElementKind:
 
 @final
 class PyPortId:
+    """Port identity — a typed UUID newtype."""
     @staticmethod
-    def new() -> PyPortId: ...
+    def new() -> PyPortId:
+        """Create a new unique port ID."""
     @staticmethod
-    def from_str(s: str) -> PyPortId: ...
+    def from_str(s: str) -> PyPortId:
+        """Create from a UUID string."""
     def uuid(self) -> str: ...
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
@@ -95,13 +102,15 @@ class PyConfig:
     def get(self, key: str) -> str | None: ...
     def keys(self) -> list[str]: ...
     def len(self) -> int: ...
-    def to_dict(self) -> dict[str, str]: ...
+    def to_dict(self) -> dict[str, str]:
+        """A plain `dict` copy of the configuration."""
     def __len__(self) -> int: ...
 
 # Data contracts
 
 @final
 class PyContractSpec:
+    """Format-level constraints on a `DataContract`."""
     def __new__(cls) -> PyContractSpec: ...
     def with_pixel_format(self, pf: PyPixelFormat) -> PyContractSpec: ...
     def with_width(self, width: SupportsIndex) -> PyContractSpec: ...
@@ -115,26 +124,36 @@ class PyContractSpec:
     def is_compatible_with(self, other: PyContractSpec) -> bool: ...
     def summary(self) -> str: ...
     @property
-    def pixel_format(self) -> PyPixelFormat | None: ...
+    def pixel_format(self) -> PyPixelFormat | None:
+        """The pixel format constraint, if any."""
     @property
-    def width(self) -> int | None: ...
+    def width(self) -> int | None:
+        """The width constraint, if any."""
     @property
-    def height(self) -> int | None: ...
+    def height(self) -> int | None:
+        """The height constraint, if any."""
     @property
-    def dtype(self) -> PyDType | None: ...
+    def dtype(self) -> PyDType | None:
+        """The dtype constraint, if any."""
     @property
-    def shape(self) -> list[int] | None: ...
+    def shape(self) -> list[int] | None:
+        """The shape constraint, if any."""
     @property
-    def coordinate_space(self) -> str | None: ...
+    def coordinate_space(self) -> str | None:
+        """The coordinate-space constraint as a canonical kind name, if any."""
     @property
-    def content_type(self) -> str | None: ...
+    def content_type(self) -> str | None:
+        """The content-type constraint, if any."""
     @property
-    def class_ids(self) -> list[int] | None: ...
+    def class_ids(self) -> list[int] | None:
+        """The class-ID constraint, if any."""
 
 @final
 class PyDataContract:
+    """The semantic data category exchanged through a port."""
     @staticmethod
-    def frame() -> PyDataContract: ...
+    def frame() -> PyDataContract:
+        """Unconstrained Frame contract."""
     @staticmethod
     def tensor() -> PyDataContract: ...
     @staticmethod
@@ -144,7 +163,8 @@ class PyDataContract:
     @staticmethod
     def batch() -> PyDataContract: ...
     @staticmethod
-    def custom(tag: str) -> PyDataContract: ...
+    def custom(tag: str) -> PyDataContract:
+        """Custom contract with a type tag."""
     @staticmethod
     def frame_with(spec: PyContractSpec) -> PyDataContract: ...
     @staticmethod
@@ -153,17 +173,21 @@ class PyDataContract:
     def metadata_content(content_type: str) -> PyDataContract: ...
     def category_name(self) -> Literal["Frame", "Tensor", "Metadata", "Event", "Batch", "Custom"]: ...
     def spec(self) -> PyContractSpec | None: ...
-    def is_compatible_with(self, other: PyDataContract) -> bool: ...
+    def is_compatible_with(self, other: PyDataContract) -> bool:
+        """Whether `self` (source side) can feed `other` (target side)."""
 
 @final
 class PyPort:
+    """An endpoint through which an element exchanges data."""
     def __new__(
         cls, id: PyPortId, name: str, direction: PyPortDirection, contract: PyDataContract
     ) -> PyPort: ...
     @staticmethod
-    def input(name: str, contract: PyDataContract) -> PyPort: ...
+    def input(name: str, contract: PyDataContract) -> PyPort:
+        """Create an input port with a fresh ID."""
     @staticmethod
-    def output(name: str, contract: PyDataContract) -> PyPort: ...
+    def output(name: str, contract: PyDataContract) -> PyPort:
+        """Create an output port with a fresh ID."""
     @property
     def id(self) -> PyPortId: ...
     @property
@@ -175,13 +199,18 @@ class PyPort:
 
 @final
 class PyElement:
+    """A concrete node in a graph."""
     def __new__(
         cls, id: PyElementId, type_id: PyElementTypeId, name: str, kind: PyElementKind
     ) -> PyElement: ...
-    def with_input(self, port: PyPort) -> PyElement: ...
-    def with_output(self, port: PyPort) -> PyElement: ...
-    def with_config(self, config: PyConfig) -> PyElement: ...
-    def all_ports(self) -> list[PyPort]: ...
+    def with_input(self, port: PyPort) -> PyElement:
+        """Add an input port (builder-style)."""
+    def with_output(self, port: PyPort) -> PyElement:
+        """Add an output port (builder-style)."""
+    def with_config(self, config: PyConfig) -> PyElement:
+        """Replace the configuration (builder-style)."""
+    def all_ports(self) -> list[PyPort]:
+        """All ports (inputs then outputs)."""
     @property
     def id(self) -> PyElementId: ...
     @property
@@ -201,12 +230,14 @@ class PyElement:
 
 @final
 class PyEdge:
+    """A logical data-flow relationship between two ports."""
     def __new__(cls, source: PyPortId, target: PyPortId) -> PyEdge: ...
     @staticmethod
     def late_binding(source: PyPortId, target: PyPortId) -> PyEdge: ...
     @staticmethod
     def dynamic_output(source_element: str, pad_name: str, target: PyPortId) -> PyEdge: ...
-    def with_late_binding(self) -> PyEdge: ...
+    def with_late_binding(self) -> PyEdge:
+        """Mark this edge as late-binding (builder-style)."""
     @property
     def source(self) -> PyPortId: ...
     @property
@@ -214,19 +245,24 @@ class PyEdge:
     @property
     def is_late_binding(self) -> bool: ...
     @property
-    def source_element(self) -> str | None: ...
+    def source_element(self) -> str | None:
+        """Owning element of a dynamic source pad, if attributed."""
     @property
-    def source_pad(self) -> str | None: ...
+    def source_pad(self) -> str | None:
+        """Semantic name of a dynamic source pad, if any."""
 
 @final
 class PyGraph:
+    """A declarative collection of elements and edges."""
     def __new__(cls) -> PyGraph: ...
     def add_element(self, element: PyElement) -> None: ...
     def add_edge(self, edge: PyEdge) -> None: ...
-    def find_element(self, id: PyElementId) -> PyElement | None: ...
+    def find_element(self, id: PyElementId) -> PyElement | None:
+        """Find an element by ID."""
     def num_elements(self) -> int: ...
     def num_edges(self) -> int: ...
-    def validate(self) -> PyValidationReport: ...
+    def validate(self) -> PyValidationReport:
+        """Validate this graph (RFC-003 §16)."""
     @property
     def elements(self) -> list[PyElement]: ...
     @property
@@ -234,21 +270,33 @@ class PyGraph:
 
 @final
 class PyGraphBuilder:
+    """Fluent builder for constructing graphs.
+
+    The builder is immutable and chainable: every method returns a new
+    builder. This is cheap because only the graph is copied.
+    """
     def __new__(cls) -> PyGraphBuilder: ...
-    def add_element(self, element: PyElement) -> PyGraphBuilder: ...
-    def add_edge(self, edge: PyEdge) -> PyGraphBuilder: ...
-    def connect(self, source: PyPortId, target: PyPortId) -> PyGraphBuilder: ...
+    def add_element(self, element: PyElement) -> PyGraphBuilder:
+        """Add an element."""
+    def add_edge(self, edge: PyEdge) -> PyGraphBuilder:
+        """Add an edge."""
+    def connect(self, source: PyPortId, target: PyPortId) -> PyGraphBuilder:
+        """Connect an output port to an input port."""
     def connect_late(self, source: PyPortId, target: PyPortId) -> PyGraphBuilder: ...
     def connect_dynamic(
         self, source_element: str, pad_name: str, target: PyPortId
-    ) -> PyGraphBuilder: ...
-    def build(self) -> PyGraph: ...
+    ) -> PyGraphBuilder:
+        """Connect a dynamic output pad of `source_element` to `target`."""
+    def build(self) -> PyGraph:
+        """Finish and return the graph."""
 
 # Validation
 
 @final
 class PyValidationReport:
-    def is_valid(self) -> bool: ...
+    """The result of graph validation."""
+    def is_valid(self) -> bool:
+        """Whether the graph has no validation errors."""
     @property
     def errors(self) -> list[PyGraphValidationError]: ...
     @property
@@ -256,13 +304,29 @@ class PyValidationReport:
 
 @final
 class PyGraphValidationError:
-    def kind(self) -> _ErrorKind: ...
-    def message(self) -> str: ...
+    """A single graph validation error."""
+    def kind(self) -> _ErrorKind:
+        """Machine-readable error kind, e.g. `CycleDetected`."""
+    def message(self) -> str:
+        """Human-readable error description."""
     @property
-    def port_ids(self) -> list[PyPortId]: ...
+    def port_ids(self) -> list[PyPortId]:
+        """The ports the error concerns: an edge's source and target, or the
+        one port it names; empty for a cycle and a repeated element id.
+        """
     @property
-    def element_ids(self) -> list[PyElementId]: ...
+    def element_ids(self) -> list[PyElementId]:
+        """The elements the error concerns: the repeated id, or the elements
+        of the cycle in path order (each has an edge into the next, the
+        last into the first); empty otherwise.
+        """
     @property
-    def element_name(self) -> str | None: ...
+    def element_name(self) -> str | None:
+        """The source element name of a dynamic-output edge, if the error
+        concerns one.
+        """
 
-def validate_graph(graph: PyGraph) -> PyValidationReport: ...
+def validate_graph(graph: PyGraph) -> PyValidationReport:
+    """Validate a graph (RFC-003 §16) — free-function form of
+    `PyGraph.validate`.
+    """

@@ -43,7 +43,7 @@ void add_event_classes(std::vector<ClassSpec>& out) {
           .text<[](const Event& e) {
             ShortText<36> stream = uuid_text(e.stream_id);
             return "PyEvent(type=" + e.event_type.as_str() +
-                   ", stream=" + std::string(stream.data, stream.size) + ")";
+                   ", stream=" + std::string(stream.view()) + ")";
           }>());
 }
 

@@ -4,6 +4,7 @@
 #include "data/open_class.h"
 #include "data/tensor.h"
 #include "data/topics.h"
+#include "toolkit/builder.h"
 
 namespace kelo::py {
 
@@ -21,7 +22,7 @@ void add_format_classes(std::vector<ClassSpec>& out) {
                     "Canonical name: `bt601`, `bt709`, `bt2020`, `srgb` or `custom:<name>`.")
                     .str<[](const ColorSpace& c) { return canonical_name(c); }>());
 
-  out.push_back(Enum<ColorRange>("PyColorRange", {"Limited", "Full"}));
+  out.push_back(Enum<ColorRange>("PyColorRange"));
 
   out.push_back(
       Class<VideoFormat>("PyVideoFormat(width, height, pixel_format)",
@@ -33,24 +34,18 @@ void add_format_classes(std::vector<ClassSpec>& out) {
           .property<&VideoFormat::color_space>("color_space")
           .property<&VideoFormat::color_range>("color_range")
           .property<&VideoFormat::frame_rate>("frame_rate")
-          .def<[](VideoFormat f, ColorSpace cs) {
-            f.color_space = std::move(cs);
-            return f;
-          }>("with_color_space($self, cs)", "Set the color space (builder-style).")
-          .def<[](VideoFormat f, ColorRange range) {
-            f.color_range = range;
-            return f;
-          }>("with_color_range($self, range)", "Set the color range (builder-style).")
-          .def<[](VideoFormat f, FrameRate rate) {
-            f.frame_rate = rate;
-            return f;
-          }>("with_frame_rate($self, rate)", "Set the frame rate (builder-style).")
+          .def<&with<&VideoFormat::color_space>>("with_color_space($self, cs)",
+                                                 "Set the color space (builder-style).")
+          .def<&with<&VideoFormat::color_range>>("with_color_range($self, range)",
+                                                 "Set the color range (builder-style).")
+          .def<&with<&VideoFormat::frame_rate>>("with_frame_rate($self, rate)",
+                                                "Set the frame rate (builder-style).")
           .repr<[](const VideoFormat& f) {
             return "PyVideoFormat(" + std::to_string(f.width) + "x" + std::to_string(f.height) +
                    ", pixel=" + canonical_name(f.pixel_format) + ")";
           }>());
 
-  out.push_back(Enum<DType>("PyDType", kDTypeNames));
+  out.push_back(Enum<DType>("PyDType"));
 
   out.push_back(open_descriptor<TensorLayoutVariant>(
       "PyTensorLayout", "A tensor layout descriptor.",

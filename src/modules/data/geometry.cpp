@@ -4,6 +4,7 @@
 #include "data/geometry.h"
 #include "data/topics.h"
 #include "support/text.h"
+#include "toolkit/builder.h"
 
 namespace kelo::py {
 
@@ -45,10 +46,8 @@ void add_geometry_classes(std::vector<ClassSpec>& out) {
           .property<&BoundingBox::coordinate_space>("coordinate_space")
           .def<&BoundingBox::right>("right($self)", "Exclusive right edge (`x + width`).")
           .def<&BoundingBox::bottom>("bottom($self)", "Exclusive bottom edge (`y + height`).")
-          .def<[](BoundingBox b, CoordinateSpace space) {
-            b.coordinate_space = std::move(space);
-            return b;
-          }>("with_coordinate_space($self, space)", "Set the coordinate space (builder-style).")
+          .def<&with<&BoundingBox::coordinate_space>>("with_coordinate_space($self, space)",
+                                                      "Set the coordinate space (builder-style).")
           .repr<[](const BoundingBox& b) {
             return "PyBoundingBox(x=" + display(b.x) + ", y=" + display(b.y) +
                    ", width=" + display(b.width) + ", height=" + display(b.height) + ")";
@@ -60,10 +59,8 @@ void add_geometry_classes(std::vector<ClassSpec>& out) {
                     .init<[](Ring exterior) { return Polygon{std::move(exterior), {}}; }>()
                     .property<&Polygon::exterior>("exterior")
                     .property<&Polygon::holes>("holes")
-                    .def<[](Polygon p, std::vector<Ring> holes) {
-                      p.holes = std::move(holes);
-                      return p;
-                    }>("with_holes($self, holes)", "Add holes (builder-style).")
+                    .def<&with<&Polygon::holes>>("with_holes($self, holes)",
+                                                 "Add holes (builder-style).")
                     .repr<[](const Polygon& p) {
                       return "PyPolygon(exterior_len=" + std::to_string(p.exterior.size()) + ")";
                     }>());

@@ -19,9 +19,10 @@ struct IdentifierDocs {
 // The text form, built without touching the heap.
 template <class Id>
 ShortText<36> uuid_text(const Id& id) {
+  char text[36];
+  id.uuid.write(text);
   ShortText<36> t;
-  id.uuid.write(t.data);
-  t.size = 36;
+  t << std::string_view(text, sizeof text);
   return t;
 }
 
@@ -36,7 +37,7 @@ Class<Id> identifier(const char* name, const IdentifierDocs& docs = {}) {
       .template repr<[](const Id& id) {
         ShortText<36> u = uuid_text(id);
         ShortText<96> t;
-        t << PyClass<Id>::name << "('" << std::string_view(u.data, u.size) << "')";
+        t << PyClass<Id>::name << "('" << u.view() << "')";
         return t;
       }>()
       .equality()

@@ -19,6 +19,9 @@ void append(Metadata& m, const T& entry) {
   (m.*List).push_back(entry);
 }
 
+// Objects are shared, not copied: the entry is the argument's own value.
+void append_object(Metadata& m, const kelo_core::Shared<Object>& object) { m.objects.push_back(object); }
+
 }  // namespace
 
 void add_metadata_classes(std::vector<ClassSpec>& out) {
@@ -26,7 +29,7 @@ void add_metadata_classes(std::vector<ClassSpec>& out) {
       Class<Metadata>("PyMetadata()",
                       "A typed collection of perception results associated with a frame.")
           .init<[] { return Metadata{}; }>()
-          .def<&append<Object, &Metadata::objects>>("add_object($self, object)")
+          .def<&append_object>("add_object($self, object)")
           .def<&append<Track, &Metadata::tracks>>("add_track($self, track)")
           .def<&append<Classification, &Metadata::classifications>>(
               "add_classification($self, classification)")

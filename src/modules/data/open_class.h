@@ -18,7 +18,7 @@ Class<kelo_core::data::Open<V>> open_descriptor(const char* name, const char* do
                                                 const char* name_doc,
                                                 const char* const* variant_docs = nullptr) {
   using kelo_core::data::Open;
-  using kelo_core::data::VariantNames;
+  using kelo_core::VariantNames;
   Class<Open<V>> c(name, doc);
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (c.template def_static<[] { return Open<V>(static_cast<V>(I)); }>(

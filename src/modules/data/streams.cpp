@@ -12,7 +12,7 @@ using namespace kelo_core::data;
 using kelo_core::text::debug;
 
 void add_stream_classes(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<SourceKind>("PySourceKind", kSourceKindNames));
+  out.push_back(Enum<SourceKind>("PySourceKind"));
 
   out.push_back(
       Class<SourceInfo>("PySourceInfo(source_id, kind, uri=None, name=None)",

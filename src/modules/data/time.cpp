@@ -2,27 +2,15 @@
 #include <string>
 
 #include "data/time.h"
+#include "support/biguint.h"
 #include "data/topics.h"
 
 namespace kelo::py {
 
 using namespace kelo_core::data;
 
-namespace {
-
-std::string decimal(unsigned __int128 v) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), char('0' + int(v % 10)));
-    v /= 10;
-  } while (v);
-  return digits;
-}
-
-}  // namespace
-
 void add_time_classes(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<TimeUnit>("PyTimeUnit", {"Nanos", "Micros", "Millis", "Seconds", "Ticks"}));
+  out.push_back(Enum<TimeUnit>("PyTimeUnit"));
 
   out.push_back(
       Class<Timestamp>("PyTimestamp",
@@ -43,7 +31,7 @@ void add_time_classes(std::vector<ClassSpec>& out) {
           .def<&Timestamp::dts_or_pts_ns>(
               "dts_or_pts_ns($self)", "The decode timestamp if known, else the presentation time.")
           .repr<[](const Timestamp& t) {
-            return "PyTimestamp(monotonic_ns=" + decimal(t.monotonic_ns()) + ")";
+            return "PyTimestamp(monotonic_ns=" + kelo_core::BigUint::wide(t.monotonic_ns()).str() + ")";
           }>());
 
   out.push_back(

@@ -10,7 +10,7 @@ namespace kelo::py {
 using namespace kelo_core::data;
 
 void add_track_classes(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<TrackState>("PyTrackState", kTrackStateNames));
+  out.push_back(Enum<TrackState>("PyTrackState"));
 
   out.push_back(
       Class<Track>("PyTrack(id, first_sequence, last_sequence, first_timestamp, last_timestamp, "
@@ -26,7 +26,7 @@ void add_track_classes(std::vector<ClassSpec>& out) {
           .text<[](const Track& t) {
             ShortText<36> id = uuid_text(t.id);
             ShortText<72> out;
-            out << "PyTrack(id=" << std::string_view(id.data, id.size)
+            out << "PyTrack(id=" << id.view()
                 << ", state=" << debug(t.state) << ")";
             return out;
           }>());

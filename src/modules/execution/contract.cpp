@@ -7,6 +7,7 @@
 
 #include "execution/contract.h"
 #include "execution/topics.h"
+#include "toolkit/builder.h"
 
 namespace kelo::py {
 
@@ -26,19 +27,11 @@ ShortText<40> tagged(const char* cls, const auto& v) {
   return t;
 }
 
-// The builder that replaces one field of a contract.
-template <auto Field,
-          class V = std::remove_cvref_t<decltype(std::declval<ExecutionContract&>().*Field)>>
-ExecutionContract with(ExecutionContract c, V v) {
-  c.*Field = std::move(v);
-  return c;
-}
-
 using C = ExecutionContract;
 
 }  // namespace
 
-void add_execution_contract_classes(std::vector<ClassSpec>& out) {
+void add_input_relation_class(std::vector<ClassSpec>& out) {
   out.push_back(
       Class<Rel>("PyInputRelation", "How multiple inputs of an element type relate to one another.")
           .def_static<[] { return Rel{Rel::Independent{}}; }>(
@@ -68,8 +61,10 @@ void add_execution_contract_classes(std::vector<ClassSpec>& out) {
                                 "`explicit_join`.")
           .text<[](const Rel& r) { return tagged<&Rel::kind_name>("PyInputRelation", r); }>()
           .equality());
+}
 
-  out.push_back(Enum<ExecutionState>("PyExecutionState", VariantNames<ExecutionState>::names,
+void add_execution_contract_classes(std::vector<ClassSpec>& out) {
+  out.push_back(Enum<ExecutionState>("PyExecutionState",
                                      "Lifecycle of a single execution (RFC-005 §2.1).")
                     .def<&is_terminal>("is_terminal($self)",
                                        "Whether this is a terminal state (`Completed`, `Failed` or\n"
@@ -130,8 +125,8 @@ void add_execution_contract_classes(std::vector<ClassSpec>& out) {
           .def<&with<&C::eos_policy>>("with_eos_policy($self, policy)",
                                       "Set the EOS policy (builder-style).")
           // Never None: once present, batching stays.
-          .def<&with<&C::batching, BatchingPolicy>>("with_batching($self, policy)",
-                                                    "Enable batching (builder-style).")
+          .def<&with<&C::batching>>("with_batching($self, policy)",
+                                    "Enable batching (builder-style).")
           .def<&with<&C::join_ports>>("with_join_ports($self, ports)",
                                       "Set the join ports (builder-style).")
           .text<[](const C& c) {

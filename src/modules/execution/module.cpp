@@ -5,26 +5,16 @@
 
 namespace kelo::py {
 
-namespace {
-
-constexpr const char* kOrder[] = {
-    "PyInputRelation",  "PyMissingInputBehavior", "PyOrderingRequirement", "PyConcurrency",
-    "PyCompletionBoundary", "PyEosPolicy",        "PyBatchingPolicy",      "PyDeliveryMode",
-    "PyOverflowPolicy", "PyOutputCoupling",       "PyFailurePolicy",       "PyExecutionState",
-    "PyControlSignal",  "PyExecutionContract",
-};
-
-}  // namespace
-
 PyObject* create_execution_module() {
   static std::vector<ClassSpec> classes = [] {
     std::vector<ClassSpec> all;
+    add_input_relation_class(all);
     add_policy_classes(all);
     add_execution_contract_classes(all);
     return all;
   }();
   static std::vector<FunctionSpec> functions;
-  return build_module("execution", kOrder, classes, functions);
+  return build_module("execution", classes, functions);
 }
 
 }  // namespace kelo::py

@@ -9,25 +9,9 @@ namespace kelo::py {
 
 using namespace kelo_core::execution;
 
-namespace {
-
-// A closed policy, its variants named by the core's table.
-template <class E>
-Enum<E> policy(const char* name) {
-  return Enum<E>(name, VariantNames<E>::names);
-}
-
-}  // namespace
-
 void add_policy_classes(std::vector<ClassSpec>& out) {
-  out.push_back(policy<OrderingRequirement>("PyOrderingRequirement"));
-  out.push_back(policy<DeliveryMode>("PyDeliveryMode"));
-  out.push_back(policy<OverflowPolicy>("PyOverflowPolicy"));
-  out.push_back(policy<OutputCoupling>("PyOutputCoupling"));
-  out.push_back(policy<CompletionBoundary>("PyCompletionBoundary"));
-  out.push_back(policy<FailurePolicy>("PyFailurePolicy"));
-  out.push_back(policy<EosPolicy>("PyEosPolicy"));
-  out.push_back(policy<MissingInputBehavior>("PyMissingInputBehavior"));
+  out.push_back(Enum<MissingInputBehavior>("PyMissingInputBehavior"));
+  out.push_back(Enum<OrderingRequirement>("PyOrderingRequirement"));
 
   out.push_back(
       Class<Concurrency>("PyConcurrency", "Concurrency requirement of an element type.")
@@ -43,6 +27,9 @@ void add_policy_classes(std::vector<ClassSpec>& out) {
           .text<[](const Concurrency& c) { return "PyConcurrency(" + debug(c) + ")"; }>()
           .equality());
 
+  out.push_back(Enum<CompletionBoundary>("PyCompletionBoundary"));
+  out.push_back(Enum<EosPolicy>("PyEosPolicy"));
+
   out.push_back(
       Class<BatchingPolicy>("PyBatchingPolicy(max_size, max_wait_ns)", "Runtime batching policy.")
           .init<[](std::uint64_t max_size, std::uint64_t max_wait_ns) {
@@ -55,6 +42,11 @@ void add_policy_classes(std::vector<ClassSpec>& out) {
                    ", max_wait_ns=" + std::to_string(b.max_wait_ns) + ")";
           }>()
           .equality());
+
+  out.push_back(Enum<DeliveryMode>("PyDeliveryMode"));
+  out.push_back(Enum<OverflowPolicy>("PyOverflowPolicy"));
+  out.push_back(Enum<OutputCoupling>("PyOutputCoupling"));
+  out.push_back(Enum<FailurePolicy>("PyFailurePolicy"));
 }
 
 }  // namespace kelo::py

@@ -1,5 +1,5 @@
 // The declarations of the execution submodule's classes, one function per
-// topic.
+// topic, listed (and called) in the order of the submodule's __all__.
 #pragma once
 
 #include <vector>
@@ -8,6 +8,7 @@
 
 namespace kelo::py {
 
+void add_input_relation_class(std::vector<ClassSpec>& out);
 void add_policy_classes(std::vector<ClassSpec>& out);
 void add_execution_contract_classes(std::vector<ClassSpec>& out);
 

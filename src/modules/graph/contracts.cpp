@@ -4,6 +4,7 @@
 
 #include "graph/contract.h"
 #include "graph/topics.h"
+#include "toolkit/builder.h"
 
 namespace kelo::py {
 
@@ -29,33 +30,21 @@ void add_contract_classes(std::vector<ClassSpec>& out) {
           .property<&ContractSpec::content_type>("content_type",
                                                  "The content-type constraint, if any.")
           .property<&ContractSpec::class_ids>("class_ids", "The class-ID constraint, if any.")
-          .def<[](ContractSpec s, data::PixelFormat pf) {
-            return std::move(s).with_pixel_format(std::move(pf));
-          }>("with_pixel_format($self, pf)")
-          .def<[](ContractSpec s, std::uint32_t width) { return std::move(s).with_width(width); }>(
-              "with_width($self, width)")
-          .def<[](ContractSpec s, std::uint32_t height) {
-            return std::move(s).with_height(height);
-          }>("with_height($self, height)")
+          .def<&with<&ContractSpec::pixel_format>>("with_pixel_format($self, pf)")
+          .def<&with<&ContractSpec::width>>("with_width($self, width)")
+          .def<&with<&ContractSpec::height>>("with_height($self, height)")
           .def<[](ContractSpec s, std::uint32_t width, std::uint32_t height) {
             return std::move(s).with_width(width).with_height(height);
           }>("with_dimensions($self, width, height)")
-          .def<[](ContractSpec s, data::DType dtype) { return std::move(s).with_dtype(dtype); }>(
-              "with_dtype($self, dtype)")
-          .def<[](ContractSpec s, std::vector<std::uint64_t> shape) {
-            return std::move(s).with_shape(std::move(shape));
-          }>("with_shape($self, shape)")
+          .def<&with<&ContractSpec::dtype>>("with_dtype($self, dtype)")
+          .def<&with<&ContractSpec::shape>>("with_shape($self, shape)")
           .def<[](ContractSpec s, std::string_view kind) -> Result<ContractSpec> {
             auto parsed = data::parse_coordinate_space_kind(kind);
             if (!parsed) return parsed.error();
             return std::move(s).with_coordinate_space(*std::move(parsed));
           }>("with_coordinate_space($self, kind)")
-          .def<[](ContractSpec s, std::string content_type) {
-            return std::move(s).with_content_type(std::move(content_type));
-          }>("with_content_type($self, content_type)")
-          .def<[](ContractSpec s, std::vector<std::uint32_t> class_ids) {
-            return std::move(s).with_class_ids(std::move(class_ids));
-          }>("with_class_ids($self, class_ids)")
+          .def<&with<&ContractSpec::content_type>>("with_content_type($self, content_type)")
+          .def<&with<&ContractSpec::class_ids>>("with_class_ids($self, class_ids)")
           .def<&ContractSpec::is_compatible_with>("is_compatible_with($self, other)")
           .def<&ContractSpec::summary>("summary($self)")
           .str<&ContractSpec::summary>()

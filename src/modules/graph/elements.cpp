@@ -2,6 +2,7 @@
 #include <string>
 
 #include "graph/element.h"
+#include "support/shared.h"
 #include "graph/topics.h"
 #include "support/text.h"
 #include "toolkit/dict.h"
@@ -24,11 +25,11 @@ void add_element_type_class(std::vector<ClassSpec>& out) {
 }
 
 void add_element_kind_class(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<ElementKind>("PyElementKind", {"Source", "Operator", "Sink"}));
+  out.push_back(Enum<ElementKind>("PyElementKind"));
 }
 
 void add_port_direction_class(std::vector<ClassSpec>& out) {
-  out.push_back(Enum<PortDirection>("PyPortDirection", {"Input", "Output"}));
+  out.push_back(Enum<PortDirection>("PyPortDirection"));
 }
 
 void add_config_class(std::vector<ClassSpec>& out) {
@@ -66,30 +67,38 @@ void add_port_and_element_classes(std::vector<ClassSpec>& out) {
                    (p.direction == PortDirection::Input ? "input" : "output") + ")";
           }>());
 
+  // An element never changes once made (builder steps make new ones), so
+  // instances, graphs and graph builders share one value.
+  using SharedElement = kelo_core::Shared<Element>;
   out.push_back(
-      Class<Element>("PyElement(id, type_id, name, kind)", "A concrete node in a graph.")
-          .init<&Element::make>()
-          .property<&Element::id>("id")
-          .property<&Element::type_id>("type_id")
-          .property<&Element::name>("name")
-          .property<&Element::kind>("kind")
-          .property<&Element::inputs>("inputs")
-          .property<&Element::outputs>("outputs")
-          .property<&Element::config>("config")
-          .def<[](Element e, Port port) { return std::move(e).with_input(std::move(port)); }>(
+      Class<SharedElement>("PyElement(id, type_id, name, kind)", "A concrete node in a graph.")
+          .init<[](ElementId id, ElementTypeId type_id, std::string name, ElementKind kind) {
+            return SharedElement::of(Element::make(id, std::move(type_id), std::move(name), kind));
+          }>()
+          .property<[](const SharedElement& e) { return e->id; }>("id")
+          .property<[](const SharedElement& e) -> const ElementTypeId& { return e->type_id; }>("type_id")
+          .property<[](const SharedElement& e) -> const std::string& { return e->name; }>("name")
+          .property<[](const SharedElement& e) { return e->kind; }>("kind")
+          .property<[](const SharedElement& e) -> const kelo_core::SharedList<Port>& { return e->inputs; }>(
+              "inputs")
+          .property<[](const SharedElement& e) -> const kelo_core::SharedList<Port>& { return e->outputs; }>(
+              "outputs")
+          .property<[](const SharedElement& e) -> const Config& { return e->config; }>("config")
+          .def<[](const SharedElement& e, Port port) { return SharedElement::of(e->with_input(std::move(port))); }>(
               "with_input($self, port)", "Add an input port (builder-style).")
-          .def<[](Element e, Port port) { return std::move(e).with_output(std::move(port)); }>(
+          .def<[](const SharedElement& e, Port port) { return SharedElement::of(e->with_output(std::move(port))); }>(
               "with_output($self, port)", "Add an output port (builder-style).")
-          .def<[](Element e, Config config) { return std::move(e).with_config(std::move(config)); }>(
-              "with_config($self, config)", "Replace the configuration (builder-style).")
-          .def<[](const Element& e) {
+          .def<[](const SharedElement& e, Config config) {
+            return SharedElement::of(e->with_config(std::move(config)));
+          }>("with_config($self, config)", "Replace the configuration (builder-style).")
+          .def<[](const SharedElement& e) {
             std::vector<Port> all;
-            all.reserve(e.inputs.size() + e.outputs.size());
-            for (const Port* p : e.all_ports()) all.push_back(*p);
+            all.reserve(e->inputs.size() + e->outputs.size());
+            for (const Port* p : e->all_ports()) all.push_back(*p);
             return all;
           }>("all_ports($self)", "All ports (inputs then outputs).")
-          .repr<[](const Element& e) {
-            return "PyElement(" + debug(e.name) + ", type=" + e.type_id.text + ")";
+          .repr<[](const SharedElement& e) {
+            return "PyElement(" + debug(e->name) + ", type=" + e->type_id.text + ")";
           }>());
 }
 

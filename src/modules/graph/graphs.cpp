@@ -16,11 +16,14 @@ void add_graph_classes(std::vector<ClassSpec>& out) {
   out.push_back(
       Class<Graph>("PyGraph()", "A declarative collection of elements and edges.")
           .init<[] { return Graph(); }>()
-          .def<[](Graph& g, Element element) { g.add_element(std::move(element)); }>(
+          .def<[](Graph& g, const kelo_core::Shared<Element>& element) { g.add_element(element); }>(
               "add_element($self, element)")
           .def<[](Graph& g, Edge edge) { g.add_edge(std::move(edge)); }>("add_edge($self, edge)")
-          .def<[](const Graph& g, const ElementId& id) -> std::optional<Element> {
-            if (const Element* e = g.find_element(id)) return *e;
+          .def<[](const Graph& g, const ElementId& id) -> std::optional<kelo_core::Shared<Element>> {
+            const auto& elements = g.elements();
+            for (std::size_t i = 0; i < elements.size(); ++i) {
+              if (elements[i].id == id) return elements.shared(i);
+            }
             return std::nullopt;
           }>("find_element($self, id)", "Find an element by ID.")
           .property<&Graph::elements>("elements")
@@ -43,8 +46,8 @@ void add_graph_classes(std::vector<ClassSpec>& out) {
           "Fluent builder for constructing graphs.\n\nThe builder is immutable and chainable: "
           "every method returns a new\nbuilder. This is cheap because only the graph is copied.")
           .init<[] { return SharedGraphBuilder(); }>()
-          .def<[](const SharedGraphBuilder& b, Element element) {
-            return b.add_element(std::move(element));
+          .def<[](const SharedGraphBuilder& b, const kelo_core::Shared<Element>& element) {
+            return b.add_element(element);
           }>("add_element($self, element)", "Add an element.")
           .def<[](const SharedGraphBuilder& b, Edge edge) { return b.add_edge(std::move(edge)); }>(
               "add_edge($self, edge)", "Add an edge.")

@@ -8,17 +8,6 @@
 
 namespace kelo::py {
 
-namespace {
-
-constexpr const char* kOrder[] = {
-    "PyElementTypeId", "PyElementId", "PyElementKind", "PyPortId",      "PyPortDirection",
-    "PyConfig",        "PyContractSpec", "PyDataContract", "PyPort", "PyElement",
-    "PyEdge",          "PyGraph",     "PyGraphBuilder", "PyValidationReport",
-    "PyGraphValidationError", "validate_graph",
-};
-
-}  // namespace
-
 PyObject* create_graph_module() {
   using namespace kelo_core::graph;
   static std::vector<ClassSpec> classes = [] {
@@ -29,12 +18,12 @@ PyObject* create_graph_module() {
                         .fresh = "Create a new unique element ID.",
                         .from_str = "Create from a UUID string.",
                         .uuid = nullptr}));
+    add_element_kind_class(all);
     all.push_back(identifier<PortId>(
         "PyPortId", {.cls = "Port identity \xe2\x80\x94 a typed UUID newtype.",
                      .fresh = "Create a new unique port ID.",
                      .from_str = "Create from a UUID string.",
                      .uuid = nullptr}));
-    add_element_kind_class(all);
     add_port_direction_class(all);
     add_config_class(all);
     add_contract_classes(all);
@@ -49,7 +38,7 @@ PyObject* create_graph_module() {
     add_validation_functions(all);
     return all;
   }();
-  return build_module("graph", kOrder, classes, functions);
+  return build_module("graph", classes, functions);
 }
 
 }  // namespace kelo::py

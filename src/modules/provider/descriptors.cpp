@@ -7,6 +7,7 @@
 #include "provider/capability.h"
 #include "provider/descriptor.h"
 #include "provider/topics.h"
+#include "support/shared.h"
 
 namespace kelo::py {
 
@@ -92,28 +93,42 @@ void add_descriptor_classes(std::vector<ClassSpec>& out) {
           .equality()
           .hash());
 
+  // A descriptor never changes once made, so instances, the registry and
+  // the selections it answers share one value.
+  using SharedDescriptor = kelo_core::Shared<ProviderDescriptor>;
   out.push_back(
-      Class<ProviderDescriptor>("PyProviderDescriptor(id, version)",
-                                "Provider descriptor \xe2\x80\x94 what a provider implements.")
-          .init<&ProviderDescriptor::make>()
-          .property<&ProviderDescriptor::id>("id")
-          .property<&ProviderDescriptor::version>("version")
-          .property<&ProviderDescriptor::element_types>("element_types")
-          .property<&ProviderDescriptor::capabilities>("capabilities")
-          .property<&ProviderDescriptor::requirements>("requirements")
-          .property<&ProviderDescriptor::priority>("priority")
-          .def<&ProviderDescriptor::with_element_type>(
-              "with_element_type($self, type_id)", "Declare support for an element type (builder-style).")
-          .def<&ProviderDescriptor::with_capability>("with_capability($self, cap)",
-                                                     "Declare a capability (builder-style).")
-          .def<&ProviderDescriptor::with_requirement>("with_requirement($self, req)",
-                                                      "Declare a requirement (builder-style).")
-          .def<&ProviderDescriptor::with_priority>("with_priority($self, priority)",
-                                                   "Set the selection priority (builder-style).")
-          .def<&ProviderDescriptor::supports>(
+      Class<SharedDescriptor>("PyProviderDescriptor(id, version)",
+                              "Provider descriptor \xe2\x80\x94 what a provider implements.")
+          .init<[](ProviderId id, Version version) {
+            return SharedDescriptor::of(ProviderDescriptor::make(std::move(id), version));
+          }>()
+          .property<[](const SharedDescriptor& d) -> const ProviderId& { return d->id; }>("id")
+          .property<[](const SharedDescriptor& d) { return d->version; }>("version")
+          .property<[](const SharedDescriptor& d) -> const kelo_core::SharedList<ElementTypeId>& {
+            return d->element_types;
+          }>("element_types")
+          .property<[](const SharedDescriptor& d) -> const kelo_core::SharedList<Capability>& {
+            return d->capabilities;
+          }>("capabilities")
+          .property<[](const SharedDescriptor& d) -> const kelo_core::SharedList<Requirement>& {
+            return d->requirements;
+          }>("requirements")
+          .property<[](const SharedDescriptor& d) { return d->priority; }>("priority")
+          .def<[](const SharedDescriptor& d, ElementTypeId t) {
+            return SharedDescriptor::of(d->with_element_type(std::move(t)));
+          }>("with_element_type($self, type_id)", "Declare support for an element type (builder-style).")
+          .def<[](const SharedDescriptor& d, Capability c) {
+            return SharedDescriptor::of(d->with_capability(std::move(c)));
+          }>("with_capability($self, cap)", "Declare a capability (builder-style).")
+          .def<[](const SharedDescriptor& d, Requirement r) {
+            return SharedDescriptor::of(d->with_requirement(std::move(r)));
+          }>("with_requirement($self, req)", "Declare a requirement (builder-style).")
+          .def<[](const SharedDescriptor& d, std::int32_t p) { return SharedDescriptor::of(d->with_priority(p)); }>(
+              "with_priority($self, priority)", "Set the selection priority (builder-style).")
+          .def<[](const SharedDescriptor& d, const ElementTypeId& t) { return d->supports(t); }>(
               "supports($self, type_id)", "Whether this provider implements the given element type.")
-          .repr<[](const ProviderDescriptor& d) {
-            return "PyProviderDescriptor(" + d.id.text + ", v" + d.version.str() + ")";
+          .repr<[](const SharedDescriptor& d) {
+            return "PyProviderDescriptor(" + d->id.text + ", v" + d->version.str() + ")";
           }>());
 }
 

@@ -5,16 +5,6 @@
 
 namespace kelo::py {
 
-namespace {
-
-constexpr const char* kOrder[] = {
-    "PyProviderId",       "PyVersion",         "PyCapability",        "PyRequirement",
-    "PyProviderDescriptor", "PyProviderRegistry", "PySelectionPolicy",
-    "select_provider",    "abi_current_version", "abi_is_compatible",
-};
-
-}  // namespace
-
 PyObject* create_provider_module() {
   static std::vector<ClassSpec> classes = [] {
     std::vector<ClassSpec> all;
@@ -28,7 +18,7 @@ PyObject* create_provider_module() {
     add_abi_functions(all);
     return all;
   }();
-  return build_module("provider", kOrder, classes, functions);
+  return build_module("provider", classes, functions);
 }
 
 }  // namespace kelo::py

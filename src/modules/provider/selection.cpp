@@ -16,12 +16,14 @@ void add_selection_classes(std::vector<ClassSpec>& out) {
       Class<ProviderRegistry>("PyProviderRegistry()",
                               "Registry of provider descriptors, indexed by element type.")
           .init<[] { return ProviderRegistry{}; }>()
-          .def<[](ProviderRegistry& r, const ProviderDescriptor& d) { r.register_provider(d); }>(
+          .def<[](ProviderRegistry& r, const kelo_core::Shared<ProviderDescriptor>& d) {
+            r.register_provider(d);
+          }>(
               "register($self, descriptor)", "Register a provider descriptor.")
           .def<[](const ProviderRegistry& r, const ElementTypeId& t) {
-            std::vector<ProviderDescriptor> copies;
-            for (const ProviderRegistry::Entry& e : r.find(t)) copies.push_back(*e.descriptor);
-            return copies;
+            std::vector<kelo_core::Shared<ProviderDescriptor>> found;
+            for (const ProviderRegistry::Entry& e : r.find(t)) found.push_back(e.descriptor);
+            return found;
           }>("find($self, element_type)", "All providers implementing an element type.")
           .def<&ProviderRegistry::len>("len($self)", "Total number of registered provider entries.")
           .len<&ProviderRegistry::len>()
@@ -49,10 +51,11 @@ void add_selection_classes(std::vector<ClassSpec>& out) {
 
 void add_selection_functions(std::vector<FunctionSpec>& out) {
   // The registry is read in place under a shared borrow, held while the
-  // later arguments are converted; only the chosen descriptor is copied.
+  // later arguments are converted; the chosen descriptor is shared, not
+  // copied (it never changes, and the registry only ever appends).
   out.push_back(Function<[](const ElementTypeId& element_type, const ProviderRegistry& registry,
                             std::vector<Requirement> requirements, const SelectionPolicy& policy) {
-    return select_provider(element_type, registry, requirements, policy);
+    return select_shared(element_type, registry, requirements, policy);
   }>("select_provider(element_type, registry, requirements, policy)",
      "Select a provider for an element type (RFC-004 \xc2\xa7" "20).\n\nRaises `ValueError` when no "
      "provider is found, no provider\nsatisfies the requirements, or a manually-selected provider "

@@ -154,7 +154,7 @@ auto guarded(Body&& body, decltype(body()) on_error) noexcept -> decltype(body()
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (...) {
-    PyErr_SetString(internal_error_type(), "unexpected failure in kelo.ext");
+    raise_internal("unexpected failure in kelo.ext");
   }
   return on_error;
 }

@@ -98,7 +98,9 @@ PyTypeObject* ClassSpec::create() {
   slots.push_back({Py_tp_getset, getset_defs_.data()});
   slots.push_back({0, nullptr});
 
-  unsigned int flags = Py_TPFLAGS_DEFAULT;
+  // Immutable: class attributes can be neither set nor deleted, so no
+  // Python code can swap a constructor or a variant under the module.
+  unsigned int flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
   if (!constructible_) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
   PyType_Spec spec{qualified_.c_str(), basicsize_, 0, flags, slots.data()};
   PyObject* type = PyType_FromSpec(&spec);
@@ -107,6 +109,15 @@ PyTypeObject* ClassSpec::create() {
   *name_cache_ = name_.c_str();
   if (after_create_ && !after_create_(*cache_, variants_)) return nullptr;
   return *cache_;
+}
+
+bool set_class_attribute(PyTypeObject* type, const char* name, PyObject* value) {
+  Ref key(PyUnicode_InternFromString(name));
+  if (!key) return false;
+  auto* t = reinterpret_cast<PyObject*>(type);
+  if (PyObject_GenericSetAttr(t, key.get(), value) < 0) return false;
+  PyType_Modified(type);  // drops attribute lookups cached before the write
+  return true;
 }
 
 FunctionSpec::FunctionSpec(const char* signature, const char* doc, PyCFunction f, Signature& sig,

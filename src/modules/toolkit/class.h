@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/variants.h"
 #include "toolkit/call.h"
 
 namespace kelo::py {
@@ -174,6 +175,11 @@ PyObject* variant_index(PyObject* self) {
   return PyLong_FromLong(long(obj<E>(self)->value));
 }
 
+// Puts `value` into an immutable class's namespace while the toolkit builds
+// it: the generic attribute setter writes the class's dictionary without
+// type.__setattr__'s check of the immutable flag.
+bool set_class_attribute(PyTypeObject* type, const char* name, PyObject* value);
+
 // One class attribute and one single object per variant, in index order.
 template <Variant E>
 bool make_variants(PyTypeObject* type, const std::vector<std::string>& names) {
@@ -185,23 +191,18 @@ bool make_variants(PyTypeObject* type, const std::vector<std::string>& names) {
     if (!text) return false;
     PyClass<E>::variants.push_back(v);  // never released
     EnumText<E>::texts.push_back(text);
-    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), names[i].c_str(), v) < 0) {
-      return false;
-    }
+    if (!set_class_attribute(type, names[i].c_str(), v)) return false;
   }
   return true;
 }
 
+// The variants are named by the core's table, kelo_core::VariantNames<E>.
 template <Variant E>
+  requires kelo_core::NamedVariants<E>
 class Enum : public Class<E> {
  public:
-  Enum(const char* name, std::initializer_list<std::string_view> variants, const char* doc = nullptr)
-      : Enum(name, std::span<const std::string_view>(variants.begin(), variants.size()), doc) {}
-
-  // Variant names by index, e.g. a core table of names.
-  Enum(const char* name, std::span<const std::string_view> variants, const char* doc = nullptr)
-      : Class<E>(name, doc) {
-    for (std::string_view v : variants) this->variants_.emplace_back(v);
+  explicit Enum(const char* name, const char* doc = nullptr) : Class<E>(name, doc) {
+    for (std::string_view v : kelo_core::VariantNames<E>::names) this->variants_.emplace_back(v);
     this->after_create_ = &make_variants<E>;
     this->add_slot(Py_tp_repr, reinterpret_cast<void*>(&EnumText<E>::call));
     this->add_slot(Py_tp_str, reinterpret_cast<void*>(&EnumText<E>::call));

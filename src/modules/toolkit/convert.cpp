@@ -1,5 +1,9 @@
 #include "toolkit/convert.h"
 
+#include <unistd.h>
+
+#include <cstdint>
+
 #include <limits>
 
 namespace kelo::py {
@@ -143,17 +147,27 @@ bool sequence_size(PyObject* o, Py_ssize_t* size) {
   return *size >= 0;
 }
 
-PyObject* to_py(unsigned __int128 v) {
-  if (v <= std::numeric_limits<std::uint64_t>::max()) {
-    return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v));
+bool list_may_fit(Py_ssize_t n, std::size_t item_size, std::size_t max_size) {
+  if (std::size_t(n) > max_size) {
+    PyErr_Format(PyExc_OverflowError, "a list of %zd items cannot be held", n);
+    return false;
   }
-  Ref high(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v >> 64)));
-  Ref low(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v)));
-  Ref shift(PyLong_FromLong(64));
-  if (!high || !low || !shift) return nullptr;
-  Ref shifted(PyNumber_Lshift(high.get(), shift.get()));
-  if (!shifted) return nullptr;
-  return PyNumber_Or(shifted.get(), low.get());
+  // Past the machine's memory the items could only be read until the
+  // allocation fails, however long that takes.
+  static const std::size_t memory = [] {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? std::size_t(pages) * std::size_t(page) : SIZE_MAX;
+  }();
+  if (std::size_t(n) > memory / item_size) {
+    PyErr_Format(PyExc_MemoryError, "a list of %zd items of %zu bytes does not fit in memory", n,
+                 item_size);
+    return false;
+  }
+  return true;
+}
+
+PyObject* to_py(unsigned __int128 v) {
+  return to_py(kelo_core::BigUint::wide(v));
 }
 
 }  // namespace kelo::py

@@ -5,9 +5,11 @@
 // object (a new reference) or returns nullptr with an exception set.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@
 #include "support/biguint.h"
 #include "support/result.h"
 #include "support/shared_list.h"
+#include "support/shared_vector.h"
 #include "toolkit/errors.h"
 #include "toolkit/object.h"
 
@@ -34,17 +37,26 @@ struct is_list<std::vector<T, A>> : std::true_type {};
 template <class T>
 struct is_list<kelo_core::SharedList<T>> : std::true_type {};
 
-// Text of a bounded length built without touching the heap.
+// Text built without touching the heap while it fits in N characters; a
+// longer text moves to a string and is kept whole.
 template <std::size_t N>
-struct ShortText {
-  char data[N];
-  std::size_t size = 0;
+class ShortText {
+ public:
   ShortText& operator<<(std::string_view s) {
-    for (char c : s) {
-      if (size < N) data[size++] = c;
+    if (long_.empty() && size_ + s.size() <= N) {
+      size_ += s.copy(data_ + size_, s.size());
+    } else {
+      if (long_.empty()) long_.assign(data_, size_);
+      long_ += s;
     }
     return *this;
   }
+  std::string_view view() const { return long_.empty() ? std::string_view(data_, size_) : long_; }
+
+ private:
+  char data_[N];
+  std::size_t size_ = 0;
+  std::string long_;  // the whole text once it outgrew data_
 };
 template <class T>
 struct is_short_text : std::false_type {};
@@ -58,6 +70,8 @@ template <class T>
 struct has_own_conversion : std::false_type {};
 template <>
 struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
+template <class T>
+struct has_own_conversion<kelo_core::SharedVector<T>> : std::true_type {};
 
 // Any Python object, borrowed for the call, for functions that accept
 // values of many kinds and tell them apart themselves.
@@ -138,18 +152,33 @@ bool from_py(PyObject* o, std::optional<T>& out) {
   return true;
 }
 
+// Whether a list of `n` items of `item_size` bytes could be held: not more
+// than the container's largest size nor the machine's memory. When not,
+// raises OverflowError or MemoryError.
+bool list_may_fit(Py_ssize_t n, std::size_t item_size, std::size_t max_size);
+
+// The length is only a promise: at most a bounded number of slots is
+// reserved ahead, the rest grows as items arrive, and a sequence whose
+// items run out before its length does raises IndexError from its item.
 template <class T>
 bool from_py(PyObject* o, std::vector<T>& out) {
   Py_ssize_t n;
   if (!sequence_size(o, &n)) return false;
   std::vector<T> items;
-  items.reserve(std::size_t(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Ref item(PySequence_GetItem(o, i));
-    if (!item) return false;
-    T v{};
-    if (!from_py(item.get(), v)) return false;
-    items.push_back(std::move(v));
+  if (!list_may_fit(n, sizeof(T), items.max_size())) return false;
+  constexpr std::size_t kAhead = std::max<std::size_t>(1, (std::size_t(1) << 16) / sizeof(T));
+  try {
+    items.reserve(std::min(std::size_t(n), kAhead));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      Ref item(PySequence_GetItem(o, i));
+      if (!item) return false;
+      T v{};
+      if (!from_py(item.get(), v)) return false;
+      items.push_back(std::move(v));
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
   }
   out = std::move(items);
   return true;
@@ -180,7 +209,7 @@ inline PyObject* to_py(const std::string& s) { return to_py(std::string_view(s))
 inline PyObject* to_py(const char* s) { return PyUnicode_FromString(s); }
 template <std::size_t N>
 PyObject* to_py(const ShortText<N>& t) {
-  return PyUnicode_FromStringAndSize(t.data, Py_ssize_t(t.size));
+  return to_py(t.view());
 }
 
 // The variant's single object.
@@ -231,6 +260,20 @@ PyObject* to_py(std::vector<T>&& items) {
   if (!list) return nullptr;
   for (std::size_t i = 0; i < items.size(); ++i) {
     PyObject* item = to_py(std::move(items[i]));
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), Py_ssize_t(i), item);
+  }
+  return list.release();
+}
+
+// A list of new instances of Shared<T>'s class, each sharing its entry's
+// value (nothing is copied but a reference count).
+template <class T>
+PyObject* to_py(const kelo_core::SharedVector<T>& items) {
+  Ref list(PyList_New(Py_ssize_t(items.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = make<kelo_core::Shared<T>>(items.shared(i));
     if (!item) return nullptr;
     PyList_SetItem(list.get(), Py_ssize_t(i), item);
   }

@@ -4,12 +4,19 @@ namespace kelo::py {
 
 PyObject* internal_error_type() {
   // One per process: exception types are shared by every import of kelo.ext.
-  static PyObject* type = PyErr_NewExceptionWithDoc(
-      "kelo.ext.InternalError",
-      "An internal failure of kelo.ext: a broken invariant or a failing\n"
-      "operating-system service.",
-      PyExc_BaseException, nullptr);
+  // A failed creation leaves its exception set and is retried next time.
+  static PyObject* type = nullptr;
+  if (!type) {
+    type = PyErr_NewExceptionWithDoc("kelo.ext.InternalError",
+                                     "An internal failure of kelo.ext: a broken invariant or a failing\n"
+                                     "operating-system service.",
+                                     PyExc_BaseException, nullptr);
+  }
   return type;
+}
+
+void raise_internal(const char* message) {
+  if (PyObject* type = internal_error_type()) PyErr_SetString(type, message);
 }
 
 PyObject* raise(const kelo_core::Error& e) {

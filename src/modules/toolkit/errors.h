@@ -7,8 +7,11 @@
 namespace kelo::py {
 
 // The module's internal-failure exception, derived from BaseException: a
-// broken invariant or a failing operating-system service.
+// broken invariant or a failing operating-system service. Null, with an
+// exception set, when it cannot be made.
 PyObject* internal_error_type();
+// Raises it with `message` (or the failure to create it).
+void raise_internal(const char* message);
 
 // Raises the exception that stands for a core failure; returns nullptr.
 PyObject* raise(const kelo_core::Error& e);

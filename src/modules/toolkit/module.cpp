@@ -1,6 +1,8 @@
 #include "toolkit/module.h"
 
 #include <cstring>
+#include <set>
+#include <string_view>
 
 #include "toolkit/errors.h"
 
@@ -21,7 +23,7 @@ bool add_name(PyObject* module, const char* name, PyObject* value) {
   Ref text(PyUnicode_FromString(name));
   if (!text) return false;
   if (PyList_Append(all.get(), text.get()) < 0) {
-    PyErr_SetString(internal_error_type(), "could not append to __all__");
+    raise_internal("could not append to __all__");
     return false;
   }
   return PyObject_SetAttrString(module, name, value) == 0;
@@ -49,36 +51,17 @@ bool add_all(PyObject* module, std::vector<ClassSpec>& classes, std::vector<Func
   return true;
 }
 
-PyObject* build_module(const char* name, std::span<const char* const> order,
-                       std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions) {
-  if (order.size() != classes.size() + functions.size()) {
-    PyErr_Format(PyExc_SystemError, "module %s declares %zu names but registers %zu", name,
-                 classes.size() + functions.size(), order.size());
+PyObject* build_module(const char* name, std::vector<ClassSpec>& classes,
+                       std::vector<FunctionSpec>& functions) {
+  std::set<std::string_view> names;
+  for (const auto& c : classes) names.insert(c.name());
+  for (const auto& f : functions) names.insert(f.name());
+  if (names.size() != classes.size() + functions.size()) {
+    PyErr_Format(PyExc_SystemError, "module %s declares a name twice", name);
     return nullptr;
   }
   Ref module(PyModule_New(name));
-  if (!module) return nullptr;
-  for (const char* entry : order) {
-    PyObject* value = nullptr;
-    for (auto& c : classes) {
-      if (c.name() == entry) {
-        value = Py_XNewRef(reinterpret_cast<PyObject*>(c.create()));
-        if (!value) return nullptr;
-      }
-    }
-    for (auto& f : functions) {
-      if (!value && f.name() == entry) {
-        value = f.create(module.get());
-        if (!value) return nullptr;
-      }
-    }
-    if (!value) {
-      PyErr_Format(PyExc_SystemError, "module %s: nothing declared as %s", name, entry);
-      return nullptr;
-    }
-    Ref owned(value);
-    if (!add_name(module.get(), entry, value)) return nullptr;
-  }
+  if (!module || !add_all(module.get(), classes, functions)) return nullptr;
   return module.release();
 }
 

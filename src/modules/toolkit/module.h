@@ -1,7 +1,6 @@
 // Building submodules: classes and functions added in registration order.
 #pragma once
 
-#include <span>
 #include <vector>
 
 #include "toolkit/class.h"
@@ -18,10 +17,10 @@ bool attach(PyObject* parent, PyObject* submodule);
 // Adds the classes, then the functions, in declaration order.
 bool add_all(PyObject* module, std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions);
 
-// A new module `name` holding the classes and then the functions, each in
-// the order given by `order` (every declared class and function must be
-// named there exactly once). Returns a new reference.
-PyObject* build_module(const char* name, std::span<const char* const> order,
-                       std::vector<ClassSpec>& classes, std::vector<FunctionSpec>& functions);
+// A new module `name` holding the classes and then the functions, in
+// declaration order, which is also the order of its __all__; a name declared
+// twice is a declaration fault (SystemError). Returns a new reference.
+PyObject* build_module(const char* name, std::vector<ClassSpec>& classes,
+                       std::vector<FunctionSpec>& functions);
 
 }  // namespace kelo::py
