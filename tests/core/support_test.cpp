@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/hash.h"
+#include "support/random.h"
 #include "support/shared_list.h"
 #include "support/text.h"
 #include "support/uuid.h"
