@@ -2,6 +2,8 @@
 // as arrays (one pass, no Python object per entry), and objects appended from
 // a detector's arrays. The arrays are exported through the buffer protocol by
 // a small owned-array class and handed out as memoryviews.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -136,12 +138,7 @@ bool collect(PyObject* arg, std::vector<const Metadata*>& out, bool& many) {
   return true;
 }
 
-void put_box(float* row, const BoundingBox& b) {
-  row[0] = b.x;
-  row[1] = b.y;
-  row[2] = b.width;
-  row[3] = b.height;
-}
+void put_box(float* row, const std::array<float, 4>& b) { std::memcpy(row, b.data(), sizeof b); }
 
 struct UuidHash {
   std::size_t operator()(const kelo_core::Uuid& u) const {
@@ -175,6 +172,48 @@ inline bool same_text(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Where the objects' columns are written.
+struct ObjectColumns {
+  float* boxes;
+  float* confidence;
+  std::int32_t* label_codes;
+  std::uint8_t* class_ids;
+  std::uint8_t* object_ids;
+  std::int32_t* frame_index;  // null for one metadata
+};
+
+// One metadata's objects from `row` on; a loop of its own, so that the
+// columns' cursors stay in registers.
+template <class Objects, class Coder>
+void put_objects(const Objects& objects, Py_ssize_t row, std::size_t frame, const ObjectColumns& c,
+                 Coder& code_of_label) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  float* box = c.boxes + 4 * row;
+  float* conf = c.confidence + row;
+  std::int32_t* code = c.label_codes + row;
+  std::uint8_t* cls = c.class_ids + 16 * row;
+  std::uint8_t* oid = c.object_ids + 16 * row;
+  objects.for_each([&](const Object& o) {
+    put_box(box, box_of(o));
+    const auto& score = records::confidence_of(o);
+    *conf++ = score ? *score : nan;
+    const auto& label = records::label_of(o);
+    *code++ = label ? code_of_label(*label) : -1;
+    if (const auto& k = records::class_of(o)) {
+      std::memcpy(cls, k->uuid.bytes.data(), 16);
+    } else {
+      std::memset(cls, 0, 16);
+    }
+    std::memcpy(oid, records::id_of(o).uuid.bytes.data(), 16);
+    box += 4;
+    cls += 16;
+    oid += 16;
+  });
+  if (c.frame_index) {
+    std::fill_n(c.frame_index + row, objects.size(), std::int32_t(frame));
+  }
+}
+
 // (boxes, confidence, label_codes, labels, class_ids, object_ids,
 //  frame_index, (track_ids, track_states, track_boxes, track_frame_index));
 // the frame indexes are None for a single metadata.
@@ -203,12 +242,9 @@ Ref columns(Borrowed metadata) {
     return Ref();
   }
 
-  float* box = items<float>(boxes);
-  float* conf = items<float>(confidence);
-  std::int32_t* code = items<std::int32_t>(codes);
-  std::uint8_t* cls = items<std::uint8_t>(class_ids);
-  std::uint8_t* oid = items<std::uint8_t>(object_ids);
-  std::int32_t* frame = many ? items<std::int32_t>(frames) : nullptr;
+  const ObjectColumns into{items<float>(boxes), items<float>(confidence), items<std::int32_t>(codes),
+                          items<std::uint8_t>(class_ids), items<std::uint8_t>(object_ids),
+                          many ? items<std::int32_t>(frames) : nullptr};
   std::uint8_t* tid = items<std::uint8_t>(track_ids);
   std::uint8_t* tstate = items<std::uint8_t>(track_states);
   float* tbox = items<float>(track_boxes);
@@ -231,31 +267,21 @@ Ref columns(Borrowed metadata) {
     if (added) distinct.push_back(label);
     return it->second;
   };
-  std::unordered_map<kelo_core::Uuid, BoundingBox, UuidHash> boxes_by_track;
+  std::unordered_map<kelo_core::Uuid, std::array<float, 4>, UuidHash> boxes_by_track;
   const float nan = std::numeric_limits<float>::quiet_NaN();
 
   Py_ssize_t row = 0, trow = 0;
   for (std::size_t f = 0; f < all.size(); ++f) {
     const auto& tracks = records::tracks_of(*all[f]);
     if (!tracks.empty()) boxes_by_track.clear();
-    for (const Object& o : records::objects_of(*all[f])) {
-      put_box(box + 4 * row, box_of(o));
-      const auto& c = records::confidence_of(o);
-      conf[row] = c ? *c : nan;
-      const auto& label = records::label_of(o);
-      code[row] = label ? code_of_label(*label) : -1;
-      if (const auto& k = records::class_of(o)) {
-        std::memcpy(cls + 16 * row, k->uuid.bytes.data(), 16);
-      } else {
-        std::memset(cls + 16 * row, 0, 16);
-      }
-      std::memcpy(oid + 16 * row, records::id_of(o).uuid.bytes.data(), 16);
-      if (frame) frame[row] = std::int32_t(f);
-      if (!tracks.empty()) {
+    const auto& objects = records::objects_of(*all[f]);
+    put_objects(objects, row, f, into, code_of_label);
+    if (!tracks.empty()) {
+      for (const Object& o : objects) {
         for (const kelo_core::Uuid& r : records::related_of(o)) boxes_by_track[r] = box_of(o);
       }
-      ++row;
     }
+    row += Py_ssize_t(objects.size());
     for (const Track& t : tracks) {
       const kelo_core::Uuid& track = records::id_of(t).uuid;
       std::memcpy(tid + 16 * trow, track.bytes.data(), 16);

@@ -310,7 +310,7 @@ concept Record = requires(T& x, void (*v)(FieldName, int&)) { fields(v, x); };
 
 inline const auto& objects_of(const Metadata& m) { return m.objects; }
 inline const auto& tracks_of(const Metadata& m) { return m.tracks; }
-inline BoundingBox box_of(const Object& o) { return o.bbox(); }
+inline std::array<float, 4> box_of(const Object& o) { return o.box_extent(); }
 inline const std::optional<float>& confidence_of(const Object& o) { return o.confidence; }
 inline const std::optional<std::string>& label_of(const Object& o) { return o.label; }
 inline const std::optional<ClassId>& class_of(const Object& o) { return o.class_id; }
