@@ -43,6 +43,21 @@ def main() -> int:
     assert str(again) == text
     assert PyStreamId.new() != fresh
 
+    # The package's own parts over both modules: the shipped schema, arrays
+    # through the buffer protocol, pickling.
+    import array
+    import json
+    import pickle
+
+    from kelo import io
+    from kelo.ext.data import PyMetadata
+
+    assert "Metadata" in json.loads(io.schema_path.read_text())["$defs"], io.schema_path
+    md = PyMetadata()
+    kelo.add_objects(md, memoryview(array.array("f", [1, 2, 3, 4])).cast("B").cast("f", (1, 4)))
+    assert kelo.columns(md).boxes.tolist() == [[1.0, 2.0, 3.0, 4.0]]
+    assert io.to_dict(pickle.loads(pickle.dumps(md))) == io.to_dict(md)
+
     print(f"abi3 smoke ok: Python {sys.version.split()[0]} ({sys.executable}), {ext_file}")
     return 0
 

@@ -1,6 +1,7 @@
 // Detected or recognised entities.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +45,8 @@ class Object {
     return {x_, y_, width_, height_,
             details_ ? details_->coordinate_space : CoordinateSpace::of(CoordinateSpaceVariant::Pixel)};
   }
+  // The box's x, y, width and height, without its coordinate space.
+  std::array<float, 4> box_extent() const { return {x_, y_, width_, height_}; }
   // Where the object came from.
   Provenance provenance() const {
     if (details_) return details_->provenance;

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "support/uuid.h"
+#include "support/random.h"
 
 namespace kelo_core {
 

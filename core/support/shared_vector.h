@@ -106,6 +106,18 @@ class SharedVector {
   T& operator[](std::size_t i) { return slot(i).mutate(); }
   T& back() { return slot(size_ - 1).mutate(); }
 
+  // Calls f(entry) on every entry in order, a block at a time (faster than
+  // the iterator where f writes through pointers the compiler cannot tell
+  // apart from the list's own).
+  template <class F>
+  void for_each(F&& f) const {
+    for (std::size_t start = 0; start < size_; start += kPerBlock) {
+      const Shared<T>* slots = blocks_[start >> kShift]->slots;
+      const std::size_t count = std::min(kPerBlock, size_ - start);
+      for (std::size_t j = 0; j < count; ++j) f(*slots[j]);
+    }
+  }
+
   // The holder of entry i.
   const Shared<T>& shared(std::size_t i) const { return blocks_[i >> kShift]->slots[i & kMask]; }
 

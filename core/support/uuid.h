@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/result.h"
 
@@ -19,6 +20,8 @@ struct Uuid {
   // A fresh random version-4 UUID from the operating system's CSPRNG.
   // Fails (Internal) only when the random source does.
   static Result<Uuid> v4();
+  // n of them from one draw of the random source (for bulk makers).
+  static Result<std::vector<Uuid>> v4_many(std::size_t n);
 
   // The simple, hyphenated, braced and urn:uuid: forms; a Value error
   // "invalid UUID: <detail>" otherwise.
@@ -29,11 +32,5 @@ struct Uuid {
   // Writes the 36 characters of the text form to out.
   void write(char* out) const;
 };
-
-// Fills out with n bytes from the operating system's CSPRNG. Bytes are drawn
-// in blocks and buffered; a forked child never sees bytes its parent had
-// buffered. Returns false and sets *error to the system's error text on
-// failure.
-bool random_bytes(void* out, std::size_t n, std::string* error);
 
 }  // namespace kelo_core

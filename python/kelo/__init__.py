@@ -11,4 +11,7 @@ for _name in ext.__all__:
     sys.modules[f"{__name__}.ext.{_name}"] = getattr(ext, _name)
 del _name
 
-__all__ = ["ext"]
+from . import io  # noqa: E402  (registers pickling of the data model)
+from .columnar import Columns, TrackColumns, add_objects, columns  # noqa: E402
+
+__all__ = ["Columns", "TrackColumns", "add_objects", "columns", "ext", "io"]

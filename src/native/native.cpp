@@ -17,6 +17,8 @@ namespace {
 // Every topic of the module, in the order its functions are listed.
 constexpr std::initializer_list<NativeTopic> kTopics = {
     {&add_pipeline_functions, &adopt_pipeline_classes},
+    {&add_records_functions, &adopt_records_classes},
+    {&add_columns_functions, &adopt_columns_classes},
 };
 
 int exec_native(PyObject* module) {

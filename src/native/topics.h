@@ -16,6 +16,13 @@ namespace kelo::py {
 // A kelo.ext submodule by name ("data", "graph", ...); a new reference.
 PyObject* ext_submodule(PyObject* ext, const char* name);
 
+// The record codec (records.cpp).
+void add_records_functions(std::vector<FunctionSpec>& functions);
+bool adopt_records_classes(PyObject* ext);
+// Columnar views and bulk appends (columns.cpp).
+void add_columns_functions(std::vector<FunctionSpec>& functions);
+bool adopt_columns_classes(PyObject* ext);
+
 struct NativeTopic {
   void (*add_functions)(std::vector<FunctionSpec>& functions);
   bool (*adopt_classes)(PyObject* ext);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/hash.h"
+#include "support/random.h"
 #include "support/shared_list.h"
 #include "support/text.h"
 #include "support/uuid.h"
@@ -129,17 +130,22 @@ TEST(UuidParse, RejectedInputsAndTheirMessages) {
   }
 }
 
-// Version 4, variant 10; every other bit varies across UUIDs.
+// Version 4, variant 10; every other bit varies across UUIDs, one at a time
+// or many at once.
 TEST(Uuid, V4IsRandomVersion4) {
   std::set<std::array<std::uint8_t, 16>> seen;
   std::array<std::uint8_t, 16> ored{}, anded;
   anded.fill(0xff);
-  for (int i = 0; i < 2000; ++i) {  // several refills of the random block
-    auto r = Uuid::v4();
+  auto many = Uuid::v4_many(2000);
+  ASSERT_TRUE(many.ok()) << many.error().message;
+  ASSERT_EQ(many->size(), 2000u);
+  for (int i = 0; i < 4000; ++i) {  // several refills of the random block
+    auto r = i < 2000 ? Uuid::v4() : Result<Uuid>((*many)[std::size_t(i - 2000)]);
     ASSERT_TRUE(r.ok()) << r.error().message;
     EXPECT_TRUE(seen.insert(r->bytes).second);
     for (int b = 0; b < 16; ++b) ored[b] |= r->bytes[b], anded[b] &= r->bytes[b];
   }
+  EXPECT_TRUE(Uuid::v4_many(0)->empty());
   for (int b = 0; b < 16; ++b) {
     EXPECT_EQ(ored[b], b == 6 ? 0x4f : b == 8 ? 0xbf : 0xff) << b;
     EXPECT_EQ(anded[b], b == 6 ? 0x40 : b == 8 ? 0x80 : 0x00) << b;

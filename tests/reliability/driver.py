@@ -1,4 +1,5 @@
-"""Drives every public callable of kelo.ext with seeded random arguments.
+"""Drives every public callable of kelo.ext, and the functions of kelo._native,
+with seeded random arguments.
 
 Shared by the reference-leak check and the hostile-input run. The callables are
 found from each submodule's `__all__`, so a class added later is driven without
@@ -16,6 +17,7 @@ import itertools
 import math
 import random
 
+import kelo._native
 import kelo.ext
 
 SUBMODULES = ["data", "graph", "provider", "execution"]
@@ -115,7 +117,8 @@ def public_classes():
 
 
 def public_functions():
-    return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)]
+    native = [getattr(kelo._native, n) for n in kelo._native.__all__]
+    return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)] + native
 
 
 @functools.lru_cache(maxsize=None)

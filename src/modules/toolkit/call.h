@@ -84,6 +84,23 @@ struct Loader<const T&> {
   const T& get() { return obj<T>(object)->value; }
 };
 
+// An instance of an exposed class by non-const reference: a module function
+// that changes its argument in place holds an exclusive borrow of it for the
+// call, as an in-place method holds one of its receiver.
+template <class T>
+  requires Wrapped<T>
+struct Loader<T&> {
+  PyObject* object = nullptr;
+  ExclusiveBorrow borrow;
+  bool load(PyObject* o) {
+    if (!is_instance<T>(o)) return not_an_instance(o, PyClass<T>::name);
+    if (!borrow.acquire(obj<T>(o)->borrow)) return false;
+    object = o;
+    return true;
+  }
+  T& get() { return obj<T>(object)->value; }
+};
+
 template <class Tuple>
 struct Params;
 template <class... P>

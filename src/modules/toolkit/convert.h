@@ -73,6 +73,18 @@ struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
 template <class T>
 struct has_own_conversion<kelo_core::SharedVector<T>> : std::true_type {};
 
+// Any Python object, borrowed for the call, for functions that accept
+// values of many kinds and tell them apart themselves.
+struct Borrowed {
+  PyObject* object = nullptr;
+};
+template <>
+struct has_own_conversion<Borrowed> : std::true_type {};
+// A result made by the callee itself: an owned reference (or null with the
+// exception set).
+template <>
+struct has_own_conversion<Ref> : std::true_type {};
+
 // Core types exposed as a Python class of their own: every class type that
 // is not one of the plain conversions below.
 template <class T>
@@ -98,6 +110,10 @@ bool from_py(PyObject* o, bool& out);
 bool from_py(PyObject* o, std::string_view& out);
 bool from_py(PyObject* o, std::string& out);
 
+inline bool from_py(PyObject* o, Borrowed& out) {
+  out.object = o;
+  return true;
+}
 // Checks o is a non-str sequence; sets *size.
 bool sequence_size(PyObject* o, Py_ssize_t* size);
 
@@ -170,6 +186,7 @@ bool from_py(PyObject* o, std::vector<T>& out) {
 
 // ---- results ----------------------------------------------------------
 
+inline PyObject* to_py(Ref&& r) { return r.release(); }
 inline PyObject* to_py(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
 template <std::signed_integral T>
 PyObject* to_py(T v) {

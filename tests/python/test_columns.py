@@ -1,0 +1,185 @@
+"""kelo.columns and kelo.add_objects: arrays out, arrays in, through the buffer protocol.
+
+Every test runs on plain memoryviews and array.array; numpy, where installed,
+checks that it takes the columns without a copy and that its arrays go in.
+"""
+
+import array
+import math
+import pickle
+import struct
+
+import pytest
+
+import kelo
+from kelo import io
+from kelo.ext.data import (PyBoundingBox, PyClassId, PyCoordinateSpace, PyDetectedObject,
+                           PyMetadata, PyObjectId, PyTimestamp, PyTrack, PyTrackId, PyTrackState)
+
+try:
+    import numpy as np
+except ImportError:  # the memoryview tests still run
+    np = None
+
+needs_numpy = pytest.mark.skipif(np is None, reason="numpy is not installed")
+
+
+def floats(rows, cols=4, code="f"):
+    """A C-contiguous rows x cols memoryview of float32 ('f') or float64 ('d')."""
+    flat = array.array(code, [float(i) for i in range(rows * (cols or 1))])
+    return memoryview(flat).cast("B").cast(code, (rows, cols) if cols else (rows,))
+
+
+def row(ids, i):
+    """Row i of an N x 16 id column, as bytes."""
+    return ids.tobytes()[16 * i:16 * i + 16]
+
+
+def uuid_bytes(ident):
+    return bytes.fromhex(ident.uuid().replace("-", ""))
+
+
+def detections():
+    cls = PyClassId.new()
+    md = PyMetadata()
+    for i, (label, conf) in enumerate([("car", 0.5), (None, None), ("person", 0.25), ("car", 1)]):
+        o = PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, i + 0.5, 2, 3))
+        if label:
+            o = o.with_label(label).with_class_id(cls)
+        if conf is not None:
+            o = o.with_confidence(conf)
+        md.add_object(o)
+    return md, cls
+
+
+def test_columns_of_one_metadata():
+    md, cls = detections()
+    c = kelo.columns(md)
+    assert c.boxes.format == "f" and c.boxes.shape == (4, 4) and c.boxes.c_contiguous
+    assert c.boxes.tolist()[2] == [2.0, 2.5, 2.0, 3.0]
+    conf = c.confidence.tolist()
+    assert conf[0] == 0.5 and math.isnan(conf[1]) and conf[3] == 1.0
+    assert (c.labels, c.label_codes.tolist()) == (["car", "person"], [0, -1, 1, 0])
+    assert c.class_ids.shape == (4, 16) and c.class_ids.format == "B"
+    assert row(c.class_ids, 0) == uuid_bytes(cls) and row(c.class_ids, 1) == bytes(16)
+    assert [row(c.object_ids, i) for i in range(4)] == [uuid_bytes(o.id) for o in md.objects]
+    assert c.frame_index is None and c.tracks.frame_index is None
+
+
+def test_columns_of_a_list_and_of_nothing():
+    md, _ = detections()
+    c = kelo.columns([md, PyMetadata(), md])
+    assert c.frame_index.tolist() == [0] * 4 + [2] * 4 and c.labels == ["car", "person"]
+    empty = kelo.columns([])
+    assert empty.boxes.shape == (0, 4) and empty.labels == [] and empty.tracks.ids.shape == (0, 16)
+    with pytest.raises(TypeError, match=r"metadata\[1\] is not a PyMetadata"):
+        kelo.columns([md, 5])
+
+
+def test_track_columns_carry_the_last_box_of_an_object_naming_them():
+    tid, other = PyTrackId.new(), PyTrackId.new()
+    md = PyMetadata()
+    for t, state in ((tid, PyTrackState.Confirmed), (other, PyTrackState.Lost)):
+        md.add_track(PyTrack(t, 1, 2, PyTimestamp.from_nanos(1), PyTimestamp.from_nanos(2), state))
+    d = io.to_dict(md)
+    for i in range(3):
+        obj = io.to_dict(PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, 0, 1, 1)))
+        obj["related"] = [str(tid.uuid())] if i < 2 else []
+        d["objects"].append({k: v for k, v in obj.items() if k not in ("schema", "type")})
+    t = kelo.columns(io.from_dict(d)).tracks
+    assert t.states.tolist() == [1, 2]
+    assert row(t.ids, 0) == uuid_bytes(tid)
+    assert t.last_boxes.tolist()[0] == [1.0, 0.0, 1.0, 1.0]
+    assert all(math.isnan(v) for v in t.last_boxes.tolist()[1])
+
+
+def test_add_objects_from_buffers_round_trips_through_columns():
+    md = PyMetadata()
+    cls = PyClassId.new()
+    class_ids = bytearray(uuid_bytes(cls) + bytes(16) * 2)
+    conf = memoryview(array.array("d", [0.75, float("nan"), 2.0]))
+    kelo.add_objects(md, floats(3, code="d"), conf, ["a", None, "b"],
+                     memoryview(class_ids).cast("B", (3, 16)), PyCoordinateSpace.normalized())
+    objs = md.objects
+    assert [o.label for o in objs] == ["a", None, "b"]
+    assert [o.confidence for o in objs] == [0.75, None, 2.0]
+    assert [o.class_id for o in objs] == [cls, None, None]
+    assert objs[1].bbox.x == 4.0 and objs[1].bbox.coordinate_space.kind() == "normalized"
+    assert len({o.id for o in objs}) == 3
+    c = kelo.columns(md)
+    again = PyMetadata()
+    kelo.add_objects(again, c.boxes, c.confidence, [c.labels[k] if k >= 0 else None
+                                                    for k in c.label_codes.tolist()], c.class_ids)
+    c2 = kelo.columns(again)
+    for name in ("boxes", "label_codes", "class_ids"):
+        assert getattr(c, name).tobytes() == getattr(c2, name).tobytes()
+
+
+def test_non_finite_boxes_are_kept_bit_for_bit_through_export_and_pickling():
+    # -inf, a signalling NaN, a negative NaN with a payload, -0.0
+    raw = struct.pack("<4I", 0xFF800000, 0x7F800001, 0xFFC00005, 0x80000000)
+    md = PyMetadata()
+    kelo.add_objects(md, memoryview(raw).cast("f", (1, 4)))
+    for back in (md, io.from_dict(io.to_dict(md)), pickle.loads(pickle.dumps(md))):
+        assert kelo.columns(back).boxes.tobytes() == raw
+
+
+BAD = [  # keyword arguments beside 2 good boxes, exception, message
+    (dict(boxes=floats(2, 5)), ValueError, r"boxes: expected shape \(N, 4\), got \(2, 5\)"),
+    (dict(boxes=floats(8, 0)), ValueError, r"boxes: expected shape \(N, 4\), got \(8,\)"),
+    (dict(boxes=memoryview(array.array("i", range(8))).cast("B").cast("i", (2, 4))), ValueError,
+     "boxes: expected float32 or float64 values, got format 'i'"),
+    (dict(boxes=floats(4, 4)[::2]), ValueError, "boxes: expected a C-contiguous array"),
+    (dict(confidence=floats(3, 0)), ValueError, r"confidence: expected shape \(2,\), got \(3,\)"),
+    (dict(confidence=floats(2, 1)), ValueError, r"confidence: expected shape \(2,\), got \(2, 1\)"),
+    (dict(labels=["a"]), ValueError, "labels: expected 2 labels, one per box, got 1"),
+    (dict(class_ids=memoryview(bytes(32))), ValueError,
+     r"class_ids: expected shape \(2, 16\), got \(32,\)"),
+    (dict(class_ids=floats(2, 16)), ValueError, "class_ids: expected uint8 values, got format 'f'"),
+    (dict(boxes=[[0, 0, 1, 1]]), TypeError, "a bytes-like object is required"),
+    (dict(labels=[1, 2]), TypeError, "not an instance of 'str'|'int'"),
+]
+
+
+@pytest.mark.parametrize("kwargs,exc,message", BAD)
+def test_bad_arrays_name_the_argument_and_add_nothing(kwargs, exc, message):
+    md, _ = detections()
+    args = dict(boxes=floats(2))
+    args.update(kwargs)
+    with pytest.raises(exc, match=message):
+        kelo.add_objects(md, **args)
+    assert len(md.objects) == 4
+
+
+@needs_numpy
+def test_numpy_takes_columns_without_a_copy_and_gives_arrays():
+    md, _ = detections()
+    c = kelo.columns(md)
+    boxes = np.asarray(c.boxes)
+    assert boxes.dtype == np.float32 and boxes.shape == (4, 4) and not boxes.flags.owndata
+    boxes[0, 0] = 42
+    assert c.boxes[0, 0] == 42
+    keep = np.asarray(c.confidence) > 0.3  # a filter as one array expression
+    out = PyMetadata()
+    kelo.add_objects(out, boxes[keep], np.asarray(c.confidence)[keep],
+                     [c.labels[k] for k in np.asarray(c.label_codes)[keep]])
+    assert [o.label for o in out.objects] == ["car", "car"]
+    with pytest.raises(ValueError, match="boxes: expected a C-contiguous array"):
+        kelo.add_objects(out, np.zeros((4, 8), np.float32)[:, ::2])
+    with pytest.raises(ValueError, match="expected float32 or float64 values, got format 'e'"):
+        kelo.add_objects(out, np.zeros((1, 4), np.float16))
+
+
+def test_metadata_is_borrowed_exclusively_while_objects_are_added():
+    md, _ = detections()
+
+    class Labels:  # reads the metadata back while add_objects holds it
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            kelo.columns(md)
+
+    with pytest.raises(RuntimeError, match="Already mutably borrowed"):
+        kelo.add_objects(md, floats(2), labels=Labels())
+    assert len(md.objects) == 4

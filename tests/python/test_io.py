@@ -1,0 +1,308 @@
+"""kelo.io: the text form of every data-model class, JSON lines, pickling and copying.
+
+Values are generated at random (seeded) from the shipped JSON Schema itself, so
+that every field of every class, the metadata lists Python cannot reach and
+the provenance records included, goes through each round trip.
+"""
+
+import copy
+import io as stdio
+import json
+import math
+import pickle
+import random
+import struct
+import uuid
+
+import pytest
+
+import kelo
+from kelo import _native, io
+from kelo.ext.data import (PyDetectedObject, PyDType, PyFrame, PyMetadata, PyObjectId,
+                           PyBoundingBox, PyPixelFormat, PyStreamId, PyTimestamp, PyTrackState,
+                           PyVideoFormat)
+
+SCHEMA = json.loads(io.schema_path.read_text())
+DEFS = SCHEMA["$defs"]
+TAGS = [c.__name__[2:] for c in _native.classes()]  # PyDetectedObject: DetectedObject
+
+
+def resolve(s):
+    while "$ref" in s:
+        s = DEFS[s["$ref"].rsplit("/", 1)[1]]
+    return s
+
+
+def f32(bits):
+    return struct.unpack("<f", struct.pack("<I", bits))[0]
+
+
+def gen(rng, s, depth=0):
+    """A random instance of schema s."""
+    ref = s.get("$ref", "")
+    if ref.endswith("/float32") or ref.endswith("/float64"):
+        wide = ref.endswith("64")
+        pick = rng.random()
+        if pick < 0.1:
+            return rng.choice(["inf", "-inf", "nan", "nan:0x7fc00001" if not wide
+                               else "nan:0xfff0000000000001"])
+        if wide:
+            return struct.unpack("<d", struct.pack("<Q", rng.getrandbits(62)))[0]
+        v = f32(rng.getrandbits(32))
+        return v if math.isfinite(v) else 0.5
+    if ref.endswith("/uuid"):
+        return str(uuid.UUID(int=rng.getrandbits(128)))
+    if ref.endswith("/nanoseconds"):
+        return rng.choice([0, rng.getrandbits(40), 2**64 - 1, rng.randrange(2**64 * 10**9)])
+    if ref.endswith("/Metadata") and depth > 2:
+        return {k: [] for k in DEFS["Metadata"]["properties"]}
+    s = resolve(s)
+    if "oneOf" in s:
+        return gen(rng, rng.choice(s["oneOf"]), depth)
+    if "anyOf" in s:
+        return gen(rng, rng.choice(s["anyOf"]), depth)
+    if "const" in s:
+        return s["const"]
+    if "enum" in s:
+        return rng.choice(s["enum"])
+    t = s["type"]
+    if t == "boolean":
+        return rng.random() < 0.5
+    if t == "integer":
+        return rng.randint(s["minimum"], s["maximum"])
+    if t == "null":
+        return None
+    if t == "string":
+        if "pattern" in s:  # an open descriptor: a well-known name or a custom one
+            names = s["pattern"][2:-2].split("|")[:-1]
+            return rng.choice(names + ["custom:", "custom:a\u00e9/\"x"])
+        return rng.choice(["", "person", "a\u00e9\u4e2d\"\\", "x" * 40])
+    if t == "array":
+        return [gen(rng, s["items"], depth + 1) for _ in range(rng.randrange(3))]
+    if "additionalProperties" in s and s["additionalProperties"] is not False:
+        return {rng.choice(["a", "b", "Z", "key.with\"dot"]) + str(i):
+                gen(rng, s["additionalProperties"], depth + 1) for i in range(rng.randrange(3))}
+    return {k: gen(rng, v, depth + 1) for k, v in s["properties"].items()}
+
+
+def same(a, b, s):
+    """Equality of two instances of schema s; single-precision values by their bits."""
+    ref = s.get("$ref", "")
+    if ref.endswith("/float32") and isinstance(a, float) and isinstance(b, float):
+        return struct.pack("<f", a) == struct.pack("<f", b)
+    if ref.endswith("/Metadata") or ref.endswith("/DetectedObject") or "$ref" in s:
+        return same(a, b, resolve(s))
+    if "oneOf" in s or "anyOf" in s:
+        alts = s.get("oneOf") or s["anyOf"]
+        return any(same(a, b, alt) for alt in alts if _fits(a, alt))
+    if isinstance(a, list):
+        return isinstance(b, list) and len(a) == len(b) and all(
+            same(x, y, s["items"]) for x, y in zip(a, b))
+    if isinstance(a, dict) and "properties" in s:
+        return a.keys() == b.keys() and all(same(a[k], b[k], s["properties"][k]) for k in a)
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same(a[k], b[k], s["additionalProperties"]) for k in a)
+    return type(a) is type(b) and a == b
+
+
+def _fits(v, s):
+    s = resolve(s) if not s.get("$ref", "").endswith(("/float32", "/float64")) else s
+    if "$ref" in s:
+        return isinstance(v, (float, str))
+    if "const" in s:
+        return v == s["const"]
+    if "oneOf" in s or "anyOf" in s:
+        return any(_fits(v, alt) for alt in s.get("oneOf") or s["anyOf"])
+    if "properties" in s:
+        kind = s["properties"].get("kind", {}).get("const")
+        return isinstance(v, dict) and (kind is None or v.get("kind") == kind)
+    t = s.get("type")
+    return {"null": v is None, "array": isinstance(v, list), "object": isinstance(v, dict),
+            "string": isinstance(v, str), "boolean": isinstance(v, bool)}.get(
+        t, not isinstance(v, (list, dict, str, type(None))))
+
+
+def tagged(rng, tag):
+    body = gen(rng, DEFS[tag])
+    if isinstance(body, dict) and "properties" in resolve(DEFS[tag]):
+        return {"schema": 1, "type": tag, **body}
+    return {"schema": 1, "type": tag, "value": body}
+
+
+@pytest.mark.parametrize("tag", TAGS)
+def test_every_class_round_trips_bit_for_bit(tag):
+    rng = random.Random(tag)
+    for _ in range(12):
+        x = tagged(rng, tag)
+        value = io.from_dict(x)
+        y = io.to_dict(value)
+        assert same(x, y, {"properties": {**{k: {} for k in ("schema", "type")},
+                                          **({"value": DEFS[tag]} if "value" in x
+                                             else resolve(DEFS[tag])["properties"])}}), (x, y)
+        text = json.dumps(y, allow_nan=False)
+        assert io.to_dict(io.from_dict(json.loads(text))) == y
+        for proto in (pickle.DEFAULT_PROTOCOL, pickle.HIGHEST_PROTOCOL):
+            back = pickle.loads(pickle.dumps(value, proto))
+            assert type(back) is type(value) and io.to_dict(back) == y
+        assert io.to_dict(copy.copy(value)) == y and io.to_dict(copy.deepcopy(value)) == y
+
+
+def test_enumeration_variants_stay_single_objects():
+    for v in (PyDType.Float32, PyTrackState.Lost):
+        assert pickle.loads(pickle.dumps(v)) is v and copy.deepcopy(v) is v
+
+
+def test_schema_file_is_the_one_the_codec_describes():
+    assert json.loads(_native.schema()) == SCHEMA
+
+
+def sample(seed=0):
+    rng = random.Random(seed)
+    frame = io.from_dict(tagged(rng, "Frame"))
+    md = io.from_dict(tagged(rng, "Metadata"))
+    return frame, md
+
+
+def test_jsonl_round_trip_by_path_and_file(tmp_path):
+    records = [sample(seed) for seed in range(4)]
+    path = tmp_path / "results.jsonl"
+    assert io.write_jsonl(path, records) == 4
+    back = list(io.read_jsonl(path))
+    buf = stdio.StringIO()
+    io.write_jsonl(buf, records)
+    buf.seek(0)
+    for (f, m), (f2, m2), (f3, m3) in zip(records, back, io.read_jsonl(buf)):
+        assert io.to_dict(f) == io.to_dict(f2) == io.to_dict(f3)
+        assert io.to_dict(m) == io.to_dict(m2) == io.to_dict(m3)
+    jsonschema = pytest.importorskip("jsonschema")
+    for line in path.read_text().splitlines():
+        jsonschema.validate(json.loads(line), SCHEMA)
+
+
+def test_write_jsonl_takes_only_frame_metadata_pairs():
+    md = PyMetadata()
+    with pytest.raises(TypeError, match="PyMetadata, PyMetadata"):
+        io.write_jsonl(stdio.StringIO(), [(md, md)])
+
+
+def metadata_dict():
+    md = PyMetadata()
+    for i in range(4):
+        md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, 0, 1, 1))
+                      .with_label("car"))
+    d = io.to_dict(md)
+    d["tracks"] = [gen(random.Random(1), DEFS["Track"])]
+    d["objects"][0]["attributes"] = {"a": {"kind": "int", "value": 1}}
+    return d
+
+
+def _set(path, value):
+    def edit(d):
+        *head, last = path
+        for k in head:
+            d = d[k]
+        if value is KeyError:
+            del d[last]
+        else:
+            d[last] = value
+    return edit
+
+
+BAD = [  # edit of a valid metadata dict, message
+    (_set(["objects", 3, "bbox", "width"], "wide"), "objects[3].bbox.width: not a number: 'wide'"),
+    (_set(["objects", 2, "bbox", "x"], None), "objects[2].bbox.x: expected a number, got null"),
+    (_set(["objects", 1, "bbox", "y"], 1e39), "objects[1].bbox.y: number out of single-precision range"),
+    (_set(["objects", 0, "label"], KeyError), "objects[0].label: missing field"),
+    (_set(["objects", 0, "colour"], "red"), "objects[0].colour: unknown field"),
+    (_set(["colour"], 1), "colour: unknown field"),
+    (_set(["objects", 2, "id"], "not-a-uuid"), "objects[2].id: not an identifier: 'not-a-uuid'"),
+    (_set(["objects", 2, "class_id"], 5), "objects[2].class_id: expected a text, got 'int'"),
+    (_set(["objects", 0, "attributes", "a", "kind"], "complex"),
+     "objects[0].attributes[\"a\"].kind: unknown kind 'complex'"),
+    (_set(["objects", 0, "attributes", "a", "value"], 2**63),
+     "objects[0].attributes[\"a\"].value: integer out of range"),
+    (_set(["tracks", 0, "first_sequence"], -1), "tracks[0].first_sequence: integer out of range"),
+    (_set(["tracks", 0, "last_sequence"], True), "tracks[0].last_sequence: expected an integer, got 'bool'"),
+    (_set(["tracks", 0, "state"], "Gone"), "tracks[0].state: unknown variant 'Gone'"),
+    (_set(["tracks", 0, "first_timestamp", "pts_ns"], -5),
+     "tracks[0].first_timestamp.pts_ns: integer out of range"),
+    (_set(["objects"], {}), "objects: expected a list, got 'dict'"),
+    (_set(["schema"], 2), "schema: schema version 2 is newer than this kelo reads (1)"),
+    (_set(["schema"], KeyError), "schema: missing field"),
+    (_set(["type"], "Gizmo"), "type: unknown type 'Gizmo'"),
+    (lambda d: (d.clear(), d.update(schema=1, type="StreamId", value="x" * 99)),
+     "value: not an identifier: '" + "x" * 60 + "'... (99 bytes)"),
+]
+
+
+@pytest.mark.parametrize("edit,message", BAD)
+def test_bad_text_forms_name_the_field(edit, message):
+    d = metadata_dict()
+    edit(d)
+    with pytest.raises(ValueError) as e:
+        io.from_dict(d)
+    assert str(e.value) == message
+
+
+@pytest.mark.parametrize("line,message", [
+    ('{"schema":1,"frame":{},"metadata":{"objects":[NaN]}}', "line 2: not a JSON record: NaN"),
+    ("[1]", "line 2: expected an object, got 'list'"),
+    ('{"schema":9,"frame":{},"metadata":{}}', "line 2: schema: schema version 9 is newer"),
+    ('{"schema":1,"frame":{}}', "line 2: metadata: missing field"),
+    ('{"schema":1,"frame":{},"metadata":{},"x":0}', "line 2: x: unknown field"),
+    ('{"schema":1,"frame":{"id":1},"metadata":{}}', "line 2: frame.id: expected a text"),
+])
+def test_bad_json_lines_name_line_and_field(line, message):
+    frame, md = sample()
+    buf = stdio.StringIO()
+    io.write_jsonl(buf, [(frame, md)])
+    buf.write(line + "\n")
+    buf.seek(0)
+    records = io.read_jsonl(buf)
+    next(records)
+    with pytest.raises(ValueError, match=message.replace("[", r"\[")):
+        next(records)
+
+
+@pytest.mark.parametrize("tag,state", [("Metadata", ()), ("Frame", None), ("Nope", ()),
+                                       ("StreamId", b"short")])
+def test_corrupt_pickle_states_fail_cleanly(tag, state):
+    with pytest.raises(ValueError):
+        _native.restore(tag, state)
+
+
+def test_to_dict_refuses_what_is_not_data_model():
+    with pytest.raises(TypeError, match="'int' is not a class of the data model"):
+        io.to_dict(5)
+
+
+def test_single_precision_written_short_and_read_back_exactly():
+    box = PyBoundingBox(0.1, 1 / 3, float("inf"), float("nan"))
+    d = io.to_dict(box)
+    assert json.dumps(d).startswith('{"schema": 1, "type": "BoundingBox", "x": 0.1, "y": 0.33333334,')
+    assert (d["width"], d["height"]) == ("inf", "nan")
+    back = io.from_dict(d)
+    assert (back.x, back.y, back.width) == (box.x, box.y, box.width) and math.isnan(back.height)
+
+
+def test_frame_keeps_its_identities_and_times():
+    fmt = PyVideoFormat(640, 480, PyPixelFormat.nv12())
+    f = PyFrame(PyStreamId.new(), 7, PyTimestamp.from_nanos(2**64 - 1).with_dts(3), fmt)
+    f = f.with_duration_ns(33_366_667)
+    back = pickle.loads(pickle.dumps(f))
+    for name in ("id", "stream_id", "buffer_id", "metadata_id"):
+        assert getattr(back, name) == getattr(f, name)
+    assert (back.timestamp.monotonic_ns, back.timestamp.dts_ns, back.duration_ns) == (
+        2**64 - 1, 3, 33_366_667)
+    assert kelo.io is io
+
+
+def test_deeply_nested_payloads_are_refused_not_overflowed():
+    d = metadata_dict()
+    event = gen(random.Random(2), DEFS["Event"])
+    inner = {k: [] for k in DEFS["Metadata"]["properties"]}
+    for _ in range(20000):
+        inner = {**inner, "events": [{**event, "payload": inner}]}
+    d["events"] = inner["events"]
+    with pytest.raises(ValueError, match=r"^events\[0\]\.payload\.events\[0\].*: nested too deeply$"):
+        io.from_dict(d)
