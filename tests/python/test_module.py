@@ -253,7 +253,8 @@ def test_builders_only_read_their_receiver():
 
 def rich():
     """Values whose list properties hold items (the samples' are mostly empty)."""
-    frame, port = graph.PyDataContract.frame(), graph.PyPort.input("in", graph.PyDataContract.frame())
+    frame = graph.PyDataContract.frame()
+    port = graph.PyPort.input("in", frame)
     element = graph.PyElement(graph.PyElementId.new(), graph.PyElementTypeId("t"), "e",
                               graph.PyElementKind.Operator).with_input(port).with_output(graph.PyPort.output("o", frame))
     g = graph.PyGraph()

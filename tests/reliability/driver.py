@@ -13,7 +13,6 @@ hand out, until no new class turns up.
 
 import functools
 import inspect
-import itertools
 import math
 import random
 
