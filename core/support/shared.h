@@ -15,7 +15,7 @@ class Shared {
   template <class... Args>
   static Shared make(Args&&... args) {
     Shared s;
-    s.node_ = new Node{{1}, T(std::forward<Args>(args)...)};
+    s.node_ = new Node(std::forward<Args>(args)...);
     return s;
   }
 
@@ -52,6 +52,10 @@ class Shared {
 
  private:
   struct Node {
+    // A constructor rather than aggregate initialization, which would
+    // clear the whole node before the value is made in it.
+    template <class... Args>
+    explicit Node(Args&&... args) : refs(1), value(std::forward<Args>(args)...) {}
     std::atomic<std::uint32_t> refs;
     T value;
   };
