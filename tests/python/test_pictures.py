@@ -6,27 +6,21 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId,
-                            PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder, PyPort,
-                            PyPortId)
-from kelo.pictures import (FORMATS, GraphvizError, GraphvizNotFoundError, cycle_elements, render,
-                           to_dot)
+from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId, PyElementKind,
+                            PyElementTypeId, PyGraph, PyGraphBuilder, PyPort, PyPortId)
+from kelo.pictures import FORMATS, GraphvizError, GraphvizNotFoundError, cycle_elements, render, to_dot
 from checks import raises
 
-RED = "#d01010"
-ORANGE = "#e07000"
-FRAME = PyDataContract.frame()
-TENSOR = PyDataContract.tensor()
+RED, ORANGE = "#d01010", "#e07000"
+FRAME, TENSOR = PyDataContract.frame(), PyDataContract.tensor()
 EDGE = re.compile(r"  (\S+) -> (\S+) \[(.*)\];")
 
 
 def element(name, kind=PyElementKind.Operator, ins=(), outs=(), type_id=None, eid=None):
     """An element and its port ids by name; `ins` / `outs` hold names or (name, contract)."""
-    type_id = f"kelo.test.{name}" if type_id is None else type_id
-    e = PyElement(eid or PyElementId.new(), PyElementTypeId(type_id), name, kind)
-    ports = {}
-    for items, make, add in ((ins, PyPort.input, "with_input"),
-                             (outs, PyPort.output, "with_output")):
+    type_id = PyElementTypeId(f"kelo.test.{name}" if type_id is None else type_id)
+    e, ports = PyElement(eid or PyElementId.new(), type_id, name, kind), {}
+    for items, make, add in ((ins, PyPort.input, "with_input"), (outs, PyPort.output, "with_output")):
         for item in items:
             pname, contract = item if isinstance(item, tuple) else (item, FRAME)
             ports[pname] = (port := make(pname, contract)).id
@@ -56,48 +50,34 @@ def edges(dot):
 def red_things(dot):
     """Nodes, port fields ("n0:i1") and edges (tail, head) drawn red."""
     marked = set()
-    for line in dot.splitlines():
-        m = re.match(r"  ([nmd]\d+) \[label=<<TABLE BORDER=\"\d\"[^>]* COLOR=\"([^\"]+)\"", line)
-        if m and m[2] == RED:
-            marked.add(m[1])
-        if m:
-            marked.update(f"{m[1]}:{f}" for f in
-                          re.findall(rf'PORT="(\w+)"[^>]* COLOR="{RED}"', line))
+    for name, colour, rest in re.findall(r'^  ([nmd]\d+) \[label=<<TABLE BORDER="\d"[^>]* COLOR="([^"]+)"(.*)',
+                                         dot, re.M):
+        marked |= {name} if colour == RED else set()
+        marked |= {f"{name}:{f}" for f in re.findall(rf'PORT="(\w+)"[^>]* COLOR="{RED}"', rest)}
     return marked | {(t, h) for t, h, attrs in edges(dot) if f'color="{RED}"' in attrs}
 
 
 def test_structure_and_bad_arguments():
     src, sp = element("camera", PyElementKind.Source, outs=["frames"])
     dec, dp = element("decoder", ins=["bitstream"], outs=[("tensor", TENSOR), "preview"])
-    snk, kp = element("sink", PyElementKind.Sink,
-                      ins=[("t", PyDataContract.tensor_with(PyContractSpec().with_width(4))),
-                           "p"])
-    g = graph(src, dec, snk, edges=[PyEdge(sp["frames"], dp["bitstream"]),
-                                    PyEdge(dp["tensor"], kp["t"]),
+    snk, kp = element("sink", PyElementKind.Sink, ins=[("t", PyDataContract.tensor_with(PyContractSpec().with_width(4))), "p"])
+    g = graph(src, dec, snk, edges=[PyEdge(sp["frames"], dp["bitstream"]), PyEdge(dp["tensor"], kp["t"]),
                                     PyEdge(dp["preview"], kp["p"])])
     dot = to_dot(g)
-    lines = dot.splitlines()
-    assert lines[0] == 'digraph "pipeline" {' and lines[-1] == "}" and dot.endswith("}\n")
+    assert dot.startswith('digraph "pipeline" {\n') and dot.endswith("\n}\n")
     for i, (e, kind) in enumerate([(src, "Source"), (dec, "Operator"), (snk, "Sink")]):
         line = node(dot, f"n{i}")
-        assert f"<B>{e.name}</B>" in line and f"kelo.test.{e.name}" in line
-        assert f"<I>{kind}</I>" in line and str(e.id) in line and "cycle" not in line
-    # inputs left of the header, outputs right of it, one field per port in order
-    n1 = node(dot, "n1")
-    assert re.findall(r'PORT="(\w+)"', n1) == ["i0", "o0", "o1"]
-    assert n1.index('PORT="i0" ALIGN="LEFT"') < n1.index("<B>decoder</B>") \
-        < n1.index('PORT="o0" ALIGN="RIGHT"') < n1.index('PORT="o1"')
-    assert ">tensor<BR/><FONT POINT-SIZE=\"9\">Tensor</FONT>" in n1 and "direction:" not in dot
+        assert all(t in line for t in (e.name, f"kelo.test.{e.name}", kind, str(e.id)))
+    n1 = node(dot, "n1")  # inputs left of the header, outputs right of it, one field per port in order
+    assert re.findall(r'PORT="(\w+)" ALIGN="(\w+)"', n1) == [("i0", "LEFT"), ("o0", "RIGHT"), ("o1", "RIGHT")]
+    assert n1.index('PORT="i0"') < n1.index("<B>decoder</B>") < n1.index('PORT="o0"')
+    assert "direction:" not in dot and "cycle" not in dot
     # the source contract, or both when they print differently
-    assert edges(dot) == [("n0:o0:e", "n1:i0:w", "label=<Frame>"),
-                          ("n1:o0:e", "n2:i0:w", "label=<Tensor → Tensor[w=4]>"),
+    assert edges(dot) == [("n0:o0:e", "n1:i0:w", "label=<Frame>"), ("n1:o0:e", "n2:i0:w", "label=<Tensor → Tensor[w=4]>"),
                           ("n1:o1:e", "n2:i1:w", "label=<Frame>")]
     # a port listed against its direction says so
-    odd = PyElement(PyElementId.new(), PyElementTypeId("t"), "odd", PyElementKind.Operator) \
-        .with_input(PyPort.output("x", FRAME))
-    assert "direction: output" in to_dot(graph(odd))
-    assert to_dot(PyGraph(), name='say "hi" \\\n').splitlines()[0] == \
-        r'digraph "say \"hi\" \\\n" {'
+    assert "direction: output" in to_dot(graph(element("odd")[0].with_input(PyPort.output("x", FRAME))))
+    assert to_dot(PyGraph(), name='say "hi" \\\n').splitlines()[0] == r'digraph "say \"hi\" \\\n" {'
     raises(TypeError, to_dot, g, name=1, msg="name must be a str, got 'int'")
     raises(TypeError, to_dot, PyGraphBuilder(), msg="expected a PyGraph, got 'PyGraphBuilder'")
     raises(TypeError, cycle_elements, [], msg="expected a PyGraph, got 'list'")
@@ -126,17 +106,12 @@ def nasty_graph(raw):
 def test_escaping(raw, esc):
     g = nasty_graph(raw)
     dot = to_dot(g, g.validate())
-    line = node(dot, "n0")
-    assert f'<B>{esc}</B><BR/><FONT POINT-SIZE="10">{esc}</FONT>' in line  # name, type id
-    # port name and contract, in a cell drawn red for the contract mismatch
-    assert f'<FONT COLOR="{RED}">{esc}<BR/><FONT POINT-SIZE="9">Custom({esc})</FONT>' in line
-    assert f"<B>{esc}</B><BR/>pad {esc}<BR/>" in node(dot, "d0")
-    assert ("d0", "n1:i0:w", f"label=<Custom({esc})>, style=dashed") in edges(dot)
+    # name, type id, port name and contract; the pad's element and pad name
+    assert node(dot, "n0").count(esc) == 4 and f"Custom({esc})" in node(dot, "n0")
+    assert node(dot, "d0").count(esc) == 2 and f"pad {esc}" in node(dot, "d0")
     # The name is found, so the dynamic edge is fine; the contract mismatch is
     # the only error, matched through its text whatever the text holds.
-    assert ("n0:o0:e", "n0:i0:w", f'label=<<FONT COLOR="{RED}">Frame → Custom({esc})</FONT>>, '
-            f'color="{RED}", penwidth=2') in edges(dot)
-    assert RED not in node(dot, "d0")
+    assert red_things(dot) == {"n0:o0", "n0:i0", ("n0:o0:e", "n0:i0:w")}
     # Nothing escapes its label: header, two elements, the pad and its
     # connector, two edges, closing brace; every < and > belongs to markup.
     assert len(dot.splitlines()) == 4 + 2 + 2 + 2 + 1
@@ -203,8 +178,7 @@ def test_errors_in_red(kind):
     assert red_things(to_dot(g)) == set()
     dot = to_dot(g, report)
     assert red_things(dot) == want
-    if kind == "EdgeReferencesMissingPort":
-        assert "<B>missing port</B>" in node(dot, "m0") and "<B>missing port</B>" in node(dot, "m1")
+    assert all("missing port" in node(dot, m) for m in want if m in ("m0", "m1"))
 
 
 def ring(names):
@@ -242,8 +216,7 @@ def test_cycles_marked():
     g = graph(a, a2, b, edges=[PyEdge(ap["out"], bp["in"]),
                                PyEdge.late_binding(bp["out"], a2p["in"])])
     assert cycle_elements(g) == {str(a.id), str(b.id)}
-    assert ("n2:o0:e", "n1:i0:w", f'label=<<FONT COLOR="{ORANGE}">Frame</FONT>>, '
-            f'style=dashed, color="{ORANGE}", penwidth=2') in edges(to_dot(g))
+    assert [(t, h) for t, h, attrs in edges(to_dot(g)) if ORANGE in attrs] == [("n0:o0:e", "n2:i0:w"), ("n2:o0:e", "n1:i0:w")]
 
 
 def test_acyclic_graphs_and_a_long_ring():
@@ -279,16 +252,15 @@ def test_late_and_dynamic_edges():
         PyEdge.dynamic_output("src", "masks", dp["dyn3"]),
         PyEdge.dynamic_output("gh\"ost", "pad", dp["dyn4"])])
     dot = to_dot(g)
-    dash = "label=<Frame>, style=dashed"
-    assert edges(dot) == [
-        ("n0", "d0", 'style=dotted, arrowhead=none, color="#606060"'),
-        ("n0", "d1", 'style=dotted, arrowhead=none, color="#606060"'),
-        ("n0:o0:e", "n1:i0:w", dash), ("n0:o0:e", "n1:i1:w", dash), ("m0", "n1:i2:w", dash),
-        ("m0", "n1:i0:w", dash), ("d0", "n1:i3:w", dash),     # one pad, two edges
-        ("d0", "n1:i4:w", dash), ("d1", "n1:i5:w", dash), ("d2", "n1:i6:w", dash)]
-    assert "<B>src</B><BR/>pad objects<BR/><I>dynamic pad</I>" in node(dot, "d0")
-    assert "<B>gh&quot;ost</B><BR/>pad pad<BR/><I>missing element</I>" in node(dot, "d2")
-    assert f"<B>pending port</B><BR/><FONT POINT-SIZE=\"8\">{pending}</FONT>" in node(dot, "m0")
+    # connectors from the element to its pads, then every edge dashed
+    assert [(t, h) for t, h, _ in edges(dot)] == [
+        ("n0", "d0"), ("n0", "d1"), ("n0:o0:e", "n1:i0:w"), ("n0:o0:e", "n1:i1:w"),
+        ("m0", "n1:i2:w"), ("m0", "n1:i0:w"), ("d0", "n1:i3:w"), ("d0", "n1:i4:w"),  # one pad
+        ("d1", "n1:i5:w"), ("d2", "n1:i6:w")]
+    assert all(("dotted" if h[0] == "d" else "dashed") in a for t, h, a in edges(dot))
+    for name, texts in [("d0", ["src", "pad objects", "dynamic pad"]), ("m0", ["pending port", str(pending)]),
+                        ("d2", ["gh&quot;ost", "pad pad", "missing element"])]:
+        assert all(t in node(dot, name) for t in texts)
     # Once the same id is also a missing target, it is missing, not pending.
     g.add_edge(PyEdge(sp["out"], pending))
     dot = to_dot(g, g.validate())
@@ -298,12 +270,11 @@ def test_late_and_dynamic_edges():
 
 def test_render_errors(tmp_path, monkeypatch):
     assert FORMATS == ("svg", "png", "pdf", "dot")
-    for name, fmt in [("g", "SVG"), ("g.jpg", None)]:
-        with pytest.raises(ValueError, match=r"unsupported format .* \(expected 'svg', 'png', "
-                           r"'pdf' or 'dot'\)"):
+    for name, fmt, msg in [("g", "SVG", r"unsupported format 'SVG' \(expected 'svg', 'png', 'pdf' or 'dot'\)"),
+                           ("g.jpg", None, r"unsupported format 'jpg' for .*\(expected 'svg', 'png', "),
+                           ("g.png", "svg", "format 'svg' does not match the extension of ")]:
+        with pytest.raises(ValueError, match=msg):
             render("digraph {}", tmp_path / name, fmt)
-    with pytest.raises(ValueError, match=r"format 'svg' does not match the extension"):
-        render("digraph {}", tmp_path / "g.png", "svg")
     raises(TypeError, render, b"digraph {}", tmp_path / "g.svg", msg="dot_text must be a str, got 'bytes'")
     out = tmp_path / "g.svg"
     out.write_text("old")
