@@ -40,45 +40,17 @@ PORTS = 'inputs = { in = "frame" }\noutputs = { out = "frame" }\n'
 CASES = {
     "unknown keys": LINK("src.out", "snk.in") + "lat = true  # K102\n" + EL("x")
     + 'outputs = { o = { category = "frame", widht = 3 } }  # K102\n',
-    "wrong types": """
-[[element]]
-name = "x"
-type = "t.x"
-kind = 3  # K103
-config = { a = 1 }  # K103
-inputs = { in = 4 }  # K103 K301
-""",
-    "missing keys": """
-[[element]]  # K104
-name = "x"
-type = "t.x"
-[[link]]  # K104
-from = "src.out"
-""",
-    "unknown names": """
-[[element]]
-name = "x"
-type = "t.x"
-kind = "sorce"  # K105
-requires = ["cuda"]  # K105
-policy = "best"  # K105
-outputs = { a = "frames", b = { category = "frame", pixel_format = "nv13" } }  # K105 K105
-""" + EL("y") + """[element.outputs.c]
-category = "tensor"
-dtype = "float"  # K105
-coordinate_space = "pixels"  # K105
-""",
-    "malformed values": """
-[[link]]
-from = "src"  # K106
-to = "snk.in"
-""" + EL("x") + """requires = ["gpu_memory:lots"]  # K106
-outputs = { o = { category = "frame", width = -1 } }  # K106
-[[provider]]
-id = "p"
-version = "1.2"  # K106
-element_types = ["t.x"]
-""" + PROVIDER("q", ["t.src", "t.snk", "t.x"]) + "priority = 9999999999  # K106\n",
+    "wrong types": '[[element]]\nname = "x"\ntype = "t.x"\nkind = 3  # K103\nconfig = { a = 1 }  # K103\n'
+    'inputs = { in = 4 }  # K103 K301\n',
+    "missing keys": '[[element]]  # K104\nname = "x"\ntype = "t.x"\n[[link]]  # K104\nfrom = "src.out"\n',
+    "unknown names": EL("x").replace('"operator"', '"sorce"  # K105') + 'requires = ["cuda"]  # K105\n'
+    'policy = "best"  # K105\noutputs = { a = "frames", b = { category = "frame", pixel_format = "nv13" } }'
+    '  # K105 K105\n' + EL("y") + '[element.outputs.c]\ncategory = "tensor"\ndtype = "float"  # K105\n'
+    'coordinate_space = "pixels"  # K105\n',
+    "malformed values": LINK("src", "snk.in").replace('"src"', '"src"  # K106') + EL("x")
+    + 'requires = ["gpu_memory:lots"]  # K106\noutputs = { o = { category = "frame", width = -1 } }  # K106\n'
+    + PROVIDER("p", ["t.x"]).replace('"1.0.0"', '"1.2"  # K106')
+    + PROVIDER("q", ["t.src", "t.snk", "t.x"]) + "priority = 9999999999  # K106\n",
     "link end names no port": LINK("src.out", "snk.inn", "  # K201"),
     "link runs backwards": EL("y", "sink") + 'inputs = { in = "frame" }  # K301\n'
     + LINK("y.in", "snk.in", "  # K202"),
@@ -134,20 +106,15 @@ def test_messages_and_order():
     result = check(loads(text, "b.toml"), strict=True)
     stages = [int(f.code[1]) for f in result.findings]
     assert stages == sorted(stages)
-    text_of: dict[str, str] = {}
-    for f in result.findings:
-        text_of.setdefault(f.code, f.message)
-    assert "'sorce' (did you mean 'source'?); expected one of: source, operator, sink" in \
-        text_of["K105"]
-    assert text_of["K201"] == "link dec2.frames -> detector.cam2: element 'dec2' has no port " \
-        "'frames'"
+    text_of = {f.code: f.message for f in reversed(result.findings)}  # the first of each code
+    assert "'sorce' (did you mean 'source'?); expected one of: source, operator, sink" in text_of["K105"]
+    assert text_of["K201"] == "link dec2.frames -> detector.cam2: element 'dec2' has no port 'frames'"
     assert text_of["K207"] == "cycle: tracker -> analytics -> tracker"
     assert "(did you mean 'analytics'?)" in text_of["K208"]
     assert not any(re.search(r"[0-9a-f]{8}-[0-9a-f]{4}", f.message) for f in result.findings)
     assert {f.code for f in result.findings} >= {"K400", "K401", "K403", "K404", "K405"}
     # The cycle's links are known, for the picture.
-    assert [result.built.edges[k].target for k in sorted(result.cycle_links)] == \
-        ["analytics.tracks", "tracker.zones"]
+    assert [result.built.edges[k].target for k in sorted(result.cycle_links)] == ["analytics.tracks", "tracker.zones"]
 
 
 def test_plan_explains_every_candidate():
@@ -161,8 +128,7 @@ def test_plan_explains_every_candidate():
         ("cpu", "chosen", ""),
         ("old", "incompatible_abi", "built for ABI 9.0.0, this build supports 0.1.0")]
     # A manual choice is not a fallback, even when strict.
-    manual = text.replace('requires = ["external_runtime:onnx"]',
-                          'requires = ["external_runtime:onnx"]\npolicy = "manual:cpu"')
+    manual = text.replace('["external_runtime:onnx"]', '["external_runtime:onnx"]\npolicy = "manual:cpu"')
     assert [f.code for f in findings(manual, strict=True) if f.severity == "error"] == []
 
 
@@ -174,24 +140,19 @@ def test_authoring_by_name():
     assert p.topological_order() == ["a", "b", "c"]
     assert [str(k) for k in p.links_of("b")] == ["a.out -> b.in", "b.out -> c.in"]
     assert p.port("a.out")[1:] == ("output", FRAME)
-    with pytest.raises(ValueError, match="an element named 'a' already exists"):
-        p.add("a", op)
-    with pytest.raises(KeyError, match="no element named 'z'"):
-        p.element("z")
-    with pytest.raises(ValueError, match="not of the form 'element.port'"):
-        p.link("a", "b.in")
+    for call, error, msg in [(lambda: p.add("a", op), ValueError, "an element named 'a' already exists"),
+                             (lambda: p.element("z"), KeyError, "no element named 'z'"),
+                             (lambda: p.link("a", "b.in"), ValueError, "not of the form 'element.port'")]:
+        pytest.raises(error, call).match(msg)
     built = p.to_graph()
-    assert built.graph.num_elements() == 3 and built.graph.num_edges() == 3
-    assert built.names[built.element_ids["b"]] == "b"
-    assert built.ports[built.port_ids["c.in"]] == "c.in"
-    assert built.graph.validate().is_valid()
+    assert built.graph.num_elements() == built.graph.num_edges() == 3 and built.graph.validate().is_valid()
+    assert built.names[built.element_ids["b"]] == "b" and built.ports[built.port_ids["c.in"]] == "c.in"
     assert [f.message for f in check_pipeline(p).findings] == ["input a.in has no incoming link"]
     p.link("c.out", "a.in")
     with pytest.raises(CycleError) as info:
         p.topological_order()
     cycle = info.value.cycle
-    assert cycle and all(cycle[i] in p.predecessors(cycle[(i + 1) % len(cycle)])
-                         for i in range(len(cycle)))
+    assert cycle and all(a in p.predecessors(b) for a, b in zip(cycle, cycle[1:] + cycle[:1]))
     assert [f.code for f in check_pipeline(p).findings] == ["K207"]
 
 
@@ -225,19 +186,17 @@ def test_command(tmp_path):
     status, out, _ = run("check", "--json", bad)
     doc = json.loads(out)
     assert status == 1 and doc["version"] == 1 and doc["errors"] == 16
-    assert set(doc["findings"][0]) == {"code", "severity", "message", "file", "line", "column",
-                                       "elements", "element_ids", "port_ids", "links",
-                                       "provider"}
+    assert set(doc["findings"][0]) == {"code", "severity", "message", "file", "line", "column", "elements",
+                                       "element_ids", "port_ids", "links", "provider"}
     # Input that cannot be read: status 2, tomllib's position, no traceback.
     broken = tmp_path / "broken.toml"
     broken.write_text('[pipeline]\nname = "x\n')
     status, out, err = run("check", broken)
-    assert status == 2 and re.fullmatch(r"\S+broken.toml:2:10: error K101: invalid TOML: .*\n",
-                                         err)
+    assert status == 2 and re.fullmatch(r"\S+broken.toml:2:10: error K101: invalid TOML: .*\n", err)
     status, out, _ = run("check", "--json", tmp_path / "none.toml")
     assert status == 2 and json.loads(out)["findings"][0]["code"] == "K100"
-    assert run("check", good, "--providers", tmp_path / "nowhere")[0] == 2
-    assert run("check", good, "--draw", tmp_path / "x.jpg")[0] == 2
+    for argv in [(good, "--providers", tmp_path / "nowhere"), (good, "--draw", tmp_path / "x.jpg")]:
+        assert run("check", *argv)[0] == 2
     assert run("frobnicate", good)[0] == 2
     # Providers from manifests.
     (tmp_path / "base.toml").write_text(BASE)
