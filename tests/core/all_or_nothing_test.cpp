@@ -22,6 +22,8 @@ namespace {
 
 // Allocations left before the failing one; negative when disarmed.
 std::atomic<long> countdown{-1};
+// Blocks allocated and not yet freed.
+std::atomic<long> live{0};
 
 void* allocate(std::size_t n, std::size_t align) {
   if (countdown.load(std::memory_order_relaxed) >= 0 &&
@@ -33,7 +35,13 @@ void* allocate(std::size_t n, std::size_t align) {
                 ? std::malloc(n)
                 : std::aligned_alloc(align, (n + align - 1) / align * align);
   if (!p) throw std::bad_alloc();
+  live.fetch_add(1, std::memory_order_relaxed);
   return p;
+}
+
+void release(void* p) noexcept {
+  if (p) live.fetch_sub(1, std::memory_order_relaxed);
+  std::free(p);
 }
 
 }  // namespace
@@ -42,14 +50,14 @@ void* operator new(std::size_t n) { return allocate(n, 0); }
 void* operator new[](std::size_t n) { return allocate(n, 0); }
 void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, std::size_t(a)); }
 void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, std::size_t(a)); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
 
 namespace kelo_core {
 namespace {
@@ -147,6 +155,31 @@ TEST(AllOrNothingTest, GraphConfigAttributesAndMetadata) {
         metadata, [&](data::Metadata& m) { m.objects.push_back(*object); }, same);
   }
   EXPECT_EQ(metadata.objects.size(), 5u);
+}
+
+// Shared values free their blocks when the last holder goes, whether they
+// were copied, changed after a copy, or left by a failed call.
+TEST(AllOrNothingTest, SharedValuesFreeTheirBlocks) {
+  auto warm = data::Object::make(data::ObjectId{}, data::BoundingBox{});  // process-wide state
+  ASSERT_TRUE(warm.ok());
+  const long before = live.load();
+  {
+    data::Attributes a;
+    a.insert("a long attribute key, not stored inline", {std::string(40, 'y')});
+    data::Attributes b = a;
+    b.insert("k", {std::int64_t(1)});
+    auto object = data::Object::make(data::ObjectId{}, data::BoundingBox{1, 2, 3, 4});
+    ASSERT_TRUE(object.ok());
+    object->attributes = b;
+    object->related_mut().push_back(Uuid{});
+    data::Metadata m;
+    m.objects.push_back(*object);
+    data::Metadata copy = m;
+    copy.objects.push_back(*object);
+    copy.objects[0].label = "changed";
+    fail_each_allocation(m, [&](data::Metadata& x) { x.objects.push_back(*object); }, same);
+  }
+  EXPECT_EQ(live.load(), before);
 }
 
 // An entry whose copy fails on demand.
