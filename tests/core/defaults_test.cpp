@@ -7,6 +7,7 @@
 #include "data/format.h"
 #include "data/geometry.h"
 #include "data/provenance.h"
+#include "data/segment.h"
 #include "data/time.h"
 #include "data/track.h"
 #include "execution/contract.h"
@@ -32,6 +33,7 @@ TEST(Defaults, DataValues) {
   EXPECT_EQ(Point2D{}, (Point2D{0, 0}));
   EXPECT_EQ(BoundingBox{}, (BoundingBox{0, 0, 0, 0, pixel}));
   EXPECT_EQ(Polygon{}.coordinate_space, pixel);
+  EXPECT_EQ(MaskRegion{}.width + MaskRegion{}.height, 0u);
   EXPECT_EQ(Classification{}.confidence, 0.0f);
   const VideoFormat f;
   EXPECT_EQ(f.width + f.height, 0u);
