@@ -92,6 +92,7 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
   { const SharedGraphBuilder dropped = a.add_element(node(3)); }  // releases none of a's steps
   EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
   EXPECT_EQ(a.build().num_edges(), 1u);
+  EXPECT_EQ(a.num_elements() * 10 + a.num_edges(), 21u);  // two elements, one edge
   constexpr std::size_t n = 1'000'000;
   auto chain = std::make_unique<SharedGraphBuilder>();
   for (std::size_t i = 0; i < n; ++i)

@@ -51,6 +51,20 @@ TEST(RegistryTest, OneEntryPerDeclaredTypeStoredOnce) {
   EXPECT_TRUE(r.find({"z"}).empty());
 }
 
+// Past a short list, a candidate's custom tags are looked up in a hash
+// table: each of many is found, colliding ones included, and no other.
+TEST(SelectionTest, ManyCustomTags) {
+  std::vector<C> caps;
+  for (int i = 0; i < 300; ++i) caps.push_back(C::custom(std::string("accelerator:a").append(std::to_string(i))));
+  ProviderRegistry r;
+  r.register_provider(provider("many", 1, caps));
+  const auto policy = SelectionPolicy::first_available();
+  for (int i = 0; i <= 300; ++i) {
+    const std::vector<R> wanted = {R::accelerator(std::string("a").append(std::to_string(i)))};
+    EXPECT_EQ(bool(choose_provider({"t"}, r, wanted, policy)), i < 300) << i;
+  }
+}
+
 // The requirement rules (each kind against each kind of capability, the
 // operating system's ASCII case folding) are checked against a model on
 // random registries by the Python tests.
