@@ -17,8 +17,6 @@ def fields(spec):
     return {f: getattr(spec, f) for f in FIELDS}
 
 
-# ---- builders and properties --------------------------------------------
-
 def test_builders_leave_the_receiver_alone():
     assert fields(Spec()) == dict.fromkeys(FIELDS) and repr(Spec()) == "PyContractSpec(unconstrained)"
     a = Spec().with_width(1)
@@ -78,8 +76,6 @@ def test_data_contract_forms(make, name, text, has_spec):
     if has_spec:
         assert f"{name}[{spec}]" == text
 
-
-# ---- a model of both rules, checked on random constraints ---------------
 
 PIXELS = [PyPixelFormat.nv12, PyPixelFormat.rgb8, lambda: PyPixelFormat.custom("nv12"),
           lambda: PyPixelFormat.custom('b"')]

@@ -17,17 +17,12 @@ def element(name="decoder", kind=PyElementKind.Operator, type_id=DECODE):
     return PyElement(PyElementId.new(), type_id, name, kind)
 
 
-# ---- element type ids ---------------------------------------------------
-
 @pytest.mark.parametrize("text", ["", "a'b\n\"c\\", "\u00e9\U0001f600\x00"])
 def test_element_type_id(text):
     t = PyElementTypeId(s=text)
     assert t.as_str() == str(t) == text
     assert repr(t) == f"PyElementTypeId('{text}')"  # unescaped
     assert hash(t) == py_hash(text.encode() + b"\xff") and t != PyElementTypeId(text + "x")
-
-
-# ---- ports --------------------------------------------------------------
 
 
 def test_port_constructor_and_properties():
@@ -53,8 +48,6 @@ def test_port_makers_draw_fresh_ids():
     assert [p.direction for p in ports] == [PyPortDirection.Input] * 2 + [PyPortDirection.Output]
 
 
-# ---- configurations -----------------------------------------------------
-
 def test_config_members():
     c = PyConfig()
     assert (len(c), c.len(), c.keys(), c.to_dict(), bool(c), repr(c)) == (0, 0, [], {}, False, "PyConfig(len=0)")
@@ -74,9 +67,6 @@ def test_config_against_dict(entries):
     assert c.keys() == sorted(model) and len(c) == c.len() == len(model)
     assert list(c.to_dict().items()) == sorted(model.items())
     assert all(c.get(k) == v for k, v in model.items())
-
-
-# ---- elements -----------------------------------------------------------
 
 
 def test_element_constructor_and_properties():

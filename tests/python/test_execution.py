@@ -12,7 +12,6 @@ from kelo.ext.graph import PyPortId
 U64, I64 = 2**64 - 1, 2**63
 
 
-
 @pytest.mark.parametrize("c, most, text", [
     (PyConcurrency.serialized(), 1, "Serialized"),
     (PyConcurrency.limited(n=4), 4, "Limited(4)"),
@@ -28,8 +27,6 @@ def test_batching_policy():
     assert (b.max_size, b.max_wait_ns) == (8, U64)
     assert repr(b) == str(b) == f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})"
 
-
-# ---- input relations ---------------------------------------------------
 
 W, D = PyMissingInputBehavior.Wait, PyMissingInputBehavior.Drop
 TM = PyInputRelation.timestamp_matched
@@ -64,8 +61,6 @@ def test_relation_equality(a, b, equal):
     assert (a == b, b == a, a != b) == (equal, equal, not equal)
 
 
-# ---- control signals ---------------------------------------------------
-
 SIGNALS = [(PyControlSignal.flush, (), "flush"), (PyControlSignal.eos, (), "eos"),
            (PyControlSignal.cancel, (), "cancel"), (PyControlSignal.stop, (), "stop"),
            (PyControlSignal.seek, (10,), "seek")]
@@ -79,8 +74,6 @@ def test_signal_kinds(make, args, kind):
     assert s.target_ns() == (10 if kind == "seek" else None) and PyControlSignal.seek(U64).target_ns() == U64
     assert [s == m(*a) for m, a, _ in SIGNALS] == [k == kind for *_, k in SIGNALS]
 
-
-# ---- the execution contract -------------------------------------------
 
 FIELDS = ["input_relation", "ordering", "concurrency", "delivery", "overflow", "output_coupling",
           "completion", "failure_policy", "eos_policy", "batching", "join_ports"]

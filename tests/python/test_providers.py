@@ -6,15 +6,8 @@ import struct
 import pytest
 
 from kelo.ext.graph import PyElementTypeId
-from kelo.ext.provider import (
-    PyCapability,
-    PyProviderDescriptor,
-    PyProviderId,
-    PyRequirement,
-    PyVersion,
-    abi_current_version,
-    abi_is_compatible,
-)
+from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyRequirement, PyVersion,
+                                abi_current_version, abi_is_compatible)
 from sipref import py_hash
 
 U64 = 2**64 - 1
@@ -23,8 +16,6 @@ U64 = 2**64 - 1
 def descriptor(id="native.synthetic", version=(1, 4, 0)):
     return PyProviderDescriptor(PyProviderId(id), PyVersion(*version))
 
-
-# ---- identities and versions -------------------------------------------
 
 @pytest.mark.parametrize("text", ["", "a'b", "é\x00)"])
 def test_provider_id(text):
@@ -54,8 +45,6 @@ def test_abi():
         assert abi_is_compatible(PyVersion(*parts)) is ok
     assert abi_is_compatible(version=current) is True
 
-
-# ---- capabilities and requirements ---------------------------------------
 
 KINDS = ["cuda", "fp16", "int8", "dynamic_shape", "batching", "h264", "h265", "nv12", "metadata",
          "async_execution"]
@@ -106,8 +95,6 @@ def test_requirement_equality_needs_kind_and_payload():
         for j, b in enumerate(reqs):
             assert (a == b) is (i == j)
 
-
-# ---- descriptors --------------------------------------------------------
 
 def test_new_descriptor_and_repr():
     d = descriptor()

@@ -4,16 +4,8 @@ import random
 import sys
 
 from kelo.ext.graph import PyElementTypeId
-from kelo.ext.provider import (
-    PyCapability,
-    PyProviderDescriptor,
-    PyProviderId,
-    PyProviderRegistry,
-    PyRequirement,
-    PySelectionPolicy,
-    PyVersion,
-    select_provider,
-)
+from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyProviderRegistry,
+                                PyRequirement, PySelectionPolicy, PyVersion, select_provider)
 from checks import raises
 
 OS = {"linux": "linux", "darwin": "macos"}[sys.platform]
@@ -55,8 +47,6 @@ def chosen(r, reqs, policy, t=T):
     return f"{d.id}/{d.priority}"
 
 
-# ---- the registry -------------------------------------------------------
-
 def test_entries_per_declared_type():  # the core tests hold the rule; this checks the texts
     r = PyProviderRegistry()
     assert (r.len(), len(r), r.is_empty(), bool(r), repr(r)) == (0, 0, True, False, "PyProviderRegistry(entries=0)")
@@ -76,8 +66,6 @@ def test_registry_keeps_its_own_copies():
     assert r.find(T)[0] is not found and len(r.find(PyElementTypeId("other"))) == 0
 
 
-# ---- selection ----------------------------------------------------------
-
 def test_declared_requirements_play_no_part():
     d = provider("p", 1).with_requirement(Req.cuda_required()).with_requirement(Req.operating_system("plan9"))
     assert chosen(registry(d), [], HP) == "p/1"
@@ -96,8 +84,6 @@ def test_policy_reprs():
     assert repr(HP) == "PySelectionPolicy(HighestPriority)" and repr(FA) == "PySelectionPolicy(FirstAvailable)"
     assert repr(manual("a'(b)")) == "PySelectionPolicy(Manual(a'(b)))" and repr(manual("")) == "PySelectionPolicy(Manual())"
 
-
-# ---- borrows ------------------------------------------------------------
 
 class Requirements:
     """A sequence whose item access runs `hook` first."""
@@ -139,8 +125,6 @@ def test_readers_share_the_registry_during_selection():
     assert select_provider(T, r, reqs, FA).id.as_str() == "p"
     assert seen == [(1, "PyProviderRegistry(entries=1)", "p/1", 1)]
 
-
-# ---- against a model ----------------------------------------------------
 
 def model_satisfies(kind, payload, caps):
     if kind in ("cuda_required", "gpu_memory"):

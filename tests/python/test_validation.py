@@ -7,18 +7,15 @@ import random
 import uuid
 
 from kelo.ext.data import PyDType, PyPixelFormat
-from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId,
-                            PyElementKind, PyElementTypeId, PyGraph,
-                            PyGraphValidationError, PyPort, PyPortDirection, PyPortId,
-                            PyValidationReport, validate_graph)
+from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId, PyElementKind,
+                            PyElementTypeId, PyGraph, PyGraphValidationError, PyPort, PyPortDirection,
+                            PyPortId, PyValidationReport, validate_graph)
 
 IN, OUT = PyPortDirection.Input, PyPortDirection.Output
 Spec, DC = PyContractSpec, PyDataContract
 FRAME, TENSOR = DC.frame(), DC.tensor()
 DECODE = PyElementTypeId("kelo.decode.h264")
 
-
-# ---- expected entries -------------------------------------------------------------------
 
 def u(x):
     """The canonical text of a port or element id, given the id, its port or its text."""
@@ -27,15 +24,12 @@ def u(x):
     return x if isinstance(x, str) else x.uuid()
 
 
-MESSAGES = {
-    "EdgeReferencesMissingPort": "edge references missing port {}",
+MESSAGES = {  # a name shows in its debug form, quoted and escaped
+    "EdgeReferencesMissingPort": "edge references missing port {}", "DuplicatePortId": "duplicate port id {}",
     "InvalidPortDirection": "edge {} -> {} has invalid direction {} -> {} (expected Output -> Input)",
     "DuplicateElementId": "duplicate element id {}",
-    "DuplicatePortId": "duplicate port id {}",
     "ContractMismatch": "contract mismatch on edge {} -> {}: {} vs {}",
-    # the element name in its debug form, quoted and escaped, then the edge
-    "DynamicSourceElementNotFound": "dynamic source element {} not found (edge {} -> {})",
-}
+    "DynamicSourceElementNotFound": "dynamic source element {} not found (edge {} -> {})"}
 CYCLE = ("CycleDetected", "cycle detected in graph")
 
 
@@ -47,8 +41,6 @@ def warning(s, t):
     return (f"late-binding edge PortId({u(s)}) \u2192 PortId({u(t)}): "
             "source port not yet materialized (deferred)")
 
-
-# ---- building graphs --------------------------------------------------------------------
 
 def port(d=OUT, contract=FRAME, pid=None):
     return PyPort(pid or PyPortId.new(), "p", d, contract)
@@ -83,8 +75,6 @@ def edge(s, t):
 ODD = DC.frame_with(Spec().with_pixel_format(PyPixelFormat.custom('ba"y')).with_width(4))
 
 
-# ---- report and error objects -----------------------------------------------------------
-
 def test_report_and_error_objects():
     a, b = port(IN), port(IN)
     g = graph([element(inputs=[a]), element(inputs=[b])],
@@ -117,9 +107,6 @@ def test_reports_are_snapshots_of_fresh_objects():
     assert warnings == [warning(late.source, b)] and type(warnings[0]) is str
 
 
-# ---- deep graphs ------------------------------------------------------------------------
-
-
 def test_ladder_is_searched_once_per_node():
     # Every node reaches the end along exponentially many paths; finished
     # nodes must not be searched again.
@@ -131,24 +118,19 @@ def test_ladder_is_searched_once_per_node():
     assert entries(graph(els, edges + [edge(ps[-1][1], ps[n // 2][0])]).validate()) == [CYCLE]
 
 
-# ---- differential check against a reference model --------------------------------------
-
 NAMES = {"a": '"a"', "b": '"b"', "c": '"c"', 'q"\n': '"q\\"\\n"', "": '""'}  # name: debug form
 WIDE = DC.frame_with(Spec().with_width(640))
 CONTRACT_POOL = [  # pairs of these fit and fail in many ways
     FRAME, TENSOR, WIDE, DC.frame_with(Spec()), DC.frame_with(Spec().with_width(641)),
     DC.frame_with(Spec().with_class_ids([1])), DC.frame_with(Spec().with_class_ids([1, 2])),
     DC.custom("x"), DC.custom("X"), DC.custom("Frame"), DC.metadata_content("det"),
-    DC.metadata(), DC.event(), DC.batch(), ODD,
-    DC.tensor_with(Spec().with_dtype(PyDType.Float32).with_shape([1, 3])),
-    DC.tensor_with(Spec().with_shape([1, 3, 1])),
-]
+    DC.metadata(), DC.event(), DC.batch(), ODD, DC.tensor_with(Spec().with_shape([1, 3, 1])),
+    DC.tensor_with(Spec().with_dtype(PyDType.Float32).with_shape([1, 3]))]
 
 
 def model_validate(elements, edges):
-    """The four passes, written plainly. `elements` are (id, name, inputs,
-    outputs) with ports as (id, direction name, contract); `edges` are
-    (source, target, late, source_element)."""
+    """The four passes, written plainly. `elements` are (id, name, inputs, outputs) with ports as
+    (id, direction name, contract); `edges` are (source, target, late, source_element)."""
     errors, warnings, index, adjacency = [], [], {}, {}
     for eid, _, inputs, outputs in elements:
         if eid in adjacency:
@@ -172,8 +154,8 @@ def model_validate(elements, edges):
         elif s is None and source_element is None:
             warnings.append(warning(source, target))
         elif s is None and not any(name == source_element for _, name, _, _ in elements):
-            errors.append(finding("DynamicSourceElementNotFound", NAMES.get(source_element, '"zz"'),
-                                  source, target))
+            name = NAMES.get(source_element, '"zz"')
+            errors.append(finding("DynamicSourceElementNotFound", name, source, target))
         if t is None:
             errors.append(finding("EdgeReferencesMissingPort", target))
     colour = dict.fromkeys(adjacency, 0)
@@ -191,9 +173,8 @@ def model_validate(elements, edges):
 
 
 def random_graph(rng):
-    """A small random graph as model input and as module objects. Ids are
-    mostly fresh and sometimes repeated; ports may sit in the list that
-    disagrees with their direction; edge ends are mostly existing ports."""
+    """A small random graph as model input and as module objects. Ids are mostly fresh and sometimes
+    repeated; ports may sit in the list against their direction; edge ends are mostly existing ports."""
     def new_id():
         return str(uuid.UUID(int=rng.getrandbits(128)))
 
@@ -206,15 +187,13 @@ def random_graph(rng):
     port_ids, element_ids, elements, objects, edges, edge_objects = [], [], [], [], [], []
     for _ in range(rng.randint(0, 5)):
         eid, name = pick(element_ids, 0.15), rng.choice(list(NAMES))
-        lists = [[(pick(port_ids, 0.1),
-                   wanted if rng.random() < 0.8 else rng.choice(["Input", "Output"]),
+        lists = [[(pick(port_ids, 0.1), wanted if rng.random() < 0.8 else rng.choice(["Input", "Output"]),
                    rng.choice(CONTRACT_POOL)) for _ in range(rng.choice([0, 1, 1, 2, 3]))]
                  for wanted in ("Input", "Output")]
         elements.append((eid, name, *lists))
-        objects.append(element(name, *([PyPort(PyPortId.from_str(pid), "p",
-                                               getattr(PyPortDirection, d), c)
-                                        for pid, d, c in ports] for ports in lists),
-                               eid=PyElementId.from_str(eid)))
+        made = ([PyPort(PyPortId.from_str(pid), "p", getattr(PyPortDirection, d), c) for pid, d, c in ports]
+                for ports in lists)
+        objects.append(element(name, *made, eid=PyElementId.from_str(eid)))
     for _ in range(rng.randint(0, 7)):
         s, t = (PyPortId.from_str(pick(port_ids, 0.85)) for _ in range(2))
         how = rng.choice(["plain", "plain", "plain", "late", "marked", "dynamic"])
@@ -237,8 +216,7 @@ def test_against_reference_model():
         g = graph(objects, edge_objects)
         expected_errors, expected_warnings = model_validate(elements, edges)
         r = g.validate() if rng.random() < 0.5 else validate_graph(g)
-        assert (entries(r), r.warnings) == (expected_errors, expected_warnings), \
-            (elements, edges)
+        assert (entries(r), r.warnings) == (expected_errors, expected_warnings), (elements, edges)
         assert r.is_valid() is (not expected_errors)
         seen.update([kind for kind, _ in expected_errors] + ["warning"] * len(expected_warnings))
         seen["valid"] += not expected_errors
