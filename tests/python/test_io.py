@@ -17,10 +17,10 @@ import uuid
 import pytest
 
 import kelo
+from checks import raises
 from kelo import _native, io
-from kelo.ext.data import (PyDetectedObject, PyDType, PyFrame, PyMetadata, PyObjectId,
-                           PyBoundingBox, PyPixelFormat, PyStreamId, PyTimestamp, PyTrackState,
-                           PyVideoFormat)
+from kelo.ext.data import (PyDetectedObject, PyDType, PyFrame, PyMetadata, PyObjectId, PyBoundingBox,
+                           PyPixelFormat, PyStreamId, PyTimestamp, PyTrackState, PyVideoFormat)
 
 SCHEMA = json.loads(io.schema_path.read_text())
 DEFS = SCHEMA["$defs"]
@@ -44,8 +44,7 @@ def gen(rng, s, depth=0):
         wide = ref.endswith("64")
         pick = rng.random()
         if pick < 0.1:
-            return rng.choice(["inf", "-inf", "nan", "nan:0x7fc00001" if not wide
-                               else "nan:0xfff0000000000001"])
+            return rng.choice(["inf", "-inf", "nan", "nan:0xfff0000000000001" if wide else "nan:0x7fc00001"])
         if wide:
             return struct.unpack("<d", struct.pack("<Q", rng.getrandbits(62)))[0]
         v = f32(rng.getrandbits(32))
@@ -57,10 +56,8 @@ def gen(rng, s, depth=0):
     if ref.endswith("/Metadata") and depth > 2:
         return {k: [] for k in DEFS["Metadata"]["properties"]}
     s = resolve(s)
-    if "oneOf" in s:
-        return gen(rng, rng.choice(s["oneOf"]), depth)
-    if "anyOf" in s:
-        return gen(rng, rng.choice(s["anyOf"]), depth)
+    if "oneOf" in s or "anyOf" in s:
+        return gen(rng, rng.choice(s.get("oneOf") or s["anyOf"]), depth)
     if "const" in s:
         return s["const"]
     if "enum" in s:
@@ -96,8 +93,7 @@ def same(a, b, s):
         alts = s.get("oneOf") or s["anyOf"]
         return any(same(a, b, alt) for alt in alts if _fits(a, alt))
     if isinstance(a, list):
-        return isinstance(b, list) and len(a) == len(b) and all(
-            same(x, y, s["items"]) for x, y in zip(a, b))
+        return isinstance(b, list) and len(a) == len(b) and all(same(x, y, s["items"]) for x, y in zip(a, b))
     if isinstance(a, dict) and "properties" in s:
         return a.keys() == b.keys() and all(same(a[k], b[k], s["properties"][k]) for k in a)
     if isinstance(a, dict):
@@ -158,9 +154,7 @@ def test_schema_file_is_the_one_the_codec_describes():
 
 def sample(seed=0):
     rng = random.Random(seed)
-    frame = io.from_dict(tagged(rng, "Frame"))
-    md = io.from_dict(tagged(rng, "Metadata"))
-    return frame, md
+    return io.from_dict(tagged(rng, "Frame")), io.from_dict(tagged(rng, "Metadata"))
 
 
 def test_jsonl_round_trip_by_path_and_file(tmp_path):
@@ -188,8 +182,7 @@ def test_write_jsonl_takes_only_frame_metadata_pairs():
 def metadata_dict():
     md = PyMetadata()
     for i in range(4):
-        md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, 0, 1, 1))
-                      .with_label("car"))
+        md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, 0, 1, 1)).with_label("car"))
     d = io.to_dict(md)
     d["tracks"] = [gen(random.Random(1), DEFS["Track"])]
     d["objects"][0]["attributes"] = {"a": {"kind": "int", "value": 1}}
@@ -239,9 +232,7 @@ BAD = [  # edit of a valid metadata dict, message
 def test_bad_text_forms_name_the_field(edit, message):
     d = metadata_dict()
     edit(d)
-    with pytest.raises(ValueError) as e:
-        io.from_dict(d)
-    assert str(e.value) == message
+    raises(ValueError, io.from_dict, d, msg=message)
 
 
 @pytest.mark.parametrize("line,message", [
@@ -272,8 +263,7 @@ def test_corrupt_pickle_states_fail_cleanly(tag, state):
 
 
 def test_to_dict_refuses_what_is_not_data_model():
-    with pytest.raises(TypeError, match="'int' is not a class of the data model"):
-        io.to_dict(5)
+    raises(TypeError, io.to_dict, 5, msg="'int' is not a class of the data model")
 
 
 def test_single_precision_written_short_and_read_back_exactly():
