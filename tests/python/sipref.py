@@ -24,8 +24,7 @@ def _sipround(v0, v1, v2, v3):
 
 def siphash13(data: bytes, k0: int = 0, k1: int = 0) -> int:
     """SipHash-1-3 of `data` under the key (k0, k1), unsigned 64-bit."""
-    v = [k0 ^ 0x736F6D6570736575, k1 ^ 0x646F72616E646F6D,
-         k0 ^ 0x6C7967656E657261, k1 ^ 0x7465646279746573]
+    v = [k0 ^ 0x736F6D6570736575, k1 ^ 0x646F72616E646F6D, k0 ^ 0x6C7967656E657261, k1 ^ 0x7465646279746573]
     n = len(data)
     tail = n - n % 8
     blocks = [int.from_bytes(data[i:i + 8], "little") for i in range(0, tail, 8)]

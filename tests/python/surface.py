@@ -160,8 +160,7 @@ def bad(annotation):
         lying = type("Lying", (), {"__len__": lambda s: 2**30, "__getitem__": lambda s, i: [valid(inner)][i]})()
         return [(driver.RaisingLen(), driver.Boom, "len"), (driver.RaisingItem(), driver.Boom, "item"),
                 (range(2**60), (OverflowError, MemoryError), None), (range(2**40), MemoryError, None),
-                (lying, (IndexError, MemoryError), None),
-                (5, TypeError, not_instance(5, "Sequence")),
+                (lying, (IndexError, MemoryError), None), (5, TypeError, not_instance(5, "Sequence")),
                 ("ab", TypeError, "Can't extract `str` to a list"),
                 (None, TypeError, not_instance(None, "Sequence"))] + \
             [([valid(inner), v], e, m) for v, e, m in bad(inner)]

@@ -133,12 +133,10 @@ BAD = [  # keyword arguments beside 2 good boxes, exception, message
     (dict(confidence=floats(3, 0)), ValueError, r"confidence: expected shape \(2,\), got \(3,\)"),
     (dict(confidence=floats(2, 1)), ValueError, r"confidence: expected shape \(2,\), got \(2, 1\)"),
     (dict(labels=["a"]), ValueError, "labels: expected 2 labels, one per box, got 1"),
-    (dict(class_ids=memoryview(bytes(32))), ValueError,
-     r"class_ids: expected shape \(2, 16\), got \(32,\)"),
+    (dict(class_ids=memoryview(bytes(32))), ValueError, r"class_ids: expected shape \(2, 16\), got \(32,\)"),
     (dict(class_ids=floats(2, 16)), ValueError, "class_ids: expected uint8 values, got format 'f'"),
     (dict(boxes=[[0, 0, 1, 1]]), TypeError, "a bytes-like object is required"),
-    (dict(labels=[1, 2]), TypeError, "not an instance of 'str'|'int'"),
-]
+    (dict(labels=[1, 2]), TypeError, "not an instance of 'str'|'int'")]
 
 
 @pytest.mark.parametrize("kwargs,exc,message", BAD)

@@ -22,8 +22,7 @@ def test_builders_leave_the_receiver_alone():
     a = Spec().with_width(1)
     b = a.with_width(2)
     assert (Spec().width, a.width, b.width) == (None, 1, 2)
-    full = (b.with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3)
-            .with_dtype(PyDType.Int8)
+    full = (b.with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3).with_dtype(PyDType.Int8)
             .with_shape([1, 2]).with_coordinate_space("roi").with_content_type("tracks")
             .with_class_ids([7, 7, 1]))
     before = fields(full)
@@ -31,11 +30,9 @@ def test_builders_leave_the_receiver_alone():
             ("with_pixel_format", (PyPixelFormat.nv12(),), {"pixel_format": PyPixelFormat.nv12()}),
             ("with_width", (9,), {"width": 9}), ("with_height", (9,), {"height": 9}),
             ("with_dimensions", (4, 5), {"width": 4, "height": 5}),
-            ("with_dtype", (PyDType.Bool,), {"dtype": PyDType.Bool}),
-            ("with_shape", ([],), {"shape": []}),
+            ("with_dtype", (PyDType.Bool,), {"dtype": PyDType.Bool}), ("with_shape", ([],), {"shape": []}),
             ("with_coordinate_space", ("custom:",), {"coordinate_space": "custom:"}),
-            ("with_content_type", ("",), {"content_type": ""}),
-            ("with_class_ids", ((),), {"class_ids": []})]:
+            ("with_content_type", ("",), {"content_type": ""}), ("with_class_ids", ((),), {"class_ids": []})]:
         changed = getattr(full, name)(*args)
         assert type(changed) is Spec and changed is not full
         assert fields(full) == before
@@ -56,17 +53,13 @@ def test_coordinate_space_kind_rejected():  # the core's message, passed through
     assert s.coordinate_space is None and str(s) == "w=1"
 
 
-@pytest.mark.parametrize("make, name, text, has_spec", [
-    (DC.frame, "Frame", "Frame", False),
-    (DC.tensor, "Tensor", "Tensor", False),
-    (DC.metadata, "Metadata", "Metadata", False),
-    (DC.event, "Event", "Event", False),
-    (DC.batch, "Batch", "Batch", False),
+@pytest.mark.parametrize("make, name, text, has_spec", [(DC.frame, "Frame", "Frame", False),
+    (DC.tensor, "Tensor", "Tensor", False), (DC.metadata, "Metadata", "Metadata", False),
+    (DC.event, "Event", "Event", False), (DC.batch, "Batch", "Batch", False),
     (lambda: DC.custom("lidar"), "Custom", "Custom(lidar)", False),
     (lambda: DC.frame_with(Spec()), "Frame", "Frame[unconstrained]", True),
     (lambda: DC.tensor_with(Spec().with_shape([])), "Tensor", "Tensor[shape=[]]", True),
-    (lambda: DC.metadata_content("detections"), "Metadata", "Metadata[content=detections]", True),
-])
+    (lambda: DC.metadata_content("detections"), "Metadata", "Metadata[content=detections]", True)])
 def test_data_contract_forms(make, name, text, has_spec):
     c = make()
     assert type(c) is DC and c.category_name() == name

@@ -6,8 +6,7 @@ import struct
 import pytest
 
 from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyClassification, PyClassId,
-                           PyCoordinateSpace, PyDetectedObject, PyDType, PyObjectId, PyTensor,
-                           PyTimestamp)
+                           PyCoordinateSpace, PyDetectedObject, PyDType, PyObjectId, PyTensor, PyTimestamp)
 
 NAN, INF = float("nan"), float("inf")
 U = "550e8400-e29b-41d4-a716-446655440000"
@@ -31,8 +30,7 @@ STAMP = PyTimestamp.from_nanos(5).with_dts(3)
 VALUES = [  # constructor, argument, what the matching accessor returns
     ("of_bool", False, False), ("of_int", 2**63 - 1, 2**63 - 1), ("of_int", -2**63, -2**63),
     ("of_float", 2, 2.0), ("of_float", -0.0, -0.0), ("of_string", "h\u00e9\U0001f600\x00", "h\u00e9\U0001f600\x00"),
-    ("of_tensor", TENSOR, None), ("of_timestamp", STAMP, None), ("of_duration_ns", 2**64 - 1, 2**64 - 1),
-]
+    ("of_tensor", TENSOR, None), ("of_timestamp", STAMP, None), ("of_duration_ns", 2**64 - 1, 2**64 - 1)]
 
 
 @pytest.mark.parametrize("ctor, arg, back", VALUES, ids=[f"{c}-{i}" for i, (c, _, _) in enumerate(VALUES)])
@@ -83,9 +81,7 @@ def test_detected_object_fields_and_builders():
     assert (b == b.with_label("person")) is False and hash(b) == object.__hash__(b)
 
 
-@pytest.mark.parametrize("value, back", [
-    (-3, -3.0), (1e40, INF), (0.9996, f32(0.9996)), (2**200, INF),
-])
+@pytest.mark.parametrize("value, back", [(-3, -3.0), (1e40, INF), (0.9996, f32(0.9996)), (2**200, INF)])
 def test_confidence_is_single_precision_and_unchecked(value, back):
     assert obj().with_confidence(value).confidence == back
     assert PyClassification(PyClassId.new(), value).confidence == back

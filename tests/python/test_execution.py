@@ -12,11 +12,8 @@ from kelo.ext.graph import PyPortId
 U64, I64 = 2**64 - 1, 2**63
 
 
-@pytest.mark.parametrize("c, most, text", [
-    (PyConcurrency.serialized(), 1, "Serialized"),
-    (PyConcurrency.limited(n=4), 4, "Limited(4)"),
-    (PyConcurrency.unrestricted(), None, "Unrestricted"),
-])
+@pytest.mark.parametrize("c, most, text", [(PyConcurrency.serialized(), 1, "Serialized"),
+    (PyConcurrency.limited(n=4), 4, "Limited(4)"), (PyConcurrency.unrestricted(), None, "Unrestricted")])
 def test_concurrency(c, most, text):
     assert c.max_concurrent() == most
     assert repr(c) == str(c) == f"PyConcurrency({text})"
@@ -30,14 +27,10 @@ def test_batching_policy():
 
 W, D = PyMissingInputBehavior.Wait, PyMissingInputBehavior.Drop
 TM = PyInputRelation.timestamp_matched
-RELATIONS = [
-    (PyInputRelation.independent, (), "independent"),
-    (PyInputRelation.synchronized, (), "synchronized"),
-    (TM, (5, W, [0, 3]), "timestamp_matched"),
-    (PyInputRelation.latest_value, (), "latest_value"),
-    (PyInputRelation.windowed, (3,), "windowed"),
-    (PyInputRelation.explicit_join, ("camera",), "explicit_join"),
-]
+RELATIONS = [(PyInputRelation.independent, (), "independent"),
+    (PyInputRelation.synchronized, (), "synchronized"), (TM, (5, W, [0, 3]), "timestamp_matched"),
+    (PyInputRelation.latest_value, (), "latest_value"), (PyInputRelation.windowed, (3,), "windowed"),
+    (PyInputRelation.explicit_join, ("camera",), "explicit_join")]
 
 
 @pytest.mark.parametrize("make, args, kind", RELATIONS, ids=[k for *_, k in RELATIONS])
@@ -50,13 +43,10 @@ def test_relation_kinds(make, args, kind):
 
 
 @pytest.mark.parametrize("a, b, equal", [  # the core tests hold the rule; these check the arguments
-    (TM(5, W), TM(5, W, []), True),
-    (TM(5, W), TM(5, W, None), True),
+    (TM(5, W), TM(5, W, []), True), (TM(5, W), TM(5, W, None), True),
     (TM(5, W), TM(tolerance_ns=5, missing=W, clock_offsets_ns=()), True),
     (TM(5, W, [0, 3]), TM(5, W, (0, 3)), True),
-    (TM(U64, W, [I64 - 1, -I64]), TM(U64, W, [I64 - 1, -I64]), True),
-    (TM(5, W), TM(5, D), False),
-])
+    (TM(U64, W, [I64 - 1, -I64]), TM(U64, W, [I64 - 1, -I64]), True), (TM(5, W), TM(5, D), False)])
 def test_relation_equality(a, b, equal):
     assert (a == b, b == a, a != b) == (equal, equal, not equal)
 
@@ -108,9 +98,7 @@ BUILDERS = [  # builder, argument, field, value read back
     ("with_failure_policy", PyFailurePolicy.Retry, "failure_policy", None),
     ("with_eos_policy", PyEosPolicy.AnyInput, "eos_policy", None),
     ("with_batching", PyBatchingPolicy(8, 1000), "batching", PyBatchingPolicy(8, 1000)),
-    ("with_join_ports", (P1, P2, P1), "join_ports", [P1, P2, P1]),
-    ("with_join_ports", [], "join_ports", []),
-]
+    ("with_join_ports", (P1, P2, P1), "join_ports", [P1, P2, P1]), ("with_join_ports", [], "join_ports", [])]
 
 
 @pytest.mark.parametrize("name, arg, field, value", BUILDERS, ids=[b[0] for b in BUILDERS])

@@ -13,8 +13,7 @@ from sipref import py_hash
 OPEN = {  # class -> (well-known names in index order, str is the canonical name)
     PyPixelFormat: ("rgb8 rgba8 bgr8 bgra8 gray8 gray16 nv12 i420 yuv420 p010".split(), True),
     PyColorSpace: (["bt601", "bt709", "bt2020", "srgb"], True),
-    PyTensorLayout: (["nchw", "nhwc", "chw", "hwc"], False),
-}
+    PyTensorLayout: (["nchw", "nhwc", "chw", "hwc"], False)}
 WELL_KNOWN = [(c, i, n) for c, (names, _) in OPEN.items() for i, n in enumerate(names)]
 
 
@@ -24,8 +23,7 @@ def check_text(v, canonical):
     assert (repr(v), str(v)) == (rep, canonical if OPEN[type(v)][1] else rep)
 
 
-@pytest.mark.parametrize("cls, index, name", WELL_KNOWN,
-                         ids=[f"{c.__name__}.{n}" for c, _, n in WELL_KNOWN])
+@pytest.mark.parametrize("cls, index, name", WELL_KNOWN, ids=[f"{c.__name__}.{n}" for c, _, n in WELL_KNOWN])
 def test_well_known(cls, index, name):
     ctor = getattr(cls, name)
     v = ctor()

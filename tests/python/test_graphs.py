@@ -24,8 +24,7 @@ def edge_fields(e):
 
 
 def element_fields(e):
-    ports = [(p.id.uuid(), p.name, int(p.direction), str(p.contract))
-             for p in e.inputs + e.outputs]
+    ports = [(p.id.uuid(), p.name, int(p.direction), str(p.contract)) for p in e.inputs + e.outputs]
     return (e.id.uuid(), e.type_id.as_str(), e.name, int(e.kind), ports, e.config.to_dict())
 
 

@@ -224,8 +224,7 @@ BAD = [  # edit of a valid metadata dict, message
     (_set(["schema"], KeyError), "schema: missing field"),
     (_set(["type"], "Gizmo"), "type: unknown type 'Gizmo'"),
     (lambda d: (d.clear(), d.update(schema=1, type="StreamId", value="x" * 99)),
-     "value: not an identifier: '" + "x" * 60 + "'... (99 bytes)"),
-]
+     "value: not an identifier: '" + "x" * 60 + "'... (99 bytes)")]
 
 
 @pytest.mark.parametrize("edit,message", BAD)
@@ -241,8 +240,7 @@ def test_bad_text_forms_name_the_field(edit, message):
     ('{"schema":9,"frame":{},"metadata":{}}', "line 2: schema: schema version 9 is newer"),
     ('{"schema":1,"frame":{}}', "line 2: metadata: missing field"),
     ('{"schema":1,"frame":{},"metadata":{},"x":0}', "line 2: x: unknown field"),
-    ('{"schema":1,"frame":{"id":1},"metadata":{}}', "line 2: frame.id: expected a text"),
-])
+    ('{"schema":1,"frame":{"id":1},"metadata":{}}', "line 2: frame.id: expected a text")])
 def test_bad_json_lines_name_line_and_field(line, message):
     frame, md = sample()
     buf = stdio.StringIO()

@@ -4,8 +4,7 @@ import pytest
 
 from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassification,
                            PyDetectedObject, PyDType, PyEmbedding, PyEvent, PyEventType, PyMetadata,
-                           PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId,
-                           PyTrackState)
+                           PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId, PyTrackState)
 
 T = "67e55044-10b1-426f-9247-bb680e5fe0c8"
 EMPTY = "PyMetadata(objects=0, tracks=0, classifications=0)"
@@ -48,12 +47,9 @@ def test_track_fields():
 
 
 ADDERS = [  # method, property, a fresh argument, counted in the repr as
-    ("add_object", "objects", detection, "objects"),
-    ("add_track", "tracks", track, "tracks"),
+    ("add_object", "objects", detection, "objects"), ("add_track", "tracks", track, "tracks"),
     ("add_classification", "classifications", classification, "classifications"),
-    ("add_embedding", "embeddings", embedding, None),
-    ("add_event", "events", event, None),
-]
+    ("add_embedding", "embeddings", embedding, None), ("add_event", "events", event, None)]
 
 
 @pytest.mark.parametrize("method, prop, make, counted", ADDERS)

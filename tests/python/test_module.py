@@ -121,8 +121,7 @@ def test_conversion_errors(fn, k, bad):
     assert repr(fn.receiver) == before
 
 
-@pytest.mark.parametrize("value, msg", [
-    (2**32, RANGE), (2**63 - 1, RANGE), (-(2**63), RANGE), (-1, RANGE),
+@pytest.mark.parametrize("value, msg", [(2**32, RANGE), (2**63 - 1, RANGE), (-(2**63), RANGE), (-1, RANGE),
     (2**63, None), (-(2**63) - 1, None), (2**100, None),  # beyond 64 bits: the interpreter's own message
 ])
 def test_narrow_integers_read_64_bits_first(value, msg):
@@ -222,8 +221,7 @@ def test_equality_and_hashing(cls):
 TWINS = [  # classes compared by value: two separately made, equal values and a different one
     lambda: data.PyStreamId.from_str(U), lambda: data.PyFrameRate(30, 1), lambda: data.PyPixelFormat.nv12(),
     lambda: data.PyPoint2D(1, 2), lambda: data.PyBoundingBox(1, 2, 3, 4), lambda: data.PyCoordinateSpace.world(),
-    lambda: graph.PyElementTypeId("a.b"), lambda: data.PyEventType("a", "b"),
-]
+    lambda: graph.PyElementTypeId("a.b"), lambda: data.PyEventType("a", "b")]
 
 
 @pytest.mark.parametrize("make", TWINS, ids=lambda m: type(m()).__name__)

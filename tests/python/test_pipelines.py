@@ -37,8 +37,7 @@ BASE = '[pipeline]\nname = "t"\n' + EL("src", "source") + 'outputs = { out = "fr
     + EL("snk", "sink") + 'inputs = { in = "frame" }\n' + LINK("src.out", "snk.in")
 PLAN = "\n" + PROVIDER("base", ["t.src", "t.snk"])
 PORTS = 'inputs = { in = "frame" }\noutputs = { out = "frame" }\n'
-CASES = {
-    "unknown keys": LINK("src.out", "snk.in") + "lat = true  # K102\n" + EL("x")
+CASES = {"unknown keys": LINK("src.out", "snk.in") + "lat = true  # K102\n" + EL("x")
     + 'outputs = { o = { category = "frame", widht = 3 } }  # K102\n',
     "wrong types": '[[element]]\nname = "x"\ntype = "t.x"\nkind = 3  # K103\nconfig = { a = 1 }  # K103\n'
     'inputs = { in = 4 }  # K103 K301\n',
@@ -61,8 +60,7 @@ CASES = {
     "dynamic link from nowhere": '[[link]]  # K208\nfrom = "sourc"\npad = "p"\nto = "snk.in"\n',
     "late link from nowhere": LINK("ghost.out", "snk.in", "  # K209 K305") + "late = true\n",
     "names used twice": EL("snk", "sink", "  # K302") + 'inputs = { in = "frame" }  # K301\n'
-    + '[[link]]  # K303\nfrom = "snk"\npad = "p"\nto = "snk.in"\n'
-    + LINK("src.out", "snk.in", "  # K304"),
+    + '[[link]]  # K303\nfrom = "snk"\npad = "p"\nto = "snk.in"\n' + LINK("src.out", "snk.in", "  # K304"),
     "no provider for the type": PLAN + EL("x", mark="  # K402"),
     "no provider meets the requirements": PLAN + EL("x", mark="  # K403")
     + 'requires = ["cuda_required"]\n' + PROVIDER("cpu", ["t.x"]) + 'capabilities = ["fp16"]\n',
@@ -71,8 +69,7 @@ CASES = {
     "strict fallback": PLAN + EL("x", mark="  # K405") + 'requires = ["external_runtime:onnx"]\n'
     + PROVIDER("gpu", ["t.x"]) + "priority = 9\n" + PROVIDER("old", ["t.x"], "  # K406")
     + 'abi = "9.0.0"\npriority = 99\ncapabilities = ["custom:runtime:onnx"]\n'
-    + PROVIDER("cpu", ["t.x"]) + 'capabilities = ["custom:runtime:onnx"]\n',
-}
+    + PROVIDER("cpu", ["t.x"]) + 'capabilities = ["custom:runtime:onnx"]\n'}
 
 
 def marked(text):
@@ -124,8 +121,7 @@ def test_plan_explains_every_candidate():
     d = result.decision("x")
     assert d is not None and d.chosen is not None and d.chosen.id == "cpu"
     assert [(c.provider.id, c.verdict, c.reason) for c in d.candidates] == [
-        ("gpu", "fails_requirement", "fails requirement external_runtime:onnx"),
-        ("cpu", "chosen", ""),
+        ("gpu", "fails_requirement", "fails requirement external_runtime:onnx"), ("cpu", "chosen", ""),
         ("old", "incompatible_abi", "built for ABI 9.0.0, this build supports 0.1.0")]
     # A manual choice is not a fallback, even when strict.
     manual = text.replace('["external_runtime:onnx"]', '["external_runtime:onnx"]\npolicy = "manual:cpu"')

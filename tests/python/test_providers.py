@@ -76,8 +76,7 @@ REQUIREMENTS = [  # constructor, argument, kind index, kind name, payload bytes 
     (PyRequirement.accelerator, "tpu", 2, "accelerator", b"tpu\xff"),
     (PyRequirement.operating_system, "linux", 3, "operating_system", b"linux\xff"),
     (PyRequirement.external_runtime, "", 4, "external_runtime", b"\xff"),
-    (PyRequirement.custom, "é", 5, "custom", "é".encode() + b"\xff"),
-]
+    (PyRequirement.custom, "é", 5, "custom", "é".encode() + b"\xff")]
 
 
 @pytest.mark.parametrize("make, arg, index, kind, payload", REQUIREMENTS)

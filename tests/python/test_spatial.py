@@ -50,8 +50,7 @@ def test_documented_results():  # the core tests pin the arithmetic; these pass 
 
 
 @pytest.mark.parametrize("value, text", [  # the core tests hold the float texts
-    (0.1, "0.1"), (1 / 3, "0.33333334"), (1e40, "inf"), (NAN, "NaN"), (True, "1"),
-])
+    (0.1, "0.1"), (1 / 3, "0.33333334"), (1e40, "inf"), (NAN, "NaN"), (True, "1")])
 def test_components_are_single_precision(value, text):
     v, q = PyVec3(value, 0, value), PyQuaternion(value, 0, 0, value)
     for got in (v.x, v.z, q.x, q.w):

@@ -7,8 +7,7 @@ import pytest
 from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelFormat, PySourceInfo,
                            PySourceKind, PyStream, PyStreamCapabilities, PyStreamId, PyVideoFormat)
 
-FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate",
-         "hardware_timestamps"]
+FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate", "hardware_timestamps"]
 UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
 FMT = (PyVideoFormat(1280, 720, PyPixelFormat.nv12()).with_color_space(PyColorSpace.bt709())
        .with_color_range(PyColorRange.Limited).with_frame_rate(PyFrameRate(30000, 1001)))
@@ -23,8 +22,7 @@ def format_fields(f):
     (("cam0", PySourceKind.Camera), {}, ("cam0", PySourceKind.Camera, None, None)),
     (("", PySourceKind.Sensor, "rtsp://h/s", "front"), {}, ("", PySourceKind.Sensor, "rtsp://h/s", "front")),
     ((), {"kind": PySourceKind.Virtual, "source_id": "v", "uri": "", "name": None},
-     ("v", PySourceKind.Virtual, "", None)),
-])
+     ("v", PySourceKind.Virtual, "", None))])
 def test_source_info_fields(args, kwargs, want):
     s = PySourceInfo(*args, **kwargs)
     assert (s.source_id, s.kind, s.uri, s.name) == want
@@ -54,8 +52,7 @@ def test_capabilities_each_flag(i):
     ({"supports_seek": True}, "PyStreamCapabilities(live=false, seek=true)"),
     ({"live": True}, "PyStreamCapabilities(live=true, seek=false)"),
     ({"supports_random_access": True, "variable_frame_rate": True, "hardware_timestamps": True},
-     "PyStreamCapabilities(live=false, seek=false)"),
-])
+     "PyStreamCapabilities(live=false, seek=false)")])
 def test_capabilities_repr(kwargs, text):
     assert repr(PyStreamCapabilities(**kwargs)) == str(PyStreamCapabilities(**kwargs)) == text
 

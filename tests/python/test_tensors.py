@@ -5,8 +5,7 @@ import re
 
 import pytest
 
-from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, PyTensor,
-                           PyTensorLayout)
+from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, PyTensor, PyTensorLayout)
 
 U64 = 2**64 - 1
 UUID4 = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
@@ -60,9 +59,7 @@ def test_model_reference():
     assert PyModelReference("").id == "" and (m == PyModelReference("yolo")) is False
 
 
-@pytest.mark.parametrize("name, text", [
-    (None, "None"), ('a"b', r'Some("a\"b")'), ("", 'Some("")'),
-])
+@pytest.mark.parametrize("name, text", [(None, "None"), ('a"b', r'Some("a\"b")'), ("", 'Some("")')])
 def test_embedding_repr(name, text):
     assert repr(PyEmbedding(tensor(), name)) == f"PyEmbedding(name={text})"
     assert PyEmbedding(tensor(), name=name).name == name

@@ -71,8 +71,7 @@ def test_with_dts_is_builder():
 
 @pytest.mark.parametrize("num, den, as_f64, text", [
     (30000, 1001, 30000 / 1001, "30000/1001"), (30, 1, 30.0, "30/1"), (60, 2, 30.0, "60/2"),
-    (5, 0, math.inf, "5/0"), (0, 0, math.nan, "0/0"), (1, 2**32 - 1, 1 / 4294967295, "1/4294967295"),
-])
+    (5, 0, math.inf, "5/0"), (0, 0, math.nan, "0/0"), (1, 2**32 - 1, 1 / 4294967295, "1/4294967295")])
 def test_frame_rate(num, den, as_f64, text):
     r = PyFrameRate(num, den)
     assert (r.numerator, r.denominator) == (num, den)

@@ -24,8 +24,7 @@ SUBMODULES = ["data", "graph", "provider", "execution"]
 U = "550e8400-e29b-41d4-a716-446655440000"
 # Values that well-formed calls take.
 ORDINARY = [0, 1, 2, 3, 640, 480, 0.5, 1.0, -1.0, True, False, "", "a", "image", "rgb",
-            "kelo.decode.h264", "kelo/frame.start", "custom:x", "pixel", U, [], [1, 2], [0.5, 0.5],
-            None]
+            "kelo.decode.h264", "kelo/frame.start", "custom:x", "pixel", U, [], [1, 2], [0.5, 0.5], None]
 # Values at and beyond every boundary, of every type.
 HOSTILE = [-1, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**63 - 1, 2**63, -2**63,
            -2**63 - 1, 2**64 - 1, 2**64, 10**40, -10**40, math.nan, math.inf, -math.inf, 5e-324,
@@ -165,8 +164,7 @@ def makers(cls):
 def required(fn):
     """The names of the parameters a call cannot leave out (without `self`)."""
     found = parameters(fn)
-    return None if found is None else [name for name, optional in found
-                                       if not optional and name != "$self"]
+    return None if found is None else [name for name, optional in found if not optional and name != "$self"]
 
 
 def hinted(cls, name, samples):
@@ -203,8 +201,7 @@ def find_samples(tries=600):
                 hints = [hinted(cls, n, samples) for n in names]
                 for _ in range(tries):
                     args = [rng.choice(h) if h and rng.random() < 0.8 else
-                            rng.choice(ORDINARY if rng.random() < 0.7 else others or ORDINARY)
-                            for h in hints]
+                            rng.choice(ORDINARY if rng.random() < 0.7 else others or ORDINARY) for h in hints]
                     try:
                         value = maker(*args)
                     except Exception:
@@ -266,8 +263,7 @@ def calls(samples, rng, per_callable, hostile):
             items = [rng.choice(values), rng.choice(rng.choice([s for s in samples.values() if s]))]
             return rng.choice([RaisingLen(), RaisingItem(), CallsBack(receiver, items),
                                (x for x in items), CallsBack(receiver, items),
-                               LyingLen(rng.choice((0, 1, 3, 2**20, 2**40, 2**60, 2**63 - 1))),
-                               range(2**60)])
+                               LyingLen(rng.choice((0, 1, 3, 2**20, 2**40, 2**60, 2**63 - 1))), range(2**60)])
         if roll < 0.45:
             return rng.choice(values)
         found = rng.choice([s for s in samples.values() if s] or [[None]])
