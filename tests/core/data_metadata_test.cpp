@@ -21,15 +21,9 @@ TEST(TrackTest, MakeKeepsFieldsAndStampsProvenance) {
   const TrackId id = ok(TrackId::fresh());
   const Timestamp first = at(20).with_dts(3), last = at(10);
   const Track t = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));  // no ordering checks
-  EXPECT_EQ(t.id, id);
-  EXPECT_EQ(t.first_sequence, 10u);
-  EXPECT_EQ(t.last_sequence, 5u);
-  EXPECT_EQ(t.first_timestamp, first);
-  EXPECT_EQ(t.last_timestamp, last);
-  EXPECT_EQ(t.state, TrackState::Lost);
-  EXPECT_EQ(t.provenance.timestamp, first);
-  EXPECT_TRUE(t.provenance.references.empty());
-  EXPECT_FALSE(t.provenance.model.has_value());
+  EXPECT_TRUE(t.id == id && t.first_sequence == 10 && t.last_sequence == 5 && t.first_timestamp == first &&
+              t.last_timestamp == last && t.state == TrackState::Lost && t.provenance.timestamp == first);
+  EXPECT_TRUE(t.provenance.references.empty() && !t.provenance.model.has_value());
   const Track u = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));
   EXPECT_NE(t.provenance.id, u.provenance.id);
   EXPECT_EQ(t.provenance.id.bytes[6] >> 4, 4);  // version 4
@@ -40,14 +34,9 @@ TEST(EventTest, MakeDrawsFreshIdentities) {
   const StreamId stream = ok(StreamId::fresh());
   const Event e = ok(Event::make(stream, at(7), {"a", "enter"}));
   const Event f = ok(Event::make(stream, at(7), {"a", "enter"}));
-  EXPECT_EQ(e.stream_id, stream);
-  EXPECT_EQ(e.timestamp, at(7));
-  EXPECT_EQ(e.event_type, EventType({"a", "enter"}));
-  EXPECT_TRUE(e.references.empty());
-  EXPECT_TRUE(e.payload.is_empty());
-  EXPECT_EQ(e.provenance.timestamp, at(7));
-  EXPECT_TRUE(e.provenance.references.empty());
-  EXPECT_FALSE(e.provenance.model.has_value());
+  EXPECT_TRUE(e.stream_id == stream && e.timestamp == at(7) && e.event_type == EventType({"a", "enter"}) &&
+              e.references.empty() && e.payload.is_empty() && e.provenance.timestamp == at(7));
+  EXPECT_TRUE(e.provenance.references.empty() && !e.provenance.model.has_value());
   EXPECT_NE(e.id, f.id);
   EXPECT_NE(e.provenance.id, f.provenance.id);
   EXPECT_NE(e.provenance.id, e.id.uuid);
@@ -60,8 +49,7 @@ std::vector<std::pair<const char*, Adder>> adders() {
   const EntityReference ref{ok(Uuid::v4()), 2};
   return {
       {"objects", [](Metadata& m) { m.objects.push_back(ok(Object::make({}, {}))); }},
-      {"segments",
-       [p](Metadata& m) {
+      {"segments", [p](Metadata& m) {
          m.segments.push_back({{}, {}, {}, 0.5f, PolygonRegion{{}, {{1, 2}}, {{{3, 4}}}}, p});
        }},
       {"tracks",

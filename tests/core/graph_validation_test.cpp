@@ -28,14 +28,12 @@ Port port(std::uint64_t n, PortDirection d, DataContract c = DataContract::frame
 }
 
 Element element(std::uint64_t n, std::string name = "e") {
-  return Element::make(seq<ElementId>(n, 0xEE), {"kelo.test"}, std::move(name),
-                       ElementKind::Operator);
+  return Element::make(seq<ElementId>(n, 0xEE), {"kelo.test"}, std::move(name), ElementKind::Operator);
 }
 
 // Element n has input port 2n and output port 2n + 1.
 Element node(std::uint64_t n) {
-  return element(n)
-      .with_input(port(2 * n, PortDirection::Input))
+  return element(n).with_input(port(2 * n, PortDirection::Input))
       .with_output(port(2 * n + 1, PortDirection::Output));
 }
 
@@ -105,17 +103,12 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
 
 TEST(ValidationTest, KindNamesAndMessages) {
   const ElementId e = *ElementId::parse("00000000-0000-0000-0000-0000000000ee");
-  const std::string a = "00000000-0000-0000-0000-00000000000a";
-  const std::string b = "00000000-0000-0000-0000-00000000000b";
+  const std::string a = "00000000-0000-0000-0000-00000000000a", b = "00000000-0000-0000-0000-00000000000b";
   const std::vector<std::tuple<GraphValidationError, std::string, std::string>> cases = {
-      {EdgeReferencesMissingPort{kA}, "EdgeReferencesMissingPort",
-       "edge references missing port " + a},
-      {InvalidPortDirection{kA, kB, PortDirection::Input, PortDirection::Output},
-       "InvalidPortDirection",
-       "edge " + a + " -> " + b +
-           " has invalid direction Input -> Output (expected Output -> Input)"},
-      {PortNotOwnedByElement{kA}, "PortNotOwnedByElement",
-       "port " + a + " does not belong to any element"},
+      {EdgeReferencesMissingPort{kA}, "EdgeReferencesMissingPort", "edge references missing port " + a},
+      {InvalidPortDirection{kA, kB, PortDirection::Input, PortDirection::Output}, "InvalidPortDirection",
+       "edge " + a + " -> " + b + " has invalid direction Input -> Output (expected Output -> Input)"},
+      {PortNotOwnedByElement{kA}, "PortNotOwnedByElement", "port " + a + " does not belong to any element"},
       {DuplicateElementId{e}, "DuplicateElementId",
        "duplicate element id 00000000-0000-0000-0000-0000000000ee"},
       {DuplicatePortId{kB}, "DuplicatePortId", "duplicate port id " + b},
@@ -159,9 +152,8 @@ TEST(ValidationTest, ManyPortsAnElement) {
   ValidationReport r = validate(g);
   EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "InvalidPortDirection", "CycleDetected"}));
   EXPECT_EQ(r.errors[0].message(), "duplicate port id " + p(1005).str());
-  EXPECT_EQ(r.errors[1].message(),
-            "edge " + p(1000).str() + " -> " + p(3000).str() +
-                " has invalid direction Input -> Input (expected Output -> Input)");
+  EXPECT_EQ(r.errors[1].message(), "edge " + p(1000).str() + " -> " + p(3000).str() +
+                                     " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
 // The edge pass guesses each end from the edge before (the next port in
@@ -172,8 +164,7 @@ TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
   Graph g;
   for (std::uint64_t i = 0; i < 50; ++i) g.add_element(node(i));
   // Element 50 takes over out(10), and closes 50 -> 11 -> 12 -> 50.
-  g.add_element(element(50)
-                    .with_input(port(5000, PortDirection::Input))
+  g.add_element(element(50).with_input(port(5000, PortDirection::Input))
                     .with_output(port(21, PortDirection::Output)));
   const PortId gone = seq<PortId>(9999);
   for (std::uint64_t i = 0; i < 20; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
@@ -188,9 +179,8 @@ TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
   EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "EdgeReferencesMissingPort", "InvalidPortDirection",
                              "EdgeReferencesMissingPort", "CycleDetected"}));
   EXPECT_EQ(r.errors[0].message(), "duplicate port id " + out(10).str());
-  EXPECT_EQ(r.errors[2].message(),
-            "edge " + in(30).str() + " -> " + in(31).str() +
-                " has invalid direction Input -> Input (expected Output -> Input)");
+  EXPECT_EQ(r.errors[2].message(), "edge " + in(30).str() + " -> " + in(31).str() +
+                                     " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
 // Deep paths: the search keeps its path on the heap.
