@@ -40,8 +40,7 @@ def uuid_bytes(ident):
 
 
 def detections():
-    cls = PyClassId.new()
-    md = PyMetadata()
+    cls, md = PyClassId.new(), PyMetadata()
     for i, (label, conf) in enumerate([("car", 0.5), (None, None), ("person", 0.25), ("car", 1)]):
         o = PyDetectedObject(PyObjectId.new(), PyBoundingBox(i, i + 0.5, 2, 3))
         if label:
@@ -72,8 +71,7 @@ def test_columns_of_a_list_and_of_nothing():
     assert c.frame_index.tolist() == [0] * 4 + [2] * 4 and c.labels == ["car", "person"]
     empty = kelo.columns([])
     assert empty.boxes.shape == (0, 4) and empty.labels == [] and empty.tracks.ids.shape == (0, 16)
-    with pytest.raises(TypeError, match=r"metadata\[1\] is not a PyMetadata"):
-        kelo.columns([md, 5])
+    pytest.raises(TypeError, kelo.columns, [md, 5]).match(r"metadata\[1\] is not a PyMetadata")
 
 
 def test_track_columns_carry_the_last_box_of_an_object_naming_them():
@@ -87,27 +85,23 @@ def test_track_columns_carry_the_last_box_of_an_object_naming_them():
         obj["related"] = [str(tid.uuid())] if i < 2 else []
         d["objects"].append({k: v for k, v in obj.items() if k not in ("schema", "type")})
     t = kelo.columns(io.from_dict(d)).tracks
-    assert t.states.tolist() == [1, 2]
-    assert row(t.ids, 0) == uuid_bytes(tid)
+    assert t.states.tolist() == [1, 2] and row(t.ids, 0) == uuid_bytes(tid)
     assert t.last_boxes.tolist()[0] == [1.0, 0.0, 1.0, 1.0]
     assert all(math.isnan(v) for v in t.last_boxes.tolist()[1])
 
 
 def test_add_objects_from_buffers_round_trips_through_columns():
-    md = PyMetadata()
-    cls = PyClassId.new()
+    md, cls = PyMetadata(), PyClassId.new()
     class_ids = bytearray(uuid_bytes(cls) + bytes(16) * 2)
     conf = memoryview(array.array("d", [0.75, float("nan"), 2.0]))
     kelo.add_objects(md, floats(3, code="d"), conf, ["a", None, "b"],
                      memoryview(class_ids).cast("B", (3, 16)), PyCoordinateSpace.normalized())
     objs = md.objects
-    assert [o.label for o in objs] == ["a", None, "b"]
-    assert [o.confidence for o in objs] == [0.75, None, 2.0]
-    assert [o.class_id for o in objs] == [cls, None, None]
+    assert [(o.label, o.confidence, o.class_id) for o in objs] == [("a", 0.75, cls), (None, None, None),
+                                                                    ("b", 2.0, None)]
     assert objs[1].bbox.x == 4.0 and objs[1].bbox.coordinate_space.kind() == "normalized"
     assert len({o.id for o in objs}) == 3
-    c = kelo.columns(md)
-    again = PyMetadata()
+    c, again = kelo.columns(md), PyMetadata()
     kelo.add_objects(again, c.boxes, c.confidence, [c.labels[k] if k >= 0 else None
                                                     for k in c.label_codes.tolist()], c.class_ids)
     c2 = kelo.columns(again)
@@ -142,10 +136,7 @@ BAD = [  # keyword arguments beside 2 good boxes, exception, message
 @pytest.mark.parametrize("kwargs,exc,message", BAD)
 def test_bad_arrays_name_the_argument_and_add_nothing(kwargs, exc, message):
     md, _ = detections()
-    args = dict(boxes=floats(2))
-    args.update(kwargs)
-    with pytest.raises(exc, match=message):
-        kelo.add_objects(md, **args)
+    pytest.raises(exc, kelo.add_objects, md, **{"boxes": floats(2), **kwargs}).match(message)
     assert len(md.objects) == 4
 
 

@@ -175,8 +175,7 @@ def test_jsonl_round_trip_by_path_and_file(tmp_path):
 
 def test_write_jsonl_takes_only_frame_metadata_pairs():
     md = PyMetadata()
-    with pytest.raises(TypeError, match="PyMetadata, PyMetadata"):
-        io.write_jsonl(stdio.StringIO(), [(md, md)])
+    pytest.raises(TypeError, io.write_jsonl, stdio.StringIO(), [(md, md)]).match("PyMetadata, PyMetadata")
 
 
 def metadata_dict():
@@ -249,15 +248,13 @@ def test_bad_json_lines_name_line_and_field(line, message):
     buf.seek(0)
     records = io.read_jsonl(buf)
     next(records)
-    with pytest.raises(ValueError, match=message.replace("[", r"\[")):
-        next(records)
+    pytest.raises(ValueError, next, records).match(message.replace("[", r"\["))
 
 
 @pytest.mark.parametrize("tag,state", [("Metadata", ()), ("Frame", None), ("Nope", ()),
                                        ("StreamId", b"short")])
 def test_corrupt_pickle_states_fail_cleanly(tag, state):
-    with pytest.raises(ValueError):
-        _native.restore(tag, state)
+    pytest.raises(ValueError, _native.restore, tag, state)
 
 
 def test_to_dict_refuses_what_is_not_data_model():

@@ -50,23 +50,19 @@ def test_registration_order(sub):
 def test_class_conventions(cls):
     assert cls.__qualname__ == cls.__name__ and cls.__module__ == "builtins"
     assert cls.__bases__ == (object,)
-    with pytest.raises(TypeError):
-        type("Sub", (cls,), {})
+    pytest.raises(TypeError, type, "Sub", (cls,), {})
     # Immutable: no attribute can be replaced, removed or added, so that
     # neither constructors nor variants can be swapped under the module.
     before = dict(vars(cls))
     for name in [*before, "added"]:
-        with pytest.raises(TypeError, match="immutable type"):
-            setattr(cls, name, None)
-        with pytest.raises(TypeError, match="immutable type"):
-            delattr(cls, name)
+        pytest.raises(TypeError, setattr, cls, name, None).match("immutable type")
+        pytest.raises(TypeError, delattr, cls, name).match("immutable type")
     assert dict(vars(cls)) == before
     obj = surface.sample(cls)
     assert not hasattr(obj, "__dict__")
     for name, raw in vars(cls).items():  # properties are read-only
         if type(raw).__name__ == "getset_descriptor" and not name.startswith("__"):
-            with pytest.raises(AttributeError):
-                setattr(obj, name, getattr(obj, name))
+            pytest.raises(AttributeError, setattr, obj, name, getattr(obj, name))
     assert "__init__" not in surface.stub_class(cls.__name__)[0]  # constructors are __new__
     if cls.__flags__ & surface.DISALLOW_INSTANTIATION:
         assert "__new__" not in surface.stub_class(cls.__name__)[0]
@@ -212,8 +208,7 @@ def test_equality_and_hashing(cls):
         assert hash(a) == object.__hash__(a)
         assert all((x == y) is (x is y) for x in found for y in found)
     elif kind == "unhashable":
-        with pytest.raises(TypeError):
-            hash(a)
+        pytest.raises(TypeError, hash, a)
     else:
         assert all(hash(x) == hash(y) for x in found for y in found if x == y)
 
