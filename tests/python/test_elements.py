@@ -29,8 +29,7 @@ def test_port_constructor_and_properties():
     pid = PyPortId.from_str(U)
     c = PyDataContract.frame_with(PyContractSpec().with_width(4))
     p = PyPort(contract=c, direction=PyPortDirection.Output, name="frames", id=pid)
-    assert p.id == pid and p.id is not p.id and p.name == "frames"
-    assert p.direction is PyPortDirection.Output
+    assert p.id == pid and p.id is not p.id and p.name == "frames" and p.direction is PyPortDirection.Output
     assert p.contract is not p.contract and str(p.contract) == "Frame[w=4]"
     assert repr(p) == str(p) == 'PyPort("frames", output)'
     assert p == p and p != PyPort(pid, "frames", PyPortDirection.Output, c)  # identity only
@@ -65,15 +64,13 @@ def test_config_against_dict(entries):
         c.set(k, v)
         model[k] = v
     assert c.keys() == sorted(model) and len(c) == c.len() == len(model)
-    assert list(c.to_dict().items()) == sorted(model.items())
-    assert all(c.get(k) == v for k, v in model.items())
+    assert list(c.to_dict().items()) == sorted(model.items()) and all(c.get(k) == v for k, v in model.items())
 
 
 def test_element_constructor_and_properties():
     eid = PyElementId.from_str(U)
     e = PyElement(kind=PyElementKind.Sink, name="sink", type_id=DECODE, id=eid)
-    assert e.id == eid and e.id is not e.id and e.name == "sink"
-    assert e.kind is PyElementKind.Sink
+    assert e.id == eid and e.id is not e.id and e.name == "sink" and e.kind is PyElementKind.Sink
     assert e.type_id == DECODE and e.type_id is not e.type_id
     assert (e.inputs, e.outputs, e.all_ports(), len(e.config)) == ([], [], [], 0)
     assert repr(e) == str(e) == 'PyElement("sink", type=kelo.decode.h264)'
@@ -86,8 +83,7 @@ def test_element_builders_copy_and_keep_the_receiver():
     a, b = PyPort.input("a", FRAME), PyPort.output("b", PyDataContract.tensor())
     e2 = e1.with_output(b)
     e3 = e2.with_input(a).with_input(a)
-    assert (e1.outputs, e1.inputs) == ([], [])
-    assert [p.name for p in e2.outputs] == ["b"] and e2.inputs == []
+    assert (e1.outputs, e1.inputs) == ([], []) and [p.name for p in e2.outputs] == ["b"] and e2.inputs == []
     assert [p.id for p in e3.inputs] == [a.id, a.id]
     assert [(p.name, p.id) for p in e3.all_ports()] == [("a", a.id), ("a", a.id), ("b", b.id)]
     assert e3.all_ports()[2].direction is PyPortDirection.Output
@@ -106,8 +102,7 @@ def test_branches_off_one_element_keep_their_own_ports():
     right = base.with_input(PyPort.input("r", FRAME)).with_output(PyPort.output("o", FRAME))
     deeper = left.with_input(PyPort.input("l2", FRAME))
     again = base.with_input(PyPort.input("x", FRAME))
-    assert names(base) == ["a"]
-    assert (names(left), names(deeper)) == (["a", "l"], ["a", "l", "l2"])
+    assert names(base) == ["a"] and (names(left), names(deeper)) == (["a", "l"], ["a", "l", "l2"])
     assert (names(right), names(again)) == (["a", "r", "o"], ["a", "x"])
     chain = [element()]
     for i in range(300):

@@ -20,8 +20,7 @@ TYPES = [("kelo", "enter", "enter"), ("", "", "/"), ("a\"b", "c\\d\U0001f600\x00
 @pytest.mark.parametrize("ns, name, text", TYPES)
 def test_canonical_text(ns, name, text):
     t = PyEventType(ns, name)
-    assert (t.namespace, t.name) == (ns, name)
-    assert t.as_str() == str(t) == text
+    assert (t.namespace, t.name) == (ns, name) and t.as_str() == str(t) == text
     assert repr(t) == f"PyEventType({text})"  # unquoted, unescaped
 
 
@@ -32,8 +31,7 @@ PARSES = [("x", "kelo", "x"), ("a/b/x", "a", "b/x"), (" a / b ", " a ", " b ")]
 @pytest.mark.parametrize("text, ns, name", PARSES)
 def test_parse(text, ns, name):
     t = PyEventType.parse(text)
-    assert type(t) is PyEventType
-    assert (t.namespace, t.name) == (ns, name)
+    assert type(t) is PyEventType and (t.namespace, t.name) == (ns, name)
     assert t == PyEventType(ns, name) and hash(t) == hash(PyEventType(ns, name))
 
 

@@ -15,8 +15,7 @@ U64, I64 = 2**64 - 1, 2**63
 @pytest.mark.parametrize("c, most, text", [(PyConcurrency.serialized(), 1, "Serialized"),
     (PyConcurrency.limited(n=4), 4, "Limited(4)"), (PyConcurrency.unrestricted(), None, "Unrestricted")])
 def test_concurrency(c, most, text):
-    assert c.max_concurrent() == most
-    assert repr(c) == str(c) == f"PyConcurrency({text})"
+    assert c.max_concurrent() == most and repr(c) == str(c) == f"PyConcurrency({text})"
 
 
 def test_batching_policy():

@@ -19,8 +19,7 @@ WELL_KNOWN = [(c, i, n) for c, (names, _) in OPEN.items() for i, n in enumerate(
 
 def check_text(v, canonical):
     rep = f"{type(v).__name__}({canonical})"
-    assert v.name() == canonical
-    assert (repr(v), str(v)) == (rep, canonical if OPEN[type(v)][1] else rep)
+    assert v.name() == canonical and (repr(v), str(v)) == (rep, canonical if OPEN[type(v)][1] else rep)
 
 
 @pytest.mark.parametrize("cls, index, name", WELL_KNOWN, ids=[f"{c.__name__}.{n}" for c, _, n in WELL_KNOWN])

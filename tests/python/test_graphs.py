@@ -62,8 +62,7 @@ def test_dynamic_output_edge(name, pad):
     src = e.source.uuid()
     assert edge_fields(e) == (src, UB, True, name, pad) and V4.match(src) and src != UB
     assert e.source.uuid() == src  # minted once, stable across reads
-    assert repr(e) == f"PyEdge({src} -> {UB} [late])"
-    assert edge_fields(e.with_late_binding()) == edge_fields(e)
+    assert repr(e) == f"PyEdge({src} -> {UB} [late])" and edge_fields(e.with_late_binding()) == edge_fields(e)
     kw = PyEdge.dynamic_output(target=t, pad_name=pad, source_element=name)
     assert edge_fields(kw)[1:] == edge_fields(e)[1:] and kw.source != e.source
 
@@ -71,8 +70,7 @@ def test_dynamic_output_edge(name, pad):
 def test_graph_add_find_and_read_back():
     g = PyGraph()
     assert (g.num_elements(), g.num_edges(), g.elements, g.edges) == (0, 0, [], [])
-    assert repr(g) == str(g) == "PyGraph(elements=0, edges=0)"
-    assert type(g.validate()) is PyValidationReport
+    assert repr(g) == str(g) == "PyGraph(elements=0, edges=0)" and type(g.validate()) is PyValidationReport
     first = sample_element()
     second = element("second", PyElementId.from_str(first.id.uuid()))
     els = [element("x"), first, element("y", kind=PyElementKind.Sink), second]
@@ -88,8 +86,7 @@ def test_graph_add_find_and_read_back():
     assert all(type(e) is PyElement for e in g.elements) and all(type(e) is PyEdge for e in g.edges)
     found = g.find_element(id=PyElementId.from_str(first.id.uuid()))  # the first of that id
     assert element_fields(found) == element_fields(first) and found is not first
-    assert g.find_element(g.elements[2].id).name == "y"
-    assert g.find_element(PyElementId.new()) is None
+    assert g.find_element(g.elements[2].id).name == "y" and g.find_element(PyElementId.new()) is None
 
 
 def test_graph_stores_copies():

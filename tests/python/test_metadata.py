@@ -42,8 +42,7 @@ def test_track_fields():
     assert (t.first_sequence, t.last_sequence) == (10, 5)
     assert (t.first_timestamp.monotonic_ns, t.first_timestamp.dts_ns) == (20, 7)
     assert t.last_timestamp.monotonic_ns == 10 and t.last_timestamp is not t.last_timestamp
-    assert t.state is PyTrackState.Lost
-    assert repr(t) == str(t) == f"PyTrack(id={T}, state=Lost)"
+    assert t.state is PyTrackState.Lost and repr(t) == str(t) == f"PyTrack(id={T}, state=Lost)"
 
 
 ADDERS = [  # method, property, a fresh argument, counted in the repr as
@@ -57,8 +56,7 @@ def test_each_add_fills_its_own_list(method, prop, make, counted):
     m = PyMetadata()
     assert m.is_empty() and repr(m) == EMPTY and PyMetadata.__hash__ is object.__hash__
     item = make()
-    assert getattr(m, method)(item) is None
-    assert not m.is_empty()
+    assert getattr(m, method)(item) is None and not m.is_empty()
     for _, other, _, _ in ADDERS:
         assert len(getattr(m, other)) == (1 if other == prop else 0)
     want = {"objects": 0, "tracks": 0, "classifications": 0}
@@ -67,8 +65,7 @@ def test_each_add_fills_its_own_list(method, prop, make, counted):
     assert repr(m) == str(m) == "PyMetadata(objects={objects}, tracks={tracks}, classifications={classifications})".format(**want)
     got = getattr(m, prop)
     assert type(got) is list and type(got[0]) is type(item)
-    assert got[0] is not item and got[0] is not getattr(m, prop)[0]
-    assert repr(got[0]) == repr(item)
+    assert got[0] is not item and got[0] is not getattr(m, prop)[0] and repr(got[0]) == repr(item)
 
 
 def test_adds_copy_the_whole_value():

@@ -48,8 +48,7 @@ def test_registration_order(sub):
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
 def test_class_conventions(cls):
-    assert cls.__qualname__ == cls.__name__ and cls.__module__ == "builtins"
-    assert cls.__bases__ == (object,)
+    assert cls.__qualname__ == cls.__name__ and cls.__module__ == "builtins" and cls.__bases__ == (object,)
     pytest.raises(TypeError, type, "Sub", (cls,), {})
     # Immutable: no attribute can be replaced, removed or added, so that
     # neither constructors nor variants can be swapped under the module.
@@ -74,8 +73,7 @@ def test_class_conventions(cls):
 def test_signature_matches_the_stub(fn):
     # The doc's first line is the signature: the interpreter shows it as
     # __text_signature__, and it names the stub's parameters in order.
-    assert fn.fn.__text_signature__ is not None
-    assert fn.params == fn.stub_params and not fn.kinds
+    assert fn.fn.__text_signature__ is not None and fn.params == fn.stub_params and not fn.kinds
     assert [(d, type(d)) for d in fn.defaults] == [(d, type(d)) for d in fn.stub_defaults]
 
 
@@ -168,10 +166,8 @@ def test_enumeration(cls):
     stub = [n for n, ann in surface.stub_class(cls.__name__)[1].items() if ann == f"ClassVar[{cls.__name__}]"]
     assert [n for n, _ in members] == stub
     for index, (name, v) in enumerate(members):
-        assert type(v) is cls and v is getattr(cls, name)
-        assert int(v) == index and (v == index) is False
-        assert repr(v) == str(v) == f"{cls.__name__}.{name}"
-        assert hash(v) == py_hash(struct.pack("<Q", index))
+        assert type(v) is cls and v is getattr(cls, name) and int(v) == index and (v == index) is False
+        assert repr(v) == str(v) == f"{cls.__name__}.{name}" and hash(v) == py_hash(struct.pack("<Q", index))
         assert [w for _, w in members if w == v] == [v] and all(w != v for _, w in members if w is not v)
         others = [surface.variants(o)[0][1] for o in ENUMS if o is not cls]
         assert not any(o == v for o in others)
@@ -205,8 +201,7 @@ def test_equality_and_hashing(cls):
     for op in ("__lt__", "__le__", "__gt__", "__ge__"):
         assert getattr(a, op)(a) is NotImplemented
     if kind == "identity":
-        assert hash(a) == object.__hash__(a)
-        assert all((x == y) is (x is y) for x in found for y in found)
+        assert hash(a) == object.__hash__(a) and all((x == y) is (x is y) for x in found for y in found)
     elif kind == "unhashable":
         pytest.raises(TypeError, hash, a)
     else:

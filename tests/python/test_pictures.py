@@ -157,8 +157,7 @@ def test_errors_in_red(kind):
     table, elements, usual = cases()
     g = graph(*elements.get(kind, usual), edges=table[kind][0])
     report = g.validate()
-    assert kind in {e.kind() for e in report.errors}
-    assert red_things(to_dot(g)) == set()
+    assert kind in {e.kind() for e in report.errors} and red_things(to_dot(g)) == set()
     dot = to_dot(g, report)
     assert red_things(dot) == table[kind][1]  # a duplicated element's ports repeat too
     assert all("missing port" in node(dot, m) for m in ("m0", "m1") if m in dot)

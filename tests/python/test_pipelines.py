@@ -83,8 +83,7 @@ def findings(text, strict=False):
 
 
 def test_clean_base_and_example():
-    assert findings(BASE) == []
-    assert [f.code for f in findings(BASE + PLAN)] == ["K400", "K400"]
+    assert findings(BASE) == [] and [f.code for f in findings(BASE + PLAN)] == ["K400", "K400"]
 
 
 @pytest.mark.parametrize("case", CASES, ids=list(CASES))
@@ -93,8 +92,7 @@ def test_broken_files(case):
     got = [f for f in findings(text, strict=True) if f.severity != "note"]
     assert sorted((f.code, f.location.line) for f in got) == marked(text)
     for f in got:
-        assert f.location.file == "p.toml" and f.location.column >= 1
-        assert f.severity == CODES[f.code][0]
+        assert f.location.file == "p.toml" and f.location.column >= 1 and f.severity == CODES[f.code][0]
 
 
 def test_messages_and_order():

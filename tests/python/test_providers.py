@@ -22,16 +22,14 @@ def test_provider_id(text):
     p = PyProviderId(text)
     assert p.as_str() == str(p) == text and repr(p) == f"PyProviderId('{text}')"
     assert p == PyProviderId(s=text) and not p != PyProviderId(text)
-    assert hash(p) == py_hash(text.encode() + b"\xff")
-    assert p != PyProviderId(text + " ")
+    assert hash(p) == py_hash(text.encode() + b"\xff") and p != PyProviderId(text + " ")
 
 
 @pytest.mark.parametrize("parts", [(1, 2, 3), (2**32 - 1, 0, 2**32 - 1)])
 def test_version(parts):
     v = PyVersion(*parts)
     text = ".".join(map(str, parts))
-    assert (v.major, v.minor, v.patch) == parts
-    assert str(v) == text and repr(v) == f"PyVersion('{text}')"
+    assert (v.major, v.minor, v.patch) == parts and str(v) == text and repr(v) == f"PyVersion('{text}')"
     assert v == PyVersion(*parts) and hash(v) == py_hash(struct.pack("<III", *parts))
 
 

@@ -76,8 +76,7 @@ def test_result_is_a_copy():
     r = registry(provider("p", 1, [Cap.cuda()]))
     a = select_provider(T, r, [], HP)
     b = select_provider(element_type=T, registry=r, requirements=(), policy=HP)
-    assert a is not b and a.capabilities == [Cap.cuda()] and a.element_types == [T]
-    assert r.find(T)[0] is not a
+    assert a is not b and a.capabilities == [Cap.cuda()] and a.element_types == [T] and r.find(T)[0] is not a
 
 
 def test_policy_reprs():

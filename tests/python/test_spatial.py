@@ -70,7 +70,6 @@ def test_values_are_copied():
     q, v = PyQuaternion(0.1, 0.2, 0.3, 0.4), PyVec3(1, 2, 3)
     t = PyRigidTransform(rotation=q, translation=v)
     r1, r2, v1 = t.rotation, t.rotation, t.translation
-    assert type(r1) is PyQuaternion and type(v1) is PyVec3
-    assert r1 is not r2 and r1 is not q and v1 is not v
+    assert type(r1) is PyQuaternion and type(v1) is PyVec3 and r1 is not r2 and r1 is not q and v1 is not v
     assert quat(r1) == quat(q) and vec(v1) == vec(v)
     assert t.compose(t) is not t and quat(t.rotation) == quat(q) and vec(t.translation) == vec(v)

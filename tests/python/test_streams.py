@@ -73,7 +73,6 @@ def test_with_capabilities_is_builder():
     s = PyStream(PySourceInfo("cam0", PySourceKind.Camera), FMT)
     before = repr(s)
     live = s.with_capabilities(PyStreamCapabilities(live=True))
-    assert type(live) is PyStream and live is not s
-    assert live.capabilities.live is True and live.id == s.id
+    assert type(live) is PyStream and live is not s and live.capabilities.live is True and live.id == s.id
     assert live.source.source_id == "cam0" and format_fields(live.format) == format_fields(FMT)
     assert caps_of(s.capabilities) == [False] * 5 and repr(s) == before

@@ -72,5 +72,4 @@ def test_embedding_model_copies():
     m = PyModelReference("osnet").with_version("1")
     w = e.with_model(m)
     assert e.model is None and (w.model.id, w.model.version, w.name) == ("osnet", "1", "reid")
-    assert w.model is not w.model
-    assert w.with_model(PyModelReference("b")).model.version is None
+    assert w.model is not w.model and w.with_model(PyModelReference("b")).model.version is None
