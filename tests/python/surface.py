@@ -15,8 +15,7 @@ _ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(_ROOT / "tests" / "reliability"))
 import driver  # noqa: E402  (the seeded sample search shared with the hostile run)
 
-STUBS = _ROOT / "python" / "kelo" / "ext"
-SUBMODULES = list(kelo.ext.__all__)
+STUBS, SUBMODULES = _ROOT / "python" / "kelo" / "ext", list(kelo.ext.__all__)
 DISALLOW_INSTANTIATION = 1 << 7
 
 

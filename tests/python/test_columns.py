@@ -111,8 +111,7 @@ def test_add_objects_from_buffers_round_trips_through_columns():
 
 def test_non_finite_boxes_are_kept_bit_for_bit_through_export_and_pickling():
     # -inf, a signalling NaN, a negative NaN with a payload, -0.0
-    raw = struct.pack("<4I", 0xFF800000, 0x7F800001, 0xFFC00005, 0x80000000)
-    md = PyMetadata()
+    raw, md = struct.pack("<4I", 0xFF800000, 0x7F800001, 0xFFC00005, 0x80000000), PyMetadata()
     kelo.add_objects(md, memoryview(raw).cast("f", (1, 4)))
     for back in (md, io.from_dict(io.to_dict(md)), pickle.loads(pickle.dumps(md))):
         assert kelo.columns(back).boxes.tobytes() == raw

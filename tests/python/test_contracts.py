@@ -71,8 +71,7 @@ def test_data_contract_forms(make, name, text, has_spec):
 
 PIXELS = [PyPixelFormat.nv12, PyPixelFormat.rgb8, lambda: PyPixelFormat.custom("nv12"),
           lambda: PyPixelFormat.custom('b"')]
-PIXEL_SHOWN = ["NV12", "RGB8", 'Custom("nv12")', 'Custom("b\\"")']
-DTYPES = [PyDType.UInt8, PyDType.Bool]
+PIXEL_SHOWN, DTYPES = ["NV12", "RGB8", 'Custom("nv12")', 'Custom("b\\"")'], [PyDType.UInt8, PyDType.Bool]
 KINDS = ["pixel", "roi", "custom:pixel", "custom:"]
 KIND_SHOWN = ["Pixel", "Roi", 'Custom("pixel")', 'Custom("")']
 

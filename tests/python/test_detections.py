@@ -25,8 +25,7 @@ def obj(label=None):
     return o if label is None else o.with_label(label)
 
 
-TENSOR = PyTensor(PyDType.Int8, [4])
-STAMP = PyTimestamp.from_nanos(5).with_dts(3)
+TENSOR, STAMP = PyTensor(PyDType.Int8, [4]), PyTimestamp.from_nanos(5).with_dts(3)
 VALUES = [  # constructor, argument, what the matching accessor returns
     ("of_bool", False, False), ("of_int", 2**63 - 1, 2**63 - 1), ("of_int", -2**63, -2**63),
     ("of_float", 2, 2.0), ("of_float", -0.0, -0.0), ("of_string", "h\u00e9\U0001f600\x00", "h\u00e9\U0001f600\x00"),
@@ -35,8 +34,7 @@ VALUES = [  # constructor, argument, what the matching accessor returns
 
 @pytest.mark.parametrize("ctor, arg, back", VALUES, ids=[f"{c}-{i}" for i, (c, _, _) in enumerate(VALUES)])
 def test_attribute_value_kinds(ctor, arg, back):
-    v = getattr(PyAttributeValue, ctor)(arg)
-    kind = CTORS[ctor]
+    v, kind = getattr(PyAttributeValue, ctor)(arg), CTORS[ctor]
     assert v.kind() == kind and repr(v) == f"PyAttributeValue({kind})"
     for name in ACCESSORS:  # wrong kinds give None, never an error or a conversion
         got = getattr(v, name)()

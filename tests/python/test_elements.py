@@ -8,8 +8,7 @@ from kelo.ext.graph import (PyConfig, PyContractSpec, PyDataContract, PyElement,
                             PyElementKind, PyElementTypeId, PyPort, PyPortDirection, PyPortId)
 from sipref import py_hash
 
-U = "550e8400-e29b-41d4-a716-446655440000"
-FRAME = PyDataContract.frame()
+U, FRAME = "550e8400-e29b-41d4-a716-446655440000", PyDataContract.frame()
 DECODE = PyElementTypeId("kelo.decode.h264")
 
 
@@ -26,8 +25,7 @@ def test_element_type_id(text):
 
 
 def test_port_constructor_and_properties():
-    pid = PyPortId.from_str(U)
-    c = PyDataContract.frame_with(PyContractSpec().with_width(4))
+    pid, c = PyPortId.from_str(U), PyDataContract.frame_with(PyContractSpec().with_width(4))
     p = PyPort(contract=c, direction=PyPortDirection.Output, name="frames", id=pid)
     assert p.id == pid and p.id is not p.id and p.name == "frames" and p.direction is PyPortDirection.Output
     assert p.contract is not p.contract and str(p.contract) == "Frame[w=4]"
@@ -100,8 +98,7 @@ def test_branches_off_one_element_keep_their_own_ports():
     names = lambda e: [p.name for p in e.all_ports()]
     left = base.with_input(PyPort.input("l", FRAME))
     right = base.with_input(PyPort.input("r", FRAME)).with_output(PyPort.output("o", FRAME))
-    deeper = left.with_input(PyPort.input("l2", FRAME))
-    again = base.with_input(PyPort.input("x", FRAME))
+    deeper, again = left.with_input(PyPort.input("l2", FRAME)), base.with_input(PyPort.input("x", FRAME))
     assert names(base) == ["a"] and (names(left), names(deeper)) == (["a", "l"], ["a", "l", "l2"])
     assert (names(right), names(again)) == (["a", "r", "o"], ["a", "x"])
     chain = [element()]

@@ -65,8 +65,7 @@ def event(ns="a", name="enter", ts=5):
 
 
 def test_event_fields_are_copies():
-    stamp = PyTimestamp.from_nanos(10**20 % 2**64).with_dts(3)
-    et = PyEventType("a", "enter")
+    stamp, et = PyTimestamp.from_nanos(10**20 % 2**64).with_dts(3), PyEventType("a", "enter")
     e = PyEvent(PyStreamId.from_str(S), stamp, et)
     assert type(e.id) is PyEventId and e.id == e.id and e.id is not e.id
     assert e.stream_id == PyStreamId.from_str(S) and type(e.stream_id) is PyStreamId

@@ -57,8 +57,7 @@ def test_sequence_range(sequence):
 @pytest.mark.parametrize("nanos", [0, U64])
 def test_with_duration_ns(nanos):
     f = frame(7)
-    before = repr(f)
-    g = f.with_duration_ns(nanos)
+    before, g = repr(f), f.with_duration_ns(nanos)
     assert type(g) is PyFrame and g is not f and g != f  # identity equality
     assert g.duration_ns == nanos and f.duration_ns is None and repr(f) == before
     assert handles(g) == handles(f) and g.stream_id == SID and g.sequence == 7

@@ -9,10 +9,8 @@ from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyEleme
                             PyPortId, PyValidationReport)
 
 V4 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
-UA = "550e8400-e29b-41d4-a716-446655440000"
-UB = "00000000-0000-0000-0000-0000000000ff"
-FRAME = PyDataContract.frame()
-pid = PyPortId.new
+UA, UB = "550e8400-e29b-41d4-a716-446655440000", "00000000-0000-0000-0000-0000000000ff"
+FRAME, pid = PyDataContract.frame(), PyPortId.new
 
 
 def element(name="decoder", eid=None, kind=PyElementKind.Operator):

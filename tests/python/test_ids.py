@@ -12,8 +12,7 @@ from sipref import py_hash, siphash13
 
 DATA_IDS = ["PyStreamId", "PyFrameId", "PyBufferId", "PyObjectId", "PySegmentId", "PyTrackId",
             "PyEventId", "PyAssetId", "PyBatchId", "PyMetadataId", "PyComponentId", "PyClassId"]
-ALL_IDS = DATA_IDS + ["PyElementId", "PyPortId"]
-U = "550e8400-e29b-41d4-a716-446655440000"
+ALL_IDS, U = DATA_IDS + ["PyElementId", "PyPortId"], "550e8400-e29b-41d4-a716-446655440000"
 V4 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
 
 

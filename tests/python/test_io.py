@@ -41,8 +41,7 @@ def gen(rng, s, depth=0):
     """A random instance of schema s."""
     ref = s.get("$ref", "")
     if ref.endswith("/float32") or ref.endswith("/float64"):
-        wide = ref.endswith("64")
-        pick = rng.random()
+        wide, pick = ref.endswith("64"), rng.random()
         if pick < 0.1:
             return rng.choice(["inf", "-inf", "nan", "nan:0xfff0000000000001" if wide else "nan:0x7fc00001"])
         if wide:
@@ -158,11 +157,9 @@ def sample(seed=0):
 
 
 def test_jsonl_round_trip_by_path_and_file(tmp_path):
-    records = [sample(seed) for seed in range(4)]
-    path = tmp_path / "results.jsonl"
+    records, path = [sample(seed) for seed in range(4)], tmp_path / "results.jsonl"
     assert io.write_jsonl(path, records) == 4
-    back = list(io.read_jsonl(path))
-    buf = stdio.StringIO()
+    back, buf = list(io.read_jsonl(path)), stdio.StringIO()
     io.write_jsonl(buf, records)
     buf.seek(0)
     for (f, m), (f2, m2), (f3, m3) in zip(records, back, io.read_jsonl(buf)):
@@ -283,8 +280,7 @@ def test_frame_keeps_its_identities_and_times():
 
 
 def test_deeply_nested_payloads_are_refused_not_overflowed():
-    d = metadata_dict()
-    event = gen(random.Random(2), DEFS["Event"])
+    d, event = metadata_dict(), gen(random.Random(2), DEFS["Event"])
     inner = {k: [] for k in DEFS["Metadata"]["properties"]}
     for _ in range(20000):
         inner = {**inner, "events": [{**event, "payload": inner}]}

@@ -6,8 +6,7 @@ from kelo.ext.data import (PyAttributeValue, PyBoundingBox, PyClassId, PyClassif
                            PyDetectedObject, PyDType, PyEmbedding, PyEvent, PyEventType, PyMetadata,
                            PyObjectId, PyStreamId, PyTensor, PyTimestamp, PyTrack, PyTrackId, PyTrackState)
 
-T = "67e55044-10b1-426f-9247-bb680e5fe0c8"
-EMPTY = "PyMetadata(objects=0, tracks=0, classifications=0)"
+T, EMPTY = "67e55044-10b1-426f-9247-bb680e5fe0c8", "PyMetadata(objects=0, tracks=0, classifications=0)"
 
 
 def stamp(ns):
@@ -69,8 +68,7 @@ def test_each_add_fills_its_own_list(method, prop, make, counted):
 
 
 def test_adds_copy_the_whole_value():
-    m = PyMetadata()
-    o = detection()
+    m, o = PyMetadata(), detection()
     m.add_object(o)
     got = m.objects[0]
     assert (got.id, got.label, got.confidence) == (o.id, "person", 0.10000000149011612)

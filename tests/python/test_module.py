@@ -20,10 +20,8 @@ from checks import raises
 from sipref import py_hash
 import surface
 
-CLASSES = surface.classes()
-CALLABLES = surface.callables()
-ENUMS = [c for c in CLASSES if surface.variants(c)]
-U = "550e8400-e29b-41d4-a716-446655440000"
+CLASSES, CALLABLES = surface.classes(), surface.callables()
+ENUMS, U = [c for c in CLASSES if surface.variants(c)], "550e8400-e29b-41d4-a716-446655440000"
 RANGE = "out of range integral type conversion attempted"
 
 
@@ -80,8 +78,7 @@ def test_signature_matches_the_stub(fn):
 @pytest.mark.parametrize("fn", CALLABLES, ids=repr)
 def test_binding_errors(fn):
     n, r, name = len(fn.params), fn.required, fn.name
-    given = n + 1
-    takes = f"{n}" if r == n else f"from {r} to {n}"
+    given, takes = n + 1, (f"{n}" if r == n else f"from {r} to {n}")
     raises(TypeError, fn, *[None] * given,
            msg=f"{name}() takes {takes} positional arguments but {given} {'was' if given == 1 else 'were'} given")
     raises(TypeError, fn, zz=None, msg=f"{name}() got an unexpected keyword argument 'zz'")
@@ -182,8 +179,7 @@ def kind_of(cls):
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
 def test_equality_and_hashing(cls):
-    kind = kind_of(cls)
-    found = surface.samples()[cls]
+    kind, found = kind_of(cls), surface.samples()[cls]
     functions, annotations = surface.stub_class(cls.__name__)  # the stub declares the same
     assert {"__eq__", "__ne__"} & set(functions) == (set() if kind == "identity" else {"__eq__", "__ne__"})
     assert ("__hash__" in functions, annotations.get("__hash__")) == \

@@ -14,8 +14,7 @@ from kelo.ext.graph import PyDataContract, PyElementKind
 from kelo.findings import CODES
 from kelo.pipeline import CycleError, ElementType, Pipeline
 
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
-FRAME = PyDataContract.frame()
+EXAMPLES, FRAME = Path(__file__).resolve().parents[2] / "examples", PyDataContract.frame()
 
 
 def EL(name, kind="operator", mark=""):
@@ -154,8 +153,7 @@ def test_core_kinds_files_cannot_make():
     # Element and port ids come fresh from a file; a graph that repeats
     # them still gets named findings.
     src = ElementType("t.src", PyElementKind.Source, outputs={"out": FRAME})
-    p = Pipeline().add("a", src)
-    desc = loads("", "x.toml")
+    p, desc = Pipeline().add("a", src), loads("", "x.toml")
     desc.pipeline = p
     built = p.to_graph()
     built.graph.add_element(built.graph.elements[0])

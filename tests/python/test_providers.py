@@ -27,8 +27,7 @@ def test_provider_id(text):
 
 @pytest.mark.parametrize("parts", [(1, 2, 3), (2**32 - 1, 0, 2**32 - 1)])
 def test_version(parts):
-    v = PyVersion(*parts)
-    text = ".".join(map(str, parts))
+    v, text = PyVersion(*parts), ".".join(map(str, parts))
     assert (v.major, v.minor, v.patch) == parts and str(v) == text and repr(v) == f"PyVersion('{text}')"
     assert v == PyVersion(*parts) and hash(v) == py_hash(struct.pack("<III", *parts))
 

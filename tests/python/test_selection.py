@@ -118,8 +118,7 @@ def test_register_during_selection_is_refused():
 
 
 def test_readers_share_the_registry_during_selection():
-    r = registry(provider("p", 1))
-    seen = []
+    r, seen = registry(provider("p", 1)), []
     reqs = Requirements(lambda s: seen.append((len(r), repr(r), chosen(r, [], FA), len(r.find(T)))))
     assert select_provider(T, r, reqs, FA).id.as_str() == "p"
     assert seen == [(1, "PyProviderRegistry(entries=1)", "p/1", 1)]
@@ -165,8 +164,7 @@ REQS = [("cuda_required", None), ("gpu_memory", 0), ("gpu_memory", 2**64 - 1), (
         ("operating_system", OS), ("operating_system", OS.upper()), ("operating_system", OTHER_OS),
         ("operating_system", OS.replace("i", "\u0131").replace("o", "\u00f6")),  # only ASCII folds
         ("custom", "tpu")]
-TYPES = ["a", "b", "c", ""]
-IDS = ["p", "q", "r"]
+TYPES, IDS = ["a", "b", "c", ""], ["p", "q", "r"]
 
 
 def make_cap(kind, tag):
@@ -195,8 +193,7 @@ def test_selection_matches_a_model():
             count += len(d["types"])
         assert len(r) == count and bool(r) == (count > 0)
         for _ in range(4):
-            t = rng.choice(TYPES)
-            reqs = rng.sample(REQS, rng.choice([0, 0, 1, 1, 2, 3]))
+            t, reqs = rng.choice(TYPES), rng.sample(REQS, rng.choice([0, 0, 1, 1, 2, 3]))
             policy = rng.choice([("highest",), ("first",), ("manual", rng.choice(IDS + ["s"]))])
             py_policy = {"highest": HP, "first": FA}.get(policy[0]) or manual(policy[-1])
             seq = [make_req(*q) for q in reqs]

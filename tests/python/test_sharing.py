@@ -12,8 +12,7 @@ def keys(holder):
 def test_attributes_read_from_a_shared_object_are_private_copies():
     base = PyDetectedObject(PyObjectId.new(), PyBoundingBox(1, 2, 3, 4)).with_attribute(
         "b", PyAttributeValue.of_int(1))
-    child = base.with_attribute("a", PyAttributeValue.of_int(2))
-    meta = PyMetadata()
+    child, meta = base.with_attribute("a", PyAttributeValue.of_int(2)), PyMetadata()
     meta.add_object(child)
     meta.add_object(child)
     holders = [base, child, *meta.objects]

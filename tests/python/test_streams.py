@@ -41,8 +41,7 @@ def caps_of(c):
 @pytest.mark.parametrize("i", range(5))
 def test_capabilities_each_flag(i):
     by_keyword = PyStreamCapabilities(**{FLAGS[i]: True})
-    by_position = PyStreamCapabilities(*[j == i for j in range(5)])
-    want = [j == i for j in range(5)]
+    by_position, want = PyStreamCapabilities(*[j == i for j in range(5)]), [j == i for j in range(5)]
     assert caps_of(by_keyword) == caps_of(by_position) == want
     everything_else = PyStreamCapabilities(*[j != i for j in range(5)])
     assert caps_of(everything_else) == [not w for w in want]
@@ -71,8 +70,7 @@ def test_stream_construction():
 
 def test_with_capabilities_is_builder():
     s = PyStream(PySourceInfo("cam0", PySourceKind.Camera), FMT)
-    before = repr(s)
-    live = s.with_capabilities(PyStreamCapabilities(live=True))
+    before, live = repr(s), s.with_capabilities(PyStreamCapabilities(live=True))
     assert type(live) is PyStream and live is not s and live.capabilities.live is True and live.id == s.id
     assert live.source.source_id == "cam0" and format_fields(live.format) == format_fields(FMT)
     assert caps_of(s.capabilities) == [False] * 5 and repr(s) == before

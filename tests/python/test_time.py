@@ -10,8 +10,7 @@ import pytest
 from kelo.ext.data import PyFrameRate, PyTimestamp
 from sipref import py_hash
 
-NS = 10**9
-U64_MAX = 2**64 - 1
+NS, U64_MAX = 10**9, 2**64 - 1
 
 
 def samples():

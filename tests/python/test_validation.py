@@ -209,8 +209,7 @@ def random_graph(rng):
 
 
 def test_against_reference_model():
-    rng = random.Random(20260507)
-    seen = collections.Counter()
+    rng, seen = random.Random(20260507), collections.Counter()
     for _ in range(3000):
         elements, edges, objects, edge_objects = random_graph(rng)
         g = graph(objects, edge_objects)

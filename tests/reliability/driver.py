@@ -186,11 +186,9 @@ def find_samples(tries=600):
     argument is mostly a sample of a class its parameter's name points to, else an
     ordinary value or any sample."""
     samples = {cls: [m for _, kind, m in members(cls) if kind == "member"] for cls in public_classes()}
-    rng = random.Random(0)
-    changed = True
+    rng, changed = random.Random(0), True
     while changed:
-        changed = False
-        others = [found[0] for found in samples.values() if found]
+        changed, others = False, [found[0] for found in samples.values() if found]
         for cls in samples:
             if len(samples[cls]) >= 2:
                 continue
@@ -222,8 +220,7 @@ def derive(samples, rng):
     errors): every method and property of one sample per class is used once,
     with hinted arguments, and what comes back fills missing classes. Returns
     whether a class gained a sample."""
-    gained = False
-    wanted = lambda value: type(value) in samples and len(samples[type(value)]) < 2
+    gained, wanted = False, (lambda value: type(value) in samples and len(samples[type(value)]) < 2)
     for cls, found in list(samples.items()):
         if not found:
             continue

@@ -17,8 +17,7 @@ WARMUP, ROUNDS, PER_CALLABLE = 5, 8, 24
 
 
 def one_round():
-    rng = random.Random(1)
-    samples = driver.find_samples()
+    rng, samples = random.Random(1), driver.find_samples()
     count = 0
     for _, thunk in driver.calls(samples, rng, PER_CALLABLE, hostile=True):
         try:
