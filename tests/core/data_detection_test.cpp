@@ -98,8 +98,7 @@ TEST(ObjectTest, CopiesChangeIndependently) {
   EXPECT_NE(p, o);
 }
 
-// Expected texts from Python's decimal on each float's exact value,
-// quantized to 0.001 with ROUND_HALF_EVEN.
+// Expected texts from Python's decimal on each float's exact value, quantized to 0.001 with ROUND_HALF_EVEN.
 TEST(TextTest, FixedPointThreeDecimals) {
   const struct { float v; const char* text; } cases[] = {
       {0.95f, "0.950"}, {1.0f, "1.000"}, {0.0005f, "0.001"}, {12.3456f, "12.346"},

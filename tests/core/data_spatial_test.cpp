@@ -11,10 +11,9 @@
 namespace kelo_core::data {
 namespace {
 
-// Expected values were computed independently with numpy float32 scalars, one
-// rounding per operation in the same order, and are written as exact hex
-// floats. NaN results are checked as NaN, every other result bit for bit (so
-// the sign of zero counts).
+// Expected values were computed independently with numpy float32 scalars, one rounding per operation in the
+// same order, and are written as exact hex floats. NaN results are checked as NaN, every other result bit for
+// bit (so the sign of zero counts).
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 

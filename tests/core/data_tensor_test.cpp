@@ -45,9 +45,8 @@ TEST(BigUintTest, ProductsBeyond64Bits) {
   EXPECT_EQ(zero, BigUint(0));
 }
 
-// The product tree and its transform multiplication against one limb at a
-// time, over sizes on both sides of the switch from schoolbook to transform
-// and mixes of factors that do and do not fold into 64 bits.
+// The product tree and its transform multiplication against one limb at a time, over sizes on both sides of
+// the switch from schoolbook to transform and mixes of factors that do and do not fold into 64 bits.
 TEST(BigUintTest, ProductTreeMatchesOneFactorAtATime) {
   std::uint64_t state = 0x9e3779b97f4a7c15u;
   auto next = [&] {

@@ -10,8 +10,8 @@
 namespace kelo_core::data {
 namespace {
 
-// Expected values computed exactly from each double's binary value: the
-// fraction times 10^9, rounded half to even, carrying into the seconds.
+// Expected values computed exactly from each double's binary value: the fraction times 10^9, rounded half to
+// even, carrying into the seconds.
 TEST(DurationTest, FromSecsF64RoundsExactly) {
   const struct { double secs; std::uint64_t want_secs; std::uint32_t want_nanos; } cases[] = {
       // The Python tests check many more against exact fractions.

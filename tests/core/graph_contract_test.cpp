@@ -55,8 +55,7 @@ TEST(ContractSpecTest, BuildersReplaceOneField) {
   EXPECT_EQ(moved.width, 2u);
 }
 
-// The compatibility rule itself is checked against a model, on random
-// constraints, by the Python tests.
+// The compatibility rule itself is checked against a model, on random constraints, by the Python tests.
 TEST(ContractSpecTest, ClassIdSubsetOnLongLists) {
   Ids consumer, producer;
   for (std::uint32_t i = 0; i < 200; ++i) consumer.push_back(199 - i);

@@ -10,8 +10,8 @@ namespace {
 
 TEST(ConfigTest, ByteWiseKeyOrderAndReplacement) {
   Config c;
-  // U+10000 (4 UTF-8 bytes) sorts after U+FFFF (3 bytes), unlike UTF-16
-  // code units; ASCII upper case before lower case; a prefix first.
+  // U+10000 (4 UTF-8 bytes) sorts after U+FFFF (3 bytes), unlike UTF-16 code units; ASCII upper case before
+  // lower case; a prefix first.
   for (const char* k :
        {"b", "\xf0\x90\x80\x80", "B", "\xef\xbf\xbf", "ba", "a", "\xee\x80\x80", ""})
     c.set(k, std::string("v") + k);

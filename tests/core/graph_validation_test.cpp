@@ -13,8 +13,7 @@ namespace {
 
 using namespace validation;
 
-// Ids that differ only in their last bytes: not random, so the tables'
-// hashing has to use every byte.
+// Ids that differ only in their last bytes: not random, so the tables' hashing has to use every byte.
 template <class Id>
 Id seq(std::uint64_t n, std::uint8_t tag = 0) {
   Id id{};
@@ -52,8 +51,7 @@ const PortId kA = *PortId::parse("00000000-0000-0000-0000-00000000000a");
 const PortId kB = *PortId::parse("00000000-0000-0000-0000-00000000000b");
 
 TEST(GraphTest, EdgesElementsAndBuilders) {
-  // A plain edge is two ids and a word; a port's direction shares its
-  // contract's padding.
+  // A plain edge is two ids and a word; a port's direction shares its contract's padding.
   static_assert(sizeof(Edge) == 48 && sizeof(Port) == 64);
   Edge plain = Edge::plain(kA, kB);
   EXPECT_EQ(plain.source_element(), std::nullopt);
@@ -80,8 +78,7 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
   ASSERT_TRUE(late.ok());
   EXPECT_EQ(std::move(*late).build().edges()[0].source_element(), "src");
 
-  // Shared steps keep their common prefix; long chains build and release
-  // without recursion.
+  // Shared steps keep their common prefix; long chains build and release without recursion.
   const SharedGraphBuilder one = SharedGraphBuilder().add_element(node(0));
   const SharedGraphBuilder a = one.add_edge(Edge::plain(out(0), in(1))).add_element(node(1));
   EXPECT_EQ(one.add_element(node(2)).build().elements(), (std::vector<Element>{node(0), node(2)}));
@@ -128,12 +125,11 @@ TEST(ValidationTest, KindNamesAndMessages) {
                                           b + "): source port not yet materialized (deferred)");
 }
 
-// The order of findings (duplicates in visiting order, the later port
-// winning, edge findings in edge order, one cycle report last) is checked
-// against a reference model on random graphs by the Python tests.
+// The order of findings (duplicates in visiting order, the later port winning, edge findings in edge order,
+// one cycle report last) is checked against a reference model on random graphs by the Python tests.
 
-// The port index is sized for two ports an element and grows past that:
-// entries made before the growth keep their answers after it.
+// The port index is sized for two ports an element and grows past that: entries made before the growth keep
+// their answers after it.
 TEST(ValidationTest, ManyPortsAnElement) {
   Graph g;
   Element wide = element(0);
@@ -156,10 +152,9 @@ TEST(ValidationTest, ManyPortsAnElement) {
                                      " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
-// The edge pass guesses each end from the edge before (the next port in
-// insertion order, on a chain): whatever it guesses, every end resolves to
-// the last port with its id, missing ports stay missing, and an end out of
-// the expected order is still found.
+// The edge pass guesses each end from the edge before (the next port in insertion order, on a chain):
+// whatever it guesses, every end resolves to the last port with its id, missing ports stay missing, and an
+// end out of the expected order is still found.
 TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
   Graph g;
   for (std::uint64_t i = 0; i < 50; ++i) g.add_element(node(i));
@@ -197,9 +192,8 @@ TEST(ValidationTest, MillionElementChainAndRing) {
   EXPECT_EQ(std::get<CycleDetected>(r.errors[0].payload()).elements.size(), n);
 }
 
-// The cycle error names the elements on the cycle the search closed, from
-// the one the closing edge enters; a tail leading into it is not part of it,
-// and elements sharing an id are one node.
+// The cycle error names the elements on the cycle the search closed, from the one the closing edge enters; a
+// tail leading into it is not part of it, and elements sharing an id are one node.
 TEST(ValidationTest, CycleNamesItsElements) {
   Graph g;
   for (std::uint64_t i = 0; i < 5; ++i) g.add_element(node(i));

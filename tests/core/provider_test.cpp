@@ -25,8 +25,8 @@ std::uint64_t hash_of(const auto& v) {
   return h.finish();
 }
 
-// The bytes each provider value feeds the hash stream are checked, kind by
-// kind, through Python's hash() by the Python tests.
+// The bytes each provider value feeds the hash stream are checked, kind by kind, through Python's hash() by
+// the Python tests.
 
 ProviderDescriptor provider(std::string id, std::int32_t priority, std::vector<C> caps = {},
                             std::vector<std::string> types = {"t"}) {
@@ -65,9 +65,8 @@ TEST(SelectionTest, ManyCustomTags) {
   }
 }
 
-// The requirement rules (each kind against each kind of capability, the
-// operating system's ASCII case folding) are checked against a model on
-// random registries by the Python tests.
+// The requirement rules (each kind against each kind of capability, the operating system's ASCII case
+// folding) are checked against a model on random registries by the Python tests.
 TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   ProviderRegistry r;
   r.register_provider(provider("p1", 5));
@@ -77,8 +76,7 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   const ElementTypeId t{"t"};
   auto pick = [&](std::vector<R> reqs, SelectionPolicy policy) {
     Selection s = choose_provider(t, r, reqs, policy);
-    // The explanation reaches the same answer, and calls exactly the chosen
-    // candidate chosen.
+    // The explanation reaches the same answer, and calls exactly the chosen candidate chosen.
     SelectionExplanation x = explain_selection(t, r, reqs, policy);
     EXPECT_EQ(x.selection.chosen, s.chosen);
     EXPECT_EQ(x.selection.error, s.error);

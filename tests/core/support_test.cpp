@@ -20,8 +20,8 @@ namespace {
 
 using namespace std::string_literals;
 
-// SipHash-1-3 of the message 0, 1, ..., n-1 under the zero key, from an
-// independent implementation that agrees with CPython's own bytes hash.
+// SipHash-1-3 of the message 0, 1, ..., n-1 under the zero key, from an independent implementation that
+// agrees with CPython's own bytes hash.
 constexpr std::uint64_t kZeroKey[18] = {
     0xd1fba762150c532cull, 0x68a914128e01e473ull, 0x010bac45c41e3669ull, 0x4d4c9a4a8ef6e0adull,
     0x7cc43f98813e4dbdull, 0x5abe2169dff36275ull, 0xe3c25f87624f1cdbull, 0x2f098ab0c751325aull,
@@ -130,8 +130,7 @@ TEST(UuidParse, RejectedInputsAndTheirMessages) {
   }
 }
 
-// Version 4, variant 10; every other bit varies across UUIDs, one at a time
-// or many at once.
+// Version 4, variant 10; every other bit varies across UUIDs, one at a time or many at once.
 TEST(Uuid, V4IsRandomVersion4) {
   std::set<std::array<std::uint8_t, 16>> seen;
   std::array<std::uint8_t, 16> ored{}, anded;

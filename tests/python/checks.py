@@ -4,9 +4,8 @@ import pytest
 
 
 def raises(exc, fn, *args, msg=None, note=None, **kwargs):
-    """Calls fn and checks the exception: its type, its text when `msg` is
-    given, and its notes: exactly "while processing '<note>'" when `note` is
-    given, none otherwise. Returns the exception."""
+    """Calls fn and checks the exception: its type, its text when `msg` is given, and its notes: exactly
+    "while processing '<note>'" when `note` is given, none otherwise. Returns the exception."""
     with pytest.raises(exc) as info:
         fn(*args, **kwargs)
     if msg is not None:

@@ -153,9 +153,8 @@ def bad(annotation):
         return [row for row in bad(inner) if row[0] is not None]
     if annotation.startswith("Sequence["):
         inner = annotation[len("Sequence["):-1]
-        # A length is not taken on trust: too long to hold, too long for
-        # memory (which of the two depends on the item's size), or longer
-        # than the items.
+        # A length is not taken on trust: too long to hold, too long for memory (which of the two depends on
+        # the item's size), or longer than the items.
         lying = type("Lying", (), {"__len__": lambda s: 2**30, "__getitem__": lambda s, i: [valid(inner)][i]})()
         return [(driver.RaisingLen(), driver.Boom, "len"), (driver.RaisingItem(), driver.Boom, "item"),
                 (range(2**60), (OverflowError, MemoryError), None), (range(2**40), MemoryError, None),

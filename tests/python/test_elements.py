@@ -1,5 +1,4 @@
-"""Element types, element kinds, port directions, ports, configurations and
-elements."""
+"""Element types, element kinds, port directions, ports, configurations and elements."""
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -92,8 +91,8 @@ def test_element_builders_copy_and_keep_the_receiver():
 
 
 def test_branches_off_one_element_keep_their_own_ports():
-    # Builder steps share the ports of earlier steps; a second branch off the
-    # same receiver, or a step on an older element, sees none of the others'.
+    # Builder steps share the ports of earlier steps; a second branch off the same receiver, or a step on an
+    # older element, sees none of the others'.
     base = element().with_input(PyPort.input("a", FRAME))
     names = lambda e: [p.name for p in e.all_ports()]
     left = base.with_input(PyPort.input("l", FRAME))

@@ -1,5 +1,4 @@
-"""kelo.ext.execution: concurrency, batching, input relations, control signals
-and the execution contract."""
+"""kelo.ext.execution: concurrency, batching, input relations, control signals and the execution contract."""
 
 import pytest
 

@@ -1,5 +1,4 @@
-"""Enumerations, open descriptors (pixel formats, colour spaces, tensor layouts)
-and video formats."""
+"""Enumerations, open descriptors (pixel formats, colour spaces, tensor layouts) and video formats."""
 
 import struct
 

@@ -1,7 +1,6 @@
-"""What the binding toolkit does for every class and callable of kelo.ext, tested
-once over the whole surface: submodules and registration, class conventions,
-signatures, argument binding, argument conversion, enumerations, equality and
-hashing. The classes' own tests cover only what each class adds."""
+"""What the binding toolkit does for every class and callable of kelo.ext, tested once over the whole surface:
+submodules and registration, class conventions, signatures, argument binding, argument conversion,
+enumerations, equality and hashing. The classes' own tests cover only what each class adds."""
 
 import inspect
 import struct
@@ -48,8 +47,8 @@ def test_registration_order(sub):
 def test_class_conventions(cls):
     assert cls.__qualname__ == cls.__name__ and cls.__module__ == "builtins" and cls.__bases__ == (object,)
     pytest.raises(TypeError, type, "Sub", (cls,), {})
-    # Immutable: no attribute can be replaced, removed or added, so that
-    # neither constructors nor variants can be swapped under the module.
+    # Immutable: no attribute can be replaced, removed or added, so that neither constructors nor variants can
+    # be swapped under the module.
     before = dict(vars(cls))
     for name in [*before, "added"]:
         pytest.raises(TypeError, setattr, cls, name, None).match("immutable type")
@@ -69,8 +68,8 @@ def test_class_conventions(cls):
 
 @pytest.mark.parametrize("fn", CALLABLES, ids=repr)
 def test_signature_matches_the_stub(fn):
-    # The doc's first line is the signature: the interpreter shows it as
-    # __text_signature__, and it names the stub's parameters in order.
+    # The doc's first line is the signature: the interpreter shows it as __text_signature__, and it names the
+    # stub's parameters in order.
     assert fn.fn.__text_signature__ is not None and fn.params == fn.stub_params and not fn.kinds
     assert [(d, type(d)) for d in fn.defaults] == [(d, type(d)) for d in fn.stub_defaults]
 
@@ -101,8 +100,8 @@ CONVERSIONS = [(fn, k, bad) for fn in CALLABLES for k, ann in enumerate(fn.annot
 @pytest.mark.parametrize("fn, k, bad", CONVERSIONS,
                          ids=[f"{fn}-{fn.params[k]}-{type(b[0]).__name__}-{i}" for i, (fn, k, b) in enumerate(CONVERSIONS)])
 def test_conversion_errors(fn, k, bad):
-    # Arguments convert in parameter order; the first that fails is reported
-    # with the parameter's name as a note, and the receiver is left alone.
+    # Arguments convert in parameter order; the first that fails is reported with the parameter's name as a
+    # note, and the receiver is left alone.
     value, exc, msg = bad
     args = [surface.valid(a) for a in fn.annotations]
     args[k] = value
@@ -218,9 +217,8 @@ def test_value_equality(make):
 
 
 def test_builders_only_read_their_receiver():
-    # A sequence argument may call back into the receiver while it is being
-    # converted: a builder holds a reader's borrow, so reading and building
-    # from the same object meanwhile is fine.
+    # A sequence argument may call back into the receiver while it is being converted: a builder holds a
+    # reader's borrow, so reading and building from the same object meanwhile is fine.
     poly = data.PyPolygon([data.PyPoint2D(0, 0)])
 
     class Ring:
@@ -258,8 +256,8 @@ def rich():
 @pytest.mark.parametrize("obj", [x for c in CLASSES for x in surface.samples()[c]] + rich(),
                          ids=lambda o: type(o).__name__)
 def test_properties_hand_out_copies(obj):
-    # Every read makes new objects (variants aside), and a list read is the
-    # reader's own: changing it changes nothing in the receiver.
+    # Every read makes new objects (variants aside), and a list read is the reader's own: changing it changes
+    # nothing in the receiver.
     for name, raw in vars(type(obj)).items():
         if name.startswith("_") or type(raw).__name__ != "getset_descriptor":
             continue

@@ -101,11 +101,11 @@ def test_escaping(raw, esc):
     # name, type id, port name and contract; the pad's element and pad name
     assert node(dot, "n0").count(esc) == 4 and f"Custom({esc})" in node(dot, "n0")
     assert node(dot, "d0").count(esc) == 2 and f"pad {esc}" in node(dot, "d0")
-    # The name is found, so the dynamic edge is fine; the contract mismatch is
-    # the only error, matched through its text whatever the text holds.
+    # The name is found, so the dynamic edge is fine; the contract mismatch is the only error, matched through
+    # its text whatever the text holds.
     assert red_things(dot) == {"n0:o0", "n0:i0", ("n0:o0:e", "n0:i0:w")}
-    # Nothing escapes its label: header, two elements, the pad and its
-    # connector, two edges, closing brace; every < and > belongs to markup.
+    # Nothing escapes its label: header, two elements, the pad and its connector, two edges, closing brace;
+    # every < and > belongs to markup.
     assert len(dot.splitlines()) == 4 + 2 + 2 + 2 + 1
     for label in re.findall(r"label=<(.*)>[,\]]", dot):
         assert "<" not in re.sub(r"</?[A-Z]+(?: [A-Z-]+=\"[^\"<>]*\")*/?>", "", label)
@@ -216,8 +216,8 @@ def test_late_and_dynamic_edges():
               + [PyEdge.dynamic_output(owner, pad, dp[f"dyn{i}"]) for i, (owner, pad) in enumerate(
                   [("src", "objects"), ("src", "objects"), ("det", "masks"), ('gh"ost', "pad")], 1)])
     dot = to_dot(g)
-    # A late edge whose source is not there yet and a dynamic edge back to an
-    # element's own input join no cycle.
+    # A late edge whose source is not there yet and a dynamic edge back to an element's own input join no
+    # cycle.
     assert cycle_elements(g) == set() and ORANGE not in dot
     assert [e.kind() for e in g.validate().errors] == ["DynamicSourceElementNotFound"]
     # connectors from the element to its pads, then every edge dashed

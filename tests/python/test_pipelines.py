@@ -29,9 +29,8 @@ def PROVIDER(pid, types, mark=""):
     return f'[[provider]]{mark}\nid = "{pid}"\nversion = "1.0.0"\nelement_types = {json.dumps(types)}\n'
 
 
-# Two elements and a link between them: checks clean. Each case below adds
-# to it, and marks each line a finding (error or warning) should point at
-# with "# Knnn" comments.
+# Two elements and a link between them: checks clean. Each case below adds to it, and marks each line a
+# finding (error or warning) should point at with "# Knnn" comments.
 BASE = '[pipeline]\nname = "t"\n' + EL("src", "source") + 'outputs = { out = "frame" }\n' \
     + EL("snk", "sink") + 'inputs = { in = "frame" }\n' + LINK("src.out", "snk.in")
 PLAN = "\n" + PROVIDER("base", ["t.src", "t.snk"])
@@ -150,8 +149,7 @@ def test_authoring_by_name():
 
 
 def test_core_kinds_files_cannot_make():
-    # Element and port ids come fresh from a file; a graph that repeats
-    # them still gets named findings.
+    # Element and port ids come fresh from a file; a graph that repeats them still gets named findings.
     src = ElementType("t.src", PyElementKind.Source, outputs={"out": FRAME})
     p, desc = Pipeline().add("a", src), loads("", "x.toml")
     desc.pipeline = p

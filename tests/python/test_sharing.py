@@ -1,5 +1,4 @@
-"""Values that several holders share stay independent: a change made through
-one holder reaches no other."""
+"""Values that several holders share stay independent: a change made through one holder reaches no other."""
 
 from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox,
                            PyDetectedObject, PyMetadata, PyObjectId)

@@ -1,6 +1,5 @@
-"""Vectors, quaternions and rigid transforms: single-precision values, the
-documented results and the edges of normalization (the core tests pin the
-arithmetic bit for bit)."""
+"""Vectors, quaternions and rigid transforms: single-precision values, the documented results and the edges of
+normalization (the core tests pin the arithmetic bit for bit)."""
 
 import math
 import struct

@@ -1,6 +1,5 @@
-"""Graph validation: the kinds and their messages, warnings, the report
-objects, deep graphs, and a differential check against a small reference
-model of the four passes."""
+"""Graph validation: the kinds and their messages, warnings, the report objects, deep graphs, and a
+differential check against a small reference model of the four passes."""
 
 import collections
 import random
@@ -108,8 +107,7 @@ def test_reports_are_snapshots_of_fresh_objects():
 
 
 def test_ladder_is_searched_once_per_node():
-    # Every node reaches the end along exponentially many paths; finished
-    # nodes must not be searched again.
+    # Every node reaches the end along exponentially many paths; finished nodes must not be searched again.
     n = 2000
     ps = [(port(IN), port(OUT)) for _ in range(n)]
     els = [element(f"n{k}", inputs=[i], outputs=[o]) for k, (i, o) in enumerate(ps)]
@@ -225,8 +223,8 @@ def test_against_reference_model():
     assert all(seen[k] >= 30 for k in wanted), seen
 
 
-# A graph indexes its ids as they are added: the report must not depend on
-# the order elements and edges arrive in, nor on validating along the way.
+# A graph indexes its ids as they are added: the report must not depend on the order elements and edges arrive
+# in, nor on validating along the way.
 def test_interleaved_additions_match_the_reference_model():
     rng = random.Random(20261207)
     for _ in range(1500):

@@ -71,10 +71,9 @@ class LyingLen:
 
 
 class CallsBack:
-    """A sequence whose length and item reads call back into the module: every
-    method and property of `target` (the object being called, as a rule) with
-    the sequence's own items as arguments, so that in-place mutators run while
-    the outer call may hold a borrow. What the callbacks raise is swallowed."""
+    """A sequence whose length and item reads call back into the module: every method and property of `target`
+    (the object being called, as a rule) with the sequence's own items as arguments, so that in-place
+    mutators run while the outer call may hold a borrow. What the callbacks raise is swallowed."""
 
     def __init__(self, target, items):
         self.target, self.items, self.busy = target, items, False
@@ -121,9 +120,8 @@ def public_functions():
 
 @functools.lru_cache(maxsize=None)
 def parameters(fn):
-    """(name, has_default) for each positional parameter a callable declares,
-    or None. Cached: building a signature leaves interpreter caches behind,
-    which the leak check would otherwise count as growth."""
+    """(name, has_default) for each positional parameter a callable declares, or None. Cached: building a
+    signature leaves interpreter caches behind, which the leak check would otherwise count as growth."""
     try:
         params = inspect.signature(fn).parameters.values()
     except (TypeError, ValueError):
@@ -133,8 +131,7 @@ def parameters(fn):
 
 
 def arity(fn):
-    """The number of positional parameters a callable declares (a method's
-    `self` included), or None."""
+    """The number of positional parameters a callable declares (a method's `self` included), or None."""
     found = parameters(fn)
     return None if found is None else len(found)
 
@@ -182,9 +179,8 @@ def hinted(cls, name, samples):
 
 
 def find_samples(tries=600):
-    """Map from class to a list of instances, found by a seeded search: each
-    argument is mostly a sample of a class its parameter's name points to, else an
-    ordinary value or any sample."""
+    """Map from class to a list of instances, found by a seeded search: each argument is mostly a sample of a
+    class its parameter's name points to, else an ordinary value or any sample."""
     samples = {cls: [m for _, kind, m in members(cls) if kind == "member"] for cls in public_classes()}
     rng, changed = random.Random(0), True
     while changed:
@@ -216,10 +212,9 @@ def find_samples(tries=600):
 
 
 def derive(samples, rng):
-    """Instances that only other objects hand out (a validation report, its
-    errors): every method and property of one sample per class is used once,
-    with hinted arguments, and what comes back fills missing classes. Returns
-    whether a class gained a sample."""
+    """Instances that only other objects hand out (a validation report, its errors): every method and property
+    of one sample per class is used once, with hinted arguments, and what comes back fills missing classes.
+    Returns whether a class gained a sample."""
     gained, wanted = False, (lambda value: type(value) in samples and len(samples[type(value)]) < 2)
     for cls, found in list(samples.items()):
         if not found:

@@ -10,8 +10,7 @@ import sys
 import driver
 
 ALLOWED = (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError)
-# Allowed only for an argument named by a note: a sequence whose length lies
-# or exceeds memory.
+# Allowed only for an argument named by a note: a sequence whose length lies or exceeds memory.
 NOTED = (IndexError, MemoryError)
 
 
@@ -25,8 +24,8 @@ def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
         rng = random.Random(seed)
         for label, thunk in driver.calls(driver.find_samples(), rng, 20, hostile=True):
             receiver = getattr(thunk, "__defaults__", None) or ()
-            # A call whose argument called back into the receiver may see it
-            # changed by the callbacks, not by the call that raised.
+            # A call whose argument called back into the receiver may see it changed by the callbacks, not by
+            # the call that raised.
             called_back = any(isinstance(a, driver.CallsBack) for a in receiver[-1:][0]) if (
                 receiver and isinstance(receiver[-1], list)) else False
             before = [] if called_back else [repr(r) for r in receiver[:1]]

@@ -41,8 +41,8 @@ def main():
         sys.exit(f"refleak: no instance could be made of: {', '.join(missing)}")
     for _ in range(WARMUP):
         calls = one_round()
-    # Preallocated, and filled with differences only after each measurement, so
-    # that keeping the numbers does not itself allocate inside a round.
+    # Preallocated, and filled with differences only after each measurement, so that keeping the numbers does
+    # not itself allocate inside a round.
     deltas = [[0, 0] for _ in range(ROUNDS)]
     for slot in deltas:
         refs, blocks = measure()
@@ -51,10 +51,9 @@ def main():
         slot[0], slot[1] = after[0] - refs, after[1] - blocks
     refs, blocks = ([d[i] for d in deltas] for i in (0, 1))
     print(f"refleak: {ROUNDS} rounds of {calls} calls; reference deltas {refs}, block deltas {blocks}")
-    # References are exact: any growth in every round is a leak. Blocks also move
-    # with the interpreter's own caches (a few per round, never steadily), so they
-    # count as a leak when every round grows by at least one block per call of
-    # some callable.
+    # References are exact: any growth in every round is a leak. Blocks also move with the interpreter's own
+    # caches (a few per round, never steadily), so they count as a leak when every round grows by at least one
+    # block per call of some callable.
     if all(d > 0 for d in refs) or all(d >= PER_CALLABLE for d in blocks):
         sys.exit("refleak: references or memory blocks grow with the calls")
 
