@@ -135,10 +135,8 @@ def valid(annotation):
     if annotation.startswith("Sequence[") or annotation.endswith("| None"):
         return [] if annotation.startswith("Sequence[") else None
     simple = {"str": "x", "SupportsIndex": 1, "int": 1, FLOAT: 1.0, "float": 1.0, "bool": True}
-    if annotation in simple:
-        return simple[annotation]
     cls = runtime_class(annotation)
-    return sample(cls) if cls is not None else None
+    return simple[annotation] if annotation in simple else sample(cls) if cls is not None else None
 
 
 def not_instance(value, what):

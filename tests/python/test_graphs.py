@@ -4,9 +4,8 @@ import re
 
 import pytest
 
-from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId,
-                            PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder, PyPort,
-                            PyPortId, PyValidationReport)
+from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId, PyElementKind,
+                            PyElementTypeId, PyGraph, PyGraphBuilder, PyPort, PyPortId, PyValidationReport)
 
 V4 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
 UA, UB = "550e8400-e29b-41d4-a716-446655440000", "00000000-0000-0000-0000-0000000000ff"

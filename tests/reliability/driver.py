@@ -1,14 +1,12 @@
-"""Drives every public callable of kelo.ext, and the functions of kelo._native,
-with seeded random arguments.
+"""Drives every public callable of kelo.ext, and the functions of kelo._native, with seeded random arguments.
 
-Shared by the reference-leak check and the hostile-input run. The callables are
-found from each submodule's `__all__`, so a class added later is driven without
-being listed here; a class for which no instance can be made is reported.
+Shared by the reference-leak check and the hostile-input run. The callables are found from each submodule's
+`__all__`, so a class added later is driven without being listed here; a class for which no instance can be
+made is reported.
 
-Instances ("samples") are found by search: enumeration members, then static
-makers and constructors called with arguments drawn from a pool of ordinary
-values and of the samples found so far, then what the samples' own methods
-hand out, until no new class turns up.
+Instances ("samples") are found by search: enumeration members, then static makers and constructors called
+with arguments drawn from a pool of ordinary values and of the samples found so far, then what the samples'
+own methods hand out, until no new class turns up.
 """
 
 import functools
@@ -54,20 +52,15 @@ class RaisingItem:
         raise Boom("item")
 
 
-class LyingLen:
-    """A sequence whose length promises `n` items but holds two: far more
-    than memory or a container holds, or a plain lie."""
+class LyingLen(RaisingLen):
+    """A sequence whose length promises `n` items but holds two: far more than memory or a container holds,
+    or a plain lie."""
 
     def __init__(self, n):
         self.n = n
 
     def __len__(self):
         return self.n
-
-    def __getitem__(self, i):
-        if i >= 2:
-            raise IndexError(i)
-        return 1
 
 
 class CallsBack:
