@@ -15,9 +15,9 @@ import time
 
 from kelo.ext import data, graph, provider
 
-# Allowed factor for a tenfold input. Linear is 10 and quadratic 100; between
-# the two lies the step from working tables that fit in the caches to tables
-# that do not (up to about 3x per item for validation's random lookups).
+# Allowed factor for a tenfold input. Linear is 10 and quadratic 100; between the two lies the step from
+# working tables that fit in the caches to tables that do not (up to about 3x per item for validation's random
+# lookups).
 GROWTH = 40
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -67,8 +67,8 @@ def validate(n, ring=False):
 
 
 def many_ports(n):
-    # Ports are added one builder step at a time, as users do; the element is
-    # then validated, listed and printed.
+    # Ports are added one builder step at a time, as users do; the element is then validated, listed and
+    # printed.
     c = graph.PyDataContract.frame()
     start = time.perf_counter()
     e = element("wide")
@@ -77,8 +77,7 @@ def many_ports(n):
             graph.PyPort.output(f"p{i}", c))
     g = graph.PyGraph()
     g.add_element(e)
-    assert g.validate().is_valid()
-    assert len(e.all_ports()) == n
+    assert g.validate().is_valid() and len(e.all_ports()) == n
     repr(e)
     return time.perf_counter() - start, e
 
@@ -123,15 +122,13 @@ def wide_descriptor(n):
         d = d.with_element_type(t)
     registry = provider.PyProviderRegistry()
     registry.register(d)
-    assert len(registry) == n and d.supports(types[-1])
-    assert len(registry.find(types[n // 2])) == 1
+    assert len(registry) == n and d.supports(types[-1]) and len(registry.find(types[n // 2])) == 1
     return time.perf_counter() - start, registry
 
 
-# The three worst cases that were once quadratic: tenfold input, at most
-# STRICT times the time (the small size already takes seconds when quadratic).
-# They are timed in processor time, which other processes on the machine
-# do not stretch.
+# The three worst cases that were once quadratic: tenfold input, at most STRICT times the time (the small size
+# already takes seconds when quadratic). They are timed in processor time, which other processes on the
+# machine do not stretch.
 STRICT = 20
 cpu = time.process_time
 
@@ -145,8 +142,7 @@ def tensor_size(n):
 
 
 def class_ids_into_one_port(n):
-    # n producers of one class id each, every one wired into one consumer
-    # accepting n class ids.
+    # n producers of one class id each, every one wired into one consumer accepting n class ids.
     spec = graph.PyContractSpec()
     accepting = graph.PyDataContract.tensor_with(spec.with_class_ids(range(n)))
     sink = graph.PyPort.input("in", accepting)
@@ -179,21 +175,15 @@ CASES = [
     # Never smaller: below 10**5 factors, n log^2 n grows by about x18 for 10x.
     ("exact tensor size", tensor_size, 1_000_000, STRICT, 1_000_000),
     ("class ids into one port", class_ids_into_one_port, 100_000, STRICT, 100_000),
-    # 10**4 against 10**5 requirements: both sizes keep the candidate's tag
-    # table in the caches, so the ratio shows the algorithm (the quadratic
-    # test it replaced took over a minute at 10**5). Past the caches each
-    # lookup becomes a memory miss and the ratio measures the machine: x49
-    # to x109 for 10**5 against 10**6 on a busy 2-core machine.
-    ("requirements against capabilities", requirements_against_capabilities, 100_000, GROWTH,
-     100_000),
-    ("validate chain", validate, 1_000_000),
-    ("validate ring", lambda n: validate(n, ring=True), 1_000_000),
-    ("ports on one element", many_ports, 100_000),
-    ("config entries", big_config, 100_000),
-    ("attribute entries", big_attributes, 100_000),
-    ("metadata objects", big_metadata, 100_000),
-    ("descriptor element types", wide_descriptor, 100_000),
-]
+    # 10**4 against 10**5 requirements: both sizes keep the candidate's tag table in the caches, so the ratio
+    # shows the algorithm (the quadratic test it replaced took over a minute at 10**5). Past the caches each
+    # lookup becomes a memory miss and the ratio measures the machine: x49 to x109 for 10**5 against 10**6 on
+    # a busy 2-core machine.
+    ("requirements against capabilities", requirements_against_capabilities, 100_000, GROWTH, 100_000),
+    ("validate chain", validate, 1_000_000), ("validate ring", lambda n: validate(n, ring=True), 1_000_000),
+    ("ports on one element", many_ports, 100_000), ("config entries", big_config, 100_000),
+    ("attribute entries", big_attributes, 100_000), ("metadata objects", big_metadata, 100_000),
+    ("descriptor element types", wide_descriptor, 100_000)]
 
 
 def main():
@@ -206,21 +196,21 @@ def main():
             continue
         if quick:
             size = limit[1] if len(limit) > 1 else size // 10
-            # The quick run (CI) guards against quadratic work, x100, on a
-            # machine it may share; the full run holds the strict bounds.
+            # The quick run (CI) guards against quadratic work, x100, on a machine it may share; the full run
+            # holds the strict bounds.
             growth = max(growth, GROWTH)
         measured = []
         for n in (size // 10, size):
-            # The collector's passes over the many new Python objects would
-            # be timed too; they are not the module's.
+            # The collector's passes over the many new Python objects would be timed too; they are not the
+            # module's.
             gc.collect()
             gc.disable()
             before = rss()
             took, keep = run(n)
             grown = max(rss() - before, 0)
             del keep
-            # A strict bound is judged on the best of a few runs where one
-            # run is short enough for the machine's noise to matter.
+            # A strict bound is judged on the best of a few runs where one run is short enough for the
+            # machine's noise to matter.
             spent = took
             for _ in range(2 if limit else 0):
                 if spent > 30.0:
