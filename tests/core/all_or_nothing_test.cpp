@@ -140,8 +140,7 @@ TEST(AllOrNothingTest, GraphConfigAttributesAndMetadata) {
   data::Attributes attributes;
   const char* long_key = "a long attribute key, not stored inline";
   for (const char* key : {long_key, "b", long_key}) {
-    fail_each_allocation(
-        attributes,
+    fail_each_allocation(attributes,
         [&](data::Attributes& a) { a.insert(key, {std::string(40, 'y')}); }, same);
   }
   EXPECT_EQ(attributes.keys().size(), 2u);
@@ -151,8 +150,7 @@ TEST(AllOrNothingTest, GraphConfigAttributesAndMetadata) {
   ASSERT_TRUE(object.ok());
   object->label = std::string(40, 'z');
   for (int i = 0; i < 5; ++i) {
-    fail_each_allocation(
-        metadata, [&](data::Metadata& m) { m.objects.push_back(*object); }, same);
+    fail_each_allocation(metadata, [&](data::Metadata& m) { m.objects.push_back(*object); }, same);
   }
   EXPECT_EQ(metadata.objects.size(), 5u);
 }

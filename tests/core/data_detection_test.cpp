@@ -104,12 +104,10 @@ TEST(TextTest, FixedPointThreeDecimals) {
       {0.95f, "0.950"}, {1.0f, "1.000"}, {0.0005f, "0.001"}, {12.3456f, "12.346"},
       {0.0625f, "0.062"}, {0.1875f, "0.188"}, {0.9996f, "1.000"}, {-0.0f, "-0.000"},
       {-0.0004f, "-0.000"}, {-2.5f, "-2.500"}, {0.0f, "0.000"}, {1e-45f, "0.000"},
-      {0.0015f, "0.002"}, {0.0025f, "0.002"}, {1.0625f, "1.062"},
-      {16777216.0f, "16777216.000"},
+      {0.0015f, "0.002"}, {0.0025f, "0.002"}, {1.0625f, "1.062"}, {16777216.0f, "16777216.000"},
       {std::numeric_limits<float>::max(), "340282346638528859811704183484516925440.000"},
       {std::numeric_limits<float>::quiet_NaN(), "NaN"}, {-std::numeric_limits<float>::quiet_NaN(), "NaN"},
-      {std::numeric_limits<float>::infinity(), "inf"}, {-std::numeric_limits<float>::infinity(), "-inf"},
-  };
+      {std::numeric_limits<float>::infinity(), "inf"}, {-std::numeric_limits<float>::infinity(), "-inf"}};
   for (const auto& c : cases) EXPECT_EQ(text::fixed_point(c.v, 3), c.text) << c.v;
   EXPECT_EQ(text::fixed_point(2.5, 0), "2");
   EXPECT_EQ(text::fixed_point(-std::numeric_limits<double>::max(), 0).size(), 310u);

@@ -28,8 +28,7 @@ TEST(EventTypeTest, TextAndParse) {
   const struct { EventType type; std::string text; } cases[] = {
       {EventType::kelo("enter"), "enter"}, {{"a", "enter"}, "a/enter"}, {{"Kelo", "x"}, "Kelo/x"},
       {{"", ""}, "/"}, {EventType::kelo(""), ""}, {{"a", "b/c"}, "a/b/c"},
-      {{std::string("k\0", 2), "x"}, std::string("k\0/x", 4)},
-  };
+      {{std::string("k\0", 2), "x"}, std::string("k\0/x", 4)}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.type.as_str(), c.text);
     EXPECT_EQ(EventType::parse(c.text), c.type) << c.text;

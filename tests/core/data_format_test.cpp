@@ -16,8 +16,7 @@ TEST(OpenDescriptorTest, CanonicalAndDebugNames) {
       {P::NV12, "nv12", "NV12"}, {P::I420, "i420", "I420"}, {P::YUV420, "yuv420", "YUV420"},
       {P::P010, "p010", "P010"}, {PixelFormat::custom("y210"), "custom:y210", "Custom(\"y210\")"},
       {PixelFormat::custom(""), "custom:", "Custom(\"\")"},
-      {PixelFormat::custom("a\"b\n"), "custom:a\"b\n", "Custom(\"a\\\"b\\n\")"},
-  };
+      {PixelFormat::custom("a\"b\n"), "custom:a\"b\n", "Custom(\"a\\\"b\\n\")"}};
   for (const auto& c : pixel) {
     EXPECT_EQ(canonical_name(c.value), c.canonical);
     EXPECT_EQ(debug(c.value), c.debug);

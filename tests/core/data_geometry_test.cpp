@@ -16,8 +16,7 @@ TEST(CoordinateSpaceKindTest, NamesAndRoundTrip) {
       {K::custom("lidar"), "custom:lidar", "Custom(\"lidar\")"}, {K::custom(""), "custom:", "Custom(\"\")"},
       {K::custom("pixel"), "custom:pixel", "Custom(\"pixel\")"},
       {K::custom("custom:x"), "custom:custom:x", "Custom(\"custom:x\")"},
-      {K::custom("\t\x01"), "custom:\t\x01", "Custom(\"\\t\\u{1}\")"},
-  };
+      {K::custom("\t\x01"), "custom:\t\x01", "Custom(\"\\t\\u{1}\")"}};
   for (const auto& c : cases) {
     EXPECT_EQ(coordinate_space_kind_name(c.kind), c.name);
     EXPECT_EQ(debug(c.kind), c.debug);
@@ -31,8 +30,7 @@ TEST(CoordinateSpaceKindTest, ParseFailures) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "\"\""}, {"Pixel", "\"Pixel\""}, {" pixel", "\" pixel\""}, {"pixel ", "\"pixel \""},
       {"custom", "\"custom\""}, {"Custom:x", "\"Custom:x\""}, {"a\"b\\", "\"a\\\"b\\\\\""},
-      {std::string("roi\0", 4), "\"roi\\0\""},
-  };
+      {std::string("roi\0", 4), "\"roi\\0\""}};
   for (const auto& [input, quoted] : cases) {
     auto r = parse_coordinate_space_kind(input);
     ASSERT_FALSE(r.ok()) << input;

@@ -62,11 +62,8 @@ std::vector<std::pair<const char*, Adder>> adders() {
       {"embeddings",
        [](Metadata& m) { m.embeddings.push_back({ok(Tensor::make(DType::Float32, {128})), "face", {}}); }},
       {"events", [](Metadata& m) { m.events.push_back(ok(Event::make({}, {}, EventType::kelo("x")))); }},
-      {"relations",
-       [p, ref](Metadata& m) { m.relations.push_back({{"a", "rides"}, p, 0.25f, ref, ref}); }},
-      {"extensions",
-       [](Metadata& m) { m.extensions.push_back({"acme/plates", "application/json", "{}"}); }},
-  };
+      {"relations", [p, ref](Metadata& m) { m.relations.push_back({{"a", "rides"}, p, 0.25f, ref, ref}); }},
+      {"extensions", [](Metadata& m) { m.extensions.push_back({"acme/plates", "application/json", "{}"}); }}};
 }
 
 TEST(MetadataTest, EmptyExactlyWhenAllElevenListsAre) {
@@ -109,11 +106,8 @@ TEST(SegmentTest, GeometryFormsCompareByValue) {
   const Segmentation forms[] = {
       BoxRegion{CoordinateSpaceVariant::Normalized, 0, 0, 1, 1},
       BoxRegion{CoordinateSpaceKind::custom("lidar"), 0, 0, 1, 1},
-      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {}},
-      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {{}}},
-      MaskRegion{{}, 4, 1, {1, 2, 1}},
-      MaskRegion{{}, 4, 1, {}},
-  };
+      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {}}, PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {{}}},
+      MaskRegion{{}, 4, 1, {1, 2, 1}}, MaskRegion{{}, 4, 1, {}}};
   for (std::size_t i = 0; i < std::size(forms); ++i) {
     for (std::size_t j = 0; j < std::size(forms); ++j) EXPECT_EQ(forms[i] == forms[j], i == j);
   }

@@ -106,17 +106,11 @@ TEST(SpatialTest, NormalizedIsBitExact) {
 
 TEST(SpatialTest, IsNormalizedTolerance) {
   const struct { Quaternion q; bool want; } cases[] = {
-      {{0.0f, 0.0f, 0.0f, 0x1p+1f}, false},
-      {{0.0f, 0.0f, 0.0f, 0x1.00068ep+0f}, false},
-      {{0.0f, 0.0f, 0.0f, 0x1.0002ap+0f}, true},
-      {{0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, true},
-      {{0.0f, 0.0f, 0.0f, 0x1.fffac2p-1f}, true},
-      {{0.0f, 0.0f, 0.0f, 0x1.fff2e4p-1f}, false},
-      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, false},
-      {{0.0f, 0.0f, 0.0f, kInf}, false},
-      {{0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, true},
-      {{0.0f, 0.0f, 0.0f, 0.0f}, false},
-  };
+      {{0.0f, 0.0f, 0.0f, 0x1p+1f}, false}, {{0.0f, 0.0f, 0.0f, 0x1.00068ep+0f}, false},
+      {{0.0f, 0.0f, 0.0f, 0x1.0002ap+0f}, true}, {{0.0f, 0.0f, 0x1.6a09e6p-1f, 0x1.6a09e6p-1f}, true},
+      {{0.0f, 0.0f, 0.0f, 0x1.fffac2p-1f}, true}, {{0.0f, 0.0f, 0.0f, 0x1.fff2e4p-1f}, false},
+      {{kNaN, 0.0f, 0.0f, 0x1p+0f}, false}, {{0.0f, 0.0f, 0.0f, kInf}, false},
+      {{0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, true}, {{0.0f, 0.0f, 0.0f, 0.0f}, false}};
   int row = 0;
   for (const auto& c : cases) EXPECT_EQ(c.q.is_normalized(), c.want) << "row " << row++;
 }

@@ -63,8 +63,7 @@ TEST(FrameTest, WithDurationSplitsAndReplaces) {
   constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
   const struct { std::uint64_t nanos, secs; std::uint32_t rest; } cases[] = {
       {0, 0, 0}, {33366667, 0, 33366667}, {999999999, 0, 999999999}, {1000000000, 1, 0},
-      {1500000001, 1, 500000001}, {kMax, kMax / 1000000000, std::uint32_t(kMax % 1000000000)},
-  };
+      {1500000001, 1, 500000001}, {kMax, kMax / 1000000000, std::uint32_t(kMax % 1000000000)}};
   for (const auto& c : cases) {
     Frame g = f->with_duration_ns(c.nanos).with_duration_ns(c.nanos);
     ASSERT_TRUE(g.duration.has_value());

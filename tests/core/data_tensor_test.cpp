@@ -16,19 +16,13 @@ constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
 TEST(BigUintTest, ProductsBeyond64Bits) {
   const struct { std::vector<std::uint64_t> factors; const char* decimal; const char* hex; } cases[] = {
-      {{}, "1", "1"},
-      {{0}, "0", "0"},
-      {{kMax}, "18446744073709551615", "ffffffffffffffff"},
+      {{}, "1", "1"}, {{0}, "0", "0"}, {{kMax}, "18446744073709551615", "ffffffffffffffff"},
       {{1ull << 32, 1ull << 32}, "18446744073709551616", "10000000000000000"},
       {{kMax, kMax}, "340282366920938463426481119284349108225", "fffffffffffffffe0000000000000001"},
-      {{kMax, kMax, kMax},
-       "6277101735386680762814942322444851025767571854389858533375",
-       "fffffffffffffffd0000000000000002ffffffffffffffff"},
-      {{kMax, kMax, 0, kMax}, "0", "0"},
+      {{kMax, kMax, kMax}, "6277101735386680762814942322444851025767571854389858533375",
+       "fffffffffffffffd0000000000000002ffffffffffffffff"}, {{kMax, kMax, 0, kMax}, "0", "0"},
       {{10000000000000000000u, 10000000000000000000u}, "100000000000000000000000000000000000000",
-       "4b3b4ca85a86c47a098a224000000000"},
-      {{1ull << 63, 2}, "18446744073709551616", "10000000000000000"},
-  };
+       "4b3b4ca85a86c47a098a224000000000"}, {{1ull << 63, 2}, "18446744073709551616", "10000000000000000"}};
   for (const auto& c : cases) {
     BigUint n = 1;
     for (auto f : c.factors) n *= f;
@@ -85,8 +79,7 @@ TEST(TensorTest, NumelIsTheExactProduct) {
   const struct { std::vector<std::uint64_t> shape; const char* numel; } cases[] = {
       {{}, "1"}, {{0}, "0"}, {{7, 0, 3}, "0"}, {{1, 3, 640, 640}, "1228800"},
       {{kMax}, "18446744073709551615"}, {{1ull << 32, 1ull << 32}, "18446744073709551616"},
-      {{kMax, 2, 0}, "0"},
-  };
+      {{kMax, 2, 0}, "0"}};
   for (const auto& c : cases) {
     auto t = Tensor::make(DType::UInt8, c.shape);
     ASSERT_TRUE(t.ok());

@@ -21,8 +21,7 @@ TEST(DurationTest, FromSecsF64RoundsExactly) {
       // exact ties m + 0.5 ns (odd multiples of 2^-10) go to even
       {1.0 / 1024, 0, 976562}, {3.0 / 1024, 0, 2929688}, {0x1p-31, 0, 0}, {0x1p-30, 0, 1},
       {-0.0, 0, 0}, {0x1.fffffffffffffp+51, 4503599627370495u, 500000000},
-      {0x1.fffffffffffffp+63, 18446744073709549568u, 0},
-  };
+      {0x1.fffffffffffffp+63, 18446744073709549568u, 0}};
   for (const auto& c : cases) {
     auto d = Duration::from_secs_f64(c.secs);
     ASSERT_TRUE(d.ok()) << c.secs;

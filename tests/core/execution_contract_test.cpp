@@ -45,12 +45,9 @@ TEST(InputRelationTest, EqualityComparesKindAndPayload) {
     Rel a, b;
     bool equal;
   } cases[] = {
-      {tm(5, w, {}), tm(5, w, {}), true},
-      {tm(5, w, {0, 3}), tm(5, w, {0, 3}), true},
-      {tm(5, w, {0, 3}), tm(5, w, {0, 4}), false},
-      {tm(5, w, {0, 3}), tm(5, w, {3, 0}), false},
-      {tm(5, w, {0}), tm(5, w, {0, 0}), false},
-      {tm(5, w, {}), tm(6, w, {}), false},
+      {tm(5, w, {}), tm(5, w, {}), true}, {tm(5, w, {0, 3}), tm(5, w, {0, 3}), true},
+      {tm(5, w, {0, 3}), tm(5, w, {0, 4}), false}, {tm(5, w, {0, 3}), tm(5, w, {3, 0}), false},
+      {tm(5, w, {0}), tm(5, w, {0, 0}), false}, {tm(5, w, {}), tm(6, w, {}), false},
       {tm(5, w, {}), tm(5, MissingInputBehavior::Drop, {}), false},
       {Rel{Rel::Windowed{3}}, Rel{Rel::Windowed{3}}, true},
       {Rel{Rel::Windowed{3}}, Rel{Rel::Windowed{4}}, false},
@@ -58,9 +55,7 @@ TEST(InputRelationTest, EqualityComparesKindAndPayload) {
       {Rel{Rel::ExplicitJoin{"k"}}, Rel{Rel::ExplicitJoin{"K"}}, false},
       {Rel{Rel::ExplicitJoin{std::string("a\0", 2)}}, Rel{Rel::ExplicitJoin{"a"}}, false},
       {Rel{Rel::Independent{}}, Rel{Rel::Synchronized{}}, false},
-      {Rel{Rel::LatestValue{}}, Rel{Rel::LatestValue{}}, true},
-      {Rel{Rel::Windowed{0}}, tm(0, w, {}), false},
-  };
+      {Rel{Rel::LatestValue{}}, Rel{Rel::LatestValue{}}, true}, {Rel{Rel::Windowed{0}}, tm(0, w, {}), false}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.a == c.b, c.equal) << c.a.kind_name() << " vs " << c.b.kind_name();
     EXPECT_EQ(c.b == c.a, c.equal);
@@ -74,12 +69,10 @@ TEST(ConcurrencyTest, EqualityMaxConcurrentAndDebug) {
     std::optional<std::uint64_t> max_concurrent;
     const char* debug;
   } cases[] = {
-      {Concurrency::serialized(), 1, "Serialized"},
-      {Concurrency::limited(0), 0, "Limited(0)"},
+      {Concurrency::serialized(), 1, "Serialized"}, {Concurrency::limited(0), 0, "Limited(0)"},
       {Concurrency::limited(4), 4, "Limited(4)"},
       {Concurrency::limited(max), max, "Limited(18446744073709551615)"},
-      {Concurrency::unrestricted(), std::nullopt, "Unrestricted"},
-  };
+      {Concurrency::unrestricted(), std::nullopt, "Unrestricted"}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.c.max_concurrent(), c.max_concurrent) << c.debug;
     EXPECT_EQ(debug(c.c), c.debug);
@@ -94,8 +87,7 @@ TEST(ExecutionStateTest, TerminalFromCompletedOn) {
   const std::pair<ExecutionState, bool> cases[] = {
       {ExecutionState::Pending, false},  {ExecutionState::Admitted, false},
       {ExecutionState::Running, false},  {ExecutionState::Completed, true},
-      {ExecutionState::Failed, true},    {ExecutionState::Cancelled, true},
-  };
+      {ExecutionState::Failed, true},    {ExecutionState::Cancelled, true}};
   for (const auto& [state, terminal] : cases) {
     EXPECT_EQ(is_terminal(state), terminal) << debug(state);
   }
@@ -112,8 +104,7 @@ TEST(ControlSignalTest, KindsTargetsAndEquality) {
   } cases[] = {
       {S{S::Flush{}}, "flush", std::nullopt}, {S{S::Eos{}}, "eos", std::nullopt},
       {S{S::Cancel{}}, "cancel", std::nullopt}, {S{S::Stop{}}, "stop", std::nullopt},
-      {S{S::Seek{0}}, "seek", 0},             {S{S::Seek{max}}, "seek", max},
-  };
+      {S{S::Seek{0}}, "seek", 0},             {S{S::Seek{max}}, "seek", max}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.s.kind_name(), c.kind);
     EXPECT_EQ(c.s.target_ns(), c.target) << c.kind;

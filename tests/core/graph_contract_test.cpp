@@ -23,8 +23,7 @@ TEST(ContractSpecTest, Summaries) {
       {kAny, "unconstrained"},
       {kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080),
        "pixel=NV12,w=1920,h=1080"},
-      {kAny.with_dtype(DType::Float32).with_shape({1, 3, 640, 640}),
-       "dtype=Float32,shape=[1, 3, 640, 640]"},
+      {kAny.with_dtype(DType::Float32).with_shape({1, 3, 640, 640}), "dtype=Float32,shape=[1, 3, 640, 640]"},
       {kAny.with_height(480).with_width(640), "w=640,h=480"},  // field order, not call order
       {kAny.with_class_ids({3, 1, 3}), "classes=[3, 1, 3]"},
       {kAny.with_pixel_format(PixelFormat::custom("bay\"er")), "pixel=Custom(\"bay\\\"er\")"},
@@ -39,8 +38,7 @@ TEST(ContractSpecTest, Summaries) {
            .with_height(2)
            .with_width(1)
            .with_pixel_format(PixelFormatVariant::P010),
-       "pixel=P010,w=1,h=2,dtype=Bool,shape=[2],coords=Pixel,content=t,classes=[4294967295]"},
-  };
+       "pixel=P010,w=1,h=2,dtype=Bool,shape=[2],coords=Pixel,content=t,classes=[4294967295]"}};
   for (const auto& c : cases) EXPECT_EQ(c.spec.summary(), c.text);  // the Python model checks more
 }
 
@@ -71,20 +69,17 @@ TEST(DataContractTest, NamesAndDisplayForms) {
   const ContractSpec nv12 =
       kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080);
   const struct { DataContract c; const char *name, *text; bool has_spec; } cases[] = {
-      {DataContract(), "Frame", "Frame", false},
-      {DataContract::frame(), "Frame", "Frame", false},
+      {DataContract(), "Frame", "Frame", false}, {DataContract::frame(), "Frame", "Frame", false},
       {DataContract::frame(nv12), "Frame", "Frame[pixel=NV12,w=1920,h=1080]", true},
       {DataContract::frame(kAny), "Frame", "Frame[unconstrained]", true},
       {DataContract::tensor(), "Tensor", "Tensor", false},
       {DataContract::metadata(), "Metadata", "Metadata", false},
-      {DataContract::metadata_content("detections"), "Metadata", "Metadata[content=detections]",
-       true},
+      {DataContract::metadata_content("detections"), "Metadata", "Metadata[content=detections]", true},
       {DataContract::event(), "Event", "Event", false},
       {DataContract::batch(kAny.with_width(1)), "Batch", "Batch[w=1]", true},
       {DataContract::custom("lidar"), "Custom", "Custom(lidar)", false},
       {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
-      {DataContract::custom(""), "Custom", "Custom()", false},
-  };
+      {DataContract::custom(""), "Custom", "Custom()", false}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.c.category_name(), c.name);
     EXPECT_EQ(c.c.str(), c.text);
@@ -99,25 +94,17 @@ TEST(DataContractTest, Compatibility) {
   using C = DataContract;
   const ContractSpec w1 = kAny.with_width(1), w2 = kAny.with_width(2);
   const struct { C a, b; bool forward, backward; } rows[] = {
-      {C::frame(), C::frame(w1), true, true},
-      {C::frame(), C::frame(), true, true},
-      {C::frame(w1), C::frame(w2), false, false},
-      {C::frame(w1), C::frame(w1), true, true},
-      {C::frame(), C::tensor(), false, false},
-      {C::frame(w1), C::tensor(w1), false, false},
-      {C::event(), C::event(), true, true},
-      {C::batch(), C::batch(), true, true},
-      {C::event(w1), C::event(w2), false, false},
-      {C::batch(w1), C::batch(), true, true},
-      {C::custom("x"), C::custom("x"), true, true},
-      {C::custom("x"), C::custom("X"), false, false},
-      {C::custom("Frame"), C::frame(), false, false},
-      {C::custom(""), C::custom(""), true, true},
+      {C::frame(), C::frame(w1), true, true}, {C::frame(), C::frame(), true, true},
+      {C::frame(w1), C::frame(w2), false, false}, {C::frame(w1), C::frame(w1), true, true},
+      {C::frame(), C::tensor(), false, false}, {C::frame(w1), C::tensor(w1), false, false},
+      {C::event(), C::event(), true, true}, {C::batch(), C::batch(), true, true},
+      {C::event(w1), C::event(w2), false, false}, {C::batch(w1), C::batch(), true, true},
+      {C::custom("x"), C::custom("x"), true, true}, {C::custom("x"), C::custom("X"), false, false},
+      {C::custom("Frame"), C::frame(), false, false}, {C::custom(""), C::custom(""), true, true},
       {C::metadata_content("detections"), C::metadata(), true, true},
       {C::metadata_content("detections"), C::metadata_content("detections"), true, true},
       {C::metadata_content("detections"), C::metadata_content("tracks"), false, false},
-      {C::tensor(kAny.with_class_ids({1})), C::tensor(kAny.with_class_ids({1, 2})), true, false},
-  };
+      {C::tensor(kAny.with_class_ids({1})), C::tensor(kAny.with_class_ids({1, 2})), true, false}};
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(rows[i].a.is_compatible_with(rows[i].b), rows[i].forward) << "row " << i;
     EXPECT_EQ(rows[i].b.is_compatible_with(rows[i].a), rows[i].backward) << "row " << i;

@@ -113,8 +113,7 @@ TEST(ValidationTest, KindNamesAndMessages) {
        "contract mismatch on edge " + a + " -> " + b + ": Frame vs Custom(x)"},
       {CycleDetected{}, "CycleDetected", "cycle detected in graph"},
       {DynamicSourceElementNotFound{"d\"e\n", kA, kB}, "DynamicSourceElementNotFound",
-       "dynamic source element \"d\\\"e\\n\" not found (edge " + a + " -> " + b + ")"},
-  };
+       "dynamic source element \"d\\\"e\\n\" not found (edge " + a + " -> " + b + ")"}};
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& [error, name, message] = cases[i];
     EXPECT_EQ(error.kind(), i);

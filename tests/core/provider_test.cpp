@@ -113,8 +113,7 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   EXPECT_EQ(verdicts({}, P::highest_priority()), "outranked outranked outranked chosen ");
   EXPECT_EQ(verdicts({R::custom("x"), R::cuda_required()}, P::first_available()),
             "fails_requirement#1 chosen fails_requirement#1 fails_requirement#1 ");
-  EXPECT_EQ(verdicts({}, P::manual({"p2"})),
-            "not_manual_choice chosen not_manual_choice outranked ");
+  EXPECT_EQ(verdicts({}, P::manual({"p2"})), "not_manual_choice chosen not_manual_choice outranked ");
   EXPECT_EQ(verdicts({R::cuda_required()}, P::manual({"p1"})),
             "fails_requirement#0 not_manual_choice fails_requirement#0 fails_requirement#0 ");
   EXPECT_TRUE(explain_selection({"u"}, r, {}, P::first_available()).candidates.empty());

@@ -120,8 +120,7 @@ TEST(UuidParse, RejectedInputsAndTheirMessages) {
       {"{" + U.substr(0, 35) + "g}", chr + "`g` at 36"}, {"{550e8400e29b41d4a716446655440000}", count + "1"},
       {"{" + U.substr(0, 34) + "}", group + "4: expected 12, found 10"},
       {"urn:uuid:" + U.substr(0, 35) + "x", chr + "`x` at 44"}, {"urn:uuid:", count + "1"},
-      {"urn:uuid:550e8400e29b41d4a716446655440000", count + "1"}, {"xrn:uuid:" + U, chr + "`x` at 0"},
-  };
+      {"urn:uuid:550e8400e29b41d4a716446655440000", count + "1"}, {"xrn:uuid:" + U, chr + "`x` at 0"}};
   for (const auto& [input, detail] : cases) {
     auto r = Uuid::parse(input);
     ASSERT_FALSE(r.ok()) << input;
@@ -180,8 +179,7 @@ TEST(TextFloat, DoubleForms) {
       {DBL_MAX, "17976931348623157" + std::string(292, '0'), "1.7976931348623157e308"},
       {DBL_MIN, "0." + std::string(307, '0') + "22250738585072014", "2.2250738585072014e-308"},
       {5e-324, "0." + std::string(323, '0') + "5", "5e-324"}, {nan, "NaN", "NaN"}, {-nan, "NaN", "NaN"},
-      {-1e100, "-1" + std::string(100, '0'), "-1e100"}, {inf, "inf", "inf"}, {-inf, "-inf", "-inf"},
-  });
+      {-1e100, "-1" + std::string(100, '0'), "-1e100"}, {inf, "inf", "inf"}, {-inf, "-inf", "-inf"}});
 }
 
 TEST(TextFloat, FloatFormsUseSinglePrecisionDigits) {
@@ -195,8 +193,7 @@ TEST(TextFloat, FloatFormsUseSinglePrecisionDigits) {
       {FLT_MAX, "34028235" + std::string(31, '0'), "3.4028235e38"},
       {FLT_MIN, "0." + std::string(37, '0') + "11754944", "1.1754944e-38"},
       {std::numeric_limits<float>::denorm_min(), "0." + std::string(44, '0') + "1", "1e-45"},
-      {nan, "NaN", "NaN"}, {-inf, "-inf", "-inf"}, {inf, "inf", "inf"},
-  });
+      {nan, "NaN", "NaN"}, {-inf, "-inf", "-inf"}, {inf, "inf", "inf"}});
 }
 
 TEST(TextString, DebugEscapes) {
