@@ -19,14 +19,17 @@ TEST(AttributeValueTest, KindsAndAccessors) {
                                    {*Tensor::make(DType::Bool, {2})}, {Timestamp::from_nanos(7)},
                                    {Duration::from_nanos(1500000000)}};
   for (std::size_t i = 0; i < std::size(values); ++i) {
-    EXPECT_TRUE(values[i].kind_index() == i && values[i].kind() == AttributeValue::kKindNames[i]);
+    EXPECT_EQ(values[i].kind_index(), i);
+    EXPECT_EQ(values[i].kind(), AttributeValue::kKindNames[i]);
   }
   EXPECT_EQ(values[1].as<std::int64_t>(), -5);
-  EXPECT_TRUE(!values[1].as<double>().has_value() && !values[1].as<bool>().has_value());
+  EXPECT_FALSE(values[1].as<double>().has_value());
+  EXPECT_FALSE(values[1].as<bool>().has_value());
   EXPECT_FALSE(values[0].as<std::int64_t>().has_value());
   auto d = values[6].as<Duration>();
   ASSERT_TRUE(d.has_value());
-  EXPECT_TRUE(d->secs == 1u && d->nanos == 500000000u);
+  EXPECT_EQ(d->secs, 1u);
+  EXPECT_EQ(d->nanos, 500000000u);
 }
 
 TEST(AttributesTest, ByteOrderAndReplacement) {
@@ -53,7 +56,8 @@ TEST(ObjectTest, FreshProvenanceCarriedThroughBuilders) {
   ASSERT_TRUE(a.ok() && b.ok());
   EXPECT_NE(a->provenance().id, b->provenance().id);
   EXPECT_EQ(a->provenance().id.bytes[6] >> 4, 4);
-  EXPECT_TRUE(a->provenance().references.empty() && !a->provenance().model.has_value());
+  EXPECT_TRUE(a->provenance().references.empty());
+  EXPECT_FALSE(a->provenance().model.has_value());
   EXPECT_EQ(a->provenance().timestamp, Timestamp{});
   a->related_mut().push_back(*Uuid::v4());
   a->provenance_mut().references.push_back({*Uuid::v4(), 3});
@@ -61,9 +65,12 @@ TEST(ObjectTest, FreshProvenanceCarriedThroughBuilders) {
                            .with_label("person")
                            .with_confidence(std::numeric_limits<float>::quiet_NaN())
                            .with_attribute("k", {true});
-  EXPECT_TRUE(built.provenance() == a->provenance() && built.related() == a->related());
-  EXPECT_TRUE(std::isnan(*built.confidence) && built.attributes.size() == 1u);
-  EXPECT_TRUE(a->attributes.empty() && !a->label.has_value());
+  EXPECT_EQ(built.provenance(), a->provenance());
+  EXPECT_EQ(built.related(), a->related());
+  EXPECT_TRUE(std::isnan(*built.confidence));
+  EXPECT_EQ(built.attributes.size(), 1u);
+  EXPECT_TRUE(a->attributes.empty());
+  EXPECT_FALSE(a->label.has_value());
 }
 
 // Copies share storage until one changes: the change reaches no other copy.
@@ -84,8 +91,11 @@ TEST(ObjectTest, CopiesChangeIndependently) {
   Object p = o;
   p.related_mut().push_back({});
   p.provenance_mut().model = ModelReference{"m", std::nullopt};
-  EXPECT_TRUE(o.related().empty() && !o.provenance().model.has_value());
-  EXPECT_TRUE(p.provenance().id == o.provenance().id && p.bbox() == box && p != o);
+  EXPECT_TRUE(o.related().empty());
+  EXPECT_FALSE(o.provenance().model.has_value());
+  EXPECT_EQ(p.provenance().id, o.provenance().id);
+  EXPECT_EQ(p.bbox(), box);
+  EXPECT_NE(p, o);
 }
 
 // Expected texts from Python's decimal on each float's exact value, quantized to 0.001 with ROUND_HALF_EVEN.

@@ -18,7 +18,8 @@ TEST(OpenDescriptorTest, CanonicalAndDebugNames) {
       {PixelFormat::custom(""), "custom:", "Custom(\"\")"},
       {PixelFormat::custom("a\"b\n"), "custom:a\"b\n", "Custom(\"a\\\"b\\n\")"}};
   for (const auto& c : pixel) {
-    EXPECT_TRUE(canonical_name(c.value) == c.canonical && debug(c.value) == c.debug);
+    EXPECT_EQ(canonical_name(c.value), c.canonical);
+    EXPECT_EQ(debug(c.value), c.debug);
   }
   EXPECT_EQ(debug(ColorSpace(ColorSpaceVariant::Bt2020)), "Bt2020");
   EXPECT_EQ(debug(TensorLayout(TensorLayoutVariant::CHW)), "CHW");

@@ -18,7 +18,8 @@ TEST(CoordinateSpaceKindTest, NamesAndRoundTrip) {
       {K::custom("custom:x"), "custom:custom:x", "Custom(\"custom:x\")"},
       {K::custom("\t\x01"), "custom:\t\x01", "Custom(\"\\t\\u{1}\")"}};
   for (const auto& c : cases) {
-    EXPECT_TRUE(coordinate_space_kind_name(c.kind) == c.name && debug(c.kind) == c.debug);
+    EXPECT_EQ(coordinate_space_kind_name(c.kind), c.name);
+    EXPECT_EQ(debug(c.kind), c.debug);
     auto parsed = parse_coordinate_space_kind(c.name);
     ASSERT_TRUE(parsed.ok()) << c.name;
     EXPECT_EQ(*parsed, c.kind) << c.name;

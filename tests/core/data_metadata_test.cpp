@@ -36,8 +36,10 @@ TEST(EventTest, MakeDrawsFreshIdentities) {
   const Event f = ok(Event::make(stream, at(7), {"a", "enter"}));
   EXPECT_TRUE(e.stream_id == stream && e.timestamp == at(7) && e.event_type == EventType({"a", "enter"}) &&
               e.references.empty() && e.payload.is_empty() && e.provenance.timestamp == at(7));
-  EXPECT_TRUE(e.provenance.references.empty() && !e.provenance.model.has_value() && e.id != f.id);
-  EXPECT_TRUE(e.provenance.id != f.provenance.id && e.provenance.id != e.id.uuid);
+  EXPECT_TRUE(e.provenance.references.empty() && !e.provenance.model.has_value());
+  EXPECT_NE(e.id, f.id);
+  EXPECT_NE(e.provenance.id, f.provenance.id);
+  EXPECT_NE(e.provenance.id, e.id.uuid);
 }
 
 // One entry for each of the eleven lists.
@@ -93,7 +95,9 @@ TEST(MetadataTest, CopiesOwnTheirEntriesAndNestedPayloads) {
   copy.events[0].payload.objects[0].label = "changed";
   copy.events[1].payload.extensions.clear();
   copy.events[1].payload.segments[0].geometry = MaskRegion{{}, 2, 2, {1, 3}};
-  EXPECT_TRUE(copy != outer && outer.events[0].payload == inner && outer.events[1].payload == inner);
+  EXPECT_NE(copy, outer);
+  EXPECT_EQ(outer.events[0].payload, inner);
+  EXPECT_EQ(outer.events[1].payload, inner);
   EXPECT_FALSE(inner.objects[0].label.has_value());
   EXPECT_EQ(outer.events[0].payload.objects[0].label, std::nullopt);
 }

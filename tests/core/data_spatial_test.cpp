@@ -122,7 +122,8 @@ TEST(SpatialTest, Identities) {
   EXPECT_EQ(Quaternion{}, Quaternion::identity());
   EXPECT_EQ(RigidTransform{}, (RigidTransform{{0, 0, 0, 1}, {0, 0, 0}}));
   const RigidTransform t{{0.1f, 0.2f, 0.3f, 0.4f}, {1, 2, 3}};
-  EXPECT_TRUE(t.compose(RigidTransform::identity()) == t && RigidTransform::identity().compose(t) == t);
+  EXPECT_EQ(t.compose(RigidTransform::identity()), t);
+  EXPECT_EQ(RigidTransform::identity().compose(t), t);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ TEST(StreamTest, CreateDrawsAFreshIdentityAndNoCapabilities) {
   ASSERT_TRUE(a.ok() && b.ok());
   EXPECT_NE(a->id, b->id);
   EXPECT_EQ(a->id.uuid.bytes[6] >> 4, 4);  // version 4
-  EXPECT_TRUE(a->source == source && a->format == nv12());
+  EXPECT_EQ(a->source, source);
+  EXPECT_EQ(a->format, nv12());
   EXPECT_EQ(a->capabilities, StreamCapabilities{});
 }
 
@@ -42,9 +43,12 @@ TEST(FrameTest, CreateDrawsThreeIndependentHandles) {
   for (int i = 0; i < 4; ++i) {
     auto f = Frame::create(sid, 7, Timestamp::from_nanos(5).with_dts(3), nv12());
     ASSERT_TRUE(f.ok());
-    EXPECT_TRUE(f->stream_id == sid && f->sequence == 7u);
-    EXPECT_TRUE(f->timestamp == Timestamp::from_nanos(5).with_dts(3) && f->format == nv12());
-    EXPECT_TRUE(!f->duration.has_value() && !f->duration_ns().has_value());
+    EXPECT_EQ(f->stream_id, sid);
+    EXPECT_EQ(f->sequence, 7u);
+    EXPECT_EQ(f->timestamp, Timestamp::from_nanos(5).with_dts(3));
+    EXPECT_EQ(f->format, nv12());
+    EXPECT_FALSE(f->duration.has_value());
+    EXPECT_FALSE(f->duration_ns().has_value());
     for (const Uuid& u : {f->id.uuid, f->buffer_id.uuid, f->metadata_id.uuid}) {
       EXPECT_EQ(u.bytes[6] >> 4, 4);
       seen.insert(u.str());
@@ -63,7 +67,8 @@ TEST(FrameTest, WithDurationSplitsAndReplaces) {
   for (const auto& c : cases) {
     Frame g = f->with_duration_ns(c.nanos).with_duration_ns(c.nanos);
     ASSERT_TRUE(g.duration.has_value());
-    EXPECT_TRUE(g.duration->secs == c.secs && g.duration->nanos == c.rest);
+    EXPECT_EQ(g.duration->secs, c.secs);
+    EXPECT_EQ(g.duration->nanos, c.rest);
     EXPECT_TRUE(g.duration_ns() == Nanos128(c.nanos)) << c.nanos;
     g.duration.reset();
     EXPECT_EQ(g, *f);  // handles and everything else kept

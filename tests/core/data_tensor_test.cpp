@@ -26,14 +26,17 @@ TEST(BigUintTest, ProductsBeyond64Bits) {
   for (const auto& c : cases) {
     BigUint n = 1;
     for (auto f : c.factors) n *= f;
-    EXPECT_TRUE(BigUint::product(c.factors) == n && n.str() == c.decimal && n.hex() == c.hex);
+    EXPECT_EQ(BigUint::product(c.factors), n);
+    EXPECT_EQ(n.str(), c.decimal);
+    EXPECT_EQ(n.hex(), c.hex);
     EXPECT_EQ(n.fits_u64(), std::string(c.hex).size() <= 16) << c.decimal;
   }
   BigUint zero = 1;
   zero *= kMax;
   zero *= kMax;
   zero *= 0;
-  EXPECT_TRUE(zero.fits_u64() && zero == BigUint(0));
+  EXPECT_TRUE(zero.fits_u64());
+  EXPECT_EQ(zero, BigUint(0));
 }
 
 // The product tree and its transform multiplication against one limb at a time, over sizes on both sides of

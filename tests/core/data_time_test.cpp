@@ -38,7 +38,8 @@ TEST(TimestampTest, FromSecsF64Failures) {
                                {std::numeric_limits<double>::quiet_NaN(), too_big}, {inf, too_big}}) {
     auto t = Timestamp::from_secs_f64(secs);
     ASSERT_FALSE(t.ok()) << secs;
-    EXPECT_TRUE(t.error().kind == Error::Kind::Value && t.error().message == message);
+    EXPECT_EQ(t.error().kind, Error::Kind::Value);
+    EXPECT_EQ(t.error().message, message);
   }
 }
 

@@ -16,15 +16,20 @@ TEST(ExecutionContractTest, DefaultAndPermissiveDifferInThreeFields) {
   const ExecutionContract d;
   EXPECT_EQ(d.input_relation, Rel{});
   EXPECT_EQ(d.ordering, OrderingRequirement::PreserveSequence);
-  EXPECT_TRUE(d.concurrency == Concurrency::unrestricted() && d.delivery == DeliveryMode::All);
-  EXPECT_TRUE(d.overflow == OverflowPolicy::Block && d.output_coupling == OutputCoupling::Coupled);
+  EXPECT_EQ(d.concurrency, Concurrency::unrestricted());
+  EXPECT_EQ(d.delivery, DeliveryMode::All);
+  EXPECT_EQ(d.overflow, OverflowPolicy::Block);
+  EXPECT_EQ(d.output_coupling, OutputCoupling::Coupled);
   EXPECT_EQ(d.completion, CompletionBoundary::OutputReady);
-  EXPECT_TRUE(d.failure_policy == FailurePolicy::FailGraph && d.eos_policy == EosPolicy::AllInputs);
-  EXPECT_TRUE(!d.batching.has_value() && d.join_ports.empty());
+  EXPECT_EQ(d.failure_policy, FailurePolicy::FailGraph);
+  EXPECT_EQ(d.eos_policy, EosPolicy::AllInputs);
+  EXPECT_FALSE(d.batching.has_value());
+  EXPECT_TRUE(d.join_ports.empty());
 
   ExecutionContract p = ExecutionContract::permissive();
   EXPECT_EQ(p.ordering, OrderingRequirement::AllowReorder);
-  EXPECT_TRUE(p.output_coupling == OutputCoupling::Independent && p.failure_policy == FailurePolicy::Skip);
+  EXPECT_EQ(p.output_coupling, OutputCoupling::Independent);
+  EXPECT_EQ(p.failure_policy, FailurePolicy::Skip);
   p.ordering = d.ordering;
   p.output_coupling = d.output_coupling;
   p.failure_policy = d.failure_policy;

@@ -45,7 +45,9 @@ TEST(ContractSpecTest, Summaries) {
 TEST(ContractSpecTest, BuildersReplaceOneField) {
   ContractSpec a = kAny.with_width(1);
   ContractSpec b = a.with_width(2);
-  EXPECT_TRUE(a.width == 1u && b.width == 2u && kAny.width == std::nullopt);
+  EXPECT_EQ(a.width, 1u);
+  EXPECT_EQ(b.width, 2u);
+  EXPECT_EQ(kAny.width, std::nullopt);
   ContractSpec moved = ContractSpec(b).with_class_ids({1}).with_class_ids({});
   EXPECT_EQ(moved.class_ids, Ids{});
   EXPECT_EQ(moved.width, 2u);
@@ -79,11 +81,13 @@ TEST(DataContractTest, NamesAndDisplayForms) {
       {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
       {DataContract::custom(""), "Custom", "Custom()", false}};
   for (const auto& c : cases) {
-    EXPECT_TRUE(c.c.category_name() == c.name && c.c.str() == c.text);
+    EXPECT_EQ(c.c.category_name(), c.name);
+    EXPECT_EQ(c.c.str(), c.text);
     EXPECT_EQ(c.c.spec() != nullptr, c.has_spec) << c.text;
   }
   EXPECT_EQ(*DataContract::frame(nv12).spec(), nv12);
-  EXPECT_TRUE(DataContract::custom("x").tag() == "x" && DataContract::frame().tag() == "");
+  EXPECT_EQ(DataContract::custom("x").tag(), "x");
+  EXPECT_EQ(DataContract::frame().tag(), "");
 }
 
 TEST(DataContractTest, Compatibility) {
@@ -114,7 +118,8 @@ TEST(DataContractTest, CopiesAreCheapAndEqual) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(a, DataContract::frame(kAny.with_shape(Shape(64, 7))));
   EXPECT_NE(a, DataContract::tensor(kAny.with_shape(Shape(64, 7))));
-  EXPECT_TRUE(a != DataContract::frame() && DataContract::frame(kAny) != DataContract::frame());
+  EXPECT_NE(a, DataContract::frame());
+  EXPECT_NE(DataContract::frame(kAny), DataContract::frame());
   EXPECT_NE(DataContract::custom("a"), DataContract::custom("b"));
   EXPECT_LE(sizeof(DataContract), sizeof(void*) + 8);
 }

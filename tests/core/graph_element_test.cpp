@@ -19,7 +19,9 @@ TEST(ConfigTest, ByteWiseKeyOrderAndReplacement) {
   EXPECT_EQ(c.size(), 8u);
   EXPECT_EQ(c.keys(), (std::vector<std::string>{"", "B", "a", "b", "ba", "\xee\x80\x80",
                                                 "\xef\xbf\xbf", "\xf0\x90\x80\x80"}));
-  EXPECT_TRUE(c.get("b") == "second" && c.get("") == "v" && c.get("A") == std::nullopt);
+  EXPECT_EQ(c.get("b"), "second");
+  EXPECT_EQ(c.get(""), "v");
+  EXPECT_EQ(c.get("A"), std::nullopt);
   EXPECT_EQ(c.get(std::string_view("b\0", 2)), std::nullopt);
   EXPECT_EQ(Config().get(""), std::nullopt);
 }
@@ -28,8 +30,10 @@ TEST(PortTest, FreshIdsAndDirections) {
   auto in = Port::input("frames", DataContract::frame());
   auto out = Port::output("frames", DataContract::frame());
   ASSERT_TRUE(in.ok() && out.ok());
-  EXPECT_TRUE(in->direction == PortDirection::Input && out->direction == PortDirection::Output);
-  EXPECT_TRUE(in->id != out->id && in->name == "frames");
+  EXPECT_EQ(in->direction, PortDirection::Input);
+  EXPECT_EQ(out->direction, PortDirection::Output);
+  EXPECT_NE(in->id, out->id);
+  EXPECT_EQ(in->name, "frames");
 }
 
 TEST(ElementTest, BuildersAndAllPorts) {
@@ -52,7 +56,8 @@ TEST(ElementTest, BuildersAndAllPorts) {
   second.set("y", "2");
   Element configured = e.with_config(first).with_config(second);
   EXPECT_EQ(configured.config.keys(), std::vector<std::string>{"y"});  // replaced, not merged
-  EXPECT_TRUE(configured != e && Element(e).with_config(Config()) == e);
+  EXPECT_NE(configured, e);
+  EXPECT_EQ(Element(e).with_config(Config()), e);
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
   Edge assigned = plain, copy = dyn;
   assigned = copy;
   copy = plain;
-  EXPECT_TRUE(copy == plain && std::move(assigned).with_late_binding() == dyn);
+  EXPECT_EQ(copy, plain);
+  EXPECT_EQ(std::move(assigned).with_late_binding(), dyn);
   EXPECT_EQ(dyn.source_pad(), "objects");
 
   Graph g = GraphBuilder().add_element(element(1, "first")).add_element(element(1, "second"))
@@ -115,7 +116,9 @@ TEST(ValidationTest, KindNamesAndMessages) {
        "dynamic source element \"d\\\"e\\n\" not found (edge " + a + " -> " + b + ")"}};
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& [error, name, message] = cases[i];
-    EXPECT_TRUE(error.kind() == i && error.kind_name() == name && error.message() == message);
+    EXPECT_EQ(error.kind(), i);
+    EXPECT_EQ(error.kind_name(), name);
+    EXPECT_EQ(error.message(), message);
   }
   EXPECT_EQ(deferred_warning(kA, kB), "late-binding edge PortId(" + a + ") \xe2\x86\x92 PortId(" +
                                           b + "): source port not yet materialized (deferred)");
