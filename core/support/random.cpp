@@ -7,6 +7,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -103,7 +104,7 @@ Pool* pool_for_thread() {
 inline std::size_t take(Pool* pool, unsigned char* out, std::size_t n) {
   std::size_t k = pool->avail < n ? pool->avail : n;
   unsigned char* src = pool->data + sizeof(pool->data) - pool->avail;
-  std::memcpy(out, src, k);
+  std::copy_n(src, k, out);  // not memcpy: out is null when k is 0
   std::memset(src, 0, k);
   pool->avail -= static_cast<std::uint32_t>(k);
   return k;
