@@ -473,20 +473,13 @@ def _article(expected: str) -> str:
     return ("an " if expected[0] in "aeiou" else "a ") + expected
 
 
+# What a TOML value is called in messages; bool before int, as bools are ints.
+_TOML_TYPES = ((bool, "a boolean"), (int, "an integer"), (float, "a float"), (str, "a string"),
+               (list, "an array"), (dict, "a table"))
+
+
 def _toml_type(value: object) -> str:
-    if isinstance(value, bool):
-        return "a boolean"
-    if isinstance(value, int):
-        return "an integer"
-    if isinstance(value, float):
-        return "a float"
-    if isinstance(value, str):
-        return "a string"
-    if isinstance(value, list):
-        return "an array"
-    if isinstance(value, dict):
-        return "a table"
-    return "a date or time"
+    return next((name for t, name in _TOML_TYPES if isinstance(value, t)), "a date or time")
 
 
 def _parse(text: str, file: str) -> dict[str, Any]:
