@@ -18,10 +18,10 @@ import sys
 from collections.abc import Sequence
 from typing import TextIO
 
-from .checking import CheckResult, Decision, check_file
-from .description import ReadError, notation
-from .findings import JSON_VERSION, Finding, format_text, to_json
-from .pictures import GraphvizError, draw, format_of
+from .checker.checking import CheckResult, Decision, check_file
+from .checker.description import ReadError, notation
+from .checker.findings import JSON_VERSION, Finding, format_text, to_json
+from .checker.pictures import GraphvizError, draw, format_of
 
 __all__ = ["main"]
 

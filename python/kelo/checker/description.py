@@ -25,9 +25,9 @@ from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementKind, PyElem
 from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyRequirement,
                                PySelectionPolicy, PyVersion, abi_current_version)
 
-from . import _native
+from .. import _native
 from .findings import Finding, Location
-from .pipeline import Element, ElementType, Link, Pipeline, split_ref
+from ..pipeline import Element, ElementType, Link, Pipeline, split_ref
 
 __all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads", "notation"]
 
