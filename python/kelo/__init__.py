@@ -20,8 +20,9 @@ from . import io  # noqa: E402  (registers pickling of the data model)
 from .checker import check, load  # noqa: E402
 from .io.columns import Columns, TrackColumns, add_objects, columns  # noqa: E402
 from .pipeline import ElementType, Pipeline  # noqa: E402
+from .runtime import Element, Rejected  # noqa: E402
 
 __version__ = "0.1.0"
 
-__all__ = ["Columns", "ElementType", "Pipeline", "TrackColumns", "__version__", "add_objects",
-           "check", "columns", "ext", "io", "load"]
+__all__ = ["Columns", "Element", "ElementType", "Pipeline", "Rejected", "TrackColumns", "__version__",
+           "add_objects", "check", "columns", "ext", "io", "load"]
