@@ -19,6 +19,7 @@ constexpr std::initializer_list<NativeTopic> kTopics = {
     {&add_pipeline_functions, &adopt_pipeline_classes},
     {&add_records_functions, &adopt_records_classes},
     {&add_columns_functions, &adopt_columns_classes},
+    {&add_contract_functions, &adopt_contract_classes},
 };
 
 int exec_native(PyObject* module) {
