@@ -15,6 +15,7 @@ notation is `kelo._native.contract_fields`'s.
 
 from __future__ import annotations
 
+import difflib
 from collections.abc import Mapping
 from typing import Any, Literal
 
@@ -121,6 +122,12 @@ def build(fields: Mapping[str, Any]) -> PyExecutionContract:
     return c
 
 
+def _choices(value: str, options: list[str] | tuple[str, ...]) -> str:
+    near = difflib.get_close_matches(value, options, n=1, cutoff=0.6)
+    hint = f" (did you mean {near[0]!r}?)" if near else ""
+    return f"{hint}; expected one of: {', '.join(options)}"
+
+
 def _toml_type(value: object) -> str:
     for t, name in ((bool, "a boolean"), (int, "an integer"), (float, "a float"),
                     (str, "a string"), (list, "an array"), (dict, "a table")):
@@ -151,10 +158,8 @@ def contract_from_table(table: Mapping[str, Any], base: PyExecutionContract | No
     for key, value in table.items():
         expected = KEYS.get(key)
         if expected is None:
-            near = [k for k in KEYS if k.startswith(key[:4])][:1]
-            hint = f" (did you mean {near[0]!r}?)" if near else ""
-            problem(key, "unknown_key", f"unknown key {key!r} in [element.execution]{hint}; "
-                    f"expected one of: {', '.join(KEYS)}")
+            problem(key, "unknown_key", f"unknown key {key!r} in [element.execution]"
+                    f"{_choices(key, list(KEYS))}")
         elif _fits(key, value):
             given[key] = value
         else:
@@ -164,8 +169,8 @@ def contract_from_table(table: Mapping[str, Any], base: PyExecutionContract | No
         if key in _POLICIES or key == "input_relation":
             options = RELATIONS if key == "input_relation" else tuple(_POLICIES[key])
             if value not in options:
-                problem(key, "name", f"unknown {key.replace('_', ' ')} {value!r}; expected one "
-                        f"of: {', '.join(options)}")
+                problem(key, "name", f"unknown {key.replace('_', ' ')} {value!r}"
+                        f"{_choices(value, options)}")
                 continue
         elif key == "concurrency" and isinstance(value, str):
             if value not in ("serialized", "unrestricted"):
