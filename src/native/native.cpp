@@ -36,7 +36,7 @@ int exec_native(PyObject* module) {
   }();
   Ref all(PyList_New(0));
   if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
-  return add_all(module, classes, functions) ? 0 : -1;
+  return add_all(module, classes, functions) && add_runtime(module) ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {
