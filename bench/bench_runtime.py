@@ -143,7 +143,7 @@ def overlap() -> tuple[float, float]:
     h = Hash()
     t = time.perf_counter()
     for i in range(200):
-        h.process(h.process({"in": i}))
+        h.process({"in": h.process({"in": i})["out"]})
     loop = time.perf_counter() - t
     p = (Pipeline("overlap").add("src", SOURCE, config={"items": "200"})
          .add("a", HASH).add("b", HASH).add("sink", SINK)

@@ -36,16 +36,20 @@ def source(values, *, port="out", after_first=None, done=None, **attrs):
     return element("Source", generate=generate, **attrs)
 
 
-def sink(*, gate=None, entered=None, **attrs):
-    """Collects what arrives in `got` (per input: port -> value dicts);
-    sets `entered` on the first item and waits for `gate` there."""
+def sink(*, gate=None, entered=None, then=None, **attrs):
+    """Collects what arrives in `got` (the value of a single input, else the
+    inputs dict); sets `entered` on the first item and waits for `gate`
+    there; calls `then(value)` after each."""
     got = []
 
     def process(self, inputs):
         if not got and entered is not None:
             entered.set()
             gate.wait(LIMIT)
-        got.append(inputs if len(inputs) != 1 else next(iter(inputs.values())))
+        value = inputs if len(inputs) != 1 else next(iter(inputs.values()))
+        got.append(value)
+        if then is not None:
+            then(value)
 
     return element("Sink", process=process, got=got, **attrs)
 

@@ -35,12 +35,15 @@ class Element:
     Class attributes: `contract`, the element's execution contract (keys of
     a file's `[element.execution]` table override it key by key);
     `queue_size`, each input queue's capacity; `retries`, the re-runs allowed
-    after a failure under the `Retry` failure policy.
+    after a failure under the `Retry` failure policy; `confirm_timeout_ns`,
+    how long an `ExternalConfirmed` execution may wait for `confirm` before
+    it fails (None: for ever).
     """
 
     contract: ClassVar[PyExecutionContract] = PyExecutionContract()
     queue_size: ClassVar[int] = 16
     retries: ClassVar[int] = 3
+    confirm_timeout_ns: ClassVar[int | None] = None
 
     name: str = ""
     config: Mapping[str, str] = {}

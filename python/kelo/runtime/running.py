@@ -370,7 +370,7 @@ class _Planner:
                 continue
             nodes.append((e.name, _KINDS.get(t.kind, 1), inputs, outputs, contract, join,
                           extras.get("queue_size", cls.queue_size),
-                          extras.get("retries", cls.retries), extras.get("confirm_timeout_ns"),
+                          extras.get("retries", cls.retries), extras.get("confirm_timeout_ns", cls.confirm_timeout_ns),
                           element, fields.get("key", "")))
         edges: list[tuple[int, int, int, int]] = []
         for k, link in enumerate(b.edges):
