@@ -40,6 +40,9 @@ def run_command(file: str, providers: str | None, strict: bool, timeout: float |
                 want_json: bool, out: TextIO, err: TextIO) -> int:
     try:
         running = start(file, providers=providers, strict=strict)
+    except KeyboardInterrupt:
+        print("kelo: interrupted before the run started", file=err)
+        return FAILED
     except ReadError as exc:
         if want_json:
             out.write(json.dumps({"version": JSON_VERSION, "file": file,
@@ -47,9 +50,12 @@ def run_command(file: str, providers: str | None, strict: bool, timeout: float |
         else:
             print(exc.finding, file=err)
         return UNREADABLE
-    if not want_json:
-        out.write(format_text(running.findings))
-        out.flush()
+    try:
+        if not want_json:
+            out.write(format_text(running.findings))
+            out.flush()
+    except KeyboardInterrupt:
+        running.interrupt()
     report = running.wait(timeout)
     if want_json:
         out.write(report_json(report, file))

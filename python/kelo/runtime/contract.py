@@ -28,11 +28,14 @@ from kelo.ext.graph import PyDataContract
 
 from .. import _native
 
-__all__ = ["EXTRAS", "KEYS", "Problem", "ProblemKind", "build", "contract_from_table",
+__all__ = ["EXTRAS", "KEYS", "PROBLEM_CODES", "Problem", "ProblemKind", "build", "contract_from_table",
            "contract_problems", "fields_of"]
 
 ProblemKind = Literal["unknown_key", "type", "missing", "name", "value", "never_runs"]
 Problem = tuple[tuple[str, ...], ProblemKind, str]
+#: The finding code of each kind of problem.
+PROBLEM_CODES: dict[str, str] = {"unknown_key": "K102", "type": "K103", "missing": "K104",
+                                 "name": "K105", "value": "K106", "never_runs": "K310"}
 
 _U32 = 2**32 - 1
 _U64 = 2**64 - 1

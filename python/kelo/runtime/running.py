@@ -12,18 +12,19 @@ import weakref
 from collections.abc import Mapping
 from dataclasses import dataclass, field, fields
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from kelo.ext.graph import PyElementKind
 
 from .. import _native
-from ..checker import check
-from ..checker.checking import CheckResult
 from ..checker.findings import Finding, Location
 from ..pipeline import Pipeline
-from .contract import contract_from_table, fields_of
+from .contract import PROBLEM_CODES, contract_from_table, fields_of
 from .element import Element, NativePassthrough
 from .entries import import_entry
+
+if TYPE_CHECKING:
+    from ..checker.checking import CheckResult
 
 __all__ = ["ElementStats", "RunReport", "Running", "VirtualClock", "run", "start"]
 
@@ -33,8 +34,6 @@ VirtualClock = _native.VirtualClock
 BUILTIN: dict[str, type[Element]] = {"kelo.native.passthrough": NativePassthrough}
 
 _KINDS = {PyElementKind.Source: 0, PyElementKind.Operator: 1, PyElementKind.Sink: 2}
-_PROBLEM_CODES = {"unknown_key": "K102", "type": "K103", "missing": "K104", "name": "K105",
-                  "value": "K106", "never_runs": "K310"}
 # Grace given to executions that do not return after a timeout or Ctrl-C.
 _GRACE_NS = 2_000_000_000
 
@@ -135,6 +134,7 @@ class Running:
         self._handle = handle
         self._clock = clock
         self._report = report
+        self._interrupted = False
         if handle is not None:
             _live.add(self)
 
@@ -154,6 +154,11 @@ class Running:
         """Cancel: executions in flight are told to stop, queued items dropped."""
         if self._handle is not None:
             self._handle.cancel()
+
+    def interrupt(self) -> None:
+        """Cancel, to be reported as interrupted (what Ctrl-C in `wait` does)."""
+        self._interrupted = True
+        self.cancel()
 
     def stop(self) -> None:
         """Stop gracefully: the sources end and everything queued drains."""
@@ -192,7 +197,7 @@ class Running:
         if self._report is not None:
             return self._report
         handle = self._handle
-        outcome = None
+        outcome = "interrupted" if self._interrupted else None
         try:
             ended = handle.poll(timeout)
         except KeyboardInterrupt:
@@ -256,6 +261,7 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
     `elements` maps element type ids to `Element` subclasses and wins over
     the providers' `entry` points; `clock` is a `VirtualClock` for tests. A
     pipeline that cannot run gives a handle whose `wait` reports why."""
+    from ..checker import check     # the checker reads execution tables with .contract
     result = check(pipeline, providers, strict=strict)
     findings = list(result.findings)
     if result.errors:
@@ -322,7 +328,9 @@ class _Planner:
             return None
         try:
             found = import_entry(entry, self.beside)
-        except Exception as exc:  # noqa: BLE001 (any import failure is reported)
+        except KeyboardInterrupt:
+            raise
+        except BaseException as exc:  # noqa: BLE001 (any import failure is reported)
             self.error("K502", f"element {e.name!r}: entry {entry!r} of provider {chosen.id!r} "
                        f"cannot be imported: {type(exc).__name__}: {exc}", index,
                        chosen.location, chosen.id)
@@ -349,7 +357,7 @@ class _Planner:
             for path, kind, message in problems:
                 at = d.positions.of("element", d.element_rows[index], "execution", *path) \
                     if d.positions is not None and index < len(d.element_rows) else None
-                self.error(_PROBLEM_CODES[kind], f"element {e.name!r}: {message}", index, at)
+                self.error(PROBLEM_CODES[kind], f"element {e.name!r}: {message}", index, at)
             inputs, outputs = list(t.inputs), list(t.outputs)
             join = [inputs.index(p) for p in extras.get("join_ports", ()) if p in inputs]
             if not join and "join_ports" not in extras:
