@@ -267,6 +267,10 @@ class Code {
   }
 };
 
+// The envelope a source's generate() asked for its next item
+// (runtime_set_envelope), on the source's own thread.
+thread_local std::optional<rt::Envelope> next_envelope;
+
 // The execution a thread is running, for emit() and pending_token().
 struct Current {
   class Operator* code = nullptr;
@@ -455,6 +459,7 @@ class PySource final : public Code, public rt::Source {
   }
 
   rt::Outcome next(rt::SourceOutput& out) override {
+    next_envelope.reset();
     Ref item(PyIter_Next(method_));
     if (!item) {
       if (PyErr_Occurred()) return failure_from_exception(what());
@@ -468,7 +473,8 @@ class PySource final : public Code, public rt::Source {
     if (rt::Outcome f = check_keys(item.get(), "generate()")) return f;
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    bool stamped = false;
+    bool stamped = next_envelope.has_value();
+    if (stamped) out.set_envelope(*next_envelope);
     while (PyDict_Next(item.get(), &pos, &key, &value)) {
       if (!stamped && is_instance<kelo_core::data::Frame>(value)) {
         const kelo_core::data::Frame& f = obj<kelo_core::data::Frame>(value)->value;
@@ -979,6 +985,28 @@ PyObject* pending_token(PyObject*, PyObject* element) {
   return to_py(t->id);
 }
 
+PyObject* envelopes(PyObject*, PyObject* element) {
+  rt::Execution* x = nullptr;
+  if (!running(element, &x)) return nullptr;
+  Ref all(PyList_New(Py_ssize_t(x->entries())));
+  for (std::size_t e = 0; all && e < x->entries(); ++e) {
+    const rt::Envelope v = x->envelope(e);
+    PyObject* pair = Py_BuildValue("(KL)", static_cast<unsigned long long>(v.sequence),
+                                   static_cast<long long>(v.timestamp_ns));
+    if (!pair) return nullptr;
+    if (PyList_SetItem(all.get(), Py_ssize_t(e), pair) < 0) return nullptr;
+  }
+  return all.release();
+}
+
+PyObject* set_envelope(PyObject*, PyObject* args) {
+  unsigned long long sequence = 0;
+  long long timestamp_ns = 0;
+  if (!PyArg_ParseTuple(args, "KL", &sequence, &timestamp_ns)) return nullptr;
+  next_envelope = rt::Envelope{sequence, timestamp_ns};
+  Py_RETURN_NONE;
+}
+
 PyObject* confirm(PyObject*, PyObject* args) {
   unsigned long long run_id = 0, token = 0;
   if (!PyArg_ParseTuple(args, "KK", &run_id, &token)) return nullptr;
@@ -1003,6 +1031,11 @@ PyMethodDef functions[] = {
      "runtime_emit(element, port, value): Element.emit inside process()."},
     {"runtime_pending_token", pending_token, METH_O,
      "runtime_pending_token(element) -> int or None: the running execution's token."},
+    {"runtime_envelopes", envelopes, METH_O,
+     "runtime_envelopes(element) -> [(sequence, timestamp_ns)]: each entry's envelope."},
+    {"runtime_set_envelope", set_envelope, METH_VARARGS,
+     "runtime_set_envelope(sequence, timestamp_ns): the envelope of the item a source's\n"
+     "generate() yields next (on the source's thread)."},
     {"runtime_confirm", confirm, METH_VARARGS,
      "runtime_confirm(run_id, token): complete an ExternalConfirmed execution."},
     {nullptr, nullptr, 0, nullptr},

@@ -102,6 +102,9 @@ def check(description: Description, *, strict: bool = False) -> CheckResult:
     result = CheckResult(description, built, report, list(description.findings))
     _Core(result).run()
     _extra(result)
+    if any(description.places) or description.replicas:
+        from ..cluster.placement import file_cut_findings
+        result.findings += file_cut_findings(description)
     if description.declares_providers:
         _plan(result, strict)
     return result

@@ -56,10 +56,10 @@ _I32 = (-2**31, 2**31 - 1)
 # table -> key -> (expected type name, python types)
 _TOP = {"pipeline": "table", "element": "array of tables", "link": "array of tables",
         "provider": "array of tables"}
-_PIPELINE = {"name": "string", "policy": "string"}
+_PIPELINE = {"name": "string", "policy": "string", "replicas": "table"}
 _ELEMENT = {"name": "string", "type": "string", "kind": "string", "inputs": "table",
             "outputs": "table", "config": "table", "requires": "array", "policy": "string",
-            "execution": "table"}
+            "execution": "table", "place": "string"}
 _CONTRACT = {"category": "string", "pixel_format": "string", "width": "integer",
              "height": "integer", "dtype": "string", "shape": "array",
              "coordinate_space": "string", "content_type": "string", "class_ids": "array"}
@@ -132,6 +132,8 @@ class Description:
     # Per element: its [element.execution] table, merged over the class's
     # contract when the run knows the class.
     execution_tables: list[dict[str, Any] | None] = field(default_factory=list)
+    places: list[str | None] = field(default_factory=list)   # per element: its `place`
+    replicas: dict[str, int] = field(default_factory=dict)   # placement group -> copies
     positions: _Positions | None = None
 
     def port_location(self, index: int, side: str, port: str) -> Location | None:
@@ -536,6 +538,12 @@ def loads(text: str, file: str = "<string>") -> Description:
         chosen = r.policy(head["policy"], _here("pipeline", "policy"))
         if chosen is not None:
             description.policy, description.policy_text = chosen, head["policy"]
+    for group, n in head.get("replicas", {}).items():
+        at = _here("pipeline", "replicas", group)
+        if not isinstance(n, int) or isinstance(n, bool):
+            r.add("K103", f"[pipeline] replicas {group!r} must be an integer, not {_toml_type(n)}", at)
+        elif r.integer(n, (1, _U32[1]), f"replicas {group!r}", at):
+            description.replicas[group] = n
     for i, table in enumerate(top.get("element", [])):
         _element(r, i, table, description)
     for i, table in enumerate(top.get("link", [])):
@@ -592,6 +600,7 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
             r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}",
                   _here("element", i, "execution", *key_path))
     d.execution_tables.append(table)
+    d.places.append(f.get("place"))
     element_type = ElementType(f.get("type", ""), kind, sides[0], sides[1])
     d.pipeline._add(Element(name, element_type, config, requires, policy))
     d.element_locations.append(at)

@@ -25,7 +25,8 @@ JSON_VERSION = 1
 
 #: code -> (severity, what it means). Codes are grouped by the stage that
 #: finds them: K1xx reading the file, K2xx the core's validation, K3xx checks
-#: the core does not make, K4xx the provider plan, K5xx starting a run.
+#: the core does not make, K4xx the provider plan, K5xx starting a run,
+#: K6xx placing it on a cluster.
 CODES: dict[str, tuple[Severity, str]] = {
     "K100": ("error", "the file cannot be read"),
     "K101": ("error", "the file is not valid TOML"),
@@ -60,6 +61,10 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K501": ("error", "run: nothing implements the element (no class given, no entry)"),
     "K502": ("error", "run: the entry point cannot be imported"),
     "K503": ("error", "run: a link the runtime cannot run (dynamic pad)"),
+    "K601": ("error", "placement: a serialized element in a replicated group"),
+    "K602": ("error", "placement: a joining element split from one of its inputs"),
+    "K603": ("error", "placement: a link between groups carries values that cannot be pickled"),
+    "K604": ("error", "placement: replicas of a group with a source, or of no group"),
 }
 
 

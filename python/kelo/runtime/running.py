@@ -256,11 +256,19 @@ def _unique(names: list[str]) -> list[str]:
 
 def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
           providers: str | Path | None = None, clock: Any = None, strict: bool = False,
-          workers: int = 0) -> Running:
+          workers: int = 0, cluster: Any = None, place: Mapping[str, str] | None = None,
+          replicas: Mapping[str, int] | None = None) -> Running:
     """Check `pipeline` (a description file or a `Pipeline`) and start it.
     `elements` maps element type ids to `Element` subclasses and wins over
     the providers' `entry` points; `clock` is a `VirtualClock` for tests. A
-    pipeline that cannot run gives a handle whose `wait` reports why."""
+    pipeline that cannot run gives a handle whose `wait` reports why.
+    With `cluster` (a `distributed.Client`) its placement groups run on the
+    cluster's workers (`kelo.cluster`; `place` and `replicas` add to the
+    file's placement)."""
+    if cluster is not None:
+        from ..cluster import start as start_on
+        return start_on(pipeline, cluster=cluster, elements=elements,  # type: ignore[return-value]
+                        providers=providers, strict=strict, place_in=place, replicas=replicas)
     from ..checker import check     # the checker reads execution tables with .contract
     result = check(pipeline, providers, strict=strict)
     findings = list(result.findings)
@@ -281,10 +289,13 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
 
 def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
         providers: str | Path | None = None, timeout: float | None = None, clock: Any = None,
-        strict: bool = False, workers: int = 0) -> RunReport:
+        strict: bool = False, workers: int = 0, cluster: Any = None,
+        place: Mapping[str, str] | None = None,
+        replicas: Mapping[str, int] | None = None) -> RunReport:
     """`start`, then `wait(timeout)`."""
     return start(pipeline, elements=elements, providers=providers, clock=clock, strict=strict,
-                 workers=workers).wait(timeout)
+                 workers=workers, cluster=cluster, place=place,
+                 replicas=replicas).wait(timeout)
 
 
 class _Planner:
