@@ -4,6 +4,7 @@
     kelo draw FILE OUT [--providers DIR] [--strict]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
     kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json]
+             [--cluster ADDRESS [--tls-ca-file F --tls-cert F [--tls-key F]] | --workers N]
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
 written; ``run``: the run completed), 1 when it finds errors (``run``: or
@@ -19,7 +20,7 @@ import difflib
 import json
 import sys
 from collections.abc import Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
 from .checker.checking import CheckResult, Decision, check_file
 from .checker.description import ReadError, notation
@@ -59,7 +60,26 @@ def _parser() -> argparse.ArgumentParser:
     common(running)
     running.add_argument("--timeout", type=float, metavar="S", help="stop the run after S seconds")
     running.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    where = running.add_mutually_exclusive_group()
+    where.add_argument("--cluster", metavar="ADDRESS",
+                       help="run the placement groups on the Dask scheduler at ADDRESS")
+    where.add_argument("--workers", type=int, metavar="N",
+                       help="run them on a local cluster of N worker processes (127.0.0.1)")
+    for option, text in (("--tls-ca-file", "authority of the cluster's certificates"),
+                         ("--tls-cert", "this client's certificate"),
+                         ("--tls-key", "this client's key (when not in --tls-cert)")):
+        running.add_argument(option, metavar="FILE", help=text)
     return parser
+
+
+def _cluster(args: argparse.Namespace) -> Any:
+    """What `kelo run` runs on: None (this process) or a `connect` call."""
+    if args.cluster is None and args.workers is None:
+        return None
+    from .cluster.connect import Tls, connect
+    tls = Tls(args.tls_ca_file, args.tls_cert, args.tls_key) \
+        if args.tls_ca_file and args.tls_cert else None
+    return lambda: connect(args.cluster, args.workers or 0, tls)
 
 
 def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
@@ -80,7 +100,7 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
     want_json = getattr(args, "json", False)
     if args.command == "run":
         return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
-                           err)
+                           err, _cluster(args))
     try:
         result = check_file(args.file, args.providers, strict=args.strict)
     except ReadError as exc:

@@ -1,7 +1,7 @@
 """One placement group at work: a `GroupActor` lives on a Dask worker and
 runs its group's part of the plan as one runtime instance.
 
-The driver hands it a `GroupRecipe`: the group's nodes (element classes,
+The driver hands it a pickled `GroupRecipe`: the group's nodes (element classes,
 contracts in the table notation, ports), the links inside the group, and
 the crossing links that end or start here. It makes the elements on its
 worker, a `Sender` per link that leaves and a `Receiver` (with its `Inbox`)
@@ -14,6 +14,8 @@ through.
 from __future__ import annotations
 
 import asyncio
+import pickle
+import sys
 import threading
 import time
 import traceback
@@ -77,8 +79,11 @@ def _error(e: BaseException | None) -> dict[str, str] | None:
 class GroupActor:
     """A group's runtime instance (copy `copy` of it), as a Dask actor."""
 
-    def __init__(self, recipe: GroupRecipe, copy: int) -> None:
-        self.recipe = recipe
+    def __init__(self, recipe_blob: bytes, paths: list[str], copy: int) -> None:
+        # The driver's import folders first, so that the element classes in
+        # the recipe are found by the names they were pickled with.
+        sys.path.extend(p for p in paths if p not in sys.path)
+        self.recipe = recipe = pickle.loads(recipe_blob)
         self.copy = copy
         self.inboxes = {n.link: Inbox(n.copies, recipe.credit)
                         for n in recipe.nodes if n.role == "receive"}

@@ -12,6 +12,7 @@ mid-run fails the run naming the groups it held.
 
 from __future__ import annotations
 
+import sys
 import time
 from collections.abc import Mapping
 from dataclasses import dataclass, field, fields
@@ -289,7 +290,7 @@ def start(pipeline: str | Path | Pipeline, *, cluster: Any,
         return not_run()
     recipes = _recipes(p, placement, _nodes(plan, nodes), edges, batch, credit)
     return _launch(cluster, findings, placement, recipes,
-                   {e.name for e, n in zip(p.elements, nodes) if n[1] == 0})
+                   {e.name for e, n in zip(p.elements, nodes) if n[1] == 0}, plan.beside)
 
 
 def _recipes(p: Pipeline, placement: Placement, nodes: list[NodeRecipe],
@@ -346,15 +347,21 @@ def _order(recipes: dict[str, GroupRecipe]) -> list[str]:
 
 
 def _launch(client: Any, findings: list[Finding], placement: Placement,
-            recipes: dict[str, GroupRecipe], sources: set[str]) -> ClusterRunning:
+            recipes: dict[str, GroupRecipe], sources: set[str],
+            beside: list[str]) -> ClusterRunning:
+    import cloudpickle
+
     workers = sorted(client.scheduler_info()["workers"])
     if not workers:
         raise RuntimeError("the cluster has no workers")
     order = _order(recipes)
     copies = [(g, k) for g in order for k in range(placement.replicas[g])]
     where = {c: workers[i % len(workers)] for i, c in enumerate(copies)}
-    futures = {c: client.submit(GroupActor, recipes[c[0]], c[1], actor=True, workers=[where[c]],
-                                allow_other_workers=False, pure=False) for c in copies}
+    blobs = {g: cloudpickle.dumps(r, protocol=5) for g, r in recipes.items()}
+    paths = [*beside, *sys.path]
+    futures = {c: client.submit(GroupActor, blobs[c[0]], paths, c[1], actor=True,
+                                workers=[where[c]], allow_other_workers=False, pure=False)
+               for c in copies}
     actors = {c: f.result() for c, f in futures.items()}
     for (g, k), actor in actors.items():
         targets = {}

@@ -12,7 +12,9 @@ from __future__ import annotations
 import json
 import traceback
 from dataclasses import asdict
-from typing import TextIO
+from collections.abc import Callable
+from contextlib import AbstractContextManager
+from typing import Any, TextIO
 
 from ..checker.description import ReadError
 from ..checker.findings import JSON_VERSION, format_text
@@ -37,9 +39,24 @@ def report_json(report: RunReport, file: str | None) -> str:
 
 
 def run_command(file: str, providers: str | None, strict: bool, timeout: float | None,
-                want_json: bool, out: TextIO, err: TextIO) -> int:
+                want_json: bool, out: TextIO, err: TextIO,
+                cluster: Callable[[], AbstractContextManager[Any]] | None = None) -> int:
+    """`cluster`: what makes the `distributed.Client` to run on (None: this process)."""
+    if cluster is None:
+        return _run(file, providers, strict, timeout, want_json, out, err, None)
+    from ..cluster.connect import ClusterUnavailable
     try:
-        running = start(file, providers=providers, strict=strict)
+        with cluster() as client:
+            return _run(file, providers, strict, timeout, want_json, out, err, client)
+    except ClusterUnavailable as exc:
+        print(f"kelo: {exc}", file=err)
+        return UNREADABLE
+
+
+def _run(file: str, providers: str | None, strict: bool, timeout: float | None,
+         want_json: bool, out: TextIO, err: TextIO, client: Any) -> int:
+    try:
+        running = start(file, providers=providers, strict=strict, cluster=client)
     except KeyboardInterrupt:
         print("kelo: interrupted before the run started", file=err)
         return FAILED
