@@ -31,6 +31,8 @@ __all__ = ["GroupActor", "GroupRecipe", "NodeRecipe"]
 
 # How often a sender waiting for credit looks whether its run is cancelled.
 _CANCEL_POLL_S = 0.2
+# How often a group with receivers looks for an element that failed the graph.
+_WATCH_S = 0.05
 
 
 class Cancelled(Exception):
@@ -144,6 +146,24 @@ class GroupActor:
                  for n in self.recipe.nodes]
         handle = _native.start_run(nodes, self.recipe.edges, None, 0)
         self.running = Running([], [n[0] for n in nodes], [n[1] for n in nodes], handle)
+        if self.inboxes:
+            threading.Thread(target=self._watch, name=f"kelo-watch-{self.recipe.group}",
+                             daemon=True).start()
+
+    def _watch(self) -> None:
+        """Ends the receivers once an element fails the graph: the runtime
+        waits for its sources to return, and a receiver returns only when
+        its inbox ends."""
+        running = self.running
+        assert running is not None
+        fatal = [n.name for n in self.recipe.nodes
+                 if n.role == "send" or n.fields.get("failure") == "fail_graph"]
+        while not running.ended:
+            if any(running.stats(name).failed for name in fatal):
+                for inbox in self.inboxes.values():
+                    inbox.close()
+                return
+            self.cancelled.wait(_WATCH_S)
 
     async def deliver(self, link: str, sender: int, blob: bytes) -> bool:
         loop = asyncio.get_running_loop()
@@ -166,6 +186,11 @@ class GroupActor:
                 inbox.finish()
         if running is not None:
             getattr(running, what)(*args)
+
+    def inbox_counts(self) -> dict[str, tuple[int, int, int]]:
+        """Per arriving link: items held now, the most ever held, deliveries
+        that waited for credit."""
+        return {k: (i.held, i.most, i.waits) for k, i in self.inboxes.items()}
 
     def stats(self) -> dict[str, dict[str, Any]]:
         running = self.running

@@ -108,6 +108,10 @@ class Inbox:
             self._cond.notify_all()
             return True
 
+    @property
+    def held(self) -> int:
+        return self._size
+
     def end(self, sender: int) -> None:
         """A sender's stream has ended."""
         with self._cond:

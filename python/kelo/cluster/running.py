@@ -36,6 +36,8 @@ CREDIT = 256
 # How often `wait` looks at the groups and the workers.
 _POLL_S = 0.05
 _GRACE_S = 10.0
+# How long a failed delivery waits for the scheduler to tell of a lost worker.
+_LOSS_S = 2.0
 
 
 class RemoteError(Exception):
@@ -87,7 +89,7 @@ class ClusterRunning:
     def __init__(self, client: Any, findings: list[Finding], placement: Placement,
                  actors: dict[tuple[str, int], Any], workers: dict[tuple[str, int], str],
                  offsets: dict[tuple[str, int], int], order: list[str], sources: set[str],
-                 report: RunReport | None = None) -> None:
+                 homes: dict[str, str] | None = None, report: RunReport | None = None) -> None:
         self.client = client
         self.findings = findings
         self.placement = placement
@@ -96,12 +98,13 @@ class ClusterRunning:
         self._offsets = offsets
         self._order = order                 # groups, upstream first
         self._sources = sources
+        self._homes = homes or {}       # node name (crossing ends too) -> group
         self._report = report
         self._waits: dict[tuple[str, int], Any] = {}
         self._interrupted = False
 
     def _group(self, name: str) -> list[Any]:
-        group = self.placement.groups.get(name)
+        group = self._homes.get(name)
         if group is None:
             raise KeyError(f"no element named {name!r}")
         return [a for (g, _), a in self._actors.items() if g == group]
@@ -149,6 +152,15 @@ class ClusterRunning:
         assert merged is not None
         return merged
 
+    def inboxes(self) -> dict[str, tuple[int, int, int]]:
+        """Per crossing link (and receiving copy): items held now, the most
+        ever held, deliveries that waited for credit."""
+        out: dict[str, tuple[int, int, int]] = {}
+        for (g, k), actor in self._actors.items():
+            for link, counts in actor.inbox_counts().result().items():
+                out[link if self.placement.replicas[g] == 1 else f"{link}/{k}"] = counts
+        return out
+
     def wait(self, timeout: float | None = None) -> RunReport:
         if self._report is not None:
             return self._report
@@ -157,14 +169,18 @@ class ClusterRunning:
             self._waits[copy] = actor.wait()
         outcome = "interrupted" if self._interrupted else None
         lost: list[str] = []
-        failed: tuple[str, int] | None = None
         try:
             while not all(w.done() for w in self._waits.values()):
-                lost = self._lost()
-                failed = next((c for c, w in self._waits.items() if w.done()
-                               and w.result()["outcome"] == "failed"), None)
-                if lost or failed is not None:
+                ended = {c: _end(w) for c, w in self._waits.items() if w.done()}
+                if any(e is None for e in ended.values()):      # its worker went away
+                    lost = self._lost_soon() or sorted(self._workers[c] for c, e in ended.items()
+                                                       if e is None)
+                if lost or any(e and e["outcome"] == "failed" for e in ended.values()):
                     break
+                if not ended:
+                    lost = self._lost()
+                    if lost:
+                        break
                 if deadline is not None and time.monotonic() > deadline:
                     outcome = outcome or "timed_out"
                     break
@@ -181,6 +197,12 @@ class ClusterRunning:
     def _lost(self) -> list[str]:
         alive = set(self.client.scheduler_info()["workers"])
         return sorted({w for w in self._workers.values() if w not in alive})
+
+    def _lost_soon(self) -> list[str]:
+        deadline = time.monotonic() + _LOSS_S
+        while not (lost := self._lost()) and time.monotonic() < deadline:
+            time.sleep(_POLL_S)
+        return lost
 
     def _gather(self, outcome: str | None, lost: list[str]) -> ClusterReport:
         copies = self.placement.replicas
@@ -207,6 +229,8 @@ class ClusterRunning:
         order = {g: k for k, g in enumerate(self._order)}
         failures = sorted((c for c, e in ends.items() if e["outcome"] == "failed"
                            and not _is_consequence(e)), key=lambda c: order[c[0]])
+        if failures and not lost and str(ends[failures[0]]["failed_element"]).startswith("send:"):
+            lost = self._lost_soon()       # a delivery fails first when its receiver's worker dies
         if lost:
             held = sorted({_name(c, copies[c[0]]) for c, w in self._workers.items() if w in lost})
             report.outcome, report.failed_worker = "failed", lost[0]
@@ -232,6 +256,15 @@ class ClusterRunning:
         if outcome is not None and report.outcome != "failed":
             report.outcome = outcome
         return report
+
+
+def _end(wait: Any) -> dict[str, Any] | None:
+    """A group's end, None when its worker could not be reached."""
+    try:
+        end: dict[str, Any] = wait.result()
+    except Exception:  # noqa: BLE001 (whatever the transport raised)
+        return None
+    return end
 
 
 def _is_consequence(end: dict[str, Any]) -> bool:
@@ -374,7 +407,9 @@ def _launch(client: Any, findings: list[Finding], placement: Placement,
     offsets = {c: _offset(a) for c, a in actors.items()}
     for c in reversed(copies):          # receivers are ready before anything is sent
         actors[c].start().result()
-    return ClusterRunning(client, findings, placement, actors, where, offsets, order, sources)
+    homes = {n.name: g for g, r in recipes.items() for n in r.nodes}
+    return ClusterRunning(client, findings, placement, actors, where, offsets, order, sources,
+                          homes)
 
 
 def _offset(actor: Any, rounds: int = 5) -> int:

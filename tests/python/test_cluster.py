@@ -1,0 +1,316 @@
+"""Pipelines placed on a Dask cluster: the same outputs as in one process,
+credit across a cut, signals and failures that cross it, a lost worker,
+replicas that keep the sequence, and what the checker says of a cut.
+
+One local cluster of two worker processes serves the module. Elements
+running on the workers write what they see to files (their processes are
+not this one) and wait on Dask events the test sets.
+"""
+
+import os
+import signal
+import sys
+import textwrap
+import time
+
+import pytest
+
+import kelo
+from kelo import _native
+from kelo.cli import main
+from kelo.ext.execution import PyExecutionContract, PyOverflowPolicy
+
+distributed = pytest.importorskip("distributed")
+
+from runtime_kit import LIMIT, SERIAL, pipeline  # noqa: E402
+
+N = 300
+
+
+# ---- elements (imported by name on the workers) ------------------------------
+
+class Count(kelo.Element):
+    """0..n-1 (config n; endless when n is absent), each under envelope
+    (1000 + i, 7 * i)."""
+
+    contract = SERIAL
+
+    def generate(self):
+        i = 0
+        while "n" not in self.config or i < int(self.config["n"]):
+            _native.runtime_set_envelope(1000 + i, 7 * i)
+            yield {"out": i}
+            i += 1
+
+
+class Work(kelo.Element):
+    """out = 2 * in after some pure-Python work that varies by item; fails
+    on config fail_at."""
+
+    def process(self, inputs):
+        v = inputs["in"]
+        if str(v) == self.config.get("fail_at"):
+            raise ValueError(f"cannot work on {v}")
+        sum(range(200 * (v % 7)))
+        return {"out": 2 * v}
+
+
+class Record(kelo.Element):
+    """Writes 'value sequence timestamp' lines to config path; at the first
+    item sets the Dask event config entered and waits for config gate."""
+
+    contract = SERIAL
+
+    def start(self):
+        self.file = open(self.config["path"], "w")
+        self.first = True
+
+    def process(self, inputs):
+        if self.first and "entered" in self.config:
+            distributed.Event(self.config["entered"]).set()
+            distributed.Event(self.config["gate"]).wait(LIMIT)
+        self.first = False
+        (sequence, timestamp), = _native.runtime_envelopes(self)
+        self.file.write(f"{inputs['in']} {sequence} {timestamp}\n")
+
+    def stop(self):
+        self.file.close()
+
+
+def chain(tmp_path, n=N, sink_class=Record, **config):
+    p, elements = pipeline({"src": (Count, (), ("out",)), "work": (Work, ("in",), ("out",)),
+                            "sink": (sink_class, ("in",), ())},
+                           [("src.out", "work.in"), ("work.out", "sink.in")])
+    configs = {"src": {"n": str(n)} if n is not None else {}, "work": {},
+               "sink": {"path": str(tmp_path / "out.txt")}}
+    for name, extra in config.items():
+        configs[name].update(extra)
+    p._elements = [e._replace(config=configs[e.name]) for e in p._elements]
+    return p, elements
+
+
+def lines(tmp_path):
+    return [tuple(map(int, line.split())) for line in (tmp_path / "out.txt").read_text().split("\n")
+            if line]
+
+
+def events(client, *names):
+    return [distributed.Event(f"{name}-{time.monotonic_ns()}", client=client) for name in names]
+
+
+def wait_until(condition):
+    """Polls `condition` (state of the run, not time) until it holds."""
+    deadline = time.monotonic() + LIMIT
+    while not condition():
+        assert time.monotonic() < deadline, "the run never got there"
+        time.sleep(0.01)
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True,
+                                  host="127.0.0.1", dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as c:
+        yield c
+
+
+def counts(report, *names):
+    return {n: (report.stats[n].received, report.stats[n].processed, report.stats[n].dropped)
+            for n in names}
+
+
+# ---- the same outputs --------------------------------------------------------
+
+@pytest.mark.parametrize("place", [{"work": "w"}, {"work": "w", "sink": "out"}])
+def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, place):
+    p, elements = chain(tmp_path)
+    alone = kelo.run(p, elements=elements, timeout=LIMIT)
+    assert alone.outcome == "completed"
+    expected = lines(tmp_path)
+    p, elements = chain(tmp_path)
+    report = kelo.run(p, elements=elements, cluster=client, place=place, timeout=LIMIT)
+    assert (report.outcome, lines(tmp_path)) == ("completed", expected)
+    assert expected[:2] == [(0, 1000, 0), (2, 1001, 7)]        # envelopes crossed as set
+    assert counts(report, "src", "work", "sink") == counts(alone, "src", "work", "sink")
+    assert len(set(report.workers.values())) == 2
+
+
+# ---- credit --------------------------------------------------------------------
+
+@pytest.mark.parametrize("overflow", [None, PyOverflowPolicy.DropNewest])
+def test_a_slow_receiver_holds_the_sender_or_drops_at_its_queue(client, tmp_path, overflow):
+    entered, gate = events(client, "entered", "gate")
+    sink = Record if overflow is None else type("Lossy", (Record,), {
+        "contract": SERIAL.with_overflow(overflow)})
+    p, elements = chain(tmp_path, n=2000, sink_class=sink,
+                        sink={"entered": entered.name, "gate": gate.name})
+    batch, credit = 8, 32
+    running = kelo.cluster.start(p, cluster=client, elements=elements,
+                                 place_in={"sink": "slow"}, batch=batch, credit=credit)
+    entered.wait(LIMIT)
+    if overflow is not None:    # everything arrives while the sink is held
+        wait_until(lambda: running.stats("receive:work.out->sink.in").processed == 2000)
+    else:
+        # Held: the sender waits for credit, and so does everything upstream.
+        wait_until(lambda: running.inboxes()["work.out->sink.in"][2] > 0)
+        in_flight = running.stats("src").emitted
+        bound = Record.queue_size + credit + 2 * batch + Work.queue_size + 4
+        assert in_flight <= bound, (in_flight, bound)
+    gate.set()
+    report = running.wait(LIMIT)
+    sink_stats = report.stats["sink"]
+    assert report.outcome == "completed"
+    assert report.inboxes["work.out->sink.in"][0] <= credit
+    assert sink_stats.processed + sink_stats.dropped == 2000
+    assert (sink_stats.dropped > 0) == (overflow is not None)
+    assert len(lines(tmp_path)) == sink_stats.processed
+
+
+# ---- signals and failures ------------------------------------------------------
+
+@pytest.mark.parametrize("name, outcome", [("eos", "completed"), ("stop", "stopped"),
+                                             ("cancel", "cancelled")])
+def test_signals_cross_the_cut(client, tmp_path, name, outcome):
+    entered, gate = events(client, "entered", "gate")
+    gate.set()
+    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
+    entered.wait(LIMIT)
+    getattr(running, name)(*(["src"] if name == "eos" else []))
+    report = running.wait(LIMIT)
+    assert report.outcome == outcome
+    if name != "cancel":      # everything the source made arrived
+        assert report.stats["sink"].processed == report.stats["src"].emitted == len(lines(tmp_path))
+
+
+def test_a_failure_in_one_group_stops_all_and_names_element_worker_and_traceback(client,
+                                                                                tmp_path):
+    p, elements = chain(tmp_path, n=None, work={"fail_at": "50"})
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
+    report = running.wait(LIMIT)
+    assert (report.outcome, report.failed_element) == ("failed", "work")
+    assert report.failed_worker == report.workers["w"]
+    assert "ValueError: cannot work on 50" in "".join(report.error.__notes__)
+    assert "in process" in report.error.remote_traceback
+
+
+def test_replicas_spread_the_items_and_keep_the_sequence(client, tmp_path):
+    p, elements = chain(tmp_path, n=N)
+    report = kelo.run(p, elements=elements, cluster=client, place={"work": "w", "sink": "out"},
+                      replicas={"w": 2}, timeout=LIMIT)
+    assert report.outcome == "completed"
+    assert [v for v, _, _ in lines(tmp_path)] == [2 * i for i in range(N)]
+    assert sorted(report.workers) == ["main", "out", "w/0", "w/1"]
+    assert report.stats["work"].processed == N
+
+
+# ---- the cut in the file ---------------------------------------------------------
+
+FILE = '''
+[pipeline]
+{pipeline}
+[[element]]
+name = "src"
+type = "t.src"
+kind = "source"
+outputs = {{ out = "{contract}" }}
+
+[[element]]
+name = "work"
+type = "t.work"
+kind = "operator"
+inputs = {{ in = "{contract}" }}
+outputs = {{ out = "{contract}" }}
+{work}
+[[element]]
+name = "out"
+type = "t.out"
+kind = "sink"
+inputs = {{ in = "{contract}" }}
+
+[[link]]
+from = "src.out"
+to = "work.in"
+
+[[link]]
+from = "work.out"
+to = "out.in"
+'''
+
+
+@pytest.mark.parametrize("pipeline_, work, contract, code, line", [
+    ('replicas = { w = 2 }', 'place = "w"\nexecution = { concurrency = "serialized" }',
+     "custom:int", "K601", 10),
+    ('', 'place = "w"\nexecution = { input_relation = "latest_value" }', "custom:int", "K602", 10),
+    ('', 'place = "w"', "custom:local-handle", "K603", 23),
+    ('replicas = { main = 2 }', '', "custom:int", "K604", 3),
+    ('replicas = { nowhere = 2 }', '', "custom:int", "K604", 3),
+    ('replicas = { w = 0 }', 'place = "w"', "custom:int", "K106", 3),
+    ('', 'place = 3', "custom:int", "K103", 16),
+])
+def test_check_reports_what_a_cut_makes_impossible(tmp_path, pipeline_, work, contract, code,
+                                                    line):
+    path = tmp_path / "p.toml"
+    path.write_text(FILE.format(pipeline=pipeline_, work=work, contract=contract))
+    found = [(f.code, f.location.line) for f in kelo.check(path).findings
+             if f.severity == "error"]
+    assert found == [(code, line)]
+
+
+def test_a_file_placement_that_checks_clean_has_no_finding(tmp_path):
+    path = tmp_path / "p.toml"
+    path.write_text(FILE.format(pipeline="replicas = { w = 2 }", work='place = "w"',
+                                contract="custom:int"))
+    assert [f.code for f in kelo.check(path).findings] == []
+
+
+# ---- the command -------------------------------------------------------------------
+
+def test_run_on_a_cluster_without_distributed_says_what_to_install(tmp_path, monkeypatch,
+                                                                    capsys):
+    path = tmp_path / "p.toml"
+    path.write_text(FILE.format(pipeline="", work="", contract="custom:int"))
+    monkeypatch.setitem(sys.modules, "distributed", None)
+    assert main(["run", str(path), "--workers", "2"]) == 2
+    assert "apt-get install python3-distributed" in capsys.readouterr().err
+
+
+def test_kelo_run_on_the_cluster_runs_the_file_placement(client, tmp_path, capsys):
+    (tmp_path / "steps.py").write_text(textwrap.dedent('''
+        import kelo
+        from test_cluster import Count, Work
+
+        class Sum(kelo.Element):
+            def start(self):
+                self.total = 0
+            def process(self, inputs):
+                self.total += inputs["in"]
+            def stop(self):
+                open(self.config["path"], "w").write(str(self.total))
+        '''))
+    text = (FILE.format(pipeline="replicas = { w = 2 }", work='place = "w"',
+                        contract="custom:int")
+            .replace('type = "t.out"', f'type = "t.out"\nconfig = {{ path = "{tmp_path / "sum"}" }}')
+            .replace('kind = "source"', 'kind = "source"\nconfig = { n = "100" }')
+            .replace('kind = "sink"', 'kind = "sink"\nplace = "end"'))
+    for t, cls in (("src", "Count"), ("work", "Work"), ("out", "Sum")):
+        text += (f'\n[[provider]]\nid = "p.{t}"\nversion = "1.0.0"\nelement_types = ["t.{t}"]\n'
+                 f'entry = "steps:{cls}"\n')
+    (tmp_path / "p.toml").write_text(text)
+    address = client.scheduler.address
+    assert main(["run", str(tmp_path / "p.toml"), "--cluster", address]) == 0, capsys.readouterr()
+    assert (tmp_path / "sum").read_text() == str(sum(2 * i for i in range(100)))
+
+
+# Last: the worker it kills is replaced by a new one, under another address.
+def test_a_lost_worker_fails_the_run_naming_the_groups_it_held(client, tmp_path):
+    entered, gate = events(client, "entered", "gate")
+    gate.set()
+    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
+    entered.wait(LIMIT)
+    worker = running._workers[("w", 0)]
+    os.kill(client.run(os.getpid, workers=[worker])[worker], signal.SIGKILL)
+    report = running.wait(LIMIT)
+    assert (report.outcome, report.failed_worker) == ("failed", worker)
+    assert f"worker {worker} was lost during the run; it held group 'w'" in report.message
