@@ -45,8 +45,9 @@ class Tls:
 
     def security(self) -> Any:
         from distributed.security import Security
-        return Security(tls_ca_file=self.ca_file, tls_client_cert=self.cert,
-                        tls_client_key=self.key, require_encryption=True)
+        return Security(tls_ca_file=self.ca_file,  # type: ignore[no-untyped-call]
+                        tls_client_cert=self.cert, tls_client_key=self.key,
+                        require_encryption=True)
 
 
 @contextmanager

@@ -25,6 +25,7 @@ array in its own store.
 
 from __future__ import annotations
 
+import importlib
 import pickle
 import threading
 from collections import deque
@@ -45,10 +46,9 @@ Wire = tuple[int, int, Any, tuple[tuple[Any, Any], ...]]
 
 def _pixel_store() -> Any:
     try:
-        from ..elements import pixels   # type: ignore[attr-defined]
+        return importlib.import_module("kelo.elements.pixels")
     except ImportError:                 # a package without the built-in elements
         return None
-    return pixels
 
 
 def pack(value: Any) -> tuple[Any, tuple[tuple[Any, Any], ...]]:
@@ -137,7 +137,7 @@ class Inbox:
         """The stream whose head goes next; -1 when all have ended empty."""
         if self._closed:
             return -1
-        best = None
+        best: int | None = None
         for k, (s, ended) in enumerate(zip(self._streams, self._ended)):
             if s:
                 if best is None or s[0][0] < self._streams[best][0][0]:

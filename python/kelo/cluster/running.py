@@ -382,7 +382,7 @@ def _order(recipes: dict[str, GroupRecipe]) -> list[str]:
 def _launch(client: Any, findings: list[Finding], placement: Placement,
             recipes: dict[str, GroupRecipe], sources: set[str],
             beside: list[str]) -> ClusterRunning:
-    import cloudpickle
+    import cloudpickle  # type: ignore[import]
 
     workers = sorted(client.scheduler_info()["workers"])
     if not workers:
