@@ -586,12 +586,12 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     policy = None
     if "policy" in f:
         policy = r.policy(f["policy"], _here("element", i, "policy"))
-    table = f.get("execution")
-    if table is not None:
-        for key_path, kind_of, message in contract_from_table(table, None, sides[0])[2]:
+    execution = f.get("execution")
+    if execution is not None:
+        for key_path, kind_of, message in contract_from_table(execution, None, sides[0])[2]:
             r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}",
                   _here("element", i, "execution", *key_path))
-    d.execution_tables.append(table)
+    d.execution_tables.append(execution)
     element_type = ElementType(f.get("type", ""), kind, sides[0], sides[1])
     d.pipeline._add(Element(name, element_type, config, requires, policy))
     d.element_locations.append(at)

@@ -205,13 +205,11 @@ class Running:
         if not ended:
             outcome = outcome or "timed_out"
             handle.cancel()
-        result = None
-        while result is None:
-            try:
-                handle.poll(None)
-                result = handle.finish()
-            except KeyboardInterrupt:       # again: stop waiting for executions
-                result = handle.abandon()
+        try:
+            handle.poll(None)
+            result = handle.finish()
+        except KeyboardInterrupt:           # again: stop waiting for executions
+            result = handle.abandon()
         self._report = self._make_report(result, outcome)
         _live.discard(self)
         return self._report
@@ -364,8 +362,9 @@ class _Planner:
                 by_id = {pid: k for k, pid in enumerate(b.port_lists[index][:len(inputs)])}
                 join = [by_id[p] for p in contract.join_ports if p in by_id]
             fields = fields_of(contract)
-            if getattr(cls, "native", None):
-                element: Any = cls.native
+            native = getattr(cls, "native", None)
+            if native:
+                element: Any = native
             elif self.failure is None:
                 try:
                     element = cls()
@@ -378,18 +377,19 @@ class _Planner:
                 continue
             nodes.append((e.name, _KINDS.get(t.kind, 1), inputs, outputs, contract, join,
                           extras.get("queue_size", cls.queue_size),
-                          extras.get("retries", cls.retries), extras.get("confirm_timeout_ns", cls.confirm_timeout_ns),
+                          extras.get("retries", cls.retries),
+                          extras.get("confirm_timeout_ns", cls.confirm_timeout_ns),
                           element, fields.get("key", "")))
         edges: list[tuple[int, int, int, int]] = []
         for k, link in enumerate(b.edges):
             source, target = b.ends[k]
-            s, t = b.port(source), b.port(target)
-            if link.pad is not None or s is None or t is None:
+            s, r = b.port(source), b.port(target)
+            if link.pad is not None or s is None or r is None:
                 where = d.link_locations[k] if k < len(d.link_locations) else None
                 self.findings.append(Finding("K503", f"link {link}: the runtime runs links "
                                              "between declared ports only", where, links=(k,)))
                 continue
-            si, ti = s[0], t[0]
+            si, ti = s[0], r[0]
             edges.append((si, list(b.elements[si].type.outputs).index(s[2]),
-                          ti, list(b.elements[ti].type.inputs).index(t[2])))
+                          ti, list(b.elements[ti].type.inputs).index(r[2])))
         return nodes, edges
