@@ -136,11 +136,20 @@ struct Match {
   }
 
   Formed timestamp_matched() {
-    // The earliest head drives the decision.
+    // The earliest head drives the decision; an item before a marker of
+    // the same time, so that the marker counts as that item's missing
+    // partner.
     std::optional<std::uint32_t> h;
     for (const std::uint32_t p : e.join) {
       const QItem* it = head(e, p);
-      if (it && (!h || time_of(e, p, *it) < time_of(e, *h, *head(e, *h)))) h = p;
+      if (!it) continue;
+      if (!h) {
+        h = p;
+        continue;
+      }
+      const QItem& best = *head(e, *h);
+      const std::int64_t a = time_of(e, p, *it), b = time_of(e, *h, best);
+      if (a < b || (a == b && best.marker && !it->marker)) h = p;
     }
     if (!h) return Formed::None;
     const QItem& driver = *head(e, *h);
