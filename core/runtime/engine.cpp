@@ -1003,6 +1003,7 @@ void Engine::source_main(Element& e, std::uint32_t index) {
     if (seek) {
       host_for(t, e.access);
       o = src.seek(*seek);
+      if (!o) continue;
     } else {
       if (!wait_for_room(e, t)) continue;
       host_for(t, e.access);
