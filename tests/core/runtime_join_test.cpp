@@ -113,7 +113,7 @@ TEST(RuntimeJoinTest, WindowsAreBackToBackAndTheLastIsFlushedAtTheEnd) {
     x.output(0, P(x.items(0).size()));
     return Outcome{};
   });
-  const auto k = w.b.sink(sink);
+  const auto k = w.b.sink(sink, serialized());
   w.b.link(w.k, k);
   w.run();
   EXPECT_EQ(sink->seen(), (std::vector<Seen>{{4, {3, 3}}, {4, {7, 7}}}));
