@@ -19,7 +19,8 @@ from ..io.columns import columns
 from . import pixels
 from .base import Annotated, Builtin
 from .config import Key, Schema
-from .lines import default_line
+from .analytics import EVENT_TYPE
+from .lines import DIRECTIONS, default_line
 
 __all__ = ["JsonlSink", "NullSink", "VideoSink"]
 
@@ -118,7 +119,7 @@ class VideoSink(_Sink):
         self.last_pts = -1
         self.counts = ""
 
-    def _open(self, frame: PyFrame) -> None:
+    def _open(self, frame: PyFrame) -> Any:
         s = self.settings
         rate = frame.format.frame_rate
         fps = Fraction(s["fps"]).limit_denominator(1001) if s["fps"] is not None else \
@@ -133,11 +134,11 @@ class VideoSink(_Sink):
             stream.codec_context.qscale = min(max(q, 2), 31)
             stream.codec_context.flags |= self.av.codec.context.Flags.QSCALE
         self.stream, self.fps = stream, fps
+        return self.container
 
     def take(self, record: Annotated) -> None:
         frame, metadata = record
-        if self.container is None:
-            self._open(frame)
+        container = self.container or self._open(frame)
         if (frame.format.width, frame.format.height) != (self.stream.width, self.stream.height):
             raise ValueError(f"element {self.name!r}: frame {frame.sequence} is "
                              f"{frame.format.width}x{frame.format.height}, the video "
@@ -151,7 +152,7 @@ class VideoSink(_Sink):
         out = self.av.VideoFrame.from_ndarray(picture, format=_AV_FORMATS[name])
         pts = max(self.last_pts + 1, round(frame.timestamp.monotonic_ns * self.fps / 10**9))
         out.pts = self.last_pts = pts
-        self.container.mux(self.stream.encode(out))
+        container.mux(self.stream.encode(out))
 
     def _annotated(self, picture: Any, frame: PyFrame, metadata: PyMetadata) -> Any:
         import numpy as np
@@ -176,9 +177,10 @@ class VideoSink(_Sink):
             cv2.putText(picture, label, (x0, max(y0 - 2, 8)), cv2.FONT_HERSHEY_PLAIN, 0.8, color,
                         1)
         for event in metadata.events:
-            attrs = event.payload.objects[0].attributes
-            self.counts = " ".join(f"{d} {attrs.get(d).as_int()}" for d in ("in", "out")
-                                   if attrs.get(d) is not None)
+            if event.event_type == EVENT_TYPE:
+                attrs = event.payload.objects[0].attributes
+                self.counts = " ".join(f"{d} {attrs.get(d).as_int()}"  # type: ignore[union-attr]
+                                       for d in DIRECTIONS)
         if self.counts:
             cv2.putText(picture, self.counts, (4, picture.shape[0] - 6), cv2.FONT_HERSHEY_PLAIN,
                         1.0, (0, 255, 255), 1)

@@ -86,7 +86,7 @@ class VideoSource(_Source):
         av = self.library("av")
         try:
             self.container = av.open(self.settings["path"])
-        except (OSError, av.AVError) as exc:   # type: ignore[misc]
+        except (OSError, av.AVError) as exc:
             raise OSError(f"element {self.name!r}: cannot open {self.settings['path']!r}: "
                           f"{exc}") from None
         videos = self.container.streams.video
