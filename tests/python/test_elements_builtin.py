@@ -452,3 +452,14 @@ def test_an_unreadable_video_is_a_clear_error(tmp_path):
     missing = str(tmp_path / "missing.mp4")
     with pytest.raises(OSError, match=f"element 'video': cannot open '{missing}'"):
         make("kelo.source.video", path=missing)
+
+
+def test_a_frame_the_video_sink_cannot_encode_is_a_clear_error_and_stays_held(tmp_path):
+    pytest.importorskip("av")
+    pytest.importorskip("cv2")
+    sink = make("kelo.sink.video", path=str(tmp_path / "odd.mp4"), annotate="false")
+    f = frame_of(np.zeros((121, 161, 3), np.uint8))
+    with pytest.raises(ValueError, match="element 'video': cannot encode frame 0 with libx264: "):
+        sink.process({"frames": f})
+    sink.stop()
+    assert pixels.release(f) is True

@@ -25,6 +25,9 @@ be released once.
   releases the frames of every value it drops instead of delivering (an
   overflow policy that drops, a failed execution that is skipped, an output
   port linked nowhere): `release_value(value)` does that for any port value.
+- An element releases only when its execution succeeds: the inputs of a
+  failed execution stay held, so that a retry finds their pixels, and the
+  runtime releases them when it gives the values up.
 
 A frame whose pixels are gone raises `PixelsGone` (a `LookupError`) naming
 the buffer and the frame. The store is safe to use from several threads.

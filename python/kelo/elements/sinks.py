@@ -2,7 +2,8 @@
 
 Each takes ``records`` (`Annotated` pairs) or ``frames`` (PyFrame, written
 with an empty metadata), whichever is linked, and releases each frame's
-pixels once it has used them: a sink is the last consumer of a frame.
+pixels once it has used them: a sink is the last consumer of a frame (a
+value it fails on stays held, for a retry).
 """
 
 from __future__ import annotations
@@ -34,10 +35,8 @@ class _Sink(Builtin):
         for value in inputs.values():
             for v in value if isinstance(value, list) else (value,):
                 record = v if isinstance(v, Annotated) else Annotated(v, PyMetadata())
-                try:
-                    self.take(record)
-                finally:
-                    pixels.release_value(record.frame)
+                self.take(record)
+                pixels.release_value(record.frame)
 
     def take(self, record: Annotated) -> None:
         raise NotImplementedError
@@ -117,6 +116,7 @@ class VideoSink(_Sink):
         self.container: Any = None
         self.stream: Any = None
         self.last_pts = -1
+        self.encoded = False
         self.counts = ""
 
     def _open(self, frame: PyFrame) -> Any:
@@ -152,7 +152,12 @@ class VideoSink(_Sink):
         out = self.av.VideoFrame.from_ndarray(picture, format=_AV_FORMATS[name])
         pts = max(self.last_pts + 1, round(frame.timestamp.monotonic_ns * self.fps / 10**9))
         out.pts = self.last_pts = pts
-        container.mux(self.stream.encode(out))
+        try:
+            container.mux(self.stream.encode(out))
+        except self.av.AVError as exc:
+            raise ValueError(f"element {self.name!r}: cannot encode frame {frame.sequence} "
+                             f"with {self.settings['codec']}: {exc}") from None
+        self.encoded = True
 
     def _annotated(self, picture: Any, frame: PyFrame, metadata: PyMetadata) -> Any:
         import numpy as np
@@ -190,7 +195,8 @@ class VideoSink(_Sink):
         if getattr(self, "container", None) is None:
             return
         try:
-            self.container.mux(self.stream.encode(None))
+            if self.encoded:        # else the encoder never opened: nothing to flush
+                self.container.mux(self.stream.encode(None))
         finally:
             self.container.close()
             self.container = None
