@@ -438,10 +438,4 @@ void add_columns_functions(std::vector<FunctionSpec>& functions) {
       "Append one object per row of boxes."));
 }
 
-bool adopt_columns_classes(PyObject* ext) {
-  Ref data(ext_submodule(ext, "data"));
-  return data && adopt<Metadata>(data.get(), "PyMetadata") &&
-         adopt<CoordinateSpace>(data.get(), "PyCoordinateSpace");
-}
-
 }  // namespace kelo::py

@@ -83,15 +83,4 @@ void add_pipeline_functions(std::vector<FunctionSpec>& out) {
       "requirement it fails (-1 unless verdict 1)."));
 }
 
-bool adopt_pipeline_classes(PyObject* ext) {
-  Ref graph(ext_submodule(ext, "graph"));
-  Ref provider(ext_submodule(ext, "provider"));
-  return graph && provider && adopt<ContractSpec>(graph.get(), "PyContractSpec") &&
-         adopt<DataContract>(graph.get(), "PyDataContract") &&
-         adopt<ElementTypeId>(graph.get(), "PyElementTypeId") &&
-         adopt<kelo_core::Shared<ProviderDescriptor>>(provider.get(), "PyProviderDescriptor") &&
-         adopt<Requirement>(provider.get(), "PyRequirement") &&
-         adopt<SelectionPolicy>(provider.get(), "PySelectionPolicy");
-}
-
 }  // namespace kelo::py
