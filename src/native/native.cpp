@@ -5,6 +5,7 @@
 // kelo.ext imported first, so that those classes exist.
 #include <initializer_list>
 
+#include "native/results.h"
 #include "native/topics.h"
 #include "toolkit/module.h"
 
@@ -30,6 +31,11 @@ int exec_native(PyObject* module) {
   }();
   Ref all(PyList_New(0));
   if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
+  // The named results first, then the functions.
+  for (auto add : {&add_named<GraphFinding>, &add_named<Names>, &add_named<VerdictResult>,
+                   &add_named<SelectionResult>}) {
+    if (!add(module)) return -1;
+  }
   return add_all(module, classes, functions) ? 0 : -1;
 }
 
