@@ -15,6 +15,8 @@ __all__ = [
     "Names",
     "Verdict",
     "Selection",
+    "TrackParts",
+    "ColumnParts",
     "validate",
     "names",
     "select",
@@ -167,11 +169,44 @@ def schema() -> str:
     """The JSON Schema of the text form, as JSON text."""
 
 # columns.cpp
-def columns(metadata: object) -> tuple[
-    memoryview, memoryview, memoryview, list[str], memoryview, memoryview,
-    Optional[memoryview],
-    tuple[memoryview, memoryview, memoryview, Optional[memoryview]],
-]:
+@final
+class TrackParts(structseq[Optional[memoryview]], tuple[memoryview, memoryview, memoryview,
+                                                       Optional[memoryview]]):
+    """The tracks' arrays of columns()."""
+    __match_args__: Final = ("ids", "states", "last_boxes", "frame_index")
+    @property
+    def ids(self) -> memoryview: ...
+    @property
+    def states(self) -> memoryview: ...
+    @property
+    def last_boxes(self) -> memoryview: ...
+    @property
+    def frame_index(self) -> Optional[memoryview]: ...
+
+@final
+class ColumnParts(structseq[Any], tuple[memoryview, memoryview, memoryview, list[str], memoryview,
+                                        memoryview, Optional[memoryview], TrackParts]):
+    """The objects' arrays of columns(), and the tracks'."""
+    __match_args__: Final = ("boxes", "confidence", "label_codes", "labels", "class_ids",
+                             "object_ids", "frame_index", "tracks")
+    @property
+    def boxes(self) -> memoryview: ...
+    @property
+    def confidence(self) -> memoryview: ...
+    @property
+    def label_codes(self) -> memoryview: ...
+    @property
+    def labels(self) -> list[str]: ...
+    @property
+    def class_ids(self) -> memoryview: ...
+    @property
+    def object_ids(self) -> memoryview: ...
+    @property
+    def frame_index(self) -> Optional[memoryview]: ...
+    @property
+    def tracks(self) -> TrackParts: ...
+
+def columns(metadata: object) -> ColumnParts:
     """The objects and tracks of one metadata, or of a list of them, as arrays."""
 def add_objects(
     metadata: PyMetadata,

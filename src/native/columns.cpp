@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "native/fields.h"
+#include "native/results.h"
 #include "native/topics.h"
 #include "toolkit/buffer.h"
 
@@ -149,18 +150,6 @@ struct UuidHash {
   }
 };
 
-// A tuple of the parts, or null when one of them is.
-Ref pack(std::initializer_list<Ref> parts) {
-  for (const Ref& p : parts) {
-    if (!p) return Ref();
-  }
-  Ref tuple(PyTuple_New(Py_ssize_t(parts.size())));
-  if (!tuple) return Ref();
-  Py_ssize_t i = 0;
-  for (const Ref& p : parts) PyTuple_SetItem(tuple.get(), i++, Py_NewRef(p.get()));
-  return tuple;
-}
-
 // Equality of two texts; labels are short, and a library call per
 // comparison would cost more than the comparison.
 inline bool same_text(std::string_view a, std::string_view b) {
@@ -214,9 +203,7 @@ void put_objects(const Objects& objects, Py_ssize_t row, std::size_t frame, cons
   }
 }
 
-// (boxes, confidence, label_codes, labels, class_ids, object_ids,
-//  frame_index, (track_ids, track_states, track_boxes, track_frame_index));
-// the frame indexes are None for a single metadata.
+// The frame indexes are None for a single metadata.
 Ref columns(Borrowed metadata) {
   std::vector<const Metadata*> all;
   bool many = false;
@@ -301,14 +288,20 @@ Ref columns(Borrowed metadata) {
     if (!s || PyList_Append(labels.get(), s.get()) < 0) return Ref();
   }
 
-  Ref tracks = pack({view_of(std::move(track_ids)), view_of(std::move(track_states)),
-                     view_of(std::move(track_boxes)),
-                     many ? view_of(std::move(track_frames)) : std::move(track_frames)});
-  Ref out = pack({view_of(std::move(boxes)), view_of(std::move(confidence)),
+  TrackParts tracks{view_of(std::move(track_ids)), view_of(std::move(track_states)),
+                    view_of(std::move(track_boxes)),
+                    many ? view_of(std::move(track_frames)) : std::move(track_frames)};
+  if (!tracks.ids || !tracks.states || !tracks.last_boxes || !tracks.frame_index) return Ref();
+  ColumnParts out{view_of(std::move(boxes)), view_of(std::move(confidence)),
                   view_of(std::move(codes)), std::move(labels), view_of(std::move(class_ids)),
                   view_of(std::move(object_ids)),
-                  many ? view_of(std::move(frames)) : std::move(frames), std::move(tracks)});
-  return out;
+                  many ? view_of(std::move(frames)) : std::move(frames),
+                  Ref(to_py(std::move(tracks)))};
+  if (!out.boxes || !out.confidence || !out.label_codes || !out.class_ids || !out.object_ids ||
+      !out.frame_index || !out.tracks) {
+    return Ref();
+  }
+  return Ref(to_py(std::move(out)));
 }
 
 // ---- columns in --------------------------------------------------------------

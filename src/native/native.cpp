@@ -33,7 +33,8 @@ int exec_native(PyObject* module) {
   if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
   // The named results first, then the functions.
   for (auto add : {&add_named<GraphFinding>, &add_named<Names>, &add_named<VerdictResult>,
-                   &add_named<SelectionResult>}) {
+                   &add_named<SelectionResult>, &add_named<TrackParts>,
+                   &add_named<ColumnParts>}) {
     if (!add(module)) return -1;
   }
   return add_all(module, classes, functions) ? 0 : -1;

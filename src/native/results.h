@@ -88,4 +88,26 @@ struct SelectionResult {
                       field("candidates", &SelectionResult::candidates));
 };
 
+// The arrays of columns() (python/kelo/io/columns.py names them alike).
+struct TrackParts {
+  static constexpr const char* kName = "kelo._native.TrackParts";
+  static constexpr const char* kDoc = "The tracks' arrays of columns().";
+  Ref ids, states, last_boxes, frame_index;
+  static constexpr auto kFields =
+      std::make_tuple(field("ids", &TrackParts::ids), field("states", &TrackParts::states),
+                      field("last_boxes", &TrackParts::last_boxes),
+                      field("frame_index", &TrackParts::frame_index));
+};
+
+struct ColumnParts {
+  static constexpr const char* kName = "kelo._native.ColumnParts";
+  static constexpr const char* kDoc = "The objects' arrays of columns(), and the tracks'.";
+  Ref boxes, confidence, label_codes, labels, class_ids, object_ids, frame_index, tracks;
+  static constexpr auto kFields = std::make_tuple(
+      field("boxes", &ColumnParts::boxes), field("confidence", &ColumnParts::confidence),
+      field("label_codes", &ColumnParts::label_codes), field("labels", &ColumnParts::labels),
+      field("class_ids", &ColumnParts::class_ids), field("object_ids", &ColumnParts::object_ids),
+      field("frame_index", &ColumnParts::frame_index), field("tracks", &ColumnParts::tracks));
+};
+
 }  // namespace kelo::py

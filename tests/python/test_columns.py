@@ -90,6 +90,13 @@ def test_track_columns_carry_the_last_box_of_an_object_naming_them():
     assert all(math.isnan(v) for v in t.last_boxes.tolist()[1])
 
 
+def test_the_native_parts_are_named_as_the_columns():
+    parts = kelo._native.columns([PyMetadata()])
+    assert (type(parts).__match_args__, type(parts.tracks).__match_args__) == \
+        (kelo.Columns._fields, kelo.TrackColumns._fields)
+    assert (parts.labels, parts.frame_index.tolist(), parts.tracks.frame_index.tolist()) == ([], [], [])
+
+
 def test_add_objects_from_buffers_round_trips_through_columns():
     md, cls = PyMetadata(), PyClassId.new()
     class_ids = bytearray(uuid_bytes(cls) + bytes(16) * 2)

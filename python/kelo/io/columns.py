@@ -59,8 +59,10 @@ _new = tuple.__new__
 
 def columns(metadata: Union[PyMetadata, Sequence[PyMetadata]]) -> Columns:
     """The objects and tracks of a metadata, or of a list of them, as arrays."""
-    parts = _native.columns(metadata)
-    cols: Columns = _new(Columns, (*parts[:7], _new(TrackColumns, parts[7])))
+    p = _native.columns(metadata)
+    tracks: TrackColumns = _new(TrackColumns, p.tracks)
+    cols: Columns = _new(Columns, (p.boxes, p.confidence, p.label_codes, p.labels, p.class_ids,
+                                   p.object_ids, p.frame_index, tracks))
     return cols
 
 

@@ -9,7 +9,8 @@
 //     ...members...
 //   };
 //
-// Results are values: a field holding a list becomes a tuple. Declare the
+// Results are values: a field holding a C++ list becomes a tuple (a Ref
+// field, an object the callee made, is taken as it is). Declare the
 // struct in namespace kelo::py (not an unnamed one), so that a list of them
 // finds its conversion. The module that returns it adds the type with
 // add_named<T>(module).
@@ -18,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "toolkit/convert.h"
@@ -76,8 +78,12 @@ bool add_named(PyObject* module) {
                   reinterpret_cast<PyObject*>(type));
 }
 
-template <NamedResult T>
-PyObject* to_py(const T& value) {
+// A new struct sequence of the fields' conversions; a temporary's fields
+// are moved into theirs (so a field may be a Ref made by the callee).
+template <class V>
+  requires NamedResult<std::remove_cvref_t<V>>
+PyObject* to_py(V&& value) {
+  using T = std::remove_cvref_t<V>;
   PyTypeObject* type = NamedType<T>::get();
   if (!type) return nullptr;
   Ref result(PyStructSequence_New(type));
@@ -87,8 +93,14 @@ PyObject* to_py(const T& value) {
   std::apply(
       [&](const auto&... each) {
         ((ok = ok && [&] {
-           PyObject* item = to_py(value.*(each.member));
-           if (item && PyList_Check(item)) {
+           PyObject* item;
+           if constexpr (std::is_rvalue_reference_v<V&&>) {
+             item = to_py(std::move(value.*(each.member)));
+           } else {
+             item = to_py(value.*(each.member));
+           }
+           using F = std::remove_cvref_t<decltype(value.*(each.member))>;
+           if (item && is_list<F>::value) {
              PyObject* tuple = PyList_AsTuple(item);
              Py_DECREF(item);
              item = tuple;
