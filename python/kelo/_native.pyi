@@ -1,7 +1,7 @@
 # Stubs for the compiled helper module kelo._native (built into
 # python/kelo/ext.abi3.so beside kelo.ext, and loaded from that file).
 
-from _typeshed import structseq
+from _typeshed import ReadableBuffer, structseq
 from collections.abc import Sequence
 from typing import Any, Final, Literal, Optional, final
 
@@ -210,10 +210,10 @@ def columns(metadata: object) -> ColumnParts:
     """The objects and tracks of one metadata, or of a list of them, as arrays."""
 def add_objects(
     metadata: PyMetadata,
-    boxes: object,
-    confidence: Optional[object] = None,
+    boxes: ReadableBuffer,
+    confidence: Optional[ReadableBuffer] = None,
     labels: Optional[object] = None,
-    class_ids: Optional[object] = None,
+    class_ids: Optional[ReadableBuffer] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
     """Append one object per row of boxes."""

@@ -358,12 +358,63 @@ float float_at(const Py_buffer& v, Py_ssize_t i) {
   return float(static_cast<const double*>(v.buf)[i]);
 }
 
+// The number of boxes in an N x 4 array, or in a flat one of 4N values
+// (array.array, bytes cast to floats); -1 with ValueError set otherwise.
+Py_ssize_t box_count(const Py_buffer& b) {
+  if (b.ndim == 1 && b.shape && b.shape[0] % 4 == 0) {
+    if (!check_floats("boxes", b, -1, 0)) return -1;
+    return b.shape[0] / 4;
+  }
+  if (b.ndim != 2) {
+    // Only the layout is wrong: say what else would do.
+    if (code_of(b) == 'f' || code_of(b) == 'd') {
+      bad("boxes", "expected shape (N, 4) or 4N values, got " + shape_text(b));
+      return -1;
+    }
+  }
+  return check_floats("boxes", b, -1, 4) ? b.shape[0] : -1;
+}
+
+// A value refused: "boxes: row 2, width: -3.0 is negative".
+bool bad_value(const char* arg, Py_ssize_t row, const char* column, double value,
+               const char* what) {
+  Ref number(PyFloat_FromDouble(value));
+  if (!number) return false;
+  if (*column) {
+    PyErr_Format(PyExc_ValueError, "%s: row %zd, %s: %R %s", arg, row, column, number.get(), what);
+  } else {
+    PyErr_Format(PyExc_ValueError, "%s: row %zd: %R %s", arg, row, number.get(), what);
+  }
+  return false;
+}
+
+// Every box finite with a non-negative size; every confidence in [0, 1] or
+// NaN (no confidence).
+bool check_values(const Py_buffer& boxes, Py_ssize_t n, const Py_buffer* confidence) {
+  static constexpr const char* kColumns[4] = {"x", "y", "width", "height"};
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      const float v = float_at(boxes, 4 * i + k);
+      if (!std::isfinite(v)) return bad_value("boxes", i, kColumns[k], v, "is not finite");
+      if (k >= 2 && v < 0) return bad_value("boxes", i, kColumns[k], v, "is negative");
+    }
+  }
+  if (!confidence) return true;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const float c = float_at(*confidence, i);
+    if (!std::isnan(c) && !(c >= 0 && c <= 1)) {
+      return bad_value("confidence", i, "", c, "is outside [0, 1]");
+    }
+  }
+  return true;
+}
+
 Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confidence,
                  std::optional<std::vector<std::optional<std::string>>> labels,
                  std::optional<Buffer> class_ids, std::optional<CoordinateSpace> coordinate_space) {
   const Py_buffer& b = boxes.view();
-  if (!check_floats("boxes", b, -1, 4)) return Ref();
-  Py_ssize_t n = b.shape[0];
+  const Py_ssize_t n = box_count(b);
+  if (n < 0) return Ref();
   if (confidence && !check_floats("confidence", confidence->view(), n, 0)) return Ref();
   if (labels && Py_ssize_t(labels->size()) != n) {
     bad("labels", "expected " + std::to_string(n) + " labels, one per box, got " +
@@ -387,6 +438,7 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
       return Ref();
     }
   }
+  if (!check_values(b, n, confidence ? &confidence->view() : nullptr)) return Ref();
   CoordinateSpace space = coordinate_space ? *coordinate_space : BoundingBox{}.coordinate_space;
   static const std::uint8_t zero[16] = {};
   // Objects go straight to the end of the list, and are taken off again
