@@ -24,6 +24,7 @@ __all__ = [
     "explain_selection",
     "to_dict",
     "from_dict",
+    "check_schema",
     "encode",
     "decode",
     "type_tag",
@@ -153,6 +154,10 @@ def to_dict(value: object) -> dict[str, Any]:
     """The value's text form, tagged with its type and the schema version."""
 def from_dict(d: object) -> Any:
     """The value a tagged text form describes."""
+def check_schema(d: object) -> None:
+    """Checks the schema version of a tagged text form or a JSON-lines record
+    (a dict): a version this kelo reads, or ValueError naming the field.
+    """
 def encode(value: object) -> Any:
     """The value's text form, untagged."""
 def decode(type: str, value: object, path: str) -> Any:

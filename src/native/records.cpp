@@ -1147,6 +1147,16 @@ bool check_schema(PyObject* d, Path& p) {
   return true;
 }
 
+// check_schema for a JSON-lines record: None, or ValueError naming the field.
+Ref check_record_schema(Borrowed d) {
+  Path p;
+  if (!PyDict_Check(d.object)) {
+    expected(p, "a dict", d.object);
+    return Ref();
+  }
+  return check_schema(d.object, p) ? Ref(Py_NewRef(Py_None)) : Ref();
+}
+
 Ref from_dict(Borrowed d) {
   Path p;
   if (!PyDict_Check(d.object)) {
@@ -1290,6 +1300,10 @@ void add_records_functions(std::vector<FunctionSpec>& functions) {
   using namespace records;
   functions.push_back(Function<&to_dict>("to_dict(value)", "The value's text form, tagged with its type and the schema version."));
   functions.push_back(Function<&from_dict>("from_dict(d)", "The value a tagged text form describes."));
+  functions.push_back(Function<&check_record_schema>(
+      "check_schema(d)",
+      "Checks the schema version of a tagged text form or a JSON-lines record\n"
+      "(a dict): a version this kelo reads, or ValueError naming the field."));
   functions.push_back(Function<&encode>("encode(value)", "The value's text form, untagged."));
   functions.push_back(Function<&decode>("decode(type, value, path)", "A value of the named type from its untagged text form."));
   functions.push_back(Function<&type_tag>("type_tag(value)", "The name of the value's type in the text form."));
