@@ -61,36 +61,46 @@ struct DynamicSourceElementNotFound {
   PortId source, target;
 };
 
-class GraphValidationError {
+// What every finding holds: its payload, one of the kinds in P (kind() is
+// the index), and where it lies.
+template <class P>
+class Finding {
  public:
-  using Payload =
-      std::variant<EdgeReferencesMissingPort, InvalidPortDirection, PortNotOwnedByElement,
-                   DuplicateElementId, DuplicatePortId, ContractMismatch, CycleDetected,
-                   DynamicSourceElementNotFound>;
+  using Payload = P;
 
   template <class K>
     requires std::is_constructible_v<Payload, K> &&
-             (!std::is_same_v<std::remove_cvref_t<K>, GraphValidationError>)
-  GraphValidationError(K payload, Indexes at = {})
-      : payload_(std::move(payload)), at_(std::move(at)) {}
+             (!std::is_base_of_v<Finding, std::remove_cvref_t<K>>)
+  Finding(K payload, Indexes at = {}) : payload_(std::move(payload)), at_(std::move(at)) {}
 
   std::size_t kind() const { return payload_.index(); }
+  const Payload& payload() const { return payload_; }
+  const Indexes& indexes() const { return at_; }
+
+  bool operator==(const Finding&) const = default;
+
+ protected:
+  Payload payload_;
+  Indexes at_;
+};
+
+class GraphValidationError
+    : public Finding<std::variant<EdgeReferencesMissingPort, InvalidPortDirection,
+                                  PortNotOwnedByElement, DuplicateElementId, DuplicatePortId,
+                                  ContractMismatch, CycleDetected, DynamicSourceElementNotFound>> {
+ public:
+  using Finding::Finding;
+
   // "EdgeReferencesMissingPort", ..., the name of the payload's type.
   std::string_view kind_name() const;
   // "edge references missing port <uuid>" and so on.
   std::string message() const;
-  const Payload& payload() const { return payload_; }
   // The ports the error names: an edge's source and target, or the one
   // port it names; none for a cycle or a repeated element id.
   std::vector<PortId> ports() const;
   // The source element name of a dynamic-output edge, if the error
   // concerns one.
   std::optional<std::string> element_name() const;
-  const Indexes& indexes() const { return at_; }
-
- private:
-  Payload payload_;
-  Indexes at_;
 };
 
 // A late-binding edge whose source port does not exist yet.
@@ -100,28 +110,17 @@ struct UnresolvedLateBinding {
   bool operator==(const UnresolvedLateBinding&) const = default;
 };
 
-// A warning: a finding that leaves the graph valid. The kinds, as for
-// errors, in declaration order.
-class GraphValidationWarning {
+// A warning: a finding that leaves the graph valid.
+class GraphValidationWarning : public Finding<std::variant<UnresolvedLateBinding>> {
  public:
-  using Payload = std::variant<UnresolvedLateBinding>;
+  using Finding::Finding;
 
-  GraphValidationWarning(UnresolvedLateBinding payload, Indexes at = {})
-      : payload_(std::move(payload)), at_(std::move(at)) {}
-
-  std::size_t kind() const { return payload_.index(); }
   // "UnresolvedLateBinding".
   std::string_view kind_name() const;
   std::string message() const;
-  const Payload& payload() const { return payload_; }
   std::vector<PortId> ports() const;
-  const Indexes& indexes() const { return at_; }
 
   bool operator==(const GraphValidationWarning&) const = default;
-
- private:
-  Payload payload_;
-  Indexes at_;
 };
 
 struct ValidationReport {
