@@ -8,7 +8,7 @@ source scripts/common.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}"
 configure_build
-cmake --build "$BUILD_DIR" --target ext native --parallel "$JOBS"
+cmake --build "$BUILD_DIR" --target ext --parallel "$JOBS"
 
 PYTHONPATH=python python3 examples/pipeline.py
 

@@ -7,6 +7,8 @@ Python, `load` and `check` for description files, `columns` and
 elements and their pixel store).
 """
 
+import importlib.machinery as _machinery
+import importlib.util as _util
 import sys as _sys
 
 from . import ext
@@ -17,6 +19,27 @@ from . import ext
 for _name in ext.__all__:
     _sys.modules[f"{__name__}.ext.{_name}"] = getattr(ext, _name)
 del _name
+
+
+def _load_native() -> None:
+    """Loads kelo._native from kelo.ext's own file, which holds both modules
+    (one copy of the core per process), and registers it before anything
+    imports it."""
+    name = f"{__name__}._native"
+    loader = _machinery.ExtensionFileLoader(name, ext.__file__)
+    spec = _util.spec_from_loader(name, loader)
+    assert spec is not None
+    module = _util.module_from_spec(spec)
+    _sys.modules[spec.name] = module
+    try:
+        loader.exec_module(module)
+    except BaseException:
+        del _sys.modules[spec.name]
+        raise
+
+
+_load_native()
+from . import _native  # noqa: E402  (the module just registered, as kelo._native)
 
 from . import io  # noqa: E402  (registers pickling of the data model)
 from .checker import check, load  # noqa: E402
