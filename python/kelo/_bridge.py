@@ -34,7 +34,7 @@ def validate(graph: PyGraph) -> list[GraphFinding]:
     report = graph.validate()
     elements, edges = graph.elements, graph.edges
     ends = [(e.source, e.target) for e in edges]
-    first = {}
+    first: dict[object, int] = {}
     for i, e in enumerate(elements):
         first.setdefault(e.id, i)
     owner = {p.id: i for i, e in enumerate(elements) for p in e.inputs + e.outputs}

@@ -22,6 +22,7 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import NamedTuple
 
+from kelo.ext.graph import PyPortId
 from kelo.ext.provider import PyProviderRegistry, abi_current_version, abi_is_compatible
 
 from .._bridge import GraphFinding, select, validate
@@ -129,8 +130,8 @@ class _Core:
                 tuple(str(self.b.ids[i]) for i in elements), tuple(str(p) for p in f.ports),
                 f.edges))
 
-    def ref(self, port: object) -> str:
-        return self.b.ports.get(port, str(port))  # type: ignore[call-overload]
+    def ref(self, port: PyPortId) -> str:
+        return self.b.ports.get(port, str(port))
 
     def link(self, f: GraphFinding) -> str:
         return f"link {self.ref(f.ports[0])} -> {self.ref(f.ports[1])}"
@@ -253,8 +254,8 @@ def _plan(r: CheckResult, strict: bool) -> None:
     r.plan = []
     decided: dict[tuple[object, ...], _Outcome] = {}
     for i, e in enumerate(r.built.elements):
-        texts = d.requires[i] if i < len(d.requires) and d.requires[i] is not None \
-            else tuple(q.kind() for q in e.requires)
+        texts = (d.requires[i] if i < len(d.requires) else None) or \
+            tuple(q.kind() for q in e.requires)
         unread = d.unread[i] if i < len(d.unread) else ()
         if e.policy is None and not d.policy_read:
             unread += (d.policy,)

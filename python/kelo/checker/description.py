@@ -531,11 +531,12 @@ def loads(text: str, file: str = "<string>") -> Description:
 
 def _element(r: _Reader, i: int, table: dict[str, Any]) -> None:
     d, p = r.d, r.d.pipeline
-    name = table.get("name")
-    r.element = name if isinstance(name, str) and name not in p else None
+    named = table.get("name")
+    r.element = named if isinstance(named, str) and named not in p else None
     f = r.keys(table, _ELEMENT, "[[element]]", "element", i, required=["name", "type", "kind"])
     if "name" not in f:
         return
+    name: str = f["name"]
     if name in p:
         first = d.element_at(next(k for k, e in enumerate(p) if e.name == name))
         r.add("K302", f"element name {name!r} is used again (first at line "
@@ -574,7 +575,7 @@ def _element(r: _Reader, i: int, table: dict[str, Any]) -> None:
         unread.append(policy)
         policy = None
     requires = tuple(q for _, q in read) if "requires" in f else None
-    p.add(name, ElementType(f.get("type", ""), kind or PyElementKind.Operator, *sides),
+    p.add(name, ElementType(f.get("type", ""), kind or PyElementKind.Operator, sides[0], sides[1]),
           config=config, requirements=requires, policy=policy)
     d.rows.append(i)
     d.requires.append(tuple(t for t, _ in read) if "requires" in f else None)
@@ -621,8 +622,9 @@ def _providers(r: _Reader, top: dict[str, Any]) -> None:
                         r.strings(f.get("capabilities", []), "capabilities", *here, "capabilities")]
         requirements = [r.requirement(t, *here, "requirements", j) for j, t in
                         r.strings(f.get("requirements", []), "requirements", *here, "requirements")]
-        pid = f.get("id")
-        first = next((p.location for p in [*d.providers, *d.unused] if p.id == pid), None)
+        pid: str = f.get("id", "?")
+        known: list[ProviderSpec | Unused] = [*d.providers, *d.unused]
+        first = next((p.location for p in known if p.id == pid), None)
         if first is not None:
             r.add("K108", f"provider id {pid!r} is declared again (first at {first})",
                   *here, "id")
@@ -636,5 +638,5 @@ def _providers(r: _Reader, top: dict[str, Any]) -> None:
         reason = problems[0].message.split(";")[0] + (f" (and {len(problems) - 1} more)"
                                                       if len(problems) > 1 else "")
         d.unused.append(Unused(pid, types, at, reason))
-        d.findings.append(Finding("K407", f"provider {pid or '?'!r} is not used: {reason}", at,
+        d.findings.append(Finding("K407", f"provider {pid!r} is not used: {reason}", at,
                                   provider=pid))

@@ -133,8 +133,9 @@ def to_dot(result: CheckResult) -> str:
     marks: dict[tuple[str, object], dict[str, str]] = {}
     for f in result.findings:
         if f.severity != "note":
-            named = ([("l", k) for k in f.links] or [("p", p) for p in f.port_ids if p in place]
-                     or [("n", index[n]) for n in f.elements if n in index])
+            named: list[tuple[str, object]] = ([("l", k) for k in f.links] or [("p", p) for p in f.port_ids if p in place]
+                                               or [("n", index[n]) for n in f.elements
+                                                   if n in index])
             for target in named:
                 marks.setdefault(target, {})[f.code] = f.severity
     plan = result.plan
@@ -152,9 +153,9 @@ def to_dot(result: CheckResult) -> str:
             for j in span:
                 pm = marks.get(("p", str(b.port_lists[i][j])), {})
                 pc = _colour(pm)
-                attrs = f' COLOR="{pc[0]}" BGCOLOR="{pc[1]}"' if pc else f' BGCOLOR="{_PORT_FILL}"'
+                fill = f' COLOR="{pc[0]}" BGCOLOR="{pc[1]}"' if pc else f' BGCOLOR="{_PORT_FILL}"'
                 text = _lines(_coloured(_html(names[j]), pc and pc[0]), _codes(pm, pc))
-                cells.append(f'<TD PORT="{side}{j - span.start}" BORDER="1"{attrs}>{text}</TD>')
+                cells.append(f'<TD PORT="{side}{j - span.start}" BORDER="1"{fill}>{text}</TD>')
             if cells:
                 rows.append('<TR><TD><TABLE BORDER="0" CELLSPACING="2" CELLPADDING="2"><TR>'
                             f'{"".join(cells)}</TR></TABLE></TD></TR>')
@@ -195,10 +196,10 @@ def to_dot(result: CheckResult) -> str:
                     out.append(f'  n{owner} -> {at} [style=dotted, arrowhead=none, '
                                f'color="{_MUTED}"];')
             ends.append(at)
-        contracts = dict.fromkeys(str(found[3]) for p in b.ends[k] if (found := b.port(p)))
+        shown = dict.fromkeys(str(found[3]) for p in b.ends[k] if (found := b.port(p)))
         lm = marks.get(("l", k), {})
         lc = _colour(lm)
-        label = _lines(_coloured(_html("\n→ ".join(contracts)), lc and lc[0]), _codes(lm, lc))
+        label = _lines(_coloured(_html("\n→ ".join(shown)), lc and lc[0]), _codes(lm, lc))
         attrs = [f"label=<{label}>"] if label else []
         if link.late:
             attrs.append("style=dashed")
