@@ -235,8 +235,11 @@ class _Positions:
                 self._skip()
                 if text[self.i] == "]":
                     break
-                self._mark(path + (item,), self.i)
+                start = self.i
+                self._mark(path + (item,), start)
                 self._value(path + (item,))
+                if self.i == start:
+                    raise StopIteration     # not TOML after all: keep what was found
                 self._skip()
                 if text[self.i] == ",":
                     self.i += 1
