@@ -199,7 +199,7 @@ def test_command(tmp_path):
     # explain
     status, out, _ = run("explain", good, "detector")
     assert status == 0 and "not chosen: onnx.cpu.detector 1.18.0 (priority 1): fails " \
-        "requirement gpu_memory:4000000000" in out
+        "requirement cuda_required" in out
     status, out, _ = run("explain", "--json", bad, "dashboard")
     assert status == 1 and json.loads(out)["decision"]["chosen"] is None
     status, _, err = run("explain", good, "detecter")
