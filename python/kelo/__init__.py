@@ -2,7 +2,9 @@
 
 The main names are here: `Pipeline` and `ElementType` to write a pipeline in
 Python, `load` and `check` for description files, `columns` and
-`add_objects` for per-frame results in bulk, and `io` for their text form.
+`add_objects` for per-frame results in bulk, `io` for their text form, and
+`pixels` for the pixels of a frame (`kelo.elements` holds the built-in
+elements and their pixel store).
 """
 
 import sys as _sys
@@ -18,6 +20,7 @@ del _name
 
 from . import io  # noqa: E402  (registers pickling of the data model)
 from .checker import check, load  # noqa: E402
+from .elements.pixels import pixels  # noqa: E402
 from .io.columns import Columns, TrackColumns, add_objects, columns  # noqa: E402
 from .pipeline import ElementType, Pipeline  # noqa: E402
 from .runtime import Element, Rejected  # noqa: E402
@@ -25,4 +28,4 @@ from .runtime import Element, Rejected  # noqa: E402
 __version__ = "0.1.0"
 
 __all__ = ["Columns", "Element", "ElementType", "Pipeline", "Rejected", "TrackColumns", "__version__",
-           "add_objects", "check", "columns", "ext", "io", "load"]
+           "add_objects", "check", "columns", "ext", "io", "load", "pixels"]
