@@ -53,7 +53,8 @@ _CONTRACT = {"category": "string", "pixel_format": "string", "width": "integer",
 _LINK = {"from": "string", "to": "string", "late": "boolean", "pad": "string"}
 _PROVIDER = {"id": "string", "version": "string", "element_types": "array",
              "priority": "integer", "capabilities": "array", "requirements": "array",
-             "abi": "string"}
+             "abi": "string", "entry": "string"}
+_MANIFEST = {"provider": "array of tables", "element_type": "array of tables"}
 # tomllib makes exactly these types (a bool is not an int here).
 _TYPES: dict[str, type] = {"string": str, "integer": int, "boolean": bool, "table": dict,
                            "array": list, "array of tables": list}
@@ -508,7 +509,9 @@ def load(path: str | Path, providers: str | Path | None = None) -> Description:
                 description.findings.append(f)
                 continue
             r = _Reader(_Positions(text, str(manifest)), description)
-            _providers(r, r.keys(data, {"provider": "array of tables"}, "a provider manifest"))
+            # A manifest may also describe its element types (kelo.elements
+            # reads those); the checker takes its providers.
+            _providers(r, r.keys(data, _MANIFEST, "a provider manifest"))
     return description
 
 
@@ -626,11 +629,14 @@ def _providers(r: _Reader, top: dict[str, Any]) -> None:
         requirements = [r.requirement(t, *here, "requirements", j) for j, t in
                         r.strings(f.get("requirements", []), "requirements", *here, "requirements")]
         pid: str = f.get("id", "?")
+        # One id over several tables is one provider's entries, each for its
+        # own element types; the same type twice under one id is a mistake.
         known: list[ProviderSpec | Unused] = [*d.providers, *d.unused]
-        first = next((p.location for p in known if p.id == pid), None)
+        first = next((p for p in known if p.id == pid and set(p.element_types) & set(types)), None)
         if first is not None:
-            r.add("K108", f"provider id {pid!r} is declared again (first at {first})",
-                  *here, "id")
+            again = sorted(set(first.element_types) & set(types))
+            r.add("K108", f"provider {pid!r} declares {', '.join(map(repr, again))} again (first "
+                  f"at {first.location})", *here, "id")
         at = r.pos.of(*here)
         if len(d.findings) == before and version is not None and abi is not None:
             d.providers.append(ProviderSpec(

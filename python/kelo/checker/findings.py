@@ -35,7 +35,7 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K105": ("error", "unknown name (kind, category, format, capability, requirement, policy)"),
     "K106": ("error", "malformed value (port reference, version, number out of range)"),
     "K107": ("error", "empty name or id"),
-    "K108": ("error", "provider id declared again"),
+    "K108": ("error", "provider declares an element type again under one id"),
     "K201": ("error", "link end names no port"),
     "K202": ("error", "link runs the wrong way (expected output -> input)"),
     "K203": ("error", "port belongs to no element"),
