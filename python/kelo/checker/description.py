@@ -141,6 +141,7 @@ _BARE = re.compile(r"[A-Za-z0-9_-]+")
 _STRING = re.compile(r'"""(?:\\.|[^\\])*?""""{0,2}|\'\'\'.*?\'\'\'\'{0,2}|"(?:\\.|[^"\\\n])*"'
                      r"|'[^'\n]*'", re.S)
 _SCALAR = re.compile(r"[^,\]}\n#]*")
+_HEADS = re.compile(r"^[ \t]*\[\[[ \t]*(element|link|provider)[ \t]*\]\]", re.M)
 
 
 class _Positions:
@@ -151,13 +152,27 @@ class _Positions:
     def __init__(self, text: str, file: str) -> None:
         self.text, self.file = text, file
         self.at: dict[tuple[object, ...], int] | None = None     # path -> offset
+        self.heads: dict[str, list[int]] | None = None   # [[element]] and the like
+        self.tables: dict[str, int] = {}    # how many of each the parse found
+        self.starts: list[int] | None = None     # offset of each line
 
     def of(self, *path: object) -> Location:
         """The place of `path`, or of the nearest enclosing entry that has one."""
+        if self.at is None and len(path) == 2 and isinstance(path[1], int) and not (
+                '"""' in self.text or "'''" in self.text):
+            # Most findings stand at an [[element]], [[link]] or [[provider]]
+            # table: those lines alone are found first, as no other line of
+            # a text without multi-line strings can look like them.
+            if self.heads is None:
+                self.heads = {}
+                for m in _HEADS.finditer(self.text):
+                    self.heads.setdefault(m[1], []).append(m.start() + len(m[0]) - len(m[0].lstrip()))
+            found = self.heads.get(str(path[0]), [])
+            if path[1] < len(found) == self.tables.get(str(path[0])):
+                return self._location(found[path[1]])
         if self.at is None:
             self.at = {}
             self.i = 0
-            self.starts = [0] + [m.end() for m in re.finditer("\n", self.text)]
             try:
                 self._document()
             except (IndexError, StopIteration):
@@ -165,7 +180,11 @@ class _Positions:
         p = tuple(path)
         while p and p not in self.at:
             p = p[:-1]
-        offset = self.at.get(p, 0)
+        return self._location(self.at.get(p, 0))
+
+    def _location(self, offset: int) -> Location:
+        if self.starts is None:
+            self.starts = [0] + [m.end() for m in re.finditer("\n", self.text)]
         line = bisect_right(self.starts, offset)
         return Location(self.file, line, offset - self.starts[line - 1] + 1)
 
@@ -508,7 +527,8 @@ def load(path: str | Path, providers: str | Path | None = None) -> Description:
                 f.location = f.location or Location(str(manifest), 1, 1)
                 description.findings.append(f)
                 continue
-            r = _Reader(_Positions(text, str(manifest)), description)
+            r = _Reader(pos := _Positions(text, str(manifest)), description)
+            pos.tables = {"provider": len(data.get("provider", []))}
             # A manifest may also describe its element types (kelo.elements
             # reads those); the checker takes its providers.
             _providers(r, r.keys(data, _MANIFEST, "a provider manifest"))
@@ -522,6 +542,7 @@ def loads(text: str, file: str = "<string>") -> Description:
     d = Description(file, Pipeline(Path(file).stem), positions=pos)
     r = _Reader(pos, d)
     top = r.keys(data, _TOP, "the file", required=["pipeline"])
+    pos.tables = {k: len(v) for k, v in data.items() if k in _TOP and isinstance(v, list)}
     head = r.keys(top.get("pipeline", {}), _PIPELINE, "[pipeline]", "pipeline")
     d.pipeline.name = head.get("name", d.pipeline.name)
     if "policy" in head:
