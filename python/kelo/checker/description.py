@@ -155,11 +155,11 @@ class _Positions:
         self.heads: dict[str, list[int]] | None = None   # [[element]] and the like
         self.tables: dict[str, int] = {}    # how many of each the parse found
         self.starts: list[int] | None = None     # offset of each line
+        self.plain = '"""' not in text and "'''" not in text    # no multi-line strings
 
     def of(self, *path: object) -> Location:
         """The place of `path`, or of the nearest enclosing entry that has one."""
-        if self.at is None and len(path) == 2 and isinstance(path[1], int) and not (
-                '"""' in self.text or "'''" in self.text):
+        if self.at is None and len(path) == 2 and isinstance(path[1], int) and self.plain:
             # Most findings stand at an [[element]], [[link]] or [[provider]]
             # table: those lines alone are found first, as no other line of
             # a text without multi-line strings can look like them.
