@@ -34,6 +34,8 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K104": ("error", "required key missing"),
     "K105": ("error", "unknown name (kind, category, format, capability, requirement, policy)"),
     "K106": ("error", "malformed value (port reference, version, number out of range)"),
+    "K107": ("error", "empty name or id"),
+    "K108": ("error", "provider declares an element type again under one id"),
     "K201": ("error", "link end names no port"),
     "K202": ("error", "link runs the wrong way (expected output -> input)"),
     "K203": ("error", "port belongs to no element"),
@@ -44,10 +46,12 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K208": ("error", "dynamic link from an element that does not exist"),
     "K209": ("warning", "late link whose source port does not exist yet (deferred)"),
     "K301": ("warning", "input port with no incoming link"),
-    "K302": ("warning", "two elements with one name"),
-    "K303": ("warning", "dynamic link from a name several elements share"),
+    "K302": ("error", "element name used again (the element is left out)"),
+    # K303 (a dynamic link from a shared name) is retired: names are unique.
     "K304": ("warning", "duplicate link"),
     "K305": ("warning", "late link from an element that never appears"),
+    "K306": ("warning", "element without ports"),
+    "K307": ("warning", "pipeline without elements"),
     "K400": ("note", "provider chosen for an element"),
     "K401": ("note", "candidate provider not chosen, and why"),
     "K402": ("error", "no provider implements the element's type"),
@@ -55,6 +59,9 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K404": ("error", "the manually chosen provider is not a candidate"),
     "K405": ("error", "strict: a better provider failed, the choice fell back"),
     "K406": ("warning", "provider built for an incompatible ABI, never a candidate"),
+    "K407": ("warning", "provider not used: its table has errors"),
+    "K408": ("note", "requirement met only by assumption (selection does not check it)"),
+    "K409": ("error", "strict: requirement met only by assumption"),
 }
 
 
