@@ -298,14 +298,10 @@ class _Planner:
         path = result.description.path
         self.beside = [str(Path(path).resolve().parent)] if not path.startswith("<") else []
 
-    def at(self, index: int) -> Location | None:
-        locations = self.r.description.element_locations
-        return locations[index] if index < len(locations) else None
-
     def error(self, code: str, message: str, index: int, at: Location | None = None,
               provider: str | None = None) -> None:
         e = self.r.built.elements[index]
-        self.findings.append(Finding(code, message, at or self.at(index), (e.name,),
+        self.findings.append(Finding(code, message, at or self.r.description.element_at(index), (e.name,),
                                      (str(self.r.built.ids[index]),), provider=provider))
 
     def implementation(self, index: int) -> type[Element] | None:
@@ -353,8 +349,7 @@ class _Planner:
             table = tables[index] if index < len(tables) else None
             contract, extras, problems = contract_from_table(table or {}, base, t.inputs)
             for path, kind, message in problems:
-                at = d.positions.of("element", d.element_rows[index], "execution", *path) \
-                    if d.positions is not None and index < len(d.element_rows) else None
+                at = d.element_at(index, "execution", *path)
                 self.error(PROBLEM_CODES[kind], f"element {e.name!r}: {message}", index, at)
             inputs, outputs = list(t.inputs), list(t.outputs)
             join = [inputs.index(p) for p in extras.get("join_ports", ()) if p in inputs]
@@ -385,7 +380,7 @@ class _Planner:
             source, target = b.ends[k]
             s, r = b.port(source), b.port(target)
             if link.pad is not None or s is None or r is None:
-                where = d.link_locations[k] if k < len(d.link_locations) else None
+                where = d.link_at(k)
                 self.findings.append(Finding("K503", f"link {link}: the runtime runs links "
                                              "between declared ports only", where, links=(k,)))
                 continue
