@@ -1,8 +1,9 @@
-"""Builds the kelo wheel: the package python/kelo plus its two abi3 modules,
-kelo.ext and kelo._native.
+"""Builds the kelo wheel: the package python/kelo plus its abi3 binary
+ext.abi3.so, which holds both kelo.ext and kelo._native (the package loads
+the second from the same file).
 
-The extensions are compiled by the project's CMakeLists.txt (the single list
-of sources); this file only configures CMake, builds each module's target and
+The extension is compiled by the project's CMakeLists.txt (the single list
+of sources); this file only configures CMake, builds the module's target and
 lets setuptools place the result where the wheel expects it.
 
 By default CMake runs in a private tree under setuptools' build_temp, which
@@ -23,8 +24,8 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
-# Each extension module and the CMake target that builds it.
-TARGETS = {"kelo.ext": "ext", "kelo._native": "native"}
+# Each extension file and the CMake target that builds it.
+TARGETS = {"kelo.ext": "ext"}
 
 
 class CMakeBuildExt(build_ext):

@@ -1,15 +1,11 @@
 """A small tour of kelo.ext: the data a perception pipeline passes around.
 
-Run after a development build:  PYTHONPATH=python python3 examples/pipeline.py [PICTURES_DIR]
+Run after a development build:  PYTHONPATH=python python3 examples/pipeline.py
 
-The two pipeline graphs are also drawn, as Graphviz DOT text and (where
-Graphviz's `dot` is installed) SVG, into PICTURES_DIR (default build/pictures).
+Pictures of pipelines come from description files: `kelo check --draw`
+(scripts/example.sh draws examples/cameras*.toml).
 """
 
-import sys
-from pathlib import Path
-
-from kelo import pictures
 from kelo.ext.data import (
     PyAttributeValue,
     PyBoundingBox,
@@ -220,7 +216,6 @@ def pipeline() -> None:
     graph = (chain.connect_late(PyPortId.new(), ports["analytics.zones"])
              .connect_dynamic("camera", "klv", ports["analytics.telemetry"]).build())
     report = graph.validate()
-    draw("pipeline", graph, report)
     dynamic = graph.edges[-1]
     print(graph, report, f"dynamic pad {dynamic.source_element}/{dynamic.source_pad}:", dynamic)
     for warning in report.warnings:
@@ -235,25 +230,9 @@ def pipeline() -> None:
               .connect_dynamic("detektor", "crops", ports["analytics.tracks"])
               .build())
     report = validate_graph(broken)
-    draw("broken", broken, report)
     print(broken, report)
     for error in report.errors:
         print(f"  {error.kind()}: {error}")
-
-
-PICTURES = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).parent.parent / "build" / "pictures"
-
-
-def draw(name, graph, report) -> None:
-    """Writes <name>.dot, and <name>.svg when Graphviz is installed."""
-    PICTURES.mkdir(parents=True, exist_ok=True)
-    text = pictures.to_dot(graph, report, name=name)
-    (PICTURES / f"{name}.dot").write_text(text)
-    try:
-        written = pictures.render(text, PICTURES / f"{name}.svg")
-    except pictures.GraphvizNotFoundError:
-        written = PICTURES / f"{name}.dot"
-    print(f"  picture: {written}")
 
 
 def providers() -> None:

@@ -67,7 +67,8 @@ Graph decode(FuzzBytes& in) {
 bool same(const validation::ValidationReport& a, const validation::ValidationReport& b) {
   if (a.warnings != b.warnings || a.errors.size() != b.errors.size()) return false;
   for (std::size_t i = 0; i < a.errors.size(); ++i)
-    if (a.errors[i].message() != b.errors[i].message()) return false;
+    if (a.errors[i].message() != b.errors[i].message() || a.errors[i].indexes() != b.errors[i].indexes())
+      return false;
   return true;
 }
 

@@ -27,7 +27,8 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ cmake make python3-dev python3-pip python3-setuptools python3-wheel libgtest-dev)
-TEST_PACKAGES=(python3-pytest python3-hypothesis python3-networkx python3.11-dbg graphviz python3-mypy python3-numpy python3-jsonschema)
+TEST_PACKAGES=(python3-pytest python3-hypothesis python3-networkx python3.11-dbg graphviz python3-mypy python3-numpy python3-jsonschema
+               python3-av python3-opencv python3-rich python3-distributed)
 
 # The interpreter the build is configured against (its headers come from
 # python3-dev). The module is abi3, so any CPython >= 3.11 can load the result.

@@ -7,8 +7,18 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/common.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}"
-configure_build
-cmake --build "$BUILD_DIR" --target ext native --parallel "$JOBS"
+# After a wheel build (`pip wheel .`) and before any build of our own, the
+# wheel's CMake tree already holds the modules: bring it up to date and take
+# them from there rather than compile everything again.
+wheel_tree=$(ls -d "$BUILD_DIR"/temp.*/cmake 2>/dev/null | head -n 1 || true)
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && [ -f "$wheel_tree/CMakeCache.txt" ]; then
+  cmake --build "$wheel_tree" --target ext --parallel "$JOBS"
+  out=$(sed -n 's/^KELO_EXT_OUTPUT_DIR:[A-Z]*=//p' "$wheel_tree/CMakeCache.txt")
+  cp "$out/ext.abi3.so" python/kelo/
+else
+  configure_build
+  cmake --build "$BUILD_DIR" --target ext --parallel "$JOBS"
+fi
 
 PYTHONPATH=python python3 examples/pipeline.py
 

@@ -16,5 +16,5 @@ mkdir -p "$out"
 cp -r python/kelo/. "$out/" && rm -f "$out"/*.so
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKELO_BUILD_TESTS=OFF \
   -DPython_EXECUTABLE=/usr/bin/python3.11d -DKELO_EXT_OUTPUT_DIR="$out" >/dev/null
-cmake --build "$dir" --target ext native --parallel "$JOBS"
+cmake --build "$dir" --target ext --parallel "$JOBS"
 PYTHONPATH="$dir/python:tests/reliability" /usr/bin/python3.11d tests/reliability/refleak.py

@@ -16,6 +16,6 @@ LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=
 bash scripts/fuzz.sh
 echo "== deep and large inputs (Release build)"
 configure_build >/dev/null
-cmake --build "$BUILD_DIR" --target ext native --parallel "$JOBS"
+cmake --build "$BUILD_DIR" --target ext --parallel "$JOBS"
 PYTHONPATH=python:tests/reliability "$BUILD_PYTHON" tests/reliability/deep.py
 echo "reliability: all gates passed"

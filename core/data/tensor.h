@@ -31,6 +31,10 @@ struct VariantNames<data::DType> {
   static constexpr std::array<std::string_view, 11> names = {
       "UInt8", "Int8", "UInt16", "Int16", "Int32", "Int64",
       "Float16", "BFloat16", "Float32", "Float64", "Bool"};
+  // As description files write them.
+  static constexpr std::array<std::string_view, 11> canonical = {
+      "uint8", "int8", "uint16", "int16", "int32", "int64",
+      "float16", "bfloat16", "float32", "float64", "bool"};
 };
 template <>
 struct VariantNames<data::TensorLayoutVariant> {

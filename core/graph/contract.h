@@ -2,6 +2,7 @@
 // contract can feed a consumer's.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -75,6 +76,10 @@ struct ContractSpec {
 class DataContract {
  public:
   enum class Category : std::uint8_t { Frame, Tensor, Metadata, Event, Batch, Custom };
+  // The built-in categories as description files write them, by index
+  // ("custom:<tag>" names a Custom one).
+  static constexpr std::array<std::string_view, 5> kCategoryTexts = {"frame", "tensor", "metadata",
+                                                                    "event", "batch"};
 
   // An unconstrained Frame contract.
   DataContract() = default;

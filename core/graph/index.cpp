@@ -56,7 +56,7 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
     element_ids_.insert(fp, index);
     node = index;
   } else {
-    duplicates_.push_back({&e.id.uuid, false});
+    duplicates_.push_back({&e.id.uuid, false, node, index});
   }
   auto put = [&](const Port& p) {
     const DataContract& c = p.contract;
@@ -82,7 +82,7 @@ void GraphIndex::commit_element(const SharedVector<Element>& elements, std::uint
         }
       }
     } else {
-      duplicates_.push_back({&p.id.uuid, true});
+      duplicates_.push_back({&p.id.uuid, true, records_[r].node, node});
       records_[r] = record;
       ports_[r] = &p;
     }

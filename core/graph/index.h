@@ -101,6 +101,9 @@ static_assert(sizeof(PortRecord) == 8);
 struct DuplicateFinding {
   const Uuid* id;  // in the element or its port, which the graph keeps alive
   bool port;
+  // The node that had the id first (for a port, its owner's), and the
+  // element being added when the id came again.
+  std::uint32_t first, again;
 };
 
 // The two ends of an edge as port records, kNone when not found.

@@ -241,9 +241,84 @@ constexpr std::array<std::string_view, 8> kKindNames = {
 
 static_assert(std::variant_size_v<GraphValidationError::Payload> == kKindNames.size());
 
+constexpr std::array<std::string_view, 1> kWarningNames = {"UnresolvedLateBinding"};
+
+static_assert(std::variant_size_v<GraphValidationWarning::Payload> == kWarningNames.size());
+
+// Two elements in graph order, once if they are one.
+std::vector<std::uint32_t> pair_of(std::uint32_t a, std::uint32_t b) {
+  if (a == b) return {a};
+  return {std::min(a, b), std::max(a, b)};
+}
+
+// The owners of an edge's ends that exist, and the edge.
+Indexes edge_at(std::size_t k, const EdgeEnds& ends, const std::vector<PortRecord>& records) {
+  Indexes at;
+  at.edges = {std::uint32_t(k)};
+  const bool s = ends.source != IdTable::kNone, t = ends.target != IdTable::kNone;
+  if (s && t) {
+    at.elements = pair_of(records[ends.source].node, records[ends.target].node);
+  } else if (s || t) {
+    at.elements = {records[s ? ends.source : ends.target].node};
+  }
+  return at;
+}
+
+// A cycle's edges, from the nodes find_cycle gave: edges[i] is the first
+// edge in edge order from nodes[i] to the next node, the one the search
+// took (it takes successors in edge order).
+std::vector<std::uint32_t> cycle_edges(const std::vector<std::uint32_t>& nodes,
+                                       const std::vector<EdgeEnds>& ends,
+                                       const std::vector<PortRecord>& records, std::size_t n) {
+  std::vector<std::uint32_t> position(n, IdTable::kNone);
+  for (std::size_t i = 0; i < nodes.size(); ++i) position[nodes[i]] = std::uint32_t(i);
+  std::vector<std::uint32_t> edges(nodes.size(), IdTable::kNone);
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    if (ends[k].source == IdTable::kNone || ends[k].target == IdTable::kNone) continue;
+    const std::uint32_t from = position[records[ends[k].source].node];
+    if (from == IdTable::kNone || edges[from] != IdTable::kNone) continue;
+    if (records[ends[k].target].node == nodes[(from + 1) % nodes.size()]) edges[from] = std::uint32_t(k);
+  }
+  return edges;
+}
+
 }  // namespace
 
 std::string_view GraphValidationError::kind_name() const { return kKindNames[kind()]; }
+
+std::vector<PortId> GraphValidationError::ports() const {
+  return std::visit(
+      Overloaded{
+          [](const EdgeReferencesMissingPort& e) { return std::vector<PortId>{e.port}; },
+          [](const PortNotOwnedByElement& e) { return std::vector<PortId>{e.port}; },
+          [](const DuplicatePortId& e) { return std::vector<PortId>{e.id}; },
+          [](const InvalidPortDirection& e) { return std::vector<PortId>{e.source, e.target}; },
+          [](const ContractMismatch& e) { return std::vector<PortId>{e.source, e.target}; },
+          [](const DynamicSourceElementNotFound& e) {
+            return std::vector<PortId>{e.source, e.target};
+          },
+          [](const DuplicateElementId&) { return std::vector<PortId>{}; },
+          [](const CycleDetected&) { return std::vector<PortId>{}; },
+      },
+      payload_);
+}
+
+std::optional<std::string> GraphValidationError::element_name() const {
+  if (const auto* d = std::get_if<DynamicSourceElementNotFound>(&payload_)) return d->element;
+  return std::nullopt;
+}
+
+std::string_view GraphValidationWarning::kind_name() const { return kWarningNames[kind()]; }
+
+std::string GraphValidationWarning::message() const {
+  const auto& w = std::get<UnresolvedLateBinding>(payload_);
+  return deferred_warning(w.source, w.target);
+}
+
+std::vector<PortId> GraphValidationWarning::ports() const {
+  const auto& w = std::get<UnresolvedLateBinding>(payload_);
+  return {w.source, w.target};
+}
 
 std::string GraphValidationError::message() const {
   return std::visit(
@@ -290,10 +365,11 @@ ValidationReport validate(const Graph& graph) {
 
   // 1. and 2. Duplicate element and port ids, found as they were added.
   for (const DuplicateFinding& d : index.duplicates()) {
+    Indexes at{pair_of(d.first, d.again), {}};
     if (d.port) {
-      report.errors.emplace_back(DuplicatePortId{PortId{*d.id}});
+      report.errors.emplace_back(DuplicatePortId{PortId{*d.id}}, std::move(at));
     } else {
-      report.errors.emplace_back(DuplicateElementId{ElementId{*d.id}});
+      report.errors.emplace_back(DuplicateElementId{ElementId{*d.id}}, std::move(at));
     }
   }
 
@@ -315,12 +391,15 @@ ValidationReport validate(const Graph& graph) {
       if (source.direction != PortDirection::Output || target.direction != PortDirection::Input) {
         const Edge& edge = edges[k];
         report.errors.emplace_back(
-            InvalidPortDirection{edge.source, edge.target, source.direction, target.direction});
+            InvalidPortDirection{edge.source, edge.target, source.direction, target.direction},
+            edge_at(k, ends[k], records));
       }
       if (!compatible(source, target, *ports[s], *ports[t])) {
         const Edge& edge = edges[k];
-        report.errors.emplace_back(ContractMismatch{
-            edge.source, edge.target, ports[s]->contract.str(), ports[t]->contract.str()});
+        report.errors.emplace_back(
+            ContractMismatch{edge.source, edge.target, ports[s]->contract.str(),
+                             ports[t]->contract.str()},
+            edge_at(k, ends[k], records));
       }
       forward &= source.node < target.node;
       ++arcs;
@@ -335,16 +414,20 @@ ValidationReport validate(const Graph& graph) {
       // (Only late-binding edges carry names.)
       if (named) {
         if (!index.names()[dynamic[next_dynamic].name].element) {
-          report.errors.emplace_back(DynamicSourceElementNotFound{
-              std::string(*edge.source_element()), edge.source, edge.target});
+          report.errors.emplace_back(DynamicSourceElementNotFound{std::string(*edge.source_element()),
+                                                                  edge.source, edge.target},
+                                     edge_at(k, ends[k], records));
         }
       } else if (!edge.late_binding()) {
-        report.errors.emplace_back(EdgeReferencesMissingPort{edge.source});
+        report.errors.emplace_back(EdgeReferencesMissingPort{edge.source}, edge_at(k, ends[k], records));
       } else {
-        report.warnings.push_back(deferred_warning(edge.source, edge.target));
+        report.warnings.emplace_back(UnresolvedLateBinding{edge.source, edge.target},
+                                     edge_at(k, ends[k], records));
       }
     }
-    if (t == IdTable::kNone) report.errors.emplace_back(EdgeReferencesMissingPort{edge.target});
+    if (t == IdTable::kNone) {
+      report.errors.emplace_back(EdgeReferencesMissingPort{edge.target}, edge_at(k, ends[k], records));
+    }
   }
 
   // 4. At most one cycle, reported last: a search over the element graph,
@@ -371,7 +454,8 @@ ValidationReport validate(const Graph& graph) {
     CycleDetected found;
     found.elements.reserve(cycle.size());
     for (std::uint32_t node : cycle) found.elements.push_back(elements[node].id);
-    report.errors.emplace_back(std::move(found));
+    report.errors.emplace_back(std::move(found),
+                               Indexes{cycle, cycle_edges(cycle, ends, records, n)});
   }
   return report;
 }

@@ -106,6 +106,19 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities) {
   return false;
 }
 
+Basis basis(Requirement::Kind kind) {
+  using K = Requirement::Kind;
+  switch (kind) {
+    case K::CudaRequired:
+    case K::Accelerator:
+    case K::ExternalRuntime: return Basis::Evidence;
+    case K::GpuMemory:
+    case K::OperatingSystem:
+    case K::Custom: return Basis::Assumption;
+  }
+  return Basis::Assumption;
+}
+
 namespace {
 
 // The first requirement the candidate fails, or npos when it meets them all.
@@ -187,6 +200,10 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
   std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
   SelectionExplanation out;
   out.candidates.resize(candidates.size());
+  std::vector<std::size_t> assumed;
+  for (std::size_t r = 0; r < requirements.size(); ++r) {
+    if (basis(requirements[r].kind) == Basis::Assumption) assumed.push_back(r);
+  }
   std::size_t chosen_at = candidates.size();
   out.selection = walk(
       candidates, requirements, policy, true,
@@ -197,6 +214,8 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
           v.verdict = Verdict::FailsRequirement;
           v.requirement = unmet;
         }
+        v.assumed.assign(assumed.begin(),
+                         std::lower_bound(assumed.begin(), assumed.end(), unmet));
       },
       &chosen_at);
   for (std::size_t i = 0; i < out.candidates.size(); ++i) {

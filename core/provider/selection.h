@@ -2,6 +2,7 @@
 // filtered by the caller's requirements, then picked by a policy.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -31,6 +32,9 @@ inline constexpr std::string_view kOperatingSystem = "unknown";
 
 struct SelectionPolicy {
   enum class Kind : std::uint8_t { HighestPriority, FirstAvailable, Manual };
+  // The kinds as description files write them, by index.
+  static constexpr std::array<std::string_view, 3> kKindNames = {"highest_priority",
+                                                                 "first_available", "manual"};
   Kind kind = Kind::HighestPriority;
   ProviderId id;  // Manual only
 
@@ -50,6 +54,26 @@ std::string_view message(SelectionError e);
 
 // Whether a candidate offering `capabilities` meets the requirement.
 bool satisfies(const Requirement& r, std::span<const Capability> capabilities);
+
+// How a requirement is met, by kind:
+//
+//   kind               met when the candidate offers    basis
+//   cuda_required      cuda                             evidence
+//   gpu_memory:N       cuda (N is not compared: no      assumption
+//                      capability states a memory size)
+//   accelerator:X      custom:accelerator:X             evidence
+//   external_runtime:X custom:runtime:X                 evidence
+//   operating_system:X nothing: X names the host this   assumption
+//                      library is built for (ASCII case
+//                      ignored), whatever the candidate
+//   custom:<tag>       nothing: always met, opaque to   assumption
+//                      selection
+//
+// A requirement met by evidence is met because the candidate declares a
+// capability for it; one met by assumption is met without anything the
+// candidate declares that bears it out.
+enum class Basis : std::uint8_t { Evidence, Assumption };
+Basis basis(Requirement::Kind kind);
 
 // The chosen descriptor as the registry stores it, or why there is none.
 struct Selection {
@@ -78,6 +102,9 @@ struct CandidateVerdict {
   const ProviderDescriptor* descriptor = nullptr;  // as the registry stores it
   Verdict verdict = Verdict::Chosen;
   std::size_t requirement = 0;  // FailsRequirement only
+  // The requirements it meets by assumption (Basis), in order: of those it
+  // was tested against (all, or those before the one it fails).
+  std::vector<std::size_t> assumed;
 };
 
 // choose_provider's answer, with a verdict for every candidate in the

@@ -8,7 +8,8 @@
 // the same worker runs that element next (its local task), staying entered
 // in the host; only other ready work goes to the shared queue. Idle workers
 // are woken sparingly: at once when no busy worker is about to look at the
-// shared queue, otherwise when work has waited there for kWakeDelayNs.
+// shared queue (every busy one is in a long execution), otherwise when work
+// has waited there for a whole control poll.
 #include "runtime/engine.h"
 
 #include <algorithm>
@@ -21,23 +22,25 @@ namespace {
 
 thread_local ThreadCtx* tl_ctx = nullptr;
 
-// Work waiting longer than this in the shared queue wakes an idle worker.
-constexpr std::int64_t kWakeDelayNs = 50'000;
 // Executions that usually take longer than this (or whose length is still
 // unknown) count as long: a worker running one will not soon come back to
 // the shared queue.
 constexpr std::int64_t kLongNs = 20'000;
-// How often the control thread checks for work left waiting.
+// How often the control thread checks for work left waiting in the shared
+// queue: work that waited a whole period wakes an idle worker.
 constexpr auto kControlPoll = std::chrono::milliseconds(1);
-
-std::int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+// Executions shorter than kLongNs are timed one in this many: reading the
+// clock would cost more than the execution.
+constexpr std::uint32_t kSampleEvery = 16;
 
 void add(std::atomic<std::uint64_t>& c, std::uint64_t n = 1) {
   c.fetch_add(n, std::memory_order_relaxed);
+}
+
+// For counters only ever changed under their element's lock: no
+// read-modify-write needed.
+void relaxed_add(std::atomic<std::uint64_t>& c, std::uint64_t n = 1) {
+  c.store(c.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
 }
 
 void raise_to(std::atomic<std::uint64_t>& c, std::uint64_t v) {
@@ -313,7 +316,6 @@ void Engine::push_shared(Task task) {
   bool wake;
   {
     std::lock_guard lock(qm_);
-    if (ready_.empty()) ready_since_.store(steady_ns(), std::memory_order_relaxed);
     ready_.push_back(task);
     ready_n_.fetch_add(1, std::memory_order_relaxed);
     wake = idle_ > 0 && short_active_.load(std::memory_order_relaxed) == 0;
@@ -321,15 +323,17 @@ void Engine::push_shared(Task task) {
   if (wake) qcv_.notify_one();
 }
 
+// Called by the control thread once per poll.
 void Engine::wake_check() {
-  if (ready_n_.load(std::memory_order_relaxed) == 0 || idle_n_.load(std::memory_order_relaxed) == 0) {
-    return;
+  const std::uint64_t pops = pops_.load(std::memory_order_relaxed);
+  const bool stale = pops == std::exchange(polled_pops_, pops);
+  if (stale && ready_n_.load(std::memory_order_relaxed) > 0 &&
+      idle_n_.load(std::memory_order_relaxed) > 0) {
+    qcv_.notify_one();
   }
-  const std::int64_t now_ns = steady_ns();
-  if (now_ns - ready_since_.load(std::memory_order_relaxed) < kWakeDelayNs) return;
-  ready_since_.store(now_ns, std::memory_order_relaxed);
-  qcv_.notify_one();
 }
+
+std::int64_t Engine::read_now(ThreadCtx& t) { return t.now = now(); }
 
 void Engine::set_long(ThreadCtx&, bool is_long) {
   if (!is_long) {
@@ -370,14 +374,13 @@ void Engine::worker_main(std::uint32_t index) {
       }
       task = ready_.pop_front();
       ready_n_.fetch_sub(1, std::memory_order_relaxed);
-      if (!ready_.empty()) ready_since_.store(steady_ns(), std::memory_order_relaxed);
+      pops_.fetch_add(1, std::memory_order_relaxed);
     }
     if (task.rec) {
       complete(task, t);
     } else {
       run_element(*task.el, t);
     }
-    wake_check();
   }
   thread_exit(t);
 }
@@ -535,10 +538,12 @@ void Engine::execute(Record& r, ThreadCtx& t) {
   if (is_long) set_long(t, true);
   for (;;) {
     host_for(t, e.access);
-    const std::int64_t t0 = now();
+    const bool timed = is_long || t.sample++ % kSampleEvery == 0;
+    const std::int64_t t0 = timed ? read_now(t) : t.now;
     r.started_ns.store(t0, std::memory_order_relaxed);
     if (r.idle_from >= 0) {
-      e.st.input_wait.fetch_add(t0 - r.idle_from, std::memory_order_relaxed);
+      e.st.input_wait.fetch_add(std::max<std::int64_t>(0, t0 - r.idle_from),
+                                std::memory_order_relaxed);
       r.idle_from = -1;
     }
     if (obs_) [[unlikely]] event(r, ExecutionState::Running, t.index);
@@ -546,15 +551,16 @@ void Engine::execute(Record& r, ThreadCtx& t) {
     t.executing = true;
     Outcome o = b.execute(x);
     t.executing = false;
-    const std::int64_t t1 = now();
-    const auto d = static_cast<std::uint64_t>(std::max<std::int64_t>(0, t1 - t0));
-    add(e.st.latency[Histogram::bucket_of(d)]);
-    add(e.st.latency_count);
-    add(e.st.latency_sum, d);
-    raise_to(e.st.latency_max, d);
-    const std::int64_t old = e.ewma_ns.load(std::memory_order_relaxed);
-    e.ewma_ns.store(old < 0 ? std::int64_t(d) : old + (std::int64_t(d) - old) / 8,
-                    std::memory_order_relaxed);
+    if (timed) {
+      const auto d = static_cast<std::uint64_t>(std::max<std::int64_t>(0, read_now(t) - t0));
+      add(e.st.latency[Histogram::bucket_of(d)]);
+      add(e.st.latency_count);
+      add(e.st.latency_sum, d);
+      raise_to(e.st.latency_max, d);
+      const std::int64_t old = e.ewma_ns.load(std::memory_order_relaxed);
+      e.ewma_ns.store(old < 0 ? std::int64_t(d) : old + (std::int64_t(d) - old) / 8,
+                      std::memory_order_relaxed);
+    }
     if (o && e.failure == execution::FailurePolicy::Retry && r.attempt < e.node->retries &&
         !cancelled()) {
       add(e.st.retried);
@@ -675,9 +681,7 @@ void Engine::finish(Record& r, ThreadCtx& t) {
     state = ExecutionState::Cancelled;
     release_outs();
     if (r.failure && r.failure->payload) t.release.push_back(r.failure->payload);
-  } else if (!r.failure) {
-    add(e.st.processed);
-  } else {
+  } else if (r.failure) {
     state = ExecutionState::Failed;
     add(e.st.failed);
     if (e.failure == execution::FailurePolicy::Skip) {
@@ -701,47 +705,60 @@ void Engine::finish(Record& r, ThreadCtx& t) {
   }
   release_inputs(r, t);
   if (obs_) [[unlikely]] event(r, state, t.index);
-  bool sched = false;
-  {
-    std::lock_guard lock(e.m);
-    --e.running;
-    e.inflight.erase(std::find(e.inflight.begin(), e.inflight.end(), &r));
-    e.dirty = true;
-    r.state = RecState::Done;
-    if (e.preserve) e.reorder[r.ticket - e.next_release] = &r;
-    if (e.running == 0) e.idle_since = now();
-    if (schedulable(e)) sched = e.scheduled = true;
-  }
+  if (!t.release.empty()) flush_scratch(t);
+  std::unique_lock lock(e.m);
+  if (state == ExecutionState::Completed) relaxed_add(e.st.processed);
+  --e.running;
+  e.inflight.erase(std::find(e.inflight.begin(), e.inflight.end(), &r));
+  e.dirty = true;
+  r.state = RecState::Done;
+  if (e.running == 0) e.idle_since = t.now;
   if (cancelled()) notify_control();
-  flush_scratch(t);
   if (e.preserve) {
-    release_ready(e, t);
+    e.reorder[r.ticket - e.next_release] = &r;
   } else {
-    deliver(e, r, t);
-    std::lock_guard lock(e.m);
-    recycle(&r);
+    t.ready.push_back(&r);
   }
-  if (sched) enqueue(Task{&e});
+  release_locked(e, lock, t);
 }
 
 void Engine::release_ready(Element& e, ThreadCtx& t) {
   std::unique_lock lock(e.m);
-  if (e.releasing) return;
-  e.releasing = true;
-  while (!e.reorder.empty() && e.reorder.front() && e.reorder.front()->state == RecState::Done) {
-    Record* r = e.reorder.pop_front();
-    ++e.next_release;
+  release_locked(e, lock, t);
+}
+
+// Delivers what has become releasable (in ticket order under
+// PreserveSequence; the records in t.ready otherwise), one thread at a time
+// per element, then reschedules the element. Locked on entry, unlocked on
+// return.
+void Engine::release_locked(Element& e, std::unique_lock<std::mutex>& lock, ThreadCtx& t) {
+  const bool mine = !e.releasing;
+  if (mine) {
+    e.releasing = true;
+    for (;;) {
+      while (!e.reorder.empty() && e.reorder.front() &&
+             e.reorder.front()->state == RecState::Done) {
+        t.ready.push_back(e.reorder.pop_front());
+        ++e.next_release;
+      }
+      if (t.ready.empty()) break;
+      lock.unlock();
+      for (Record* r : t.ready) deliver(e, *r, t);
+      lock.lock();
+      for (Record* r : t.ready) recycle(r);
+      t.ready.clear();
+    }
+    e.releasing = false;
+  } else if (!t.ready.empty()) {
+    // Unordered: no need to wait for the releasing thread.
     lock.unlock();
-    deliver(e, *r, t);
+    for (Record* r : t.ready) deliver(e, *r, t);
     lock.lock();
-    recycle(r);
+    for (Record* r : t.ready) recycle(r);
+    t.ready.clear();
   }
-  e.releasing = false;
-  bool sched = false;
-  if (e.inputs_done) {
-    e.dirty = true;
-    if (schedulable(e)) sched = e.scheduled = true;
-  }
+  if (e.inputs_done) e.dirty = true;  // it may end now
+  const bool sched = schedulable(e) && (e.scheduled = true);
   lock.unlock();
   if (sched) enqueue(Task{&e});
 }
@@ -772,7 +789,10 @@ Emit Engine::deliver_one(Element& e, std::uint32_t port, Payload value, Envelope
       host_for(t, to.access);
       auto key = to.node->behaviour->key_of(value, tg.port);
       if (!key) {
-        add(to.st.received);
+        {
+          std::lock_guard lock(to.m);
+          relaxed_add(to.st.received);
+        }
         count_drop(to, tg.port, DropReason::Match, env);
         t.release.push_back(value);
         continue;
@@ -808,7 +828,7 @@ Engine::Pushed Engine::push(Element& to, std::size_t p, QItem&& it, ThreadCtx& t
       return Pushed::Dropped;
     }
     if (!it.marker) {
-      add(to.st.received);
+      relaxed_add(to.st.received);
       if (to.latest_delivery) {
         for (std::size_t i = 0; i < port.q.size();) {
           if (port.q[i].marker) {
@@ -842,9 +862,11 @@ Engine::Pushed Engine::push(Element& to, std::size_t p, QItem&& it, ThreadCtx& t
       }
       ++port.items;
       port.length.store(port.items, std::memory_order_relaxed);
-      raise_to(to.st.max_queue, port.items);
-      add(to.st.queue_samples);
-      add(to.st.queue_sum, port.items);
+      if (port.items > to.st.max_queue.load(std::memory_order_relaxed)) {
+        to.st.max_queue.store(port.items, std::memory_order_relaxed);
+      }
+      relaxed_add(to.st.queue_samples);
+      relaxed_add(to.st.queue_sum, port.items);
       if (obs_) [[unlikely]] {
         obs_->on_queue(QueueEvent{to.index, p, true, port.items, t.index, now()});
       }
@@ -1003,6 +1025,7 @@ void Engine::source_main(Element& e, std::uint32_t index) {
     if (seek) {
       host_for(t, e.access);
       o = src.seek(*seek);
+      if (!o) continue;
     } else {
       if (!wait_for_room(e, t)) continue;
       host_for(t, e.access);

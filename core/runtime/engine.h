@@ -206,6 +206,9 @@ struct ThreadCtx {
   std::vector<Record*> direct;  // marker records to deliver once unlocked
   bool markers = false;  // marker records wait in a reorder buffer
   std::vector<std::size_t> idx;  // explicit_join's positions
+  std::vector<Record*> ready;  // records being released in order
+  std::int64_t now = 0;  // this thread's last reading of the clock
+  std::uint32_t sample = 0;  // short executions are timed one in kSampleEvery
 };
 
 
@@ -270,6 +273,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   void enqueue(Task task);
   void push_shared(Task task);
   void wake_check();
+  std::int64_t read_now(ThreadCtx& t);
   void set_long(ThreadCtx& t, bool is_long);
 
   // Executions.
@@ -282,6 +286,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   void execute(Record& r, ThreadCtx& t);
   void finish(Record& r, ThreadCtx& t);
   void release_ready(Element& e, ThreadCtx& t);
+  void release_locked(Element& e, std::unique_lock<std::mutex>& lock, ThreadCtx& t);
   void deliver(Element& e, Record& r, ThreadCtx& t);
   Emit deliver_one(Element& e, std::uint32_t port, Payload value, Envelope env, bool marker,
                    ThreadCtx& t);
@@ -328,7 +333,8 @@ class Engine : public std::enable_shared_from_this<Engine> {
   std::atomic<std::size_t> ready_n_{0};
   std::atomic<std::size_t> idle_n_{0};
   std::atomic<int> short_active_{0};
-  std::atomic<std::int64_t> ready_since_{0};
+  std::atomic<std::uint64_t> pops_{0};  // tasks taken from the shared queue
+  std::uint64_t polled_pops_ = 0;        // the control thread's last look
   std::atomic<int> busy_{0};
 
   // Run state.

@@ -135,63 +135,78 @@ struct Match {
     return Formed::Entry;
   }
 
+  // A skip marker stands for an item that will never come: it is matched
+  // like one, and whatever matches it is given up with it (or, under
+  // missing=proceed, runs without it).
   Formed timestamp_matched() {
-    // The earliest head drives the decision.
+    // The earliest head drives the decision; an item before a marker of
+    // the same time.
     std::optional<std::uint32_t> h;
     for (const std::uint32_t p : e.join) {
       const QItem* it = head(e, p);
-      if (it && (!h || time_of(e, p, *it) < time_of(e, *h, *head(e, *h)))) h = p;
+      if (!it) continue;
+      if (!h) {
+        h = p;
+        continue;
+      }
+      const QItem& best = *head(e, *h);
+      const std::int64_t a = time_of(e, p, *it), b = time_of(e, *h, best);
+      if (a < b || (a == b && best.marker && !it->marker)) h = p;
     }
     if (!h) return Formed::None;
     const QItem& driver = *head(e, *h);
-    if (driver.marker) return discard_head(*h, DropReason::Skip);
     const std::int64_t at = time_of(e, *h, driver);
     const auto tol = static_cast<std::int64_t>(e.tolerance);
-    bool unknown = false, passed = false, skipped = false;
+    const auto within = [&](std::size_t q) {
+      const QItem* it = head(e, q);
+      return it && time_of(e, q, *it) - at <= tol;
+    };
+    bool unknown = false, passed = false, skipped = driver.marker;
     for (const std::uint32_t q : e.join) {
       if (q == *h) continue;
-      if (const QItem* it = head(e, q)) {
-        if (time_of(e, q, *it) - at > tol) {
-          passed = true;
-        } else {
-          skipped |= it->marker;
-        }
-      } else if (e.in[q].ended()) {
+      if (within(q)) {
+        skipped |= head(e, q)->marker;
+      } else if (head(e, q) || e.in[q].ended()) {
         passed = true;
       } else {
         unknown = true;
       }
     }
-    const bool complete = !unknown && !passed && !skipped;
-    const DropReason why = skipped ? DropReason::Skip : DropReason::Match;
-    if (!complete) {
-      switch (e.missing) {
-        case MissingInputBehavior::Drop:
-          if (passed || skipped) return discard_head(*h, why);
-          return Formed::None;
-        case MissingInputBehavior::Wait:
-          if (unknown) return Formed::None;
-          return discard_head(*h, why);
-        case MissingInputBehavior::Proceed:
-          if (unknown) return Formed::None;
-          break;
+    const bool give_up = skipped || passed;
+    if (unknown && !(give_up && e.missing == MissingInputBehavior::Drop)) return Formed::None;
+    const bool proceed = e.missing == MissingInputBehavior::Proceed;
+    if (give_up && !proceed) {
+      // Everything at this time goes: items dropped, one marker forwarded.
+      std::optional<Envelope> marker;
+      for (const std::uint32_t q : e.join) {
+        if (q != *h && !within(q)) continue;
+        QItem it = eng.take_head(e, q, t);
+        if (it.marker) {
+          marker = marker.value_or(it.env);
+        } else {
+          eng.drop(e, q, std::move(it), skipped ? DropReason::Skip : DropReason::Match, t);
+        }
       }
+      if (marker) eng.forward_marker(e, *marker, t);
+      return Formed::Progress;
     }
-    // Every port matches at `at`, or (proceed) every other has passed it.
-    const std::uint32_t first = e.join[0];
-    const bool first_in = first == *h || (head(e, first) && time_of(e, first, *head(e, first)) - at <= tol);
-    const Envelope env = first_in ? head(e, first)->env : driver.env;
+    // Every port matches at `at`, or (proceed) the rest have passed it or
+    // were skipped there.
+    std::optional<Envelope> env, marker;
     for (std::size_t p = 0; p < P; ++p) {
-      if (!e.in[p].join) continue;
-      const QItem* it = head(e, p);
-      if (!it || (p != *h && time_of(e, p, *it) - at > tol)) continue;
-      if (it->marker) {
-        eng.take_head(e, p, t);
-      } else {
-        put(p);
+      if (!e.in[p].join || !within(p)) continue;
+      if (head(e, p)->marker) {
+        marker = marker.value_or(eng.take_head(e, p, t).env);
+        continue;
       }
+      if (p == e.join[0] || !env) env = head(e, p)->env;
+      put(p);
     }
-    r.close_entry(P, env);
+    if (!env) {
+      eng.forward_marker(e, *marker, t);
+      return Formed::Progress;
+    }
+    r.close_entry(P, *env);
     return Formed::Entry;
   }
 

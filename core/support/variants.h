@@ -12,7 +12,8 @@
 // `names` are the enumerators' own names: the debug forms, and the variant
 // attributes of the bindings. An open descriptor's variant (data/open.h)
 // also gives `canonical`, the lower-case names of reprs and contracts; both
-// of its tables leave out the last enumerator, Custom.
+// of its tables leave out the last enumerator, Custom. A closed enumeration
+// may give `canonical` too: the names description files write.
 #pragma once
 
 #include <cstddef>

@@ -1,18 +1,31 @@
-# Stubs for the compiled helper module kelo._native (python/kelo/_native.abi3.so).
+# Stubs for the compiled helper module kelo._native (built into
+# python/kelo/ext.abi3.so beside kelo.ext, and loaded from that file).
 
+from _typeshed import ReadableBuffer, structseq
 from collections.abc import Sequence
-from typing import Any, Optional
+from typing import Any, Final, Literal, Optional, final
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
 from kelo.ext.execution import PyExecutionContract
-from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementTypeId
-from kelo.ext.provider import PyProviderDescriptor, PyRequirement, PySelectionPolicy
+from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementTypeId, PyGraph, PyPortId
+from kelo.ext.provider import (PyProviderDescriptor, PyProviderRegistry, PyRequirement,
+                               PySelectionPolicy)
 
 __all__ = [
+    "GraphFinding",
+    "Names",
+    "Verdict",
+    "Selection",
+    "TrackParts",
+    "ColumnParts",
+    "validate",
+    "names",
+    "select",
     "contract_with",
     "explain_selection",
     "to_dict",
     "from_dict",
+    "check_schema",
     "encode",
     "decode",
     "type_tag",
@@ -26,6 +39,100 @@ __all__ = [
 ]
 
 # pipelines.cpp
+@final
+class GraphFinding(structseq[Any], tuple[str, Literal["error", "warning"], str, tuple[int, ...],
+                                         tuple[int, ...], tuple[PyPortId, ...], Optional[str]]):
+    """One finding of graph validation: its kind (the core's name), severity
+    (`error` or `warning`), message, the indexes of the elements and
+    edges it concerns (a cycle's in order around it), the ports it names
+    and the source element name of a dynamic-output edge.
+    """
+    __match_args__: Final = ("kind", "severity", "message", "elements", "edges", "ports", "element_name")
+    @property
+    def kind(self) -> str: ...
+    @property
+    def severity(self) -> Literal["error", "warning"]: ...
+    @property
+    def message(self) -> str: ...
+    @property
+    def elements(self) -> tuple[int, ...]: ...
+    @property
+    def edges(self) -> tuple[int, ...]: ...
+    @property
+    def ports(self) -> tuple[PyPortId, ...]: ...
+    @property
+    def element_name(self) -> Optional[str]: ...
+
+@final
+class Names(structseq[tuple[str, ...]], tuple[tuple[str, ...], tuple[str, ...], tuple[str, ...],
+                                               tuple[str, ...], tuple[str, ...], tuple[str, ...],
+                                               tuple[str, ...]]):
+    """The names description files use, as the core spells them. Pixel
+    formats, coordinate spaces, capabilities and categories also take
+    `custom:<name>`.
+    """
+    __match_args__: Final = ("pixel_formats", "dtypes", "coordinate_spaces", "capabilities", "requirement_kinds", "categories", "policies")
+    @property
+    def pixel_formats(self) -> tuple[str, ...]: ...
+    @property
+    def dtypes(self) -> tuple[str, ...]: ...
+    @property
+    def coordinate_spaces(self) -> tuple[str, ...]: ...
+    @property
+    def capabilities(self) -> tuple[str, ...]: ...
+    @property
+    def requirement_kinds(self) -> tuple[str, ...]: ...
+    @property
+    def categories(self) -> tuple[str, ...]: ...
+    @property
+    def policies(self) -> tuple[str, ...]: ...
+
+_VerdictName = Literal["chosen", "fails_requirement", "outranked", "not_manual_choice"]
+_SelectionError = Literal["no_provider", "unsatisfied", "manual_not_candidate"]
+
+@final
+class Verdict(structseq[Any], tuple[PyProviderDescriptor, _VerdictName, Optional[int], tuple[int, ...]]):
+    """One candidate of a provider selection: the descriptor, its verdict
+    (`chosen`, `fails_requirement`, `outranked` or `not_manual_choice`),
+    the index of the first requirement it fails (or None), and the
+    indexes of the requirements it meets only by assumption.
+    """
+    __match_args__: Final = ("provider", "verdict", "failed", "assumed")
+    @property
+    def provider(self) -> PyProviderDescriptor: ...
+    @property
+    def verdict(self) -> _VerdictName: ...
+    @property
+    def failed(self) -> Optional[int]: ...
+    @property
+    def assumed(self) -> tuple[int, ...]: ...
+
+@final
+class Selection(structseq[Any], tuple[Optional[int], Optional[_SelectionError], tuple[Verdict, ...]]):
+    """A provider selection: the chosen candidate's index (or None), the
+    error (None, `no_provider`, `unsatisfied` or `manual_not_candidate`)
+    and every candidate's verdict, in the registry's order.
+    """
+    __match_args__: Final = ("chosen", "error", "candidates")
+    @property
+    def chosen(self) -> Optional[int]: ...
+    @property
+    def error(self) -> Optional[_SelectionError]: ...
+    @property
+    def candidates(self) -> tuple[Verdict, ...]: ...
+
+def validate(graph: PyGraph) -> list[GraphFinding]:
+    """The graph's validation findings as GraphFinding values: the errors in
+    the order the core finds them, then the warnings in edge order.
+    """
+def names() -> Names:
+    """The names description files use, as the core spells them (Names)."""
+def select(registry: PyProviderRegistry, element_type: PyElementTypeId,
+           requirements: Sequence[PyRequirement], policy: PySelectionPolicy) -> Selection:
+    """The provider `registry` selects for `element_type` under `requirements`
+    and `policy`, with every candidate's verdict in the registry's order
+    (Selection).
+    """
 def contract_with(category: str, spec: PyContractSpec) -> PyDataContract:
     """A contract of a built-in category (`frame`, `tensor`, `metadata`,
     `event` or `batch`) constrained by `spec`.
@@ -49,6 +156,10 @@ def to_dict(value: object) -> dict[str, Any]:
     """The value's text form, tagged with its type and the schema version."""
 def from_dict(d: object) -> Any:
     """The value a tagged text form describes."""
+def check_schema(d: object) -> None:
+    """Checks the schema version of a tagged text form or a JSON-lines record
+    (a dict): a version this kelo reads, or ValueError naming the field.
+    """
 def encode(value: object) -> Any:
     """The value's text form, untagged."""
 def decode(type: str, value: object, path: str) -> Any:
@@ -65,18 +176,51 @@ def schema() -> str:
     """The JSON Schema of the text form, as JSON text."""
 
 # columns.cpp
-def columns(metadata: object) -> tuple[
-    memoryview, memoryview, memoryview, list[str], memoryview, memoryview,
-    Optional[memoryview],
-    tuple[memoryview, memoryview, memoryview, Optional[memoryview]],
-]:
+@final
+class TrackParts(structseq[Optional[memoryview]], tuple[memoryview, memoryview, memoryview,
+                                                       Optional[memoryview]]):
+    """The tracks' arrays of columns()."""
+    __match_args__: Final = ("ids", "states", "last_boxes", "frame_index")
+    @property
+    def ids(self) -> memoryview: ...
+    @property
+    def states(self) -> memoryview: ...
+    @property
+    def last_boxes(self) -> memoryview: ...
+    @property
+    def frame_index(self) -> Optional[memoryview]: ...
+
+@final
+class ColumnParts(structseq[Any], tuple[memoryview, memoryview, memoryview, list[str], memoryview,
+                                        memoryview, Optional[memoryview], TrackParts]):
+    """The objects' arrays of columns(), and the tracks'."""
+    __match_args__: Final = ("boxes", "confidence", "label_codes", "labels", "class_ids",
+                             "object_ids", "frame_index", "tracks")
+    @property
+    def boxes(self) -> memoryview: ...
+    @property
+    def confidence(self) -> memoryview: ...
+    @property
+    def label_codes(self) -> memoryview: ...
+    @property
+    def labels(self) -> list[str]: ...
+    @property
+    def class_ids(self) -> memoryview: ...
+    @property
+    def object_ids(self) -> memoryview: ...
+    @property
+    def frame_index(self) -> Optional[memoryview]: ...
+    @property
+    def tracks(self) -> TrackParts: ...
+
+def columns(metadata: object) -> ColumnParts:
     """The objects and tracks of one metadata, or of a list of them, as arrays."""
 def add_objects(
     metadata: PyMetadata,
-    boxes: object,
-    confidence: Optional[object] = None,
+    boxes: ReadableBuffer,
+    confidence: Optional[ReadableBuffer] = None,
     labels: Optional[object] = None,
-    class_ids: Optional[object] = None,
+    class_ids: Optional[ReadableBuffer] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
     """Append one object per row of boxes."""

@@ -1,5 +1,6 @@
 """The `kelo` command: check, draw and explain pipeline description files.
 
+    kelo --version
     kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
     kelo draw FILE OUT [--providers DIR] [--strict]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
@@ -16,14 +17,16 @@ made).
 from __future__ import annotations
 
 import argparse
+import contextlib
 import difflib
 import json
 import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
+from . import __version__
 from .checker.checking import CheckResult, Decision, check_file
-from .checker.description import ReadError, notation
+from .checker.description import ReadError
 from .checker.findings import JSON_VERSION, Finding, format_text, to_json
 from .checker.pictures import GraphvizError, draw, format_of
 from .runtime.command import run_command
@@ -36,6 +39,7 @@ OK, FAILED, UNREADABLE = 0, 1, 2
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="kelo", description="Check, draw and explain kelo "
                                      "pipeline description files.")
+    parser.add_argument("--version", action="version", version=f"kelo {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def common(p: argparse.ArgumentParser) -> None:
@@ -43,7 +47,8 @@ def _parser() -> argparse.ArgumentParser:
         p.add_argument("--providers", metavar="DIR",
                        help="also read the [[provider]] tables of every *.toml in DIR")
         p.add_argument("--strict", action="store_true",
-                       help="a provider choice that fell back is an error")
+                       help="a provider choice that fell back, or a requirement met only by "
+                       "assumption, is an error")
 
     check = commands.add_parser("check", help="report every finding, in order")
     common(check)
@@ -87,7 +92,8 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
     out = stdout or sys.stdout
     err = stderr or sys.stderr
     try:
-        args = _parser().parse_args(argv)
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            args = _parser().parse_args(argv)
     except SystemExit as exc:       # argparse has printed its message
         return exc.code if isinstance(exc.code, int) else UNREADABLE
     picture = args.out if args.command == "draw" else getattr(args, "draw", None)
@@ -132,14 +138,18 @@ def _explain(result: CheckResult, element: str, want_json: bool, out: TextIO,
     if element not in result.description.pipeline:
         near = difflib.get_close_matches(element, [e.name for e in result.built.elements], n=1)
         hint = f" (did you mean {near[0]!r}?)" if near else ""
-        print(f"kelo: no element named {element!r}{hint}", file=err)
+        if want_json:
+            out.write(json.dumps({"version": JSON_VERSION, "element": element,
+                                  "error": f"no element named {element!r}{hint}"}, indent=2) + "\n")
+        else:
+            print(f"kelo: no element named {element!r}{hint}", file=err)
         return UNREADABLE
     decision = result.decision(element)
-    findings = [f for f in result.findings
-                if f.code.startswith("K4") and element in f.elements]
+    findings = [f for f in result.findings if element in f.elements
+                and (f.code.startswith("K4") or f.severity == "error")]
     if want_json:
         out.write(json.dumps({"version": JSON_VERSION, "element": element,
-                              "decision": _decision_json(decision),
+                              "decision": decision and _decision_json(decision),
                               "findings": [f.as_dict() for f in findings]}, indent=2) + "\n")
     elif decision is None:
         out.write(f"element {element!r}: no providers are declared (in the file or with "
@@ -153,8 +163,13 @@ def _explain(result: CheckResult, element: str, want_json: bool, out: TextIO,
 
 
 def _decision_text(d: Decision, findings: Sequence[Finding]) -> str:
-    requires = ", ".join(notation(q) for q in d.requirements) or "nothing"
-    lines = [f"element {d.element!r} (type {d.type}), policy {d.policy}, requires {requires}"]
+    unreadable = " (unreadable)"
+    policy = d.policy + unreadable * (d.policy in d.unread)
+    requires = ", ".join([*d.requirements, *(u + unreadable for u in d.unread if u != d.policy)])
+    lines = [f"element {d.element!r} (type {d.type}), policy {policy}, "
+             f"requires {requires or 'nothing'}"]
+    if d.unread:
+        lines.append("  no provider chosen: the element's requirements and policy are read first")
     if d.chosen is not None:
         lines.append(f"  chosen: {d.chosen.id} {d.chosen.version} (priority {d.chosen.priority})")
     for c in d.candidates:
@@ -162,16 +177,15 @@ def _decision_text(d: Decision, findings: Sequence[Finding]) -> str:
             lines.append(f"  not chosen: {c.provider.id} {c.provider.version} "
                          f"(priority {c.provider.priority}): {c.reason}")
     lines.extend(f"  {f.severity} {f.code}: {f.message}" for f in findings
-                 if f.severity == "error")
+                 if f.severity == "error" or f.code in ("K408", "K409"))
     return "\n".join(lines) + "\n"
 
 
-def _decision_json(d: Decision | None) -> dict[str, object] | None:
-    if d is None:
-        return None
+def _decision_json(d: Decision) -> dict[str, object]:
     return {"element": d.element, "type": d.type, "policy": d.policy,
-            "requirements": [notation(q) for q in d.requirements],
+            "requirements": list(d.requirements), "unreadable": list(d.unread),
             "chosen": d.chosen.id if d.chosen is not None else None,
             "candidates": [{"provider": c.provider.id, "version": str(c.provider.version),
                             "priority": c.provider.priority, "verdict": c.verdict,
-                            "reason": c.reason} for c in d.candidates]}
+                            "reason": c.reason, "assumed": list(c.assumed)}
+                           for c in d.candidates]}

@@ -22,8 +22,6 @@ Pipeline('demo', elements=2, links=1)
 (PyGraph(elements=2, edges=1), 'cam')
 """
 
-from __future__ import annotations
-
 from collections.abc import Iterable, Iterator, Mapping
 from functools import cached_property
 from types import MappingProxyType
@@ -32,9 +30,12 @@ from typing import NamedTuple
 from kelo.ext.execution import PyExecutionContract
 from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyElementId,
                             PyElementKind, PyElementTypeId, PyGraph, PyPort, PyPortId)
-from kelo.ext.provider import PyRequirement, PySelectionPolicy
+from kelo.ext.provider import PyProviderId, PyRequirement, PySelectionPolicy
 
-__all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "split_ref"]
+from ._bridge import validate
+
+__all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "selection_policy",
+           "split_ref"]
 
 _NO_CONFIG: Mapping[str, str] = MappingProxyType({})
 _NO_PORTS: Mapping[str, PyDataContract] = MappingProxyType({})
@@ -59,7 +60,7 @@ class Element(NamedTuple):
     type: ElementType
     config: Mapping[str, str] = _NO_CONFIG
     requirements: tuple[PyRequirement, ...] | None = None  # None: the type's
-    policy: PySelectionPolicy | None = None                # None: the pipeline's
+    policy: str | None = None       # as `selection_policy` reads it; None: the pipeline's
 
     @property
     def requires(self) -> tuple[PyRequirement, ...]:
@@ -87,6 +88,20 @@ class Link(NamedTuple):
     def __str__(self) -> str:
         source = f"{self.source}.{self.pad}" if self.pad is not None else self.source
         return f"{source} -> {self.target}"
+
+
+def selection_policy(text: str) -> PySelectionPolicy:
+    """The selection policy ``"highest_priority"``, ``"first_available"`` or
+    ``"manual:<provider id>"``; ValueError for any other text."""
+    if text == "highest_priority":
+        return PySelectionPolicy.highest_priority()
+    if text == "first_available":
+        return PySelectionPolicy.first_available()
+    kind, colon, provider = text.partition(":")
+    if kind == "manual" and provider:
+        return PySelectionPolicy.manual(PyProviderId(provider))
+    raise ValueError(f"unknown selection policy {text!r} (expected 'highest_priority', "
+                     "'first_available' or 'manual:<provider id>')")
 
 
 class CycleError(ValueError):
@@ -206,7 +221,7 @@ class Pipeline:
     def __init__(self, name: str = "pipeline") -> None:
         self.name = name
         self._elements: list[Element] = []
-        self._index: dict[str, int] = {}    # name -> first element of that name
+        self._index: dict[str, int] = {}    # name -> index
         self._links: list[Link] = []
 
     def __repr__(self) -> str:
@@ -216,21 +231,20 @@ class Pipeline:
 
     def add(self, name: str, element_type: ElementType, *, config: Mapping[str, str] | None = None,
             requirements: Iterable[PyRequirement] | None = None,
-            policy: PySelectionPolicy | None = None) -> Pipeline:
-        """Add an element; its name must be new. Returns the pipeline."""
+            policy: str | None = None) -> "Pipeline":
+        """Add an element; its name must be new, and `policy`, when given, one
+        `selection_policy` reads. Returns the pipeline."""
         if name in self._index:
             raise ValueError(f"an element named {name!r} already exists")
-        return self._add(Element(name, element_type, dict(config) if config else _NO_CONFIG,
-                                 None if requirements is None else tuple(requirements), policy))
-
-    def _add(self, element: Element) -> Pipeline:
-        # Description files may repeat a name; the checker reports it, and
-        # look-ups by name find the first.
-        self._index.setdefault(element.name, len(self._elements))
-        self._elements.append(element)
+        if policy is not None:
+            selection_policy(policy)
+        self._index[name] = len(self._elements)
+        self._elements.append(Element(name, element_type, dict(config) if config else _NO_CONFIG,
+                                      None if requirements is None else tuple(requirements),
+                                      policy))
         return self
 
-    def link(self, source: str, target: str, *, late: bool = False) -> Pipeline:
+    def link(self, source: str, target: str, *, late: bool = False) -> "Pipeline":
         """Link output ``source`` to input ``target``, both ``"element.port"``.
         A late link's source port may appear only at run time."""
         split_ref(source)
@@ -238,7 +252,7 @@ class Pipeline:
         self._links.append(Link(source, target, late))
         return self
 
-    def link_dynamic(self, element: str, pad: str, target: str) -> Pipeline:
+    def link_dynamic(self, element: str, pad: str, target: str) -> "Pipeline":
         """Link the dynamic output pad `pad` of `element` to ``target``."""
         split_ref(target)
         self._links.append(Link(element, target, True, pad))
@@ -304,32 +318,28 @@ class Pipeline:
         return [a for a, succ in self._adjacency().items() if name in succ]
 
     def topological_order(self) -> list[str]:
-        """Element names, each after every element linked into it; raises
-        `CycleError` naming a cycle when there is no such order."""
-        succ = self._adjacency()
-        indegree = dict.fromkeys(succ, 0)
-        for targets in succ.values():
-            for b in targets:
+        """Element names, each after every element with a link into one of its
+        declared ports; raises `CycleError` naming the cycle the core finds
+        when there is no such order."""
+        built = self.to_graph()
+        owner = built.owner
+        succ: list[list[int]] = [[] for _ in self._elements]
+        indegree = [0] * len(succ)
+        for source, target in built.ends:
+            a, b = owner.get(source), owner.get(target)
+            if a is not None and b is not None:
+                succ[a].append(b)
                 indegree[b] += 1
-        order = [n for n, d in indegree.items() if d == 0]
+        order = [i for i, d in enumerate(indegree) if d == 0]
         for a in order:  # grows while it is walked
             for b in succ[a]:
                 indegree[b] -= 1
                 if indegree[b] == 0:
                     order.append(b)
-        if len(order) == len(succ):
-            return order
-        # Every remaining node has a remaining predecessor: walking back
-        # from any of them must meet itself.
-        left = {n for n, d in indegree.items() if d > 0}
-        back = {b: a for a in left for b in succ[a] if b in left}
-        node = next(iter(left))
-        seen: dict[str, int] = {}
-        while node not in seen:
-            seen[node] = len(seen)
-            node = back[node]
-        path = list(seen)[seen[node]:]
-        raise CycleError(path[::-1])
+        if len(order) < len(succ):
+            cycle = next(f for f in validate(built.graph) if f.kind == "CycleDetected")
+            raise CycleError([self._elements[i].name for i in cycle.elements])
+        return [self._elements[i].name for i in order]
 
     # ---- conversion ----------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "native/fields.h"
+#include "native/results.h"
 #include "native/topics.h"
 #include "toolkit/buffer.h"
 
@@ -149,18 +150,6 @@ struct UuidHash {
   }
 };
 
-// A tuple of the parts, or null when one of them is.
-Ref pack(std::initializer_list<Ref> parts) {
-  for (const Ref& p : parts) {
-    if (!p) return Ref();
-  }
-  Ref tuple(PyTuple_New(Py_ssize_t(parts.size())));
-  if (!tuple) return Ref();
-  Py_ssize_t i = 0;
-  for (const Ref& p : parts) PyTuple_SetItem(tuple.get(), i++, Py_NewRef(p.get()));
-  return tuple;
-}
-
 // Equality of two texts; labels are short, and a library call per
 // comparison would cost more than the comparison.
 inline bool same_text(std::string_view a, std::string_view b) {
@@ -214,9 +203,7 @@ void put_objects(const Objects& objects, Py_ssize_t row, std::size_t frame, cons
   }
 }
 
-// (boxes, confidence, label_codes, labels, class_ids, object_ids,
-//  frame_index, (track_ids, track_states, track_boxes, track_frame_index));
-// the frame indexes are None for a single metadata.
+// The frame indexes are None for a single metadata.
 Ref columns(Borrowed metadata) {
   std::vector<const Metadata*> all;
   bool many = false;
@@ -301,14 +288,20 @@ Ref columns(Borrowed metadata) {
     if (!s || PyList_Append(labels.get(), s.get()) < 0) return Ref();
   }
 
-  Ref tracks = pack({view_of(std::move(track_ids)), view_of(std::move(track_states)),
-                     view_of(std::move(track_boxes)),
-                     many ? view_of(std::move(track_frames)) : std::move(track_frames)});
-  Ref out = pack({view_of(std::move(boxes)), view_of(std::move(confidence)),
+  TrackParts tracks{view_of(std::move(track_ids)), view_of(std::move(track_states)),
+                    view_of(std::move(track_boxes)),
+                    many ? view_of(std::move(track_frames)) : std::move(track_frames)};
+  if (!tracks.ids || !tracks.states || !tracks.last_boxes || !tracks.frame_index) return Ref();
+  ColumnParts out{view_of(std::move(boxes)), view_of(std::move(confidence)),
                   view_of(std::move(codes)), std::move(labels), view_of(std::move(class_ids)),
                   view_of(std::move(object_ids)),
-                  many ? view_of(std::move(frames)) : std::move(frames), std::move(tracks)});
-  return out;
+                  many ? view_of(std::move(frames)) : std::move(frames),
+                  Ref(to_py(std::move(tracks)))};
+  if (!out.boxes || !out.confidence || !out.label_codes || !out.class_ids || !out.object_ids ||
+      !out.frame_index || !out.tracks) {
+    return Ref();
+  }
+  return Ref(to_py(std::move(out)));
 }
 
 // ---- columns in --------------------------------------------------------------
@@ -365,12 +358,63 @@ float float_at(const Py_buffer& v, Py_ssize_t i) {
   return float(static_cast<const double*>(v.buf)[i]);
 }
 
+// The number of boxes in an N x 4 array, or in a flat one of 4N values
+// (array.array, bytes cast to floats); -1 with ValueError set otherwise.
+Py_ssize_t box_count(const Py_buffer& b) {
+  if (b.ndim == 1 && b.shape && b.shape[0] % 4 == 0) {
+    if (!check_floats("boxes", b, -1, 0)) return -1;
+    return b.shape[0] / 4;
+  }
+  if (b.ndim != 2) {
+    // Only the layout is wrong: say what else would do.
+    if (code_of(b) == 'f' || code_of(b) == 'd') {
+      bad("boxes", "expected shape (N, 4) or 4N values, got " + shape_text(b));
+      return -1;
+    }
+  }
+  return check_floats("boxes", b, -1, 4) ? b.shape[0] : -1;
+}
+
+// A value refused: "boxes: row 2, width: -3.0 is negative".
+bool bad_value(const char* arg, Py_ssize_t row, const char* column, double value,
+               const char* what) {
+  Ref number(PyFloat_FromDouble(value));
+  if (!number) return false;
+  if (*column) {
+    PyErr_Format(PyExc_ValueError, "%s: row %zd, %s: %R %s", arg, row, column, number.get(), what);
+  } else {
+    PyErr_Format(PyExc_ValueError, "%s: row %zd: %R %s", arg, row, number.get(), what);
+  }
+  return false;
+}
+
+// Every box finite with a non-negative size; every confidence in [0, 1] or
+// NaN (no confidence).
+bool check_values(const Py_buffer& boxes, Py_ssize_t n, const Py_buffer* confidence) {
+  static constexpr const char* kColumns[4] = {"x", "y", "width", "height"};
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      const float v = float_at(boxes, 4 * i + k);
+      if (!std::isfinite(v)) return bad_value("boxes", i, kColumns[k], v, "is not finite");
+      if (k >= 2 && v < 0) return bad_value("boxes", i, kColumns[k], v, "is negative");
+    }
+  }
+  if (!confidence) return true;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const float c = float_at(*confidence, i);
+    if (!std::isnan(c) && !(c >= 0 && c <= 1)) {
+      return bad_value("confidence", i, "", c, "is outside [0, 1]");
+    }
+  }
+  return true;
+}
+
 Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confidence,
                  std::optional<std::vector<std::optional<std::string>>> labels,
                  std::optional<Buffer> class_ids, std::optional<CoordinateSpace> coordinate_space) {
   const Py_buffer& b = boxes.view();
-  if (!check_floats("boxes", b, -1, 4)) return Ref();
-  Py_ssize_t n = b.shape[0];
+  const Py_ssize_t n = box_count(b);
+  if (n < 0) return Ref();
   if (confidence && !check_floats("confidence", confidence->view(), n, 0)) return Ref();
   if (labels && Py_ssize_t(labels->size()) != n) {
     bad("labels", "expected " + std::to_string(n) + " labels, one per box, got " +
@@ -394,6 +438,7 @@ Ref add_objects(Metadata& metadata, Buffer boxes, std::optional<Buffer> confiden
       return Ref();
     }
   }
+  if (!check_values(b, n, confidence ? &confidence->view() : nullptr)) return Ref();
   CoordinateSpace space = coordinate_space ? *coordinate_space : BoundingBox{}.coordinate_space;
   static const std::uint8_t zero[16] = {};
   // Objects go straight to the end of the list, and are taken off again
@@ -436,12 +481,6 @@ void add_columns_functions(std::vector<FunctionSpec>& functions) {
       "add_objects(metadata, boxes, confidence=None, labels=None, class_ids=None, "
       "coordinate_space=None)",
       "Append one object per row of boxes."));
-}
-
-bool adopt_columns_classes(PyObject* ext) {
-  Ref data(ext_submodule(ext, "data"));
-  return data && adopt<Metadata>(data.get(), "PyMetadata") &&
-         adopt<CoordinateSpace>(data.get(), "PyCoordinateSpace");
 }
 
 }  // namespace kelo::py

@@ -99,12 +99,4 @@ void add_contract_functions(std::vector<FunctionSpec>& out) {
       "`join_ports` (port ids)."));
 }
 
-bool adopt_contract_classes(PyObject* ext) {
-  Ref execution(ext_submodule(ext, "execution"));
-  Ref graph(ext_submodule(ext, "graph"));
-  return execution && graph &&
-         adopt<ExecutionContract>(execution.get(), "PyExecutionContract") &&
-         adopt<kelo_core::graph::PortId>(graph.get(), "PyPortId");
-}
-
 }  // namespace kelo::py

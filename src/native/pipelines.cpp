@@ -1,13 +1,20 @@
-// Helpers of the pipeline checker (python/kelo/checking.py): a contract of
-// any category with constraints, and provider selection with a verdict for
-// every candidate, from the core's own selection walk.
+// Helpers of the pipeline checker (python/kelo/checker/): a contract of any
+// category with constraints, graph validation as typed findings placed by
+// index, the names description files use, and provider selection with a
+// verdict for every candidate, from the core's own selection walk.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "data/format.h"
+#include "data/geometry.h"
+#include "data/tensor.h"
 #include "graph/contract.h"
 #include "graph/element_type.h"
+#include "graph/graph.h"
+#include "graph/validation.h"
+#include "native/results.h"
 #include "native/topics.h"
 #include "provider/descriptor.h"
 #include "provider/registry.h"
@@ -38,8 +45,8 @@ Result<DataContract> contract_with(std::string_view category, const ContractSpec
 // [chosen index or -1, error or -1, then per candidate: verdict, requirement].
 // The candidates come as registry.find(type) gave them, one per entry, and
 // are registered here under that type alone, so that the walk sees exactly
-// those entries in that order: a registry made by kelo.ext cannot be looked
-// up here, since each module seeds its hash tables with its own key.
+// those entries in that order. select() supersedes it: it searches the
+// registry where it is.
 std::vector<std::int64_t> explain(const ElementTypeId& type,
                                   std::vector<kelo_core::Shared<ProviderDescriptor>> candidates,
                                   std::vector<Requirement> requirements,
@@ -63,9 +70,80 @@ std::vector<std::int64_t> explain(const ElementTypeId& type,
   return out;
 }
 
+template <class Finding>
+GraphFinding finding(const Finding& f, std::string_view severity) {
+  const kelo_core::graph::validation::Indexes& at = f.indexes();
+  GraphFinding out{f.kind_name(), severity, f.message(), at.elements, at.edges, f.ports(), {}};
+  if constexpr (requires { f.element_name(); }) out.element_name = f.element_name();
+  return out;
+}
+
+// The errors in the order the core found them, then the warnings in edge
+// order.
+std::vector<GraphFinding> validate(const kelo_core::graph::Graph& graph) {
+  const kelo_core::graph::validation::ValidationReport report = graph.validate();
+  std::vector<GraphFinding> out;
+  out.reserve(report.errors.size() + report.warnings.size());
+  for (const auto& e : report.errors) out.push_back(finding(e, "error"));
+  for (const auto& w : report.warnings) out.push_back(finding(w, "warning"));
+  return out;
+}
+
+template <std::size_t N>
+Names::List list(const std::array<std::string_view, N>& names, std::size_t count = N) {
+  return Names::List(names.begin(), names.begin() + count);
+}
+
+Names names() {
+  using kelo_core::VariantNames;
+  using namespace kelo_core::data;
+  return {list(VariantNames<PixelFormatVariant>::canonical),
+          list(VariantNames<DType>::canonical),
+          list(VariantNames<CoordinateSpaceVariant>::canonical),
+          // Custom is written custom:<tag>, not by its kind name.
+          list(kCapabilityKinds, std::size_t(Capability::Kind::Custom)),
+          list(kRequirementKinds),
+          list(DataContract::kCategoryTexts),
+          list(SelectionPolicy::kKindNames)};
+}
+
+// Selection errors by SelectionError.
+constexpr std::array<std::string_view, 3> kSelectionErrors = {"no_provider", "unsatisfied",
+                                                              "manual_not_candidate"};
+
+SelectionResult select(const ProviderRegistry& registry, const ElementTypeId& type,
+                 std::vector<Requirement> requirements, const SelectionPolicy& policy) {
+  const SelectionExplanation x = explain_selection(type, registry, requirements, policy);
+  std::span<const ProviderRegistry::Entry> entries = registry.find(type);
+  SelectionResult out;
+  if (!x.selection) out.error = kSelectionErrors[std::size_t(x.selection.error)];
+  out.candidates.reserve(x.candidates.size());
+  for (std::size_t i = 0; i < x.candidates.size(); ++i) {
+    const CandidateVerdict& v = x.candidates[i];
+    if (v.verdict == kelo_core::provider::Verdict::Chosen) out.chosen = i;
+    VerdictResult& made = out.candidates.emplace_back();
+    made.provider = entries[i].descriptor;
+    made.verdict = verdict_name(v.verdict);
+    if (v.verdict == kelo_core::provider::Verdict::FailsRequirement) made.failed = v.requirement;
+    made.assumed.assign(v.assumed.begin(), v.assumed.end());
+  }
+  return out;
+}
+
 }  // namespace
 
 void add_pipeline_functions(std::vector<FunctionSpec>& out) {
+  out.push_back(Function<&validate>(
+      "validate(graph)",
+      "The graph's validation findings as GraphFinding values: the errors in\n"
+      "the order the core finds them, then the warnings in edge order."));
+  out.push_back(Function<&names>(
+      "names()", "The names description files use, as the core spells them (Names)."));
+  out.push_back(Function<&select>(
+      "select(registry, element_type, requirements, policy)",
+      "The provider `registry` selects for `element_type` under `requirements`\n"
+      "and `policy`, with every candidate's verdict in the registry's order\n"
+      "(Selection)."));
   out.push_back(Function<&contract_with>(
       "contract_with(category, spec)",
       "A contract of a built-in category (`frame`, `tensor`, `metadata`,\n"
@@ -81,17 +159,6 @@ void add_pipeline_functions(std::vector<FunctionSpec>& out) {
       "in the registry's order its verdict (0 chosen, 1 fails a requirement,\n"
       "2 outranked, 3 not the manual choice) and the index of the first\n"
       "requirement it fails (-1 unless verdict 1)."));
-}
-
-bool adopt_pipeline_classes(PyObject* ext) {
-  Ref graph(ext_submodule(ext, "graph"));
-  Ref provider(ext_submodule(ext, "provider"));
-  return graph && provider && adopt<ContractSpec>(graph.get(), "PyContractSpec") &&
-         adopt<DataContract>(graph.get(), "PyDataContract") &&
-         adopt<ElementTypeId>(graph.get(), "PyElementTypeId") &&
-         adopt<kelo_core::Shared<ProviderDescriptor>>(provider.get(), "PyProviderDescriptor") &&
-         adopt<Requirement>(provider.get(), "PyRequirement") &&
-         adopt<SelectionPolicy>(provider.get(), "PySelectionPolicy");
 }
 
 }  // namespace kelo::py

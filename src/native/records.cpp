@@ -20,7 +20,6 @@
 #include "native/topics.h"
 #include "support/shared_list.h"
 #include "support/shared_vector.h"
-#include "toolkit/adopt.h"
 
 namespace kelo::py::records {
 
@@ -959,24 +958,13 @@ class SchemaWriter {
 
 struct Kind {
   const char* tag;  // the record type's name in the text form
-  const char* cls;  // kelo.ext.data's class
   PyTypeObject** type;
   bool record;
   PyObject* (*put_text)(PyObject* self, PyObject* into);
   PyObject* (*put_state)(PyObject* self);
   PyObject* (*get_text)(PyObject* o, Path& p, PyObject* extra);
   PyObject* (*get_state)(PyObject* o, Path& p);
-  bool (*adopt)(PyObject* data, const char* cls);
 };
-
-template <class T>
-bool adopt_one(PyObject* data, const char* cls) {
-  if constexpr (Named<T>) {
-    return adopt<T>(data, cls, enum_names<T>());
-  } else {
-    return adopt<T>(data, cls);
-  }
-}
 
 template <class T, class Read>
 PyObject* reading_value(PyObject* self, Read&& read) {
@@ -1006,9 +994,9 @@ struct RecordOf<kelo_core::Shared<Object>> {
 };
 
 template <class T>
-Kind kind(const char* tag, const char* cls) {
+Kind kind(const char* tag) {
   using R = typename RecordOf<T>::type;
-  Kind k{tag, cls, &PyClass<T>::type, Record<R>, nullptr, nullptr, nullptr, nullptr, &adopt_one<T>};
+  Kind k{tag, &PyClass<T>::type, Record<R>, nullptr, nullptr, nullptr, nullptr};
   k.put_text = [](PyObject* self, PyObject* into) -> PyObject* {
     return reading_value<T>(self, [into](const T& v) -> PyObject* {
       if constexpr (Record<R>) {
@@ -1046,51 +1034,51 @@ Kind kind(const char* tag, const char* cls) {
 
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> all = {
-      kind<StreamId>("StreamId", "PyStreamId"),
-      kind<FrameId>("FrameId", "PyFrameId"),
-      kind<BufferId>("BufferId", "PyBufferId"),
-      kind<ObjectId>("ObjectId", "PyObjectId"),
-      kind<SegmentId>("SegmentId", "PySegmentId"),
-      kind<TrackId>("TrackId", "PyTrackId"),
-      kind<EventId>("EventId", "PyEventId"),
-      kind<AssetId>("AssetId", "PyAssetId"),
-      kind<BatchId>("BatchId", "PyBatchId"),
-      kind<MetadataId>("MetadataId", "PyMetadataId"),
-      kind<ComponentId>("ComponentId", "PyComponentId"),
-      kind<ClassId>("ClassId", "PyClassId"),
-      kind<Point2D>("Point2D", "PyPoint2D"),
-      kind<BoundingBox>("BoundingBox", "PyBoundingBox"),
-      kind<Polygon>("Polygon", "PyPolygon"),
-      kind<CoordinateSpace>("CoordinateSpace", "PyCoordinateSpace"),
-      kind<TimeUnit>("TimeUnit", "PyTimeUnit"),
-      kind<Timestamp>("Timestamp", "PyTimestamp"),
-      kind<FrameRate>("FrameRate", "PyFrameRate"),
-      kind<PixelFormat>("PixelFormat", "PyPixelFormat"),
-      kind<ColorSpace>("ColorSpace", "PyColorSpace"),
-      kind<ColorRange>("ColorRange", "PyColorRange"),
-      kind<VideoFormat>("VideoFormat", "PyVideoFormat"),
-      kind<DType>("DType", "PyDType"),
-      kind<TensorLayout>("TensorLayout", "PyTensorLayout"),
-      kind<Tensor>("Tensor", "PyTensor"),
-      kind<ModelReference>("ModelReference", "PyModelReference"),
-      kind<Embedding>("Embedding", "PyEmbedding"),
-      kind<SourceKind>("SourceKind", "PySourceKind"),
-      kind<SourceInfo>("SourceInfo", "PySourceInfo"),
-      kind<StreamCapabilities>("StreamCapabilities", "PyStreamCapabilities"),
-      kind<Stream>("Stream", "PyStream"),
-      kind<EventType>("EventType", "PyEventType"),
-      kind<Event>("Event", "PyEvent"),
-      kind<TrackState>("TrackState", "PyTrackState"),
-      kind<Track>("Track", "PyTrack"),
-      kind<Classification>("Classification", "PyClassification"),
-      kind<AttributeValue>("AttributeValue", "PyAttributeValue"),
-      kind<Attributes>("Attributes", "PyAttributes"),
-      kind<kelo_core::Shared<Object>>("DetectedObject", "PyDetectedObject"),
-      kind<Metadata>("Metadata", "PyMetadata"),
-      kind<Vec3>("Vec3", "PyVec3"),
-      kind<Quaternion>("Quaternion", "PyQuaternion"),
-      kind<RigidTransform>("RigidTransform", "PyRigidTransform"),
-      kind<Frame>("Frame", "PyFrame"),
+      kind<StreamId>("StreamId"),
+      kind<FrameId>("FrameId"),
+      kind<BufferId>("BufferId"),
+      kind<ObjectId>("ObjectId"),
+      kind<SegmentId>("SegmentId"),
+      kind<TrackId>("TrackId"),
+      kind<EventId>("EventId"),
+      kind<AssetId>("AssetId"),
+      kind<BatchId>("BatchId"),
+      kind<MetadataId>("MetadataId"),
+      kind<ComponentId>("ComponentId"),
+      kind<ClassId>("ClassId"),
+      kind<Point2D>("Point2D"),
+      kind<BoundingBox>("BoundingBox"),
+      kind<Polygon>("Polygon"),
+      kind<CoordinateSpace>("CoordinateSpace"),
+      kind<TimeUnit>("TimeUnit"),
+      kind<Timestamp>("Timestamp"),
+      kind<FrameRate>("FrameRate"),
+      kind<PixelFormat>("PixelFormat"),
+      kind<ColorSpace>("ColorSpace"),
+      kind<ColorRange>("ColorRange"),
+      kind<VideoFormat>("VideoFormat"),
+      kind<DType>("DType"),
+      kind<TensorLayout>("TensorLayout"),
+      kind<Tensor>("Tensor"),
+      kind<ModelReference>("ModelReference"),
+      kind<Embedding>("Embedding"),
+      kind<SourceKind>("SourceKind"),
+      kind<SourceInfo>("SourceInfo"),
+      kind<StreamCapabilities>("StreamCapabilities"),
+      kind<Stream>("Stream"),
+      kind<EventType>("EventType"),
+      kind<Event>("Event"),
+      kind<TrackState>("TrackState"),
+      kind<Track>("Track"),
+      kind<Classification>("Classification"),
+      kind<AttributeValue>("AttributeValue"),
+      kind<Attributes>("Attributes"),
+      kind<kelo_core::Shared<Object>>("DetectedObject"),
+      kind<Metadata>("Metadata"),
+      kind<Vec3>("Vec3"),
+      kind<Quaternion>("Quaternion"),
+      kind<RigidTransform>("RigidTransform"),
+      kind<Frame>("Frame"),
   };
   return all;
 }
@@ -1157,6 +1145,16 @@ bool check_schema(PyObject* d, Path& p) {
   if (v < 1) return p.fail("no such schema version 0");
   p.pop();
   return true;
+}
+
+// check_schema for a JSON-lines record: None, or ValueError naming the field.
+Ref check_record_schema(Borrowed d) {
+  Path p;
+  if (!PyDict_Check(d.object)) {
+    expected(p, "a dict", d.object);
+    return Ref();
+  }
+  return check_schema(d.object, p) ? Ref(Py_NewRef(Py_None)) : Ref();
 }
 
 Ref from_dict(Borrowed d) {
@@ -1302,6 +1300,10 @@ void add_records_functions(std::vector<FunctionSpec>& functions) {
   using namespace records;
   functions.push_back(Function<&to_dict>("to_dict(value)", "The value's text form, tagged with its type and the schema version."));
   functions.push_back(Function<&from_dict>("from_dict(d)", "The value a tagged text form describes."));
+  functions.push_back(Function<&check_record_schema>(
+      "check_schema(d)",
+      "Checks the schema version of a tagged text form or a JSON-lines record\n"
+      "(a dict): a version this kelo reads, or ValueError naming the field."));
   functions.push_back(Function<&encode>("encode(value)", "The value's text form, untagged."));
   functions.push_back(Function<&decode>("decode(type, value, path)", "A value of the named type from its untagged text form."));
   functions.push_back(Function<&type_tag>("type_tag(value)", "The name of the value's type in the text form."));
@@ -1309,15 +1311,6 @@ void add_records_functions(std::vector<FunctionSpec>& functions) {
   functions.push_back(Function<&restore>("restore(type, state)", "The value a pickled state describes."));
   functions.push_back(Function<&classes>("classes()", "The data model's classes."));
   functions.push_back(Function<[] { return schema(); }>("schema()", "The JSON Schema of the text form, as JSON text."));
-}
-
-bool adopt_records_classes(PyObject* ext) {
-  Ref data(ext_submodule(ext, "data"));
-  if (!data) return false;
-  for (const records::Kind& k : records::kinds()) {
-    if (!k.adopt(data.get(), k.cls)) return false;
-  }
-  return true;
 }
 
 }  // namespace kelo::py

@@ -123,14 +123,20 @@ std::string type_of(PyObject* o) {
   return text_of(name.get());
 }
 
-// The pending exception as a failure carrying it, its traceback attached.
-rt::Failure failure_from_exception(const std::string& what) {
+// The pending exception, taken (a new reference), its traceback attached.
+PyObject* take_exception() {
   PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
   PyErr_Fetch(&type, &value, &tb);
   PyErr_NormalizeException(&type, &value, &tb);
   if (value && tb) PyException_SetTraceback(value, tb);
   Py_XDECREF(type);
   Py_XDECREF(tb);
+  return value;
+}
+
+// The pending exception as a failure carrying it.
+rt::Failure failure_from_exception(const std::string& what) {
+  PyObject* value = take_exception();
   std::string message = what;
   if (value) {
     std::string detail = text_of(value);
@@ -143,12 +149,7 @@ rt::Failure failure_from_exception(const std::string& what) {
 // so that the report carries an exception like any other.
 rt::Failure failure(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
-  PyObject *t = nullptr, *value = nullptr, *tb = nullptr;
-  PyErr_Fetch(&t, &value, &tb);
-  PyErr_NormalizeException(&t, &value, &tb);
-  Py_XDECREF(t);
-  Py_XDECREF(tb);
-  return rt::Failure{message, value};
+  return rt::Failure{message, take_exception()};
 }
 
 // ---- element code ----------------------------------------------------------
@@ -211,15 +212,7 @@ class Code {
 
   void end() {
     Ref stopped(PyObject_CallMethod(element_, "stop", nullptr));
-    if (!stopped && !stop_error_) {
-      PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
-      PyErr_Fetch(&t, &v, &tb);
-      PyErr_NormalizeException(&t, &v, &tb);
-      if (v && tb) PyException_SetTraceback(v, tb);
-      Py_XDECREF(t);
-      Py_XDECREF(tb);
-      stop_error_ = v;
-    }
+    if (!stopped && !stop_error_) stop_error_ = take_exception();
     PyErr_Clear();
   }
 

@@ -214,5 +214,75 @@ TEST(ValidationTest, CycleNamesItsElements) {
                                           seq<ElementId>(3, 0xEE)}));
 }
 
+// Every finding's indexes: the elements it concerns in graph order (elements sharing an id are the first of
+// them), its edges; a cycle's elements in path order and its edges around it, the search's own.
+TEST(ValidationTest, FindingsCarryTheirIndexes) {
+  using Idx = std::vector<std::uint32_t>;
+  struct Case {
+    const char* what;
+    Graph graph;
+    std::vector<std::tuple<std::string, Idx, Idx>> errors;  // kind, elements, edges
+    std::vector<std::pair<Idx, Idx>> warnings;
+  };
+  auto make = [](std::vector<Element> elements, std::vector<Edge> edges) {
+    Graph g;
+    for (auto& e : elements) g.add_element(std::move(e));
+    for (auto& e : edges) g.add_edge(std::move(e));
+    return g;
+  };
+  const PortId gone = seq<PortId>(9999);
+  const std::vector<Case> cases = {
+      {"repeated element id", make({node(0), node(1), element(0)}, {}),
+       {{"DuplicateElementId", {0, 2}, {}}}, {}},
+      {"repeated port id, in another element and in its own",
+       make({node(0), node(1), element(2).with_output(port(3, PortDirection::Output))
+                                   .with_input(port(4, PortDirection::Input))
+                                   .with_output(port(4, PortDirection::Output))},
+            {}),
+       {{"DuplicatePortId", {1, 2}, {}}, {"DuplicatePortId", {2}, {}}}, {}},
+      {"edge findings in edge order",
+       make({node(0), node(1), node(2)},
+            {Edge::plain(out(0), in(1)), Edge::plain(in(2), in(0)), Edge::plain(gone, in(1)),
+             Edge::plain(out(2), gone), Edge::late(gone, in(2)), Edge::late(gone, gone)}),
+       {{"InvalidPortDirection", {0, 2}, {1}},
+        {"EdgeReferencesMissingPort", {1}, {2}},
+        {"EdgeReferencesMissingPort", {2}, {3}},
+        {"EdgeReferencesMissingPort", {}, {5}}},
+       {{{2}, {4}}, {{}, {5}}}},
+      {"contract mismatch within one element",
+       make({element(0).with_input(port(0, PortDirection::Input, DataContract::tensor()))
+                 .with_output(port(1, PortDirection::Output))},
+            {Edge::plain(out(0), in(0))}),
+       {{"ContractMismatch", {0}, {0}}, {"CycleDetected", {0}, {0}}}, {}},
+      {"dynamic source element not found",
+       make({node(0)}, {*Edge::dynamic_output("nobody", "pad", in(0))}),
+       {{"DynamicSourceElementNotFound", {0}, {0}}}, {}},
+      {"cycle: path order from where it closed, the first edge of each step",
+       make({node(0), node(1), node(2), node(3)},
+            {Edge::plain(out(1), in(2)), Edge::plain(out(3), in(0)), Edge::plain(out(0), in(1)),
+             Edge::plain(out(2), in(0)), Edge::plain(out(0), in(1))}),
+       {{"CycleDetected", {0, 1, 2}, {2, 0, 3}}}, {}},
+      {"cycle through a repeated element id",
+       make({node(0), node(1), element(1).with_input(port(50, PortDirection::Input))},
+            {Edge::plain(out(0), in(1)), Edge::plain(out(1), seq<PortId>(50, 0xAA)),
+             Edge::plain(out(1), in(0))}),
+       {{"DuplicateElementId", {1, 2}, {}}, {"CycleDetected", {1}, {1}}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ValidationReport r = validate(c.graph);
+    std::vector<std::tuple<std::string, Idx, Idx>> errors;
+    for (const auto& e : r.errors)
+      errors.emplace_back(e.kind_name(), e.indexes().elements, e.indexes().edges);
+    EXPECT_EQ(errors, c.errors);
+    std::vector<std::pair<Idx, Idx>> warnings;
+    for (const auto& w : r.warnings) {
+      EXPECT_EQ(w.kind_name(), "UnresolvedLateBinding");
+      warnings.emplace_back(w.indexes().elements, w.indexes().edges);
+    }
+    EXPECT_EQ(warnings, c.warnings);
+  }
+}
+
 }  // namespace
 }  // namespace kelo_core::graph

@@ -132,6 +132,26 @@ TEST(SelectionTest, PoliciesAndErrorsInOrder) {
   EXPECT_EQ(none.error().message, "no providers found");
 }
 
+// Which requirements a candidate meets only by assumption: the kinds no capability bears out, among the
+// requirements it was tested against (those before the one it fails).
+TEST(SelectionTest, RequirementsMetByAssumption) {
+  const std::vector<std::pair<R::Kind, Basis>> bases = {
+      {R::Kind::CudaRequired, Basis::Evidence},     {R::Kind::GpuMemory, Basis::Assumption},
+      {R::Kind::Accelerator, Basis::Evidence},      {R::Kind::OperatingSystem, Basis::Assumption},
+      {R::Kind::ExternalRuntime, Basis::Evidence},  {R::Kind::Custom, Basis::Assumption}};
+  for (const auto& [kind, want] : bases) EXPECT_EQ(basis(kind), want) << kind_name(R{kind, 0, {}});
+
+  ProviderRegistry r;
+  r.register_provider(provider("plain", 1));
+  r.register_provider(provider("gpu", 2, {C::of(C::Kind::Cuda), C::custom("runtime:onnx")}));
+  const std::vector<R> reqs = {R::custom("x"), R::external_runtime("onnx"), R::gpu_memory(1 << 30),
+                               R::operating_system(std::string(kOperatingSystem)), R::cuda_required()};
+  const SelectionExplanation x = explain_selection({"t"}, r, reqs, SelectionPolicy::highest_priority());
+  ASSERT_EQ(x.candidates.size(), 2u);
+  EXPECT_EQ(x.candidates[0].assumed, (std::vector<std::size_t>{0}));  // fails #1, the runtime
+  EXPECT_EQ(x.candidates[1].assumed, (std::vector<std::size_t>{0, 2, 3}));
+}
+
 TEST(RegistryTest, ManyElementTypesInOneDescriptor) {
   constexpr std::size_t n = 100000;
   auto big = ProviderDescriptor::make({"big"}, {0, 1, 0});

@@ -19,7 +19,7 @@ TEST(RuntimeFlowTest, ChainDeliversEveryItemInOrderWithItsEnvelope) {
     x.output(0, x.take(0, 0));
     return Outcome{};
   }));
-  const auto k = b.sink(sink);
+  const auto k = b.sink(sink, serialized());
   b.link(s, a);
   b.link(a, c);
   b.link(c, k);

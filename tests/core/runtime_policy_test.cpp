@@ -302,7 +302,7 @@ TEST(RuntimePolicyTest, ExternalConfirmedHoldsItsSlotUntilConfirmed) {
   EXPECT_EQ(run.snapshot().elements[chain.a].running_since_ns.size(), 1u);
   EXPECT_EQ(chain.sink->count(), 0u);
   EXPECT_FALSE(run.confirm(c.token(0)).has_value());
-  wait_until([&] { return c.count() == 2; });
+  wait_until([&] { return c.count() == 2 && chain.sink->count() == 1; });
   EXPECT_EQ(chain.sink->values(), (std::vector<std::uintptr_t>{1}));
   EXPECT_EQ(run.confirm(c.token(0))->message, "no execution awaits this confirmation");
   EXPECT_FALSE(run.confirm(c.token(1)).has_value());

@@ -20,6 +20,9 @@
 
 namespace kelo_core::runtime::testing {
 
+// Run, by a name that GoogleTest's Test::Run does not hide in test bodies.
+using Pipeline = Run;
+
 inline Payload P(std::uintptr_t v) { return reinterpret_cast<Payload>(v); }
 inline std::uintptr_t V(Payload p) { return reinterpret_cast<std::uintptr_t>(p); }
 

@@ -5,6 +5,7 @@ checks that it takes the columns without a copy and that its arrays go in.
 """
 
 import array
+import json
 import math
 import pickle
 import struct
@@ -90,15 +91,22 @@ def test_track_columns_carry_the_last_box_of_an_object_naming_them():
     assert all(math.isnan(v) for v in t.last_boxes.tolist()[1])
 
 
+def test_the_native_parts_are_named_as_the_columns():
+    parts = kelo._native.columns([PyMetadata()])
+    assert (type(parts).__match_args__, type(parts.tracks).__match_args__) == \
+        (kelo.Columns._fields, kelo.TrackColumns._fields)
+    assert (parts.labels, parts.frame_index.tolist(), parts.tracks.frame_index.tolist()) == ([], [], [])
+
+
 def test_add_objects_from_buffers_round_trips_through_columns():
     md, cls = PyMetadata(), PyClassId.new()
     class_ids = bytearray(uuid_bytes(cls) + bytes(16) * 2)
-    conf = memoryview(array.array("d", [0.75, float("nan"), 2.0]))
+    conf = memoryview(array.array("d", [0.75, float("nan"), 1.0]))
     kelo.add_objects(md, floats(3, code="d"), conf, ["a", None, "b"],
                      memoryview(class_ids).cast("B", (3, 16)), PyCoordinateSpace.normalized())
     objs = md.objects
     assert [(o.label, o.confidence, o.class_id) for o in objs] == [("a", 0.75, cls), (None, None, None),
-                                                                    ("b", 2.0, None)]
+                                                                    ("b", 1.0, None)]
     assert objs[1].bbox.x == 4.0 and objs[1].bbox.coordinate_space.kind() == "normalized"
     assert len({o.id for o in objs}) == 3
     c, again = kelo.columns(md), PyMetadata()
@@ -110,16 +118,23 @@ def test_add_objects_from_buffers_round_trips_through_columns():
 
 
 def test_non_finite_boxes_are_kept_bit_for_bit_through_export_and_pickling():
-    # -inf, a signalling NaN, a negative NaN with a payload, -0.0
-    raw, md = struct.pack("<4I", 0xFF800000, 0x7F800001, 0xFFC00005, 0x80000000), PyMetadata()
-    kelo.add_objects(md, memoryview(raw).cast("f", (1, 4)))
+    # -inf, NaNs with payloads, -0.0: made by the constructors (add_objects refuses them)
+    raw, md = struct.pack("<4I", 0xFF800000, 0x7FC00001, 0xFFC00005, 0x80000000), PyMetadata()
+    md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(*struct.unpack("<4f", raw))))
     for back in (md, io.from_dict(io.to_dict(md)), pickle.loads(pickle.dumps(md))):
         assert kelo.columns(back).boxes.tobytes() == raw
 
 
+def box_rows(*rows, code="d"):
+    """An N x 4 memoryview of the rows."""
+    return memoryview(array.array(code, [v for r in rows for v in r])).cast("B").cast(code, (len(rows), 4))
+
+
 BAD = [  # keyword arguments beside 2 good boxes, exception, message
     (dict(boxes=floats(2, 5)), ValueError, r"boxes: expected shape \(N, 4\), got \(2, 5\)"),
-    (dict(boxes=floats(8, 0)), ValueError, r"boxes: expected shape \(N, 4\), got \(8,\)"),
+    (dict(boxes=floats(7, 0)), ValueError, r"boxes: expected shape \(N, 4\) or 4N values, got \(7,\)"),
+    (dict(boxes=memoryview(bytes(32)).cast("f", (2, 2, 2))), ValueError,
+     r"boxes: expected shape \(N, 4\) or 4N values, got \(2, 2, 2\)"),
     (dict(boxes=memoryview(array.array("i", range(8))).cast("B").cast("i", (2, 4))), ValueError,
      "boxes: expected float32 or float64 values, got format 'i'"),
     (dict(boxes=floats(4, 4)[::2]), ValueError, "boxes: expected a C-contiguous array"),
@@ -129,7 +144,19 @@ BAD = [  # keyword arguments beside 2 good boxes, exception, message
     (dict(class_ids=memoryview(bytes(32))), ValueError, r"class_ids: expected shape \(2, 16\), got \(32,\)"),
     (dict(class_ids=floats(2, 16)), ValueError, "class_ids: expected uint8 values, got format 'f'"),
     (dict(boxes=[[0, 0, 1, 1]]), TypeError, "a bytes-like object is required"),
-    (dict(labels=[1, 2]), TypeError, "not an instance of 'str'|'int'")]
+    (dict(labels=[1, 2]), TypeError, "not an instance of 'str'|'int'"),
+    # values: every box finite with a non-negative size, every confidence in [0, 1] or NaN (none)
+    (dict(boxes=box_rows([0, 1, 2, 3], [1, 2, -3, 4])), ValueError, r"boxes: row 1, width: -3.0 is negative"),
+    (dict(boxes=box_rows([0, 1, 2, -0.5], [1, 2, 3, 4])), ValueError, r"boxes: row 0, height: -0.5 is negative"),
+    (dict(boxes=box_rows([0, 1, 2, 3], [float("nan"), 2, 3, 4])), ValueError, r"boxes: row 1, x: nan is not finite"),
+    (dict(boxes=box_rows([0, float("-inf"), 2, 3], [1, 2, 3, 4], code="f")), ValueError,
+     r"boxes: row 0, y: -inf is not finite"),
+    (dict(boxes=box_rows([0, 1, float("inf"), 3], [1, 2, 3, 4])), ValueError, r"boxes: row 0, width: inf is not finite"),
+    (dict(confidence=memoryview(array.array("f", [0.5, 1.5]))), ValueError, r"confidence: row 1: 1.5 is outside \[0, 1\]"),
+    (dict(confidence=memoryview(array.array("d", [-0.25, 0.5]))), ValueError,
+     r"confidence: row 0: -0.25 is outside \[0, 1\]"),
+    (dict(confidence=memoryview(array.array("d", [float("inf"), 0.5]))), ValueError,
+     r"confidence: row 0: inf is outside \[0, 1\]")]
 
 
 @pytest.mark.parametrize("kwargs,exc,message", BAD)
@@ -137,6 +164,21 @@ def test_bad_arrays_name_the_argument_and_add_nothing(kwargs, exc, message):
     md, _ = detections()
     pytest.raises(exc, kelo.add_objects, md, **{"boxes": floats(2), **kwargs}).match(message)
     assert len(md.objects) == 4
+
+
+def test_a_flat_buffer_of_4n_values_is_n_boxes():
+    md = PyMetadata()
+    kelo.add_objects(md, array.array("f", [1, 2, 3, 4, 5, 6, 7, 8]), array.array("d", [0.5, float("nan")]))
+    assert ([(o.bbox.x, o.bbox.height, o.confidence) for o in md.objects]) == [(1.0, 4.0, 0.5), (5.0, 8.0, None)]
+    kelo.add_objects(md, array.array("d"))
+    assert len(md.objects) == 2
+
+
+def test_a_nan_box_never_reaches_the_text_form():
+    md = PyMetadata()
+    with pytest.raises(ValueError, match="boxes: row 0, x: nan is not finite"):
+        kelo.add_objects(md, array.array("f", [float("nan")] * 4))
+    assert (md.objects, "nan" in json.dumps(io.to_dict(md))) == ([], False)
 
 
 @needs_numpy

@@ -248,6 +248,20 @@ def test_bad_json_lines_name_line_and_field(line, message):
     pytest.raises(ValueError, next, records).match(message.replace("[", r"\["))
 
 
+@pytest.mark.parametrize("version", [0, -1, "1", True, 1.0, None, 2, KeyError])
+def test_a_record_and_a_dict_refuse_a_schema_version_alike(version):
+    d, line = metadata_dict(), {"frame": {}, "metadata": {}}
+    for target in (d, line):
+        target.pop("schema", None)
+        if version is not KeyError:
+            target["schema"] = version
+    with pytest.raises(ValueError) as from_dict:
+        io.from_dict(d)
+    with pytest.raises(ValueError) as read:
+        list(io.read_jsonl(stdio.StringIO(json.dumps(line) + "\n")))
+    assert str(read.value) == "line 1: " + str(from_dict.value)
+
+
 @pytest.mark.parametrize("tag,state", [("Metadata", ()), ("Frame", None), ("Nope", ()),
                                        ("StreamId", b"short")])
 def test_corrupt_pickle_states_fail_cleanly(tag, state):

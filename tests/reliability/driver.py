@@ -107,7 +107,8 @@ def public_classes():
 
 
 def public_functions():
-    native = [getattr(kelo._native, n) for n in kelo._native.__all__]
+    # kelo._native's classes are its named results, struct sequences of the interpreter's own.
+    native = [f for f in (getattr(kelo._native, n) for n in kelo._native.__all__) if not isinstance(f, type)]
     return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)] + native
 
 

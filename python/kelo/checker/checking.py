@@ -1,60 +1,59 @@
 """The checker: one ordered report of findings for a pipeline description.
 
 `check` holds, in this order: the findings about the file itself; the core
-validation's errors and warnings in the core's order, told by element and
-port names; the checks the core does not make (warnings); and, when any
-provider is declared, the provider plan: for every element the chosen
-provider or an error, and for every candidate not chosen the reason, all
-from the core's own selection walk (`kelo._native.explain_selection`).
-With ``strict=True`` a choice that fell back because a better candidate
-failed a requirement (or was built for another ABI) is an error.
+validation's errors and warnings, each told by element and port names and
+placed at its entry of the file through two tables (the core's finding kind
+-> code and message; element or link index -> file location); the checks
+the core does not make (warnings); and, when any provider is declared, the
+provider plan from the core's own selection walk: for every element the
+chosen provider or an error, for every candidate not chosen the reason, and
+for every requirement met only by assumption a note. The findings of the
+first three stages come in file order. With ``strict=True`` a choice that
+fell back because a better candidate failed a requirement (or was built for
+another ABI), and a requirement met only by assumption, are errors.
 """
 
 from __future__ import annotations
 
 import difflib
 from collections import Counter
-from collections.abc import Sequence
-from dataclasses import dataclass, field
-from typing import NamedTuple
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
 from pathlib import Path
+from typing import NamedTuple
 
-from kelo.ext.graph import PyElementId, PyElementTypeId, PyPortId, PyValidationReport
-from kelo.ext.provider import (PyProviderDescriptor, PyProviderRegistry, PyRequirement, PySelectionPolicy,
-                               abi_current_version, abi_is_compatible)
+from kelo.ext.graph import PyPortId
+from kelo.ext.provider import PyProviderRegistry, abi_current_version, abi_is_compatible
 
-from .. import _native
-from .description import Description, ProviderSpec, load, notation
+from .._bridge import GraphFinding, select, validate
+from ..pipeline import Built, Pipeline, selection_policy, split_ref
+from .description import Description, ProviderSpec, load
 from .findings import Finding, Location
-from ..pipeline import Built, Pipeline, split_ref
 
 __all__ = ["Candidate", "CheckResult", "Decision", "check", "check_file", "check_pipeline"]
 
-_VERDICTS = ("chosen", "fails_requirement", "outranked", "not_manual_choice")
-_SELECTION_ERRORS = (("K402", "no provider implements type {type!r}"),
-                     ("K403", "no provider satisfies the requirements {requirements}"),
-                     ("K404", "provider {manual!r} chosen by the policy is not a candidate"))
 
-
-@dataclass(frozen=True)
-class Candidate:
+class Candidate(NamedTuple):
     """One candidate provider for an element and the verdict on it."""
 
     provider: ProviderSpec
-    verdict: str        # one of _VERDICTS, or "incompatible_abi"
+    verdict: str        # chosen, fails_requirement, outranked, not_manual_choice, incompatible_abi
     reason: str         # empty for the chosen one
-    failed: PyRequirement | None = None
+    failed: str | None = None           # the requirement failed, as written
+    assumed: tuple[str, ...] = ()       # requirements met only by assumption
 
 
 class Decision(NamedTuple):
-    """The provider decision for one element."""
+    """The provider decision for one element; none is made (`chosen` None, no
+    candidates) when a requirement or the policy in `unread` cannot be read."""
 
     element: str
     type: str
     policy: str
-    requirements: tuple[PyRequirement, ...]
+    requirements: tuple[str, ...]       # as written
     chosen: ProviderSpec | None
     candidates: tuple[Candidate, ...]
+    unread: tuple[str, ...] = ()
 
 
 @dataclass
@@ -63,21 +62,15 @@ class CheckResult:
 
     description: Description
     built: Built
-    report: PyValidationReport
     findings: list[Finding]
     plan: list[Decision] | None = None          # None: no provider declared
-    cycle: list[str] = field(default_factory=list)
-    cycle_links: set[int] = field(default_factory=set)
 
     @property
     def errors(self) -> int:
         return sum(1 for f in self.findings if f.severity == "error")
 
     def decision(self, element: str) -> Decision | None:
-        for d in self.plan or ():
-            if d.element == element:
-                return d
-        return None
+        return next((d for d in self.plan or () if d.element == element), None)
 
 
 def check_file(path: str | Path, providers: str | Path | None = None, *,
@@ -87,335 +80,257 @@ def check_file(path: str | Path, providers: str | Path | None = None, *,
 
 
 def check_pipeline(pipeline: Pipeline, providers: Sequence[ProviderSpec] = (), *,
-                   policy: PySelectionPolicy | None = None, strict: bool = False) -> CheckResult:
-    """Check a pipeline authored in Python (findings carry no location)."""
-    d = Description("<pipeline>", pipeline, providers=list(providers),
-                    declares_providers=bool(providers))
-    if policy is not None:
-        d.policy, d.policy_text = policy, _policy_text(policy)
-    return check(d, strict=strict)
+                   policy: str = "highest_priority", strict: bool = False) -> CheckResult:
+    """Check a pipeline written in Python (findings carry no location);
+    `policy` is one `selection_policy` reads."""
+    selection_policy(policy)
+    return check(Description("<pipeline>", pipeline, policy, providers=list(providers),
+                             declares_providers=bool(providers)), strict=strict)
 
 
 def check(description: Description, *, strict: bool = False) -> CheckResult:
     built = description.pipeline.to_graph()
-    report = built.graph.validate()
-    result = CheckResult(description, built, report, list(description.findings))
+    result = CheckResult(description, built, list(description.findings))
     _Core(result).run()
     _extra(result)
-    if any(description.places) or description.replicas:
+    d = description
+    if any(d.places) or d.replicas:
         from ..cluster.placement import file_cut_findings
-        result.findings += file_cut_findings(description)
-    if description.declares_providers:
+        result.findings += file_cut_findings(d)
+    # The first three stages in file order; the plan in element order.
+    result.findings.sort(key=lambda f: (f.code[1],) if f.code[1] == "4" or f.location is None
+                         else (f.code[1], f.location.file != d.path, *f.location))
+    if d.declares_providers:
         _plan(result, strict)
     return result
 
 
-# ---- locations and names ----------------------------------------------------
-
-def _element_at(d: Description, index: int) -> Location | None:
-    return d.element_locations[index] if index < len(d.element_locations) else None
-
-
-def _link_at(d: Description, index: int) -> Location | None:
-    return d.link_locations[index] if index < len(d.link_locations) else None
-
-
-def _policy_text(policy: PySelectionPolicy) -> str:
-    text = repr(policy)[len("PySelectionPolicy("):-1]
-    if text.startswith("Manual("):
-        return "manual:" + text[len("Manual("):-1]
-    return "highest_priority" if text == "HighestPriority" else "first_available"
+def _near(name: str, options: Sequence[str]) -> str:
+    near = difflib.get_close_matches(name, options, n=1)
+    return f" (did you mean {near[0]!r}?)" if near else ""
 
 
 # ---- the core's findings ----------------------------------------------------
 
 class _Core:
-    """The core validation's errors and warnings, by name."""
+    """The core validation's findings, told by name and placed in the file."""
 
     def __init__(self, result: CheckResult) -> None:
-        self.r = result
-        self.b = result.built
-        self.d = result.description
-        self._edges: dict[tuple[PyPortId, PyPortId], list[int]] | None = None
-
-    def link_of(self, source: PyPortId, target: PyPortId) -> int | None:
-        if self._edges is None:
-            self._edges = {}
-            for k, ends in enumerate(self.b.ends):
-                self._edges.setdefault(ends, []).append(k)
-        found = self._edges.get((source, target))
-        return found.pop(0) if found else None
-
-    def add(self, code: str, message: str, link: int | None = None, element: int | None = None,
-            ports: Sequence[PyPortId] = (), elements: Sequence[str] = (),
-            element_ids: Sequence[PyElementId] = ()) -> None:
-        at = None
-        if link is not None:
-            at = _link_at(self.d, link)
-        elif element is not None:
-            at = _element_at(self.d, element)
-        self.r.findings.append(Finding(
-            code, message, at, tuple(elements), tuple(str(e) for e in element_ids),
-            tuple(str(p) for p in ports), () if link is None else (link,)))
+        self.r, self.b, self.d = result, result.built, result.description
 
     def run(self) -> None:
-        b = self.b
-        for error in self.r.report.errors:
-            kind, ports = error.kind(), error.port_ids
-            names = [b.ports.get(p, str(p)) for p in ports]
-            if kind == "EdgeReferencesMissingPort":
-                self.missing_port(ports[0])
-            elif kind in ("InvalidPortDirection", "ContractMismatch"):
-                link = self.link_of(ports[0], ports[1])
-                text = f"link {names[0]} -> {names[1]}"
-                if kind == "InvalidPortDirection":
-                    message = (f"{text}: {self.side(ports[0])} {names[0]} to {self.side(ports[1])} "
-                               f"{names[1]}; a link runs from an output to an input")
-                    code = "K202"
-                else:
-                    message = (f"{text}: contract {self.contract(ports[0])} does not fit "
-                               f"{self.contract(ports[1])}")
-                    code = "K206"
-                self.add(code, message, link, ports=ports, elements=self.owners(ports))
-            elif kind == "DynamicSourceElementNotFound":
-                link = self.link_of(ports[0], ports[1])
-                name = error.element_name or ""
-                near = difflib.get_close_matches(name, list(b.element_ids), n=1)
-                hint = f" (did you mean {near[0]!r}?)" if near else ""
-                self.add("K208", f"dynamic link {names[0]} -> {names[1]}: no element named "
-                         f"{name!r}{hint}", link, ports=ports, elements=self.owners(ports[1:]))
-            elif kind == "CycleDetected":
-                self.cycle(error.element_ids)
-            elif kind == "DuplicateElementId":
-                eid = error.element_ids[0]
-                self.add("K204", f"element id {eid} of {b.names.get(eid, '?')!r} is repeated",
-                         element_ids=error.element_ids)
-            elif kind == "DuplicatePortId":
-                self.add("K205", f"port id {ports[0]} of {names[0]} is repeated", ports=ports)
-            else:  # PortNotOwnedByElement
-                self.add("K203", f"port {names[0]} belongs to no element", ports=ports)
-        self.deferred()
+        for f in validate(self.b.graph):
+            code, where, message = _KINDS[f.kind]
+            at: Location | None = None
+            if f.edges and (where == "link" or not f.elements):
+                at = self.d.link_at(f.edges[0])
+            elements = f.elements or tuple(i for p in f.ports[:1]
+                                           if (i := self.b.owner.get(p)) is not None)
+            if at is None and elements:
+                at = self.d.element_at(elements[0])
+            self.r.findings.append(Finding(
+                code, message(self, f), at, tuple(self.b.elements[i].name for i in elements),
+                tuple(str(self.b.ids[i]) for i in elements), tuple(str(p) for p in f.ports),
+                f.edges))
 
-    def side(self, port: PyPortId) -> str:
-        found = self.b.port(port)
-        return found[1] if found else "port"
+    def ref(self, port: PyPortId) -> str:
+        return self.b.ports.get(port, str(port))
 
-    def contract(self, port: PyPortId) -> str:
-        found = self.b.port(port)
-        return str(found[3]) if found else "?"
+    def link(self, f: GraphFinding) -> str:
+        return f"link {self.ref(f.ports[0])} -> {self.ref(f.ports[1])}"
 
-    def owners(self, ports: Sequence[PyPortId]) -> list[str]:
-        return [self.b.elements[i].name for p in ports if (i := self.b.owner.get(p)) is not None]
+    def direction(self, f: GraphFinding) -> str:
+        ends = [(found[1] if (found := self.b.port(p)) else "port", self.ref(p)) for p in f.ports]
+        return (f"{self.link(f)}: {' '.join(ends[0])} to {' '.join(ends[1])}; a link runs from "
+                "an output to an input")
 
-    def missing_port(self, port: PyPortId) -> None:
-        link = self.b.minted.get(port, (None, 0))[0]
-        ref = self.b.ports.get(port, str(port))
-        element, port_name = split_ref(ref)
-        pipeline = self.d.pipeline
-        if element in pipeline:
-            t = pipeline.element(element).type
-            known = list(t.inputs) + [p for p in t.outputs if p not in t.inputs]
-            near = difflib.get_close_matches(port_name, known, n=1)
-            hint = f" (did you mean {near[0]!r}?)" if near else ""
-            what = f"element {element!r} has no port {port_name!r}{hint}"
+    def contracts(self, f: GraphFinding) -> str:
+        c = [str(found[3]) if (found := self.b.port(p)) else "?" for p in f.ports]
+        return f"{self.link(f)}: contract {c[0]} does not fit {c[1]}"
+
+    def missing(self, f: GraphFinding) -> str:
+        ref = self.ref(f.ports[0])
+        element, port = split_ref(ref)
+        p = self.d.pipeline
+        if element in p:
+            t = p.element(element).type
+            what = f"element {element!r} has no port {port!r}{_near(port, [*t.inputs, *t.outputs])}"
         else:
-            near = difflib.get_close_matches(element, list(self.b.element_ids), n=1)
-            hint = f" (did you mean {near[0]!r}?)" if near else ""
-            what = f"no element named {element!r}{hint}"
-        text = str(self.b.edges[link]) if link is not None else ref
-        self.add("K201", f"link {text}: {what}", link, ports=[port])
+            what = f"no element named {element!r}{_near(element, [e.name for e in p])}"
+        return f"link {self.b.edges[f.edges[0]] if f.edges else ref}: {what}"
 
-    def cycle(self, ids: Sequence[PyElementId]) -> None:
-        names = [self.b.names.get(e, str(e)) for e in ids]
-        self.r.cycle = names
-        pairs = {(names[i], names[(i + 1) % len(names)]) for i in range(len(names))}
-        for k, link in enumerate(self.b.edges):
-            s, t = self.b.ends[k]
-            if link.pad is None and s in self.b.owner and t in self.b.owner and \
-                    (link.source_element, link.target_element) in pairs:
-                self.r.cycle_links.add(k)
-        index = self.b.ids.index(ids[0]) if ids and ids[0] in self.b.names else None
-        self.add("K207", "cycle: " + " -> ".join(names + names[:1]), element=index,
-                 elements=names, element_ids=ids)
-        self.r.findings[-1] = _with_links(self.r.findings[-1], sorted(self.r.cycle_links))
+    def dynamic(self, f: GraphFinding) -> str:
+        name = f.element_name or ""
+        return (f"dynamic {self.link(f)}: no element named {name!r}"
+                f"{_near(name, [e.name for e in self.d.pipeline])}")
 
-    def deferred(self) -> None:
-        # The core warns, in edge order, of each late link that is not
-        # dynamic and whose source port does not exist: the same links in
-        # the same order here.
-        warnings = self.r.report.warnings
-        if not warnings:
-            return
-        late = [k for k, link in enumerate(self.b.edges)
-                if link.late and link.pad is None and self.b.ends[k][0] in self.b.minted]
-        for k in late[:len(warnings)]:
-            link = self.b.edges[k]
-            self.add("K209", f"late link {link}: source port {link.source} does not exist yet; "
-                     "it is left to run time", k, ports=[self.b.ends[k][0]])
+    def cycle(self, f: GraphFinding) -> str:
+        names = [self.b.elements[i].name for i in f.elements]
+        return "cycle: " + " -> ".join(names + names[:1])
+
+    def repeated(self, f: GraphFinding) -> str:
+        if f.ports:
+            return f"port id {f.ports[0]} of {self.ref(f.ports[0])} is repeated"
+        i = f.elements[0]
+        return f"element id {self.b.ids[i]} of {self.b.elements[i].name!r} is repeated"
+
+    def deferred(self, f: GraphFinding) -> str:
+        link = self.b.edges[f.edges[0]]
+        return (f"late link {link}: source port {link.source} does not exist yet; it is left to "
+                "run time")
 
 
-def _with_links(f: Finding, links: Sequence[int]) -> Finding:
-    return Finding(f.code, f.message, f.location, f.elements, f.element_ids, f.port_ids,
-                   tuple(links), f.provider)
+# core kind -> (code, where a file places it: "link" or "element", message)
+_KINDS: dict[str, tuple[str, str, Callable[[_Core, GraphFinding], str]]] = {
+    "EdgeReferencesMissingPort": ("K201", "link", _Core.missing),
+    "InvalidPortDirection": ("K202", "link", _Core.direction),
+    "PortNotOwnedByElement": ("K203", "element",
+                              lambda c, f: f"port {c.ref(f.ports[0])} belongs to no element"),
+    "DuplicateElementId": ("K204", "element", _Core.repeated),
+    "DuplicatePortId": ("K205", "element", _Core.repeated),
+    "ContractMismatch": ("K206", "link", _Core.contracts),
+    "CycleDetected": ("K207", "element", _Core.cycle),
+    "DynamicSourceElementNotFound": ("K208", "link", _Core.dynamic),
+    "DeferredLateBinding": ("K209", "link", _Core.deferred),
+}
 
 
 # ---- checks the core does not make ----------------------------------------
 
 def _extra(r: CheckResult) -> None:
-    b, d = r.built, r.description
-    out = r.findings
-    first_at: dict[str, int] = {}
-    for index, e in enumerate(b.elements):
-        if e.name in first_at:
-            where = _element_at(d, first_at[e.name])
-            also = f" (first at line {where.line})" if where else ""
-            out.append(Finding("K302", f"element name {e.name!r} is used again{also}; links "
-                               f"by this name reach the first", _element_at(d, index),
-                               (e.name,), (str(b.ids[index]),)))
-        else:
-            first_at[e.name] = index
-    counts = Counter(e.name for e in b.elements)
-    fed: set[PyPortId] = {t for _, t in b.ends}
+    b, d, out = r.built, r.description, r.findings
+    if not b.elements:
+        out.append(Finding("K307", "the pipeline has no elements",
+                           d.positions.of("pipeline") if d.positions else None))
+    fed = Counter(t for _, t in b.ends)
     seen: dict[tuple[str, str, str | None, bool], int] = {}
     for k, link in enumerate(b.edges):
-        at = _link_at(d, k)
         key = (link.source, link.target, link.pad, link.late)
-        if key in seen:
-            first = _link_at(d, seen[key])
-            also = f" (first at line {first.line})" if first else ""
-            out.append(Finding("K304", f"link {link} is repeated{also}", at, links=(k,)))
-        else:
-            seen[key] = k
-        if link.pad is not None and counts[link.source] > 1:
-            out.append(Finding("K303", f"dynamic link {link}: {counts[link.source]} elements are "
-                               f"named {link.source!r}", at, (link.source,), links=(k,)))
-        elif link.late and link.pad is None and link.source_element not in first_at:
+        first = seen.setdefault(key, k)
+        if first != k:
+            where = d.link_at(first)
+            also = f" (first at line {where.line})" if where else ""
+            out.append(Finding("K304", f"link {link} is repeated{also}", d.link_at(k), links=(k,)))
+        elif link.late and link.pad is None and link.source_element not in d.pipeline:
             out.append(Finding("K305", f"late link {link}: no element named "
-                               f"{link.source_element!r} appears in the pipeline", at,
+                               f"{link.source_element!r} appears in the pipeline", d.link_at(k),
                                links=(k,)))
-    for index, (e, ports) in enumerate(zip(b.elements, b.port_lists)):
+    for i, (e, ports) in enumerate(zip(b.elements, b.port_lists)):
+        ids = (str(b.ids[i]),)
+        if not ports:
+            out.append(Finding("K306", f"element {e.name!r} has no ports: nothing flows through it",
+                               d.element_at(i), (e.name,), ids))
         for p, pid in zip(e.type.inputs, ports):
-            if pid not in fed:
-                at = d.port_location(index, "inputs", p) or _element_at(d, index)
-                out.append(Finding("K301", f"input {e.name}.{p} has no incoming link", at,
-                                   (e.name,), (str(b.ids[index]),), (str(pid),)))
+            if not fed[pid]:
+                out.append(Finding("K301", f"input {e.name}.{p} has no incoming link",
+                                   d.element_at(i, "inputs", p), (e.name,), ids, (str(pid),)))
 
 
 # ---- the provider plan ----------------------------------------------------
 
+class _Outcome(NamedTuple):
+    """A decision shared by the elements of one type, requirements and
+    policy, and its findings: (code, message, place, provider)."""
+
+    chosen: ProviderSpec | None
+    candidates: tuple[Candidate, ...]
+    findings: tuple[tuple[str, str, Location | None, str | None], ...]
+
+
 def _plan(r: CheckResult, strict: bool) -> None:
     d = r.description
     registry = PyProviderRegistry()
-    by_type: dict[str, list[ProviderSpec]] = {}       # candidates, in registry order
-    foreign: dict[str, list[ProviderSpec]] = {}       # built for another ABI
+    listed: dict[str, list[ProviderSpec]] = {}      # candidates, in registry order
+    foreign: dict[str, list[ProviderSpec]] = {}     # built for another ABI
     current = abi_current_version()
     for p in d.providers:
         if abi_is_compatible(p.abi):
             registry.register(p.descriptor())
             for t in p.element_types:
-                by_type.setdefault(t, []).append(p)
+                listed.setdefault(t, []).append(p)
         else:
             r.findings.append(Finding("K406", f"provider {p.id!r} is built for ABI {p.abi}, "
                                       f"this build supports {current}: never a candidate",
                                       p.location, provider=p.id))
-            for t in set(p.element_types):
+            for t in dict.fromkeys(p.element_types):
                 foreign.setdefault(t, []).append(p)
     r.plan = []
-    type_ids: dict[str, PyElementTypeId] = {}
-    found_by_type: dict[str, list[PyProviderDescriptor]] = {}
-    # Elements of one type with the same requirements and policy get the same
-    # decision: it is made once, and only the element's name differs.
-    decided: dict[tuple[str, tuple[PyRequirement, ...], str], _Outcome] = {}
-    findings = r.findings
-    for index, e in enumerate(r.built.elements):
-        policy_text = (d.element_policies[index] if index < len(d.element_policies) else None) \
-            or (_policy_text(e.policy) if e.policy is not None else d.policy_text)
-        requirements = e.requires
-        type_name = e.type.type_id
-        key = (type_name, requirements, policy_text)
+    decided: dict[tuple[object, ...], _Outcome] = {}
+    for i, e in enumerate(r.built.elements):
+        texts = (d.requires[i] if i < len(d.requires) else None) or \
+            tuple(q.kind() for q in e.requires)
+        unread = d.unread[i] if i < len(d.unread) else ()
+        if e.policy is None and not d.policy_read:
+            unread += (d.policy,)
+        policy = e.policy or d.policy
+        t = e.type.type_id
+        r.plan.append(Decision(e.name, t, policy, texts, None, (), unread))
+        if unread:
+            continue
+        key = (t, texts, policy)
         outcome = decided.get(key)
         if outcome is None:
-            tid = type_ids.get(type_name) or type_ids.setdefault(type_name,
-                                                                 PyElementTypeId(type_name))
-            found = found_by_type.get(type_name)
-            if found is None:
-                found = found_by_type[type_name] = registry.find(tid)
-            answer = _native.explain_selection(tid, found, requirements, e.policy or d.policy)
-            outcome = decided[key] = _outcome(answer, by_type.get(type_name, []),
-                                              foreign.get(type_name, []), type_name,
-                                              requirements, policy_text, strict)
-        name = e.name
-        r.plan.append(Decision(name, type_name, policy_text, requirements, outcome.chosen,
-                               outcome.candidates))
-        at = _element_at(d, index)
-        head = f"element {name!r}: "
-        ids = (str(r.built.ids[index]),)
-        findings.append(Finding(outcome.code, head + outcome.message, at, (name,), ids,
-                                provider=outcome.chosen.id if outcome.chosen else None))
-        for message, where, provider in outcome.others:
-            findings.append(Finding("K401", head + message, where, (name,), ids,
-                                    provider=provider))
-        if outcome.fallback is not None:
-            findings.append(Finding("K405", head + outcome.fallback, at, (name,), ids,
-                                    provider=outcome.chosen.id if outcome.chosen else None))
+            outcome = decided[key] = _decide(r, e.requires, t, texts, policy, registry,
+                                             listed.get(t, []), foreign.get(t, []), strict)
+        r.plan[-1] = r.plan[-1]._replace(chosen=outcome.chosen, candidates=outcome.candidates)
+        for code, message, at, provider in outcome.findings:
+            r.findings.append(Finding(code, f"element {e.name!r}: {message}",
+                                      at or d.element_at(i), (e.name,), (str(r.built.ids[i]),),
+                                      provider=provider))
 
 
-@dataclass(frozen=True)
-class _Outcome:
-    chosen: ProviderSpec | None
-    candidates: tuple[Candidate, ...]
-    code: str                   # K400, or the selection error's
-    message: str
-    others: tuple[tuple[str, Location, str], ...]   # K401: message, where, provider
-    fallback: str | None        # K405 under strict
-
-
-def _outcome(answer: list[int], listed: list[ProviderSpec], foreign: list[ProviderSpec],
-             type_name: str, requirements: tuple[PyRequirement, ...], policy_text: str,
-             strict: bool) -> _Outcome:
-    chosen_at, error = answer[0], answer[1]
-    chosen = listed[chosen_at] if chosen_at >= 0 else None
-    candidates: list[Candidate] = []
-    for i, p in enumerate(listed):
-        verdict, failed_at = _VERDICTS[answer[2 + 2 * i]], answer[3 + 2 * i]
-        failed = requirements[failed_at] if failed_at >= 0 else None
-        candidates.append(Candidate(p, verdict, _reason(verdict, failed, chosen, policy_text),
-                                    failed))
+def _decide(r: CheckResult, requirements: Sequence[object], t: str, texts: tuple[str, ...],
+            policy: str, registry: PyProviderRegistry, listed: list[ProviderSpec],
+            foreign: list[ProviderSpec], strict: bool) -> _Outcome:
+    s = select(registry, t, requirements, selection_policy(policy))  # type: ignore[arg-type]
+    chosen = None if s.chosen is None else listed[s.chosen]
+    manual = policy.partition(":")[2] if policy.startswith("manual:") else None
+    candidates = []
+    for p, v in zip(listed, s.candidates):
+        failed = None if v.failed is None else texts[v.failed]
+        reason = ""
+        if failed is not None:
+            reason = f"fails requirement {failed}"
+        elif v.verdict == "not_manual_choice":
+            reason = f"the policy chooses {manual!r} by hand"
+        elif v.verdict == "outranked" and chosen is not None:
+            reason = (f"{chosen.id!r} comes first" if policy == "first_available" else
+                      f"an earlier entry of {chosen.id!r} was chosen" if manual else
+                      f"outranked by {chosen.id!r} (priority {chosen.priority})")
+        candidates.append(Candidate(p, v.verdict, reason, failed,
+                                    tuple(texts[j] for j in v.assumed)))
     current = abi_current_version()
-    for p in foreign:
-        candidates.append(Candidate(p, "incompatible_abi",
-                                    f"built for ABI {p.abi}, this build supports {current}"))
+    candidates += [Candidate(p, "incompatible_abi",
+                             f"built for ABI {p.abi}, this build supports {current}")
+                   for p in foreign]
+    out: list[tuple[str, str, Location | None, str | None]] = []
     if chosen is not None:
-        code, message = "K400", (f"provider {chosen.id!r} {chosen.version} chosen by "
-                                 f"{policy_text.partition(':')[0]} (priority {chosen.priority})")
+        out.append(("K400", f"provider {chosen.id!r} {chosen.version} chosen by "
+                    f"{policy.partition(':')[0]} (priority {chosen.priority})", None, chosen.id))
+        for text in candidates[s.chosen or 0].assumed:
+            out.append(("K409" if strict else "K408", f"requirement {text} is taken as met by "
+                        f"{chosen.id!r}: selection does not check it", None, chosen.id))
+    elif s.error == "no_provider":
+        d = r.description
+        unused = "".join(f"; provider {p.id!r} (line {p.location.line}) declares it but is not "
+                         "used" for p in d.unused if t in p.element_types)
+        declared = {x for p in d.providers for x in p.element_types}
+        out.append(("K402", f"no provider implements type {t!r}"
+                    f"{unused or _near(t, sorted(declared))}", None, None))
+    elif s.error == "unsatisfied":
+        out.append(("K403", f"no provider satisfies the requirements [{', '.join(texts)}]",
+                    None, None))
     else:
-        code, template = _SELECTION_ERRORS[error]
-        message = template.format(
-            type=type_name, manual=policy_text.partition(":")[2],
-            requirements="[" + ", ".join(notation(q) for q in requirements) + "]")
-    others = tuple((f"candidate {c.provider.id!r} not chosen: {c.reason}", c.provider.location,
-                    c.provider.id) for c in candidates if c.verdict != "chosen")
-    fallback = None
-    if strict and chosen is not None and not policy_text.startswith("manual:"):
+        out.append(("K404", f"provider {manual!r} chosen by the policy is not a candidate",
+                    None, None))
+    out += [("K401", f"candidate {c.provider.id!r} not chosen: {c.reason}", c.provider.location,
+             c.provider.id) for c in candidates if c.verdict != "chosen"]
+    if strict and chosen is not None and manual is None:
         better = [c for c in candidates if c.provider.priority > chosen.priority
                   and c.verdict in ("fails_requirement", "incompatible_abi")]
         if better:
             best = max(better, key=lambda c: c.provider.priority)
-            fallback = (f"fell back to {chosen.id!r} (priority {chosen.priority}) because "
-                        f"{best.provider.id!r} (priority {best.provider.priority}) {best.reason}")
-    return _Outcome(chosen, tuple(candidates), code, message, others, fallback)
-
-
-def _reason(verdict: str, failed: PyRequirement | None, chosen: ProviderSpec | None,
-            policy: str) -> str:
-    if verdict == "fails_requirement" and failed is not None:
-        return f"fails requirement {notation(failed)}"
-    if verdict == "not_manual_choice":
-        return f"the policy chooses {policy.partition(':')[2]!r} by hand"
-    if verdict == "outranked" and chosen is not None:
-        if policy == "first_available":
-            return f"{chosen.id!r} comes first"
-        if policy.startswith("manual:"):
-            return f"an earlier entry of {chosen.id!r} was chosen"
-        return f"outranked by {chosen.id!r} (priority {chosen.priority})"
-    return ""
+            out.append(("K405", f"fell back to {chosen.id!r} (priority {chosen.priority}) because "
+                        f"{best.provider.id!r} (priority {best.provider.priority}) {best.reason}",
+                        None, chosen.id))
+    return _Outcome(chosen, tuple(candidates), tuple(out))

@@ -5,9 +5,9 @@
 entry stands in the file, and the findings about the file itself (unknown
 keys, wrong value types, missing keys, unknown names with the valid choices
 and a "did you mean", malformed values). Nothing raises for bad content;
-only input that cannot be read at all raises `ReadError`, whose finding
-(K100 or K101, with tomllib's position) says why. The format is documented
-in the README.
+only a pipeline file that cannot be read at all raises `ReadError`, whose
+finding (K100 or K101, with tomllib's position) says why. The format is
+documented in the README.
 """
 
 from __future__ import annotations
@@ -15,45 +15,35 @@ from __future__ import annotations
 import difflib
 import re
 import tomllib
-from collections.abc import Callable, Mapping, Sequence
+from bisect import bisect_right
+from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any
+from typing import Any, NamedTuple
 
 from kelo.ext.data import PyDType, PyPixelFormat
 from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementKind, PyElementTypeId
 from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyRequirement,
-                               PySelectionPolicy, PyVersion, abi_current_version)
+                               PyVersion, abi_current_version)
 
 from .. import _native
-from .findings import Finding, Location
-from ..pipeline import Element, ElementType, Link, Pipeline, split_ref
+from .._bridge import names
+from ..pipeline import ElementType, Pipeline, selection_policy, split_ref
 from ..runtime.contract import PROBLEM_CODES, contract_from_table
 from ..runtime.entries import entry_problem
+from .findings import Finding, Location
 
-__all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads", "notation"]
+__all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads"]
 
+NAMES = names()
 KINDS = {"source": PyElementKind.Source, "operator": PyElementKind.Operator,
          "sink": PyElementKind.Sink}
-CATEGORIES = ("frame", "tensor", "metadata", "event", "batch")
-PIXEL_FORMATS = ("rgb8", "rgba8", "bgr8", "bgra8", "gray8", "gray16", "nv12", "i420", "yuv420",
-                 "p010")
-DTYPES = {"uint8": PyDType.UInt8, "int8": PyDType.Int8, "uint16": PyDType.UInt16,
-          "int16": PyDType.Int16, "int32": PyDType.Int32, "int64": PyDType.Int64,
-          "float16": PyDType.Float16, "bfloat16": PyDType.BFloat16, "float32": PyDType.Float32,
-          "float64": PyDType.Float64, "bool": PyDType.Bool}
-COORDINATE_SPACES = ("pixel", "normalized", "sensor", "world", "roi")
-CAPABILITIES = ("cuda", "fp16", "int8", "dynamic_shape", "batching", "h264", "h265", "nv12",
-                "metadata", "async_execution")
-REQUIREMENTS = ("cuda_required", "gpu_memory", "accelerator", "operating_system",
-                "external_runtime", "custom")
-POLICIES = ("highest_priority", "first_available", "manual")
+_DTYPES = {n.lower(): v for n, v in vars(PyDType).items() if isinstance(v, PyDType)}
+_POLICIES = ("highest_priority", "first_available", "manual:<provider id>")
 
-_U32 = (0, 2**32 - 1)
-_U64 = (0, 2**64 - 1)
-_I32 = (-2**31, 2**31 - 1)
+_U32, _U64, _I32 = (0, 2**32 - 1), (0, 2**64 - 1), (-2**31, 2**31 - 1)
 
-# table -> key -> (expected type name, python types)
+# table -> key -> expected type
 _TOP = {"pipeline": "table", "element": "array of tables", "link": "array of tables",
         "provider": "array of tables"}
 _PIPELINE = {"name": "string", "policy": "string", "replicas": "table"}
@@ -67,20 +57,10 @@ _LINK = {"from": "string", "to": "string", "late": "boolean", "pad": "string"}
 _PROVIDER = {"id": "string", "version": "string", "element_types": "array",
              "priority": "integer", "capabilities": "array", "requirements": "array",
              "abi": "string", "entry": "string"}
+_MANIFEST = {"provider": "array of tables", "element_type": "array of tables"}
 # tomllib makes exactly these types (a bool is not an int here).
 _TYPES: dict[str, type] = {"string": str, "integer": int, "boolean": bool, "table": dict,
                            "array": list, "array of tables": list}
-
-
-# The notation each requirement was read from, for messages: a requirement
-# shows only its kind.
-_NOTATION: dict[PyRequirement, str] = {}
-
-
-def notation(requirement: PyRequirement) -> str:
-    """A requirement in the file's notation (``gpu_memory:1024``) when it was
-    read from one, else its kind."""
-    return _NOTATION.get(requirement) or requirement.kind()
 
 
 class ReadError(Exception):
@@ -102,7 +82,7 @@ class ProviderSpec:
     capabilities: tuple[PyCapability, ...]
     requirements: tuple[PyRequirement, ...]
     abi: PyVersion
-    location: Location
+    location: Location | None = None
     entry: str | None = None    # "package.module:Class", the implementation run
 
     def descriptor(self) -> PyProviderDescriptor:
@@ -116,163 +96,201 @@ class ProviderSpec:
         return d
 
 
+class Unused(NamedTuple):
+    """A `[[provider]]` table left out of the plan, and why."""
+
+    id: str | None
+    element_types: tuple[str, ...]
+    location: Location
+    reason: str
+
+
 @dataclass
 class Description:
-    """A read description file."""
+    """A read description file, or a pipeline written in Python."""
 
     path: str
     pipeline: Pipeline
-    policy: PySelectionPolicy = field(default_factory=PySelectionPolicy.highest_priority)
-    policy_text: str = "highest_priority"
+    policy: str = "highest_priority"
+    policy_read: bool = True                # False: the policy text is not one
     providers: list[ProviderSpec] = field(default_factory=list)
-    element_locations: list[Location] = field(default_factory=list)
-    element_policies: list[str | None] = field(default_factory=list)
-    link_locations: list[Location] = field(default_factory=list)
-    element_rows: list[int] = field(default_factory=list)    # [[element]] table of each
+    unused: list[Unused] = field(default_factory=list)
+    declares_providers: bool = False
+    findings: list[Finding] = field(default_factory=list)
+    # Per element: the requirements as written (None: the type's, told by
+    # kind), what could not be read, and whether the kind is unknown.
+    requires: list[tuple[str, ...] | None] = field(default_factory=list)
+    unread: list[tuple[str, ...]] = field(default_factory=list)
+    unknown_kind: set[int] = field(default_factory=set)
+    rows: list[int] = field(default_factory=list)         # [[element]] table of each
     # Per element: its [element.execution] table, merged over the class's
-    # contract when the run knows the class.
+    # contract when a run knows the class.
     execution_tables: list[dict[str, Any] | None] = field(default_factory=list)
+    link_rows: list[int] = field(default_factory=list)    # [[link]] table of each
     places: list[str | None] = field(default_factory=list)   # per element: its `place`
     replicas: dict[str, int] = field(default_factory=dict)   # placement group -> copies
     positions: _Positions | None = None
 
-    def port_location(self, index: int, side: str, port: str) -> Location | None:
-        """Where element `index` declares its port ("inputs" or "outputs" side)."""
-        if self.positions is None or index >= len(self.element_rows):
+    def element_at(self, index: int, *path: object) -> Location | None:
+        """Where element `index` (or `path` inside its table) stands."""
+        if self.positions is None or index >= len(self.rows):
             return None
-        return self.positions.of("element", self.element_rows[index], side, port)
-    findings: list[Finding] = field(default_factory=list)
-    declares_providers: bool = False
+        return self.positions.of("element", self.rows[index], *path)
+
+    def link_at(self, index: int) -> Location | None:
+        if self.positions is None or index >= len(self.link_rows):
+            return None
+        return self.positions.of("link", self.link_rows[index])
 
 
 # ---- where things are ---------------------------------------------------------
 
-_BARE = r"[A-Za-z0-9_-]+|\"(?:[^\"\\]|\\.)*\"|'[^']*'"
-_KEY = re.compile(rf"\s*((?:{_BARE})(?:\s*\.\s*(?:{_BARE}))*)\s*=")
-_HEADER = re.compile(rf"\s*(\[\[?)\s*((?:{_BARE})(?:\s*\.\s*(?:{_BARE}))*)\s*\]")
-_HEADER_LINE = re.compile(rf"^[ \t]*(\[\[?)[ \t]*((?:{_BARE})(?:[ \t]*\.[ \t]*(?:{_BARE}))*)[ \t]*\]",
-                          re.M)
-_PART = re.compile(_BARE)
-_INLINE_KEY = re.compile(r"[{,]\s*([A-Za-z0-9_-]+)\s*=")
-_STRINGS = re.compile(r"\"(?:[^\"\\]|\\.)*\"|'[^']*'")
-
-
-def _parts(dotted: str) -> tuple[str, ...]:
-    return tuple(p.strip("\"'") for p in _PART.findall(dotted))
+_SPACE = re.compile(r"(?:[ \t\r\n]|#[^\n]*)*")
+_BARE = re.compile(r"[A-Za-z0-9_-]+")
+_STRING = re.compile(r'"""(?:\\.|[^\\])*?""""{0,2}|\'\'\'.*?\'\'\'\'{0,2}|"(?:\\.|[^"\\\n])*"'
+                     r"|'[^'\n]*'", re.S)
+_SCALAR = re.compile(r"[^,\]}\n#]*")
+_HEADS = re.compile(r"^[ \t]*\[\[[ \t]*(element|link|provider)[ \t]*\]\]", re.M)
 
 
 class _Positions:
-    """Line and column of table headers and keys, by path: ("element", 3,
-    "inputs", "frames"). A line scan after tomllib accepted the text, so only
-    the shapes valid TOML takes need to be known. The headers are found at
-    once; the keys only when a finding first asks for one."""
+    """Line and column of every table, key and array item of a text tomllib
+    accepted, by path: ("element", 3, "requires", 1). One pass over the text,
+    made when a finding first asks for a place."""
 
     def __init__(self, text: str, file: str) -> None:
-        self.file = file
-        self.text = text
-        self.lines: list[str] = []
-        self.at: dict[tuple[object, ...], tuple[int, int]] = {}
-        self.scanned = False
-        if '"""' in text or "'''" in text:
-            self._scan()        # a multi-line string may hold header-like lines
-            return
-        counts: dict[tuple[object, ...], int] = {}
-        line, last = 1, 0
-        for m in _HEADER_LINE.finditer(text):
-            line += text.count("\n", last, m.start())
-            last = m.start()
-            self._header(m[1], m[2], counts, line, m.start(1) - m.start() + 1)
+        self.text, self.file = text, file
+        self.at: dict[tuple[object, ...], int] | None = None     # path -> offset
+        self.heads: dict[str, list[int]] | None = None   # [[element]] and the like
+        self.tables: dict[str, int] = {}    # how many of each the parse found
+        self.starts: list[int] | None = None     # offset of each line
+        self.plain = '"""' not in text and "'''" not in text    # no multi-line strings
 
-    def _header(self, brackets: str, dotted: str, counts: dict[tuple[object, ...], int],
-                line: int, column: int) -> tuple[object, ...]:
-        if "." in dotted or '"' in dotted or "'" in dotted:
-            path = self._resolve(_parts(dotted), counts)
-        else:
-            path = (dotted.strip(),)
-        if brackets == "[[":
-            counts[path] = counts.get(path, 0) + 1
-            path = path + (counts[path] - 1,)
-        self.at.setdefault(path, (line, column))
-        return path
-
-    def _scan(self) -> None:
-        self.scanned = True
-        self.lines = self.text.splitlines()
-        counts: dict[tuple[object, ...], int] = {}
-        table: tuple[object, ...] = ()
-        depth = 0               # open brackets of a value that spans lines
-        in_string: str | None = None
-        at = self.at
-        for number, line in enumerate(self.lines, 1):
-            if in_string is not None:
-                if line.count(in_string) % 2:
-                    in_string = None
-                continue
-            if depth:
-                depth += self._depth(line)
-                continue
-            if not line or line.lstrip().startswith("#"):
-                continue
-            if line.lstrip().startswith("["):
-                m = _HEADER.match(line)
-                if m:
-                    table = self._header(m[1], m[2], counts, number, m.start(1) + 1)
-                    continue
-            m = _KEY.match(line)
-            if not m:
-                continue
-            parts = _parts(m[1])
-            column = m.start(1) + 1
-            for k in range(1, len(parts) + 1):
-                at.setdefault(table + parts[:k], (number, column))
-            rest = line[m.end():]
-            for inner in _INLINE_KEY.finditer(rest):
-                at.setdefault(table + parts + (inner[1],), (number, m.end() + inner.start(1) + 1))
-            for quote in ('"""', "'''"):
-                if rest.count(quote) % 2:
-                    in_string = quote
-            if in_string is None:
-                depth = self._depth(rest)
-
-    @staticmethod
-    def _depth(text: str) -> int:
-        text = _STRINGS.sub("", text.split("#", 1)[0] if "#" in text and '"' not in text else text)
-        return text.count("[") + text.count("{") - text.count("]") - text.count("}")
-
-    @staticmethod
-    def _resolve(parts: tuple[str, ...], counts: dict[tuple[object, ...], int]) -> tuple[object, ...]:
-        # [element.inputs] after [[element]] belongs to the last element.
-        path: tuple[object, ...] = ()
-        for p in parts[:-1]:
-            path += (p,)
-            if path in counts:
-                path += (counts[path] - 1,)
-        return path + (parts[-1],)
-
-    def of(self, *path: object, needle: str | None = None) -> Location:
+    def of(self, *path: object) -> Location:
         """The place of `path`, or of the nearest enclosing entry that has one."""
+        if self.at is None and len(path) == 2 and isinstance(path[1], int) and self.plain:
+            # Most findings stand at an [[element]], [[link]] or [[provider]]
+            # table: those lines alone are found first, as no other line of
+            # a text without multi-line strings can look like them.
+            if self.heads is None:
+                self.heads = {}
+                for m in _HEADS.finditer(self.text):
+                    self.heads.setdefault(m[1], []).append(m.start() + len(m[0]) - len(m[0].lstrip()))
+            found = self.heads.get(str(path[0]), [])
+            if path[1] < len(found) == self.tables.get(str(path[0])):
+                return self._location(found[path[1]])
+        if self.at is None:
+            self.at = {}
+            self.i = 0
+            try:
+                self._document()
+            except (IndexError, StopIteration):
+                pass            # valid TOML never gets here; what was found stands
         p = tuple(path)
-        if not self.scanned and (needle is not None or p not in self.at):
-            self._scan()
         while p and p not in self.at:
             p = p[:-1]
-        line, column = self.at.get(p, (1, 1))
-        if needle is not None and 0 < line <= len(self.lines):
-            found = self.lines[line - 1].find(needle, column - 1)
-            if found >= 0:
-                column = found + 1
-        return Location(self.file, line, column)
+        return self._location(self.at.get(p, 0))
+
+    def _location(self, offset: int) -> Location:
+        if self.starts is None:
+            self.starts = [0] + [m.end() for m in re.finditer("\n", self.text)]
+        line = bisect_right(self.starts, offset)
+        return Location(self.file, line, offset - self.starts[line - 1] + 1)
+
+    def _skip(self) -> None:
+        self.i = _SPACE.match(self.text, self.i).end()  # type: ignore[union-attr]
+
+    def _key(self) -> tuple[str, ...]:
+        parts = []
+        while True:
+            self._skip()
+            m = _STRING.match(self.text, self.i) or _BARE.match(self.text, self.i)
+            if m is None:
+                raise StopIteration
+            self.i = m.end()
+            parts.append(tomllib.loads(f"k = {m[0]}")["k"] if m[0][0] in "\"'" else m[0])
+            self._skip()
+            if self.text[self.i] != ".":
+                return tuple(parts)
+            self.i += 1
+
+    def _mark(self, path: tuple[object, ...], offset: int) -> None:
+        assert self.at is not None
+        self.at.setdefault(path, offset)
+
+    def _document(self) -> None:
+        counts: dict[tuple[object, ...], int] = {}
+        table: tuple[object, ...] = ()
+        text = self.text
+        while True:
+            self._skip()
+            if self.i >= len(text):
+                return
+            start = self.i
+            if text[start] == "[":
+                double = text.startswith("[[", start)
+                self.i += 2 if double else 1
+                parts = self._key()
+                self.i += 2 if double else 1
+                # [element.inputs] after [[element]] belongs to the last element.
+                table = ()
+                for part in parts[:-1]:
+                    table += (part,)
+                    if table in counts:
+                        table += (counts[table] - 1,)
+                table += (parts[-1],)
+                self._mark(table, start)
+                if double:
+                    counts[table] = counts.get(table, 0) + 1
+                    table += (counts[table] - 1,)
+                    self._mark(table, start)
+                continue
+            self._pair(table, start)
+
+    def _pair(self, table: tuple[object, ...], start: int) -> None:
+        parts = self._key()
+        for k in range(1, len(parts) + 1):
+            self._mark(table + parts[:k], start)
+        self.i += 1             # "="
+        self._skip()
+        self._value(table + parts)
+
+    def _value(self, path: tuple[object, ...]) -> None:
+        text = self.text
+        c = text[self.i]
+        if c == "[":
+            self.i += 1
+            for item in range(len(text)):
+                self._skip()
+                if text[self.i] == "]":
+                    break
+                start = self.i
+                self._mark(path + (item,), start)
+                self._value(path + (item,))
+                if self.i == start:
+                    raise StopIteration     # not TOML after all: keep what was found
+                self._skip()
+                if text[self.i] == ",":
+                    self.i += 1
+            self.i += 1
+        elif c == "{":
+            self.i += 1
+            while True:
+                self._skip()
+                if text[self.i] == "}":
+                    break
+                if text[self.i] == ",":
+                    self.i += 1
+                    continue
+                self._skip()
+                self._pair(path, self.i)
+            self.i += 1
+        else:
+            m = _STRING.match(text, self.i) or _SCALAR.match(text, self.i)
+            self.i = m.end()  # type: ignore[union-attr]
 
 
 # ---- reading ----------------------------------------------------------------
-
-# Where a finding points, resolved only when one is made: (path, needle).
-_At = tuple[tuple[object, ...], str | None]
-
-
-def _here(*path: object, needle: str | None = None) -> _At:
-    return path, needle
-
 
 def _choices(value: str, options: Sequence[str]) -> str:
     near = difflib.get_close_matches(value, options, n=1, cutoff=0.6)
@@ -281,194 +299,183 @@ def _choices(value: str, options: Sequence[str]) -> str:
 
 
 class _Reader:
-    def __init__(self, pos: _Positions, findings: list[Finding]) -> None:
-        self.pos = pos
-        self.findings = findings
+    def __init__(self, pos: _Positions, d: Description) -> None:
+        self.pos, self.d = pos, d
+        self.element: str | None = None      # the element whose table is read
         self.contracts: dict[object, PyDataContract] = {}
-        self.requirements: dict[str, PyRequirement] = {}
 
-    def add(self, code: str, message: str, at: Location | _At, **ids: Any) -> None:
-        if not isinstance(at, Location):
-            at = self.pos.of(*at[0], needle=at[1])
-        self.findings.append(Finding(code, message, at, **ids))
+    def add(self, code: str, message: str, *path: object) -> None:
+        self.d.findings.append(Finding(code, message, self.pos.of(*path),
+                                       elements=(self.element,) if self.element else ()))
 
     def keys(self, table: Mapping[str, Any], schema: Mapping[str, str], what: str,
              *path: object, required: Sequence[str] = ()) -> dict[str, Any]:
-        """The keys of `table` that are known and of the right type; findings
-        for the others and for missing required ones."""
+        """The keys of `table` that are known, of the right type and, when
+        required or a name, not empty; findings for the others and for
+        missing required ones."""
         good: dict[str, Any] = {}
         for key, value in table.items():
             expected = schema.get(key)
-            if expected is not None and type(value) is _TYPES[expected] and \
-                    expected != "array of tables":
-                good[key] = value
-                continue
             if expected is None:
                 self.add("K102", f"unknown key {key!r} in {what}{_choices(key, list(schema))}",
-                         self.pos.of(*path, key))
+                         *path, key)
             elif not _fits(value, expected):
                 self.add("K103", f"{what}: {key!r} must be {_article(expected)}, "
-                         f"not {_toml_type(value)}", self.pos.of(*path, key))
+                         f"not {_toml_type(value)}", *path, key)
+            elif value == "" and (key in required or key == "name"):
+                self.add("K107", f"{what}: {key!r} is empty", *path, key)
             else:
                 good[key] = value
         for key in required:
             if key not in table:
-                self.add("K104", f"{what}: required key {key!r} is missing", self.pos.of(*path))
+                self.add("K104", f"{what}: required key {key!r} is missing", *path)
         return good
 
-    def name(self, value: str, options: Sequence[str], what: str, at: _At) -> bool:
+    def name(self, value: str, options: Sequence[str], what: str, *path: object) -> bool:
         if value in options:
             return True
-        self.add("K105", f"unknown {what} {value!r}{_choices(value, options)}", at)
+        self.add("K105", f"unknown {what} {value!r}{_choices(value, options)}", *path)
         return False
 
-    def integer(self, value: int, bounds: tuple[int, int], what: str, at: _At) -> bool:
+    def integer(self, value: int, bounds: tuple[int, int], what: str, *path: object) -> bool:
         if bounds[0] <= value <= bounds[1]:
             return True
-        self.add("K106", f"{what} {value} is out of range {bounds[0]}..{bounds[1]}", at)
+        self.add("K106", f"{what} {value} is out of range {bounds[0]}..{bounds[1]}", *path)
         return False
 
-    def strings(self, values: list[object], what: str, *path: object) -> list[str]:
+    def strings(self, values: list[Any], what: str, *path: object) -> list[tuple[int, str]]:
+        """(index, item) of the string items; a finding for each other one."""
         good = []
-        for v in values:
+        for j, v in enumerate(values):
             if isinstance(v, str):
-                good.append(v)
+                good.append((j, v))
             else:
                 self.add("K103", f"{what}: items must be strings, not {_toml_type(v)}",
-                         self.pos.of(*path))
+                         *path, j)
         return good
+
+    def tagged(self, text: str, what: str, *path: object) -> str | None:
+        """The text after ``custom:`` (or another prefix) when it is not empty."""
+        kind, _, arg = text.partition(":")
+        if not arg:
+            self.add("K106", f"{what} {text!r} needs a value: '{kind}:<...>'", *path)
+            return None
+        return arg
 
     # ---- values ----
 
-    def version(self, text: str, what: str, at: _At) -> PyVersion | None:
+    def version(self, text: str, what: str, *path: object) -> PyVersion | None:
         m = re.fullmatch(r"(\d+)\.(\d+)\.(\d+)", text)
         if m and all(int(x) < 2**32 for x in m.groups()):
             return PyVersion(*(int(x) for x in m.groups()))
-        self.add("K106", f"{what} {text!r} is not a version 'major.minor.patch'", at)
+        self.add("K106", f"{what} {text!r} is not a version 'major.minor.patch'", *path)
         return None
 
-    def policy(self, text: str, at: _At) -> PySelectionPolicy | None:
-        kind, colon, arg = text.partition(":")
-        if kind == "manual" and colon:
-            return PySelectionPolicy.manual(PyProviderId(arg))
-        if text == "highest_priority":
-            return PySelectionPolicy.highest_priority()
-        if text == "first_available":
-            return PySelectionPolicy.first_available()
-        if kind == "manual":
-            self.add("K106", "policy 'manual' needs a provider id: 'manual:<provider id>'", at)
-            return None
-        self.name(text, ["highest_priority", "first_available", "manual:<provider id>"],
-                  "selection policy", at)
-        return None
+    def policy(self, text: str, *path: object) -> bool:
+        try:
+            selection_policy(text)
+            return True
+        except ValueError:
+            pass
+        if text.partition(":")[0] == "manual":
+            self.add("K106", "policy 'manual' needs a provider id: 'manual:<provider id>'", *path)
+        else:
+            self.name(text, _POLICIES, "selection policy", *path)
+        return False
 
-    def requirement(self, text: str, at: _At) -> PyRequirement | None:
-        made = self.requirements.get(text)
-        if made is None:
-            made = self._requirement(text, at)
-            if made is not None:
-                _NOTATION.setdefault(made, text)
-                self.requirements[text] = made
-        return made
-
-    def _requirement(self, text: str, at: _At) -> PyRequirement | None:
-        kind, colon, arg = text.partition(":")
-        if kind == "cuda_required" and not colon:
+    def requirement(self, text: str, *path: object) -> PyRequirement | None:
+        kind = text.partition(":")[0]
+        if text == "cuda_required":
             return PyRequirement.cuda_required()
-        if kind in ("gpu_memory", "accelerator", "operating_system", "external_runtime",
-                    "custom"):
-            if not colon:
-                self.add("K106", f"requirement {text!r} needs a value: '{kind}:<...>'", at)
-                return None
-            if kind == "gpu_memory":
-                if not arg.isdigit() or not self.integer(int(arg), _U64, "gpu_memory bytes", at):
-                    if not arg.isdigit():
-                        self.add("K106", f"gpu_memory needs a byte count, not {arg!r}", at)
-                    return None
-                return PyRequirement.gpu_memory(int(arg))
-            make: Callable[[str], PyRequirement] = getattr(PyRequirement, kind)
-            return make(arg)
-        self.name(kind, REQUIREMENTS, "requirement kind", at)
+        if kind == "cuda_required":
+            self.add("K106", "requirement 'cuda_required' takes no value", *path)
+            return None
+        if not self.name(kind, NAMES.requirement_kinds, "requirement kind", *path):
+            return None
+        arg = self.tagged(text, "requirement", *path)
+        if arg is None:
+            return None
+        if kind != "gpu_memory":
+            return getattr(PyRequirement, kind)(arg)  # type: ignore[no-any-return]
+        if not arg.isdigit():
+            self.add("K106", f"gpu_memory needs a byte count, not {arg!r}", *path)
+        elif self.integer(int(arg), _U64, "gpu_memory bytes", *path):
+            return PyRequirement.gpu_memory(int(arg))
         return None
 
-    def capability(self, text: str, at: _At) -> PyCapability | None:
-        kind, colon, tag = text.partition(":")
-        if kind == "custom" and colon:
-            return PyCapability.custom(tag)
-        if text in CAPABILITIES:
-            make: Callable[[], PyCapability] = getattr(PyCapability, text)
-            return make()
-        self.name(text, CAPABILITIES + ("custom:<tag>",), "capability", at)
+    def capability(self, text: str, *path: object) -> PyCapability | None:
+        if text.startswith("custom:"):
+            tag = self.tagged(text, "capability", *path)
+            return None if tag is None else PyCapability.custom(tag)
+        if self.name(text, (*NAMES.capabilities, "custom:<tag>"), "capability", *path):
+            return getattr(PyCapability, text)()  # type: ignore[no-any-return]
         return None
 
-    def contract(self, value: object, name: str, side: str, port: str,
-                 *path: object) -> PyDataContract | None:
+    def contract(self, value: object, what: str, *path: object) -> PyDataContract | None:
         # Files repeat a few contracts many times: one read of each that
         # reads cleanly serves the rest.
         key = value if type(value) is str else ("table", repr(value)) if type(value) is dict \
             else None
         made = self.contracts.get(key) if key is not None else None
         if made is None:
-            before = len(self.findings)
-            made = self._contract(value, f"element {name!r} {side[:-1]} {port!r}", path)
-            if made is not None and key is not None and len(self.findings) == before:
+            before = len(self.d.findings)
+            made = self._contract(value, what, path)
+            if made is not None and key is not None and len(self.d.findings) == before:
                 self.contracts[key] = made
         return made
 
     def _contract(self, value: object, what: str, path: tuple[object, ...]
                   ) -> PyDataContract | None:
-        at = _here(*path)
         if isinstance(value, str):
-            return self._category(value, {}, what, at, path)
-        if not isinstance(value, dict):
-            self.add("K103", f"{what} must be a category name or a table, not {_toml_type(value)}",
-                     at)
+            value = {"category": value}
+        elif not isinstance(value, dict):
+            self.add("K103", f"{what} must be a category name or a table, not "
+                     f"{_toml_type(value)}", *path)
             return None
         fields = self.keys(value, _CONTRACT, what, *path, required=["category"])
-        if "category" not in fields:
+        category = fields.pop("category", None)
+        if category is None:
             return None
-        return self._category(fields.pop("category"), fields, what, at, path)
-
-    def _category(self, category: str, fields: dict[str, Any], what: str, at: _At,
-                  path: tuple[object, ...]) -> PyDataContract | None:
-        kind, colon, tag = category.partition(":")
-        if kind == "custom" and colon:
+        if category.startswith("custom:"):
             for key in fields:
                 self.add("K106", f"{what}: a custom contract takes no constraints ({key!r})",
-                         self.pos.of(*path, key))
-            return PyDataContract.custom(tag)
-        if not self.name(category, CATEGORIES + ("custom:<tag>",), "contract category", at):
+                         *path, key)
+            tag = self.tagged(category, "contract category", *path)
+            return None if tag is None else PyDataContract.custom(tag)
+        if not self.name(category, (*NAMES.categories, "custom:<tag>"), "contract category",
+                         *path):
             return None
-        if not fields:
-            return getattr(PyDataContract, category)()  # type: ignore[no-any-return]
         spec = PyContractSpec()
         for key, v in fields.items():
-            here = _here(*path, key)
+            here = (*path, key)
             if key in ("width", "height"):
-                if self.integer(v, _U32, key, here):
+                if self.integer(v, (1, _U32[1]), key, *here):
                     spec = spec.with_width(v) if key == "width" else spec.with_height(v)
             elif key == "pixel_format":
-                low, colon, name = v.partition(":")
-                if low == "custom" and colon:
-                    spec = spec.with_pixel_format(PyPixelFormat.custom(name))
-                elif self.name(v, PIXEL_FORMATS + ("custom:<name>",), "pixel format", here):
+                if v.startswith("custom:"):
+                    name = self.tagged(v, "pixel format", *here)
+                    if name is not None:
+                        spec = spec.with_pixel_format(PyPixelFormat.custom(name))
+                elif self.name(v, (*NAMES.pixel_formats, "custom:<name>"), "pixel format",
+                               *here):
                     spec = spec.with_pixel_format(getattr(PyPixelFormat, v)())
             elif key == "dtype":
-                if self.name(v, list(DTYPES), "dtype", here):
-                    spec = spec.with_dtype(DTYPES[v])
+                if self.name(v, NAMES.dtypes, "dtype", *here):
+                    spec = spec.with_dtype(_DTYPES[v])
             elif key == "coordinate_space":
-                if v.startswith("custom:") or self.name(
-                        v, COORDINATE_SPACES + ("custom:<name>",), "coordinate space", here):
+                if (self.tagged(v, "coordinate space", *here) is not None
+                        if v.startswith("custom:") else
+                        self.name(v, (*NAMES.coordinate_spaces, "custom:<name>"),
+                                  "coordinate space", *here)):
                     spec = spec.with_coordinate_space(v)
             elif key == "content_type":
                 spec = spec.with_content_type(v)
-            else:  # shape, class_ids
+            elif all(isinstance(x, int) and not isinstance(x, bool) for x in v):
                 bounds = _U64 if key == "shape" else _U32
-                if all(isinstance(x, int) and not isinstance(x, bool) for x in v):
-                    if all(self.integer(x, bounds, f"{key} item", here) for x in v):
-                        spec = spec.with_shape(v) if key == "shape" else spec.with_class_ids(v)
-                else:
-                    self.add("K103", f"{what}: {key!r} must be an array of integers", here)
+                if all(self.integer(x, bounds, f"{key} item", *here, j) for j, x in enumerate(v)):
+                    spec = spec.with_shape(v) if key == "shape" else spec.with_class_ids(v)
+            else:
+                self.add("K103", f"{what}: {key!r} must be an array of integers", *here)
         return _native.contract_with(category, spec)
 
 
@@ -512,7 +519,8 @@ def _read_text(path: Path) -> str:
 
 def load(path: str | Path, providers: str | Path | None = None) -> Description:
     """Read a description file, and the `*.toml` provider manifests in the
-    directory `providers` when given."""
+    directory `providers` when given; a manifest that cannot be read is a
+    finding, and the others are read all the same."""
     path = Path(path)
     description = loads(_read_text(path), str(path))
     if providers is not None:
@@ -520,7 +528,19 @@ def load(path: str | Path, providers: str | Path | None = None) -> Description:
         if not folder.is_dir():
             raise ReadError(Finding("K100", f"providers directory {str(folder)!r} does not exist"))
         for manifest in sorted(folder.glob("*.toml")):
-            _providers(_read_text(manifest), str(manifest), description)
+            try:
+                text = _read_text(manifest)
+                data = _parse(text, str(manifest))
+            except ReadError as exc:
+                f = exc.finding
+                f.location = f.location or Location(str(manifest), 1, 1)
+                description.findings.append(f)
+                continue
+            r = _Reader(pos := _Positions(text, str(manifest)), description)
+            pos.tables = {"provider": len(data.get("provider", []))}
+            # A manifest may also describe its element types (kelo.elements
+            # reads those); the checker takes its providers.
+            _providers(r, r.keys(data, _MANIFEST, "a provider manifest"))
     return description
 
 
@@ -528,52 +548,51 @@ def loads(text: str, file: str = "<string>") -> Description:
     """Read description text; `file` is the name findings give."""
     data = _parse(text, file)
     pos = _Positions(text, file)
-    description = Description(file, Pipeline(Path(file).stem), positions=pos)
-    r = _Reader(pos, description.findings)
-    top = r.keys(data, _TOP, "the file")
+    d = Description(file, Pipeline(Path(file).stem), positions=pos)
+    r = _Reader(pos, d)
+    top = r.keys(data, _TOP, "the file", required=["pipeline"])
+    pos.tables = {k: len(v) for k, v in data.items() if k in _TOP and isinstance(v, list)}
     head = r.keys(top.get("pipeline", {}), _PIPELINE, "[pipeline]", "pipeline")
-    if "name" in head:
-        description.pipeline.name = head["name"]
+    d.pipeline.name = head.get("name", d.pipeline.name)
     if "policy" in head:
-        chosen = r.policy(head["policy"], _here("pipeline", "policy"))
-        if chosen is not None:
-            description.policy, description.policy_text = chosen, head["policy"]
+        d.policy = head["policy"]
+        d.policy_read = r.policy(d.policy, "pipeline", "policy")
     for group, n in head.get("replicas", {}).items():
-        at = _here("pipeline", "replicas", group)
         if not isinstance(n, int) or isinstance(n, bool):
-            r.add("K103", f"[pipeline] replicas {group!r} must be an integer, not {_toml_type(n)}", at)
-        elif r.integer(n, (1, _U32[1]), f"replicas {group!r}", at):
-            description.replicas[group] = n
+            r.add("K103", f"[pipeline] replicas {group!r} must be an integer, not "
+                  f"{_toml_type(n)}", "pipeline", "replicas", group)
+        elif r.integer(n, (1, _U32[1]), f"replicas {group!r}", "pipeline", "replicas", group):
+            d.replicas[group] = n
     for i, table in enumerate(top.get("element", [])):
-        _element(r, i, table, description)
+        _element(r, i, table)
     for i, table in enumerate(top.get("link", [])):
-        _link(r, i, table, description)
-    _read_providers(r, top.get("provider", []), "provider", description)
-    return description
+        _link(r, i, table)
+    _providers(r, top)
+    return d
 
 
-def _providers(text: str, file: str, description: Description) -> None:
-    data = _parse(text, file)
-    r = _Reader(_Positions(text, file), description.findings)
-    top = r.keys(data, {"provider": "array of tables"}, "a provider manifest")
-    _read_providers(r, top.get("provider", []), "provider", description)
-
-
-def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
-    at = r.pos.of("element", i)
-    before = len(r.findings)
+def _element(r: _Reader, i: int, table: dict[str, Any]) -> None:
+    d, p = r.d, r.d.pipeline
+    named = table.get("name")
+    r.element = named if isinstance(named, str) and named not in p else None
     f = r.keys(table, _ELEMENT, "[[element]]", "element", i, required=["name", "type", "kind"])
     if "name" not in f:
         return
     name: str = f["name"]
+    if name in p:
+        first = d.element_at(next(k for k, e in enumerate(p) if e.name == name))
+        r.add("K302", f"element name {name!r} is used again (first at line "
+              f"{first.line if first else '?'}); this element is left out", "element", i)
+        return
     kind = KINDS.get(f.get("kind", "operator"))
     if kind is None:
-        r.name(f["kind"], list(KINDS), "element kind", _here("element", i, "kind"))
-        kind = PyElementKind.Operator
+        r.name(f["kind"], list(KINDS), "element kind", "element", i, "kind")
+        d.unknown_kind.add(len(p))
     sides: list[dict[str, PyDataContract]] = [{}, {}]
     for side, key in enumerate(("inputs", "outputs")):
         for port, value in f.get(key, {}).items():
-            contract = r.contract(value, name, key, port, "element", i, key, port)
+            contract = r.contract(value, f"element {name!r} {key[:-1]} {port!r}",
+                                  "element", i, key, port)
             # A port whose contract is unreadable is still declared, so that
             # its links do not add findings of their own.
             sides[side][port] = contract if contract is not None else PyDataContract.custom("?")
@@ -583,89 +602,100 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
             config[key] = value
         else:
             r.add("K103", f"element {name!r} config {key!r} must be a string, not "
-                  f"{_toml_type(value)}",
-                  _here("element", i, "config", key))
-    requires = None
-    if "requires" in f:
-        requires = tuple(req for text in r.strings(f["requires"], f"element {name!r} requires",
-                                                    "element", i, "requires")
-                         if (req := r.requirement(text, _here("element", i, "requires",
-                                                                 needle=text))) is not None)
-    policy = None
-    if "policy" in f:
-        policy = r.policy(f["policy"], _here("element", i, "policy"))
-    table = f.get("execution")
-    if table is not None:
-        for key_path, kind_of, message in contract_from_table(table, None, sides[0])[2]:
-            r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}",
-                  _here("element", i, "execution", *key_path))
-    d.execution_tables.append(table)
+                  f"{_toml_type(value)}", "element", i, "config", key)
+    read: list[tuple[str, PyRequirement]] = []
+    unread: list[str] = []
+    for j, text in r.strings(f.get("requires", []), f"element {name!r} requires",
+                             "element", i, "requires"):
+        q = r.requirement(text, "element", i, "requires", j)
+        if q is None:
+            unread.append(text)
+        else:
+            read.append((text, q))
+    policy = f.get("policy")
+    if policy is not None and not r.policy(policy, "element", i, "policy"):
+        unread.append(policy)
+        policy = None
+    requires = tuple(q for _, q in read) if "requires" in f else None
+    execution = f.get("execution")
+    if execution is not None:
+        for path, kind_of, message in contract_from_table(execution, None, sides[0])[2]:
+            r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}", "element", i,
+                  "execution", *path)
+    p.add(name, ElementType(f.get("type", ""), kind or PyElementKind.Operator, sides[0], sides[1]),
+          config=config, requirements=requires, policy=policy)
+    d.rows.append(i)
+    d.execution_tables.append(execution)
     d.places.append(f.get("place"))
-    element_type = ElementType(f.get("type", ""), kind, sides[0], sides[1])
-    d.pipeline._add(Element(name, element_type, config, requires, policy))
-    d.element_locations.append(at)
-    d.element_rows.append(i)
-    for wrong in r.findings[before:]:       # what is wrong with this element
-        wrong.elements = (name,)
-    d.element_policies.append(f["policy"] if policy is not None else None)
+    d.requires.append(tuple(t for t, _ in read) if "requires" in f else None)
+    d.unread.append(tuple(unread))
 
 
-def _link(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
-    before = len(r.findings)
+def _link(r: _Reader, i: int, table: dict[str, Any]) -> None:
+    r.element = None
+    before = len(r.d.findings)
     f = r.keys(table, _LINK, "[[link]]", "link", i, required=["from", "to"])
-    # A link with a key that is not understood is dropped whole: which link
-    # was meant is not known.
-    ok = len(r.findings) == before
-    if "from" not in f or "to" not in f:
-        return
     for key in ("to",) if "pad" in f else ("from", "to"):
         try:
-            split_ref(f[key])
+            split_ref(f.get(key, "?.?"))
         except ValueError as exc:
             hint = " (a dynamic link names its pad with 'pad')" if key == "from" else ""
-            r.add("K106", f"[[link]] {key!r}: {exc}{hint}", _here("link", i, key))
-            ok = False
-    if not ok:
+            r.add("K106", f"[[link]] {key!r}: {exc}{hint}", "link", i, key)
+    # A link with anything wrong is left out whole: which link was meant is
+    # not known.
+    if len(r.d.findings) > before:
         return
     if "pad" in f:
-        link = Link(f["from"], f["to"], True, f["pad"])
+        r.d.pipeline.link_dynamic(f["from"], f["pad"], f["to"])
     else:
-        link = Link(f["from"], f["to"], bool(f.get("late", False)))
-    d.pipeline._links.append(link)
-    d.link_locations.append(r.pos.of("link", i))
+        r.d.pipeline.link(f["from"], f["to"], late=f.get("late", False))
+    r.d.link_rows.append(i)
 
 
-def _read_providers(r: _Reader, tables: list[dict[str, Any]], key: str, d: Description) -> None:
-    for i, table in enumerate(tables):
+def _providers(r: _Reader, top: dict[str, Any]) -> None:
+    d = r.d
+    r.element = None
+    for i, table in enumerate(top.get("provider", [])):
         d.declares_providers = True
-        at = r.pos.of(key, i)
-        f = r.keys(table, _PROVIDER, "[[provider]]", key, i,
+        before = len(d.findings)
+        f = r.keys(table, _PROVIDER, "[[provider]]", "provider", i,
                    required=["id", "version", "element_types"])
-        if not {"id", "version", "element_types"} <= f.keys():
-            continue
-        version = r.version(f["version"], "version", _here(key, i, "version"))
-        abi = abi_current_version()
-        if "abi" in f:
-            abi = r.version(f["abi"], "abi", _here(key, i, "abi"))  # type: ignore[assignment]
+        here = ("provider", i)
+        version = r.version(f["version"], "version", *here, "version") if "version" in f else None
+        abi = r.version(f["abi"], "abi", *here, "abi") if "abi" in f else abi_current_version()
         priority = f.get("priority", 0)
-        if not r.integer(priority, _I32, "priority", _here(key, i, "priority")):
-            priority = 0
-        types = r.strings(f["element_types"], "element_types", key, i, "element_types")
-        capabilities = tuple(c for text in r.strings(f.get("capabilities", []), "capabilities",
-                                                     key, i, "capabilities")
-                             if (c := r.capability(text, _here(key, i, "capabilities",
-                                                                  needle=text))) is not None)
-        requirements = tuple(q for text in r.strings(f.get("requirements", []), "requirements",
-                                                     key, i, "requirements")
-                             if (q := r.requirement(text, _here(key, i, "requirements",
-                                                                   needle=text))) is not None)
-        entry = f.get("entry")
-        if entry is not None:
-            problem = entry_problem(entry, [str(Path(r.pos.file).resolve().parent)])
+        r.integer(priority, _I32, "priority", *here, "priority")
+        types = tuple(t for _, t in r.strings(f.get("element_types", []), "element_types",
+                                              *here, "element_types"))
+        capabilities = [r.capability(t, *here, "capabilities", j) for j, t in
+                        r.strings(f.get("capabilities", []), "capabilities", *here, "capabilities")]
+        requirements = [r.requirement(t, *here, "requirements", j) for j, t in
+                        r.strings(f.get("requirements", []), "requirements", *here, "requirements")]
+        pid: str = f.get("id", "?")
+        # One id over several tables is one provider's entries, each for its
+        # own element types; the same type twice under one id is a mistake.
+        known: list[ProviderSpec | Unused] = [*d.providers, *d.unused]
+        first = next((p for p in known if p.id == pid and set(p.element_types) & set(types)), None)
+        if first is not None:
+            again = sorted(set(first.element_types) & set(types))
+            r.add("K108", f"provider {pid!r} declares {', '.join(map(repr, again))} again (first "
+                  f"at {first.location})", *here, "id")
+        at = r.pos.of(*here)
+        if len(d.findings) == before and version is not None and abi is not None:
+            entry = f.get("entry")
+            d.providers.append(ProviderSpec(
+                pid, version, types, priority, tuple(c for c in capabilities if c is not None),
+                tuple(q for q in requirements if q is not None), abi, at, entry))
+            # An entry whose module is missing is an error of its own; the
+            # provider still takes part in the plan.
+            problem = None if entry is None else entry_problem(
+                entry, [str(Path(r.pos.file).resolve().parent)])
             if problem is not None:
-                r.add("K410", f"provider {f['id']!r}: entry {entry!r}: {problem}",
-                      _here(key, i, "entry"))
-        if version is None or abi is None:
+                r.add("K410", f"provider {pid!r}: entry {entry!r}: {problem}", *here, "entry")
             continue
-        d.providers.append(ProviderSpec(f["id"], version, tuple(types), priority, capabilities,
-                                        requirements, abi, at, entry))
+        problems = d.findings[before:]
+        reason = problems[0].message.split(";")[0] + (f" (and {len(problems) - 1} more)"
+                                                      if len(problems) > 1 else "")
+        d.unused.append(Unused(pid, types, at, reason))
+        d.findings.append(Finding("K407", f"provider {pid!r} is not used: {reason}", at,
+                                  provider=pid))

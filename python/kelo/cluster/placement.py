@@ -150,16 +150,10 @@ def locators(d: Description) -> tuple[Callable[[int], Location | None],
                                       Callable[[int], Location | None],
                                       Callable[[str], Location | None]]:
     """Where an element, a link and a group's replica count stand in `d`."""
-    def element_at(i: int) -> Location | None:
-        return d.element_locations[i] if i < len(d.element_locations) else None
-
-    def link_at(k: int) -> Location | None:
-        return d.link_locations[k] if k < len(d.link_locations) else None
-
     def replicas_at(group: str) -> Location | None:
         return d.positions.of("pipeline", "replicas", group) if d.positions else None
 
-    return element_at, link_at, replicas_at
+    return d.element_at, d.link_at, replicas_at
 
 
 def file_cut_findings(d: Description) -> list[Finding]:

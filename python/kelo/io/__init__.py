@@ -108,16 +108,10 @@ def _read_record(line: str, number: int) -> tuple[PyFrame, PyMetadata]:
         raise ValueError(f"{where}: not a JSON record: {e}") from None
     if not isinstance(d, dict):
         raise ValueError(f"{where}: expected an object, got {type(d).__name__!r}")
-    version = d.get("schema")
-    if "schema" not in d:
-        raise ValueError(f"{where}: schema: missing field")
-    if type(version) is not int or version < 1:
-        raise ValueError(f"{where}: schema: expected a version number, got {version!r}")
-    if version > SCHEMA_VERSION:
-        raise ValueError(
-            f"{where}: schema: schema version {version} is newer than this kelo reads "
-            f"({SCHEMA_VERSION})"
-        )
+    try:
+        _native.check_schema(d)
+    except ValueError as e:
+        raise ValueError(f"{where}: {e}") from None
     for key in ("frame", "metadata"):
         if key not in d:
             raise ValueError(f"{where}: {key}: missing field")

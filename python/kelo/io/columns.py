@@ -9,10 +9,15 @@ appends one object per row of a detector's arrays.
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import NamedTuple, Optional, Union
+from typing import TYPE_CHECKING, NamedTuple, Optional, Union
 
 from .. import _native
 from ..ext.data import PyCoordinateSpace, PyMetadata
+
+if TYPE_CHECKING:
+    # Whatever exports the buffer protocol (bytes, memoryview, array.array,
+    # numpy arrays where the stubs know them), and not a list of lists.
+    from _typeshed import ReadableBuffer
 
 __all__ = ["Columns", "TrackColumns", "add_objects", "columns"]
 
@@ -59,26 +64,30 @@ _new = tuple.__new__
 
 def columns(metadata: Union[PyMetadata, Sequence[PyMetadata]]) -> Columns:
     """The objects and tracks of a metadata, or of a list of them, as arrays."""
-    parts = _native.columns(metadata)
-    cols: Columns = _new(Columns, (*parts[:7], _new(TrackColumns, parts[7])))
+    p = _native.columns(metadata)
+    tracks: TrackColumns = _new(TrackColumns, p.tracks)
+    cols: Columns = _new(Columns, (p.boxes, p.confidence, p.label_codes, p.labels, p.class_ids,
+                                   p.object_ids, p.frame_index, tracks))
     return cols
 
 
 def add_objects(
     metadata: PyMetadata,
-    boxes: object,
-    confidence: Optional[object] = None,
+    boxes: ReadableBuffer,
+    confidence: Optional[ReadableBuffer] = None,
     labels: Optional[Sequence[Optional[str]]] = None,
-    class_ids: Optional[object] = None,
+    class_ids: Optional[ReadableBuffer] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
-    """Append one object per row of ``boxes`` (N x 4, float32 or float64,
-    C-contiguous), each with a fresh object id.
+    """Append one object per row of ``boxes`` (N x 4, or a flat buffer of
+    4N values; float32 or float64, C-contiguous), each with a fresh object
+    id. Every box must be finite with a non-negative width and height.
 
-    ``confidence``: N float32/float64 values (NaN: no confidence);
+    ``confidence``: N float32/float64 values in [0, 1] (NaN: no confidence);
     ``labels``: N texts or None; ``class_ids``: N x 16 uint8 (a zero row: no
     class); ``coordinate_space`` applies to every box (pixel when omitted).
-    Bad layouts, shapes or lengths raise `ValueError` naming the argument, and
-    then nothing is appended.
+    Bad layouts, shapes, lengths or values raise `ValueError` naming the
+    argument (and the row and column of a bad value), and then nothing is
+    appended.
     """
     _native.add_objects(metadata, boxes, confidence, labels, class_ids, coordinate_space)

@@ -205,13 +205,11 @@ class Running:
         if not ended:
             outcome = outcome or "timed_out"
             handle.cancel()
-        result = None
-        while result is None:
-            try:
-                handle.poll(None)
-                result = handle.finish()
-            except KeyboardInterrupt:       # again: stop waiting for executions
-                result = handle.abandon()
+        try:
+            handle.poll(None)
+            result = handle.finish()
+        except KeyboardInterrupt:           # again: stop waiting for executions
+            result = handle.abandon()
         self._report = self._make_report(result, outcome)
         _live.discard(self)
         return self._report
@@ -311,14 +309,10 @@ class _Planner:
         path = result.description.path
         self.beside = [str(Path(path).resolve().parent)] if not path.startswith("<") else []
 
-    def at(self, index: int) -> Location | None:
-        locations = self.r.description.element_locations
-        return locations[index] if index < len(locations) else None
-
     def error(self, code: str, message: str, index: int, at: Location | None = None,
               provider: str | None = None) -> None:
         e = self.r.built.elements[index]
-        self.findings.append(Finding(code, message, at or self.at(index), (e.name,),
+        self.findings.append(Finding(code, message, at or self.r.description.element_at(index), (e.name,),
                                      (str(self.r.built.ids[index]),), provider=provider))
 
     def implementation(self, index: int) -> type[Element] | None:
@@ -366,8 +360,7 @@ class _Planner:
             table = tables[index] if index < len(tables) else None
             contract, extras, problems = contract_from_table(table or {}, base, t.inputs)
             for path, kind, message in problems:
-                at = d.positions.of("element", d.element_rows[index], "execution", *path) \
-                    if d.positions is not None and index < len(d.element_rows) else None
+                at = d.element_at(index, "execution", *path)
                 self.error(PROBLEM_CODES[kind], f"element {e.name!r}: {message}", index, at)
             inputs, outputs = list(t.inputs), list(t.outputs)
             join = [inputs.index(p) for p in extras.get("join_ports", ()) if p in inputs]
@@ -375,8 +368,9 @@ class _Planner:
                 by_id = {pid: k for k, pid in enumerate(b.port_lists[index][:len(inputs)])}
                 join = [by_id[p] for p in contract.join_ports if p in by_id]
             fields = fields_of(contract)
-            if getattr(cls, "native", None):
-                element: Any = cls.native
+            native = getattr(cls, "native", None)
+            if native:
+                element: Any = native
             elif self.failure is None:
                 try:
                     element = cls()
@@ -389,18 +383,19 @@ class _Planner:
                 continue
             nodes.append((e.name, _KINDS.get(t.kind, 1), inputs, outputs, contract, join,
                           extras.get("queue_size", cls.queue_size),
-                          extras.get("retries", cls.retries), extras.get("confirm_timeout_ns", cls.confirm_timeout_ns),
+                          extras.get("retries", cls.retries),
+                          extras.get("confirm_timeout_ns", cls.confirm_timeout_ns),
                           element, fields.get("key", "")))
         edges: list[tuple[int, int, int, int]] = []
         for k, link in enumerate(b.edges):
             source, target = b.ends[k]
-            s, t = b.port(source), b.port(target)
-            if link.pad is not None or s is None or t is None:
-                where = d.link_locations[k] if k < len(d.link_locations) else None
+            s, r = b.port(source), b.port(target)
+            if link.pad is not None or s is None or r is None:
+                where = d.link_at(k)
                 self.findings.append(Finding("K503", f"link {link}: the runtime runs links "
                                              "between declared ports only", where, links=(k,)))
                 continue
-            si, ti = s[0], t[0]
+            si, ti = s[0], r[0]
             edges.append((si, list(b.elements[si].type.outputs).index(s[2]),
-                          ti, list(b.elements[ti].type.inputs).index(t[2])))
+                          ti, list(b.elements[ti].type.inputs).index(r[2])))
         return nodes, edges

@@ -16,35 +16,17 @@ using namespace kelo_core::graph::validation;
 
 namespace {
 
-std::vector<PortId> error_ports(const GraphValidationError& e) {
-  return std::visit(
-      [](const auto& p) -> std::vector<PortId> {
-        using K = std::decay_t<decltype(p)>;
-        if constexpr (std::is_same_v<K, EdgeReferencesMissingPort> ||
-                      std::is_same_v<K, PortNotOwnedByElement>) {
-          return {p.port};
-        } else if constexpr (std::is_same_v<K, DuplicatePortId>) {
-          return {p.id};
-        } else if constexpr (std::is_same_v<K, InvalidPortDirection> ||
-                             std::is_same_v<K, ContractMismatch> ||
-                             std::is_same_v<K, DynamicSourceElementNotFound>) {
-          return {p.source, p.target};
-        } else {
-          return {};
-        }
-      },
-      e.payload());
-}
-
 std::vector<ElementId> error_elements(const GraphValidationError& e) {
   if (const auto* d = std::get_if<DuplicateElementId>(&e.payload())) return {d->id};
   if (const auto* c = std::get_if<CycleDetected>(&e.payload())) return c->elements;
   return {};
 }
 
-std::optional<std::string> error_element_name(const GraphValidationError& e) {
-  if (const auto* d = std::get_if<DynamicSourceElementNotFound>(&e.payload())) return d->element;
-  return std::nullopt;
+std::vector<std::string> warning_texts(const ValidationReport& r) {
+  std::vector<std::string> texts;
+  texts.reserve(r.warnings.size());
+  for (const GraphValidationWarning& w : r.warnings) texts.push_back(w.message());
+  return texts;
 }
 
 }  // namespace
@@ -55,7 +37,7 @@ void add_validation_classes(std::vector<ClassSpec>& out) {
           .def<&ValidationReport::is_valid>("is_valid($self)",
                                             "Whether the graph has no validation errors.")
           .property<&ValidationReport::errors>("errors")
-          .property<&ValidationReport::warnings>("warnings")
+          .property<&warning_texts>("warnings")
           .repr<[](const ValidationReport& r) {
             return std::string("PyValidationReport(valid=") + (r.is_valid() ? "true" : "false") +
                    ", errors=" + std::to_string(r.errors.size()) +
@@ -68,7 +50,7 @@ void add_validation_classes(std::vector<ClassSpec>& out) {
               "kind($self)", "Machine-readable error kind, e.g. `CycleDetected`.")
           .def<&GraphValidationError::message>("message($self)",
                                                "Human-readable error description.")
-          .property<&error_ports>(
+          .property<&GraphValidationError::ports>(
               "port_ids",
               "The ports the error concerns: an edge's source and target, or the\n"
               "one port it names; empty for a cycle and a repeated element id.")
@@ -77,7 +59,7 @@ void add_validation_classes(std::vector<ClassSpec>& out) {
               "The elements the error concerns: the repeated id, or the elements\n"
               "of the cycle in path order (each has an edge into the next, the\n"
               "last into the first); empty otherwise.")
-          .property<&error_element_name>(
+          .property<&GraphValidationError::element_name>(
               "element_name",
               "The source element name of a dynamic-output edge, if the error\n"
               "concerns one.")

@@ -1,0 +1,465 @@
+"""kelo.elements: the pixel store, config keys, the manifest, and the
+built-in elements driven by a plain loop (start, generate, process, stop):
+the test pattern's truth reproduced by detect -> track -> count, directly and
+through a video file written and decoded again."""
+
+import json
+import subprocess
+import sys
+import threading
+import tomllib
+
+import pytest
+
+import kelo
+from kelo import io
+from kelo.elements import (Annotated, ConfigError, TYPE_IDS, check_config, element_class,
+                           manifest_path, missing_library, pixels)
+from kelo.elements.lines import crossing
+from kelo.ext.data import PyFrame, PyMetadata, PyPixelFormat, PyStreamId, PyTimestamp, PyVideoFormat
+
+np = pytest.importorskip("numpy")
+
+SMALL = {"width": "160", "height": "120", "frames": "40", "objects": "4", "speed": "4"}
+
+
+def make(type_id, **config):
+    e = element_class(type_id)()
+    e.name, e.config = type_id.rsplit(".", 1)[1], config
+    e.start()
+    return e
+
+
+def frame_of(array, fmt="bgr8", sequence=0):
+    f = PyFrame(PyStreamId.new(), sequence, PyTimestamp.from_nanos(sequence * 10),
+                PyVideoFormat(array.shape[1], array.shape[0], getattr(PyPixelFormat, fmt)()))
+    return pixels.attach(f, array)
+
+
+@pytest.fixture(autouse=True)
+def store_left_empty():
+    before = pixels.stored()
+    yield
+    assert pixels.stored() == before
+
+
+# ---- pixel store --------------------------------------------------------------
+
+
+def test_pixels_are_the_stored_array_for_every_reader_and_derived_frame():
+    array = np.zeros((4, 6, 3), np.uint8)
+    f = frame_of(array)
+    derived = f.with_duration_ns(40)
+    assert (kelo.pixels(f) is array, pixels.pixels(derived) is array) == (True, True)
+    pixels.release(derived)     # the same buffer: one entry
+
+
+def test_holders_count_shares_and_releases_and_the_last_release_frees():
+    f = frame_of(np.zeros((2, 2, 3), np.uint8))
+    pixels.share(f, 2)
+    steps = [(pixels.release(f), pixels.holders(f)) for _ in range(3)]
+    assert steps == [(False, 2), (False, 1), (True, 0)]
+    gone = pytest.raises(pixels.PixelsGone, pixels.pixels, f).value
+    assert isinstance(gone, LookupError)
+    assert (f.buffer_id.uuid() in str(gone), f.id.uuid() in str(gone)) == (True, True)
+
+
+@pytest.mark.parametrize("call, exc", [
+    (lambda f: pixels.attach(f, np.zeros(1)), ValueError),   # a second array
+    (lambda f: pixels.share(f, -1), ValueError),
+])
+def test_misuse_is_refused_and_changes_nothing(call, exc):
+    f = frame_of(np.zeros((2, 2, 3), np.uint8))
+    with pytest.raises(exc):
+        call(f)
+    assert pixels.holders(f) == 1
+    pixels.release(f)
+
+
+@pytest.mark.parametrize("op", [pixels.release, pixels.share, pixels.pixels])
+def test_frames_without_pixels_raise_pixels_gone(op):
+    f = PyFrame(PyStreamId.new(), 0, PyTimestamp.from_nanos(0),
+                PyVideoFormat(2, 2, PyPixelFormat.bgr8()))
+    with pytest.raises(pixels.PixelsGone):
+        op(f)
+
+
+def test_release_value_walks_pairs_and_batches_and_skips_frames_without_pixels():
+    a, b = frame_of(np.zeros((2, 2, 3), np.uint8)), frame_of(np.zeros((2, 2, 3), np.uint8))
+    bare = PyFrame(PyStreamId.new(), 0, PyTimestamp.from_nanos(0),
+                   PyVideoFormat(2, 2, PyPixelFormat.bgr8()))
+    pixels.share(a)
+    released = pixels.release_value([Annotated(a, PyMetadata()), a, b, bare, "text"])
+    assert (released, pixels.holders(a), pixels.holders(b)) == (3, 0, 0)
+
+
+def test_shares_and_releases_from_many_threads_balance():
+    f = frame_of(np.zeros((2, 2, 3), np.uint8))
+    go = threading.Event()
+
+    def churn():
+        go.wait()
+        for _ in range(2000):
+            pixels.share(f)
+            pixels.release(f)
+
+    threads = [threading.Thread(target=churn) for _ in range(8)]
+    for t in threads:
+        t.start()
+    go.set()
+    for t in threads:
+        t.join()
+    assert pixels.release(f) is True
+
+
+# ---- config keys, manifest, libraries -----------------------------------------------
+
+
+@pytest.mark.parametrize("type_id, config, expected", [
+    ("kelo.source.test_pattern", {}, []),
+    ("kelo.source.test_pattern", {"speed": "fast"}, [("speed", "'speed' must be a number, not 'fast'")]),
+    ("kelo.source.test_pattern", {"fps": "nan"}, [("fps", "'fps' must be a number, not 'nan'")]),
+    ("kelo.source.test_pattern", {"width": "10"}, [("width", "'width' 10 is out of range 64..8192")]),
+    ("kelo.source.test_pattern", {"frames": "1.5"}, [("frames", "'frames' must be an integer, not '1.5'")]),
+    ("kelo.source.test_pattern", {"sped": "3"},
+     [("sped", "unknown key 'sped' (did you mean 'speed'?); expected one of: seed, width, height, "
+       "fps, frames, objects, speed, line, truth")]),
+    ("kelo.source.video", {}, [("path", "required key 'path' is missing")]),
+    ("kelo.source.video", {"path": " "}, [("path", "'path' must not be empty")]),
+    ("kelo.detect.motion", {"method": "mog"},
+     [("method", "'method' 'mog' is not one of: mog2, knn (did you mean 'mog2'?)")]),
+    ("kelo.analytics.line_crossing", {"line": "1,2,3"},
+     [("line", "'line' must be four numbers 'x1,y1,x2,y2', not '1,2,3'")]),
+    ("kelo.analytics.line_crossing", {"line": "5,5,5,5"}, [("line", "'line' '5,5,5,5' has two equal ends")]),
+    ("kelo.sink.jsonl", {"path": "x", "flush": "yes"}, [("flush", "'flush' must be 'true' or 'false', not 'yes'")]),
+    ("kelo.sink.null", {"path": "x"}, [("path", "unknown key 'path': this element type takes no config")]),
+    ("kelo.transform.resize", {"width": "0"},
+     [("width", "'width' 0 is out of range 1..16384"), ("height", "required key 'height' is missing")]),
+])
+def test_check_config_reports_each_problem_by_key(type_id, config, expected):
+    assert check_config(type_id, config) == expected
+
+
+def test_check_config_of_an_unknown_type_names_the_built_in_ones():
+    [(key, message)] = check_config("kelo.detect.cars", {})
+    assert (key, message.startswith("'kelo.detect.cars' is not a built-in element type")) == ("", True)
+
+
+def test_a_config_that_does_not_read_stops_the_element_at_start():
+    e = element_class("kelo.detect.motion")()
+    e.name, e.config = "motion", {"history": "0"}
+    with pytest.raises(ConfigError, match="element 'motion' config: 'history' 0 is out of range"):
+        e.start()
+
+
+def manifest():
+    with open(manifest_path, "rb") as f:
+        return tomllib.load(f)
+
+
+def test_the_manifest_declares_each_type_once_with_an_entry_that_implements_it():
+    data = manifest()
+    declared = [t["id"] for t in data["element_type"]]
+    assert (sorted(declared), len(set(declared))) == (sorted(TYPE_IDS), len(TYPE_IDS))
+    assert {p["id"] for p in data["provider"]} == {"kelo.builtin"}
+    for t in data["element_type"]:
+        cls = element_class(t["id"])
+        ports = (sorted(t.get("inputs", {})), sorted(t.get("outputs", {})))
+        if t["kind"] == "source":
+            expected = ([], ["frames"])
+        elif t["kind"] == "sink":
+            expected = (["frames", "records"], [])
+        else:
+            expected = ([cls.input], [cls.output])
+        assert (cls.type_id, ports) == (t["id"], expected)
+
+
+def test_the_example_file_uses_the_manifest_providers_and_good_configs():
+    with open("examples/crossings.toml", "rb") as f:
+        example = tomllib.load(f)
+    shipped = {p["element_types"][0]: p for p in manifest()["provider"]}
+    for p in example["provider"]:
+        assert p == shipped[p["element_types"][0]]
+    problems = {e["name"]: check_config(e["type"], e.get("config", {})) for e in example["element"]}
+    assert problems == {e["name"]: [] for e in example["element"]}
+    # Links and contracts hold; the only errors allowed are about the
+    # providers' `entry` while the checker does not know that key.
+    result = kelo.check("examples/crossings.toml")
+    assert [f for f in result.findings if f.severity == "error" and "'entry'" not in f.message] == []
+
+
+def test_missing_library_names_the_debian_package(monkeypatch):
+    import importlib.util
+    real = importlib.util.find_spec
+    monkeypatch.setattr(importlib.util, "find_spec", lambda m: None if m == "av" else real(m))
+    assert missing_library("kelo.source.video") == \
+        "kelo.source.video needs the Python module 'av': install the Debian package python3-av"
+    assert missing_library("kelo.track.iou") is None
+
+
+def test_importing_and_checking_loads_no_media_library():
+    code = ("import sys, kelo, kelo.elements as e\n"
+            "[e.check_config(t, {}) for t in e.TYPE_IDS]; [e.missing_library(t) for t in e.TYPE_IDS]\n"
+            "print([m for m in ('numpy', 'cv2', 'av') if m in sys.modules])")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "[]"
+
+
+# ---- the test pattern and its truth -----------------------------------------------
+
+
+@pytest.mark.parametrize("p, q, expected", [
+    ((10, 50), (90, 50), "in"),       # rightwards across the default line of 100 x 100
+    ((90, 50), (10, 50), "out"),
+    ((10, 50), (40, 50), None),
+    ((40, 50), (50, 50), None),       # onto the line: still on its left
+    ((50, 50), (60, 50), "in"),       # off it to the right
+    ((10, 150), (90, 150), None),     # past the end of the segment
+])
+def test_crossing_direction(p, q, expected):
+    assert crossing((50, 100, 50, 0), p, q) == expected
+
+
+def test_truth_is_determined_by_the_seed_and_boxes_match_the_drawn_pixels():
+    from kelo.elements.sources import TestPattern
+    a, b = TestPattern.truth(SMALL), TestPattern.truth({**SMALL, "seed": "2"})
+    assert (TestPattern.truth(SMALL) == a, a.boxes == b.boxes) == (True, False)
+    source = make("kelo.source.test_pattern", **SMALL)
+    background = None
+    for item in source.generate():
+        f = item["frames"]
+        picture = kelo.pixels(f)
+        if background is None:
+            background = picture.copy()      # frame 0 shows no object
+        changed = (picture != background).any(axis=2)
+        lane = 120 // 4
+        drawn = {}
+        for k in range(4):
+            rows, cols = np.nonzero(changed[k * lane:(k + 1) * lane])
+            if len(rows):
+                drawn[k] = (int(cols.min()), k * lane + int(rows.min()),
+                            int(cols.max() - cols.min()) + 1, int(rows.max() - rows.min()) + 1)
+        assert (f.sequence, drawn) == (f.sequence, a.boxes[f.sequence])
+        pixels.release(f)
+
+
+def test_too_many_objects_for_the_height_is_a_clear_error():
+    with pytest.raises(ValueError, match="10 objects need a height of at least 240"):
+        make("kelo.source.test_pattern", objects="10", height="120")
+
+
+def test_truth_written_as_json_lines(tmp_path):
+    path = tmp_path / "truth.jsonl"
+    source = make("kelo.source.test_pattern", **SMALL, truth=str(path))
+    from kelo.elements.sources import TestPattern
+    truth = TestPattern.truth(SMALL)
+    lines = [json.loads(line) for line in path.read_text().splitlines()]
+    crossings = [(line["sequence"], c["object"], c["direction"]) for line in lines
+                 for c in line["crossings"]]
+    assert (len(lines), crossings) == \
+        (40, [(c.sequence, c.object, c.direction) for c in truth.crossings])
+    source.stop()
+
+
+# ---- the chain -------------------------------------------------------------------
+
+
+def count(frames, chain, sink=None):
+    """Run items through `chain` (then `sink`); the crossings as (sequence, direction)
+    per frame, the source arrays seen and the arrays that reached the end."""
+    events, first, last = [], [], []
+    for f in frames:
+        first.append(kelo.pixels(f))
+        value = f
+        for e in chain:
+            value = e.process({e.input: value})[e.output]
+        last.append(kelo.pixels(value.frame))
+        events += sorted((value.frame.sequence, ev.payload.objects[0].attributes.get("direction")
+                          .as_string()) for ev in value.metadata.events)
+        if sink is None:
+            pixels.release(value.frame)
+        else:
+            sink.process({"records": value})
+    return events, first, last
+
+
+def detect_track_count():
+    return [make("kelo.detect.motion"), make("kelo.track.iou"), make("kelo.analytics.line_crossing")]
+
+
+def truth_events(config):
+    from kelo.elements.sources import TestPattern
+    return sorted((c.sequence, c.direction) for c in TestPattern.truth(config).crossings)
+
+
+@pytest.mark.parametrize("config", [{}, {"seed": "7", "objects": "8", "speed": "4"}])
+def test_the_chain_reproduces_the_truth_exactly_without_copying_pixels(config):
+    pytest.importorskip("cv2")
+    source = make("kelo.source.test_pattern", **config)
+    chain = detect_track_count()
+    events, first, last = count((i["frames"] for i in source.generate()), chain)
+    assert events == truth_events(config)
+    assert all(a is b for a, b in zip(first, last, strict=True))
+    from kelo.elements.sources import TestPattern
+    assert chain[-1].counts == TestPattern.truth(config).counts
+
+
+def test_tracks_carry_their_boxes_and_events_their_counts(tmp_path):
+    pytest.importorskip("cv2")
+    source = make("kelo.source.test_pattern", **SMALL)
+    chain = detect_track_count()
+    sink = make("kelo.sink.jsonl", path=str(tmp_path / "out.jsonl"))
+    count((i["frames"] for i in source.generate()), chain, sink)
+    sink.stop()
+    records = list(io.read_jsonl(tmp_path / "out.jsonl"))
+    assert [r[0].sequence for r in records] == list(range(40))
+    frame, metadata = records[20]
+    cols = kelo.columns(metadata)
+    boxes = {tuple(b) for b in np.asarray(cols.boxes).tolist()}
+    tracked = {tuple(b) for b in np.asarray(cols.tracks.last_boxes).tolist()}
+    assert (len(boxes) > 0, tracked == boxes) == (True, True)
+    events = [ev for _, m in records for ev in m.events]
+    attrs = [ev.payload.objects[0].attributes for ev in events]
+    running = [(a.get("direction").as_string(), a.get("in").as_int(), a.get("out").as_int())
+               for a in attrs]
+    totals = {"in": 0, "out": 0}
+    expected = []
+    for direction, _, _ in running:
+        totals[direction] += 1
+        expected.append((direction, totals["in"], totals["out"]))
+    assert (len(events) > 0, running) == (True, expected)
+    assert all(ev.event_type.as_str() == "line_crossing" for ev in events)
+
+
+@pytest.mark.parametrize("boxes, states", [
+    # one box moving: tentative until the third frame, then confirmed
+    ([[(0, 0, 10, 10)], [(2, 0, 10, 10)], [(4, 0, 10, 10)], [(6, 0, 10, 10)]],
+     [["Tentative"], ["Tentative"], ["Confirmed"], ["Confirmed"]]),
+    # seen, then gone: lost for max_age frames, terminated after, then forgotten
+    ([[(0, 0, 10, 10)], [], [], [], []],
+     [["Tentative"], ["Lost"], ["Lost"], ["Terminated"], []]),
+    # a jump with no overlap starts a new track
+    ([[(0, 0, 10, 10)], [(50, 50, 10, 10)]], [["Tentative"], ["Tentative", "Lost"]]),
+])
+def test_tracker_states(boxes, states):
+    tracker = make("kelo.track.iou", max_age="2")
+    seen = []
+    for n, frame_boxes in enumerate(boxes):
+        md = PyMetadata()
+        if frame_boxes:
+            kelo.add_objects(md, np.array(frame_boxes, np.float32))
+        f = PyFrame(PyStreamId.new(), n, PyTimestamp.from_nanos(n), PyVideoFormat(
+            100, 100, PyPixelFormat.bgr8()))
+        out = tracker.process({"detections": Annotated(f, md)})["tracks"]
+        seen.append([str(t.state).rsplit(".", 1)[-1] for t in out.metadata.tracks])
+    assert seen == states
+
+
+# ---- transforms, detectors -----------------------------------------------------------
+
+
+@pytest.mark.parametrize("type_id, config, fmt, shape, out_format", [
+    ("kelo.transform.resize", {"width": "8", "height": "4"}, "bgr8", (4, 8, 3), "bgr8"),
+    ("kelo.transform.color", {"to": "gray8"}, "bgr8", (6, 10), "gray8"),
+    ("kelo.transform.color", {"to": "bgr8"}, "rgb8", (6, 10, 3), "bgr8"),
+])
+def test_transforms_make_new_frames_and_release_the_old(type_id, config, fmt, shape, out_format):
+    pytest.importorskip("cv2")
+    e = make(type_id, **config)
+    f = frame_of(np.full((6, 10, 3), 100, np.uint8), fmt, sequence=5)
+    out = e.process({"frames": f})["frames"]
+    got = (kelo.pixels(out).shape, out.format.pixel_format.name(),
+           (out.format.width, out.format.height), out.sequence, out.timestamp.monotonic_ns,
+           pixels.holders(f))
+    assert got == (shape, out_format, (shape[1], shape[0]), 5, 50, 0)
+    pixels.release(out)
+
+
+def test_transforms_pass_frames_needing_no_change_and_map_batches():
+    pytest.importorskip("cv2")
+    e = make("kelo.transform.color", to="bgr8")
+    frames = [frame_of(np.zeros((2, 2, 3), np.uint8)) for _ in range(3)]
+    out = e.process({"frames": frames})["frames"]
+    assert [a is b for a, b in zip(out, frames, strict=True)] == [True] * 3
+    for f in out:
+        pixels.release(f)
+
+
+def test_people_detector_runs_on_batches():
+    pytest.importorskip("cv2")
+    e = make("kelo.detect.people")
+    frames = [frame_of(np.full((160, 96, 3), v, np.uint8)) for v in (0, 255)]
+    out = e.process({"frames": frames})["detections"]
+    assert [(a.frame is f, a.metadata.objects) for a, f in zip(out, frames)] == [(True, [])] * 2
+    for f in frames:
+        pixels.release(f)
+
+
+# ---- video --------------------------------------------------------------------
+
+
+@pytest.fixture(scope="module")
+def video(tmp_path_factory):
+    pytest.importorskip("av")
+    pytest.importorskip("cv2")
+    path = str(tmp_path_factory.mktemp("video") / "pattern.mp4")
+    source = make("kelo.source.test_pattern")
+    sink = make("kelo.sink.video", path=path, annotate="false")
+    for item in source.generate():
+        sink.process({"frames": item["frames"]})
+    sink.stop()
+    return path
+
+
+def test_a_written_video_decodes_to_the_same_frames_and_counts(video):
+    source = make("kelo.source.video", path=video)
+    chain = detect_track_count()
+    stamps = []
+
+    def frames():
+        for item in source.generate():
+            stamps.append((item["frames"].sequence, item["frames"].timestamp.monotonic_ns))
+            yield item["frames"]
+
+    events, _, _ = count(frames(), chain)
+    source.stop()
+    assert stamps == [(n, n * 40_000_000) for n in range(300)]
+    assert [d for _, d in events] == [d for _, d in truth_events({})]
+    from kelo.elements.sources import TestPattern
+    assert chain[-1].counts == TestPattern.truth({}).counts
+
+
+@pytest.mark.parametrize("type_id", ["kelo.source.video", "kelo.source.test_pattern"])
+def test_seek_continues_from_the_first_frame_at_or_after_the_target(video, type_id):
+    source = make(type_id, path=video) if type_id == "kelo.source.video" else make(type_id)
+    items = source.generate()
+    seen = []
+    for target in (None, 2_010_000_000, 400_000_000):
+        if target is not None:
+            source.seek(target)
+        for _ in range(2):
+            f = next(items)["frames"]
+            seen.append((f.sequence, f.timestamp.monotonic_ns))
+            pixels.release(f)
+    items.close()
+    source.stop()
+    assert seen == [(0, 0), (1, 40_000_000), (51, 2_040_000_000), (52, 2_080_000_000),
+                    (10, 400_000_000), (11, 440_000_000)]
+
+
+def test_an_unreadable_video_is_a_clear_error(tmp_path):
+    pytest.importorskip("av")
+    missing = str(tmp_path / "missing.mp4")
+    with pytest.raises(OSError, match=f"element 'video': cannot open '{missing}'"):
+        make("kelo.source.video", path=missing)
+
+
+def test_a_frame_the_video_sink_cannot_encode_is_a_clear_error_and_stays_held(tmp_path):
+    pytest.importorskip("av")
+    pytest.importorskip("cv2")
+    sink = make("kelo.sink.video", path=str(tmp_path / "odd.mp4"), annotate="false")
+    f = frame_of(np.zeros((121, 161, 3), np.uint8))
+    with pytest.raises(ValueError, match="element 'video': cannot encode frame 0 with libx264: "):
+        sink.process({"frames": f})
+    sink.stop()
+    assert pixels.release(f) is True
