@@ -25,7 +25,6 @@ array in its own store.
 
 from __future__ import annotations
 
-import importlib
 import pickle
 import threading
 from collections import deque
@@ -36,44 +35,38 @@ from kelo.ext.execution import (PyBatchingPolicy, PyConcurrency, PyExecutionCont
                                 PyFailurePolicy)
 
 from .. import _native
+from ..elements import pixels
 from ..runtime.element import Element
 
 __all__ = ["Inbox", "Receiver", "Sender", "pack", "unpack"]
 
 # One item on the wire: (sequence, timestamp_ns, value, pixels of its frames).
-Wire = tuple[int, int, Any, tuple[tuple[Any, Any], ...]]
+Wire = tuple[int, int, Any, tuple[tuple[Any, Any, int], ...]]
 
 
-def _pixel_store() -> Any:
-    try:
-        return importlib.import_module("kelo.elements.pixels")
-    except ImportError:                 # a package without the built-in elements
-        return None
-
-
-def pack(value: Any) -> tuple[Any, tuple[tuple[Any, Any], ...]]:
-    """`value` with the pixels of its frames that this process stores
-    (their holds released here)."""
-    store = _pixel_store()
-    if store is None:
-        return value, ()
-    carried = []
-    for frame in store.frames_in(value):
-        if store.stored(frame):
-            carried.append((frame, store.pixels(frame)))
-            store.release(frame)
-    return value, tuple(carried)
-
-
-def unpack(value: Any, carried: Sequence[tuple[Any, Any]]) -> Any:
-    """`value`, its frames' pixels attached in this process's store."""
+def pack(value: Any) -> tuple[Any, tuple[tuple[Any, Any, int], ...]]:
+    """`value` with the pixels of its frames that this process stores, each
+    with the holds the value had on it (released here)."""
+    carried: dict[Any, list[Any]] = {}
+    for frame in pixels.frames_in(value):
+        if frame.buffer_id in carried:
+            carried[frame.buffer_id][2] += 1
+        elif pixels.holders(frame):
+            carried[frame.buffer_id] = [frame, pixels.pixels(frame), 1]
     if carried:
-        store = _pixel_store()
-        for frame, array in carried:
-            if store.stored(frame):
-                store.share(frame)
-            else:
-                store.attach(frame, array)
+        pixels.release_value(value)
+    return value, tuple((f, a, n) for f, a, n in carried.values())
+
+
+def unpack(value: Any, carried: Sequence[tuple[Any, Any, int]]) -> Any:
+    """`value`, its frames' pixels attached in this process's store."""
+    for frame, array, holds in carried:
+        if pixels.holders(frame):
+            pixels.share(frame, holds)
+        else:
+            pixels.attach(frame, array)
+            if holds > 1:
+                pixels.share(frame, holds - 1)
     return value
 
 
