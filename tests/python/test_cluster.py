@@ -18,7 +18,9 @@ import pytest
 import kelo
 from kelo import _native
 from kelo.cli import main
-from kelo.ext.execution import PyExecutionContract, PyOverflowPolicy
+from kelo.elements.pixels import release, stored
+from kelo.elements.sources import TestPattern
+from kelo.ext.execution import PyOverflowPolicy
 
 distributed = pytest.importorskip("distributed")
 
@@ -72,6 +74,24 @@ class Record(kelo.Element):
         self.first = False
         (sequence, timestamp), = _native.runtime_envelopes(self)
         self.file.write(f"{inputs['in']} {sequence} {timestamp}\n")
+
+    def stop(self):
+        self.file.close()
+
+
+class Checksum(kelo.Element):
+    """Writes 'sequence sum-of-pixels' of each frame to config path, then
+    releases the frame (the last holder)."""
+
+    contract = SERIAL
+
+    def start(self):
+        self.file = open(self.config["path"], "w")
+
+    def process(self, inputs):
+        frame = inputs["in"]
+        self.file.write(f"{frame.sequence} {int(kelo.pixels(frame).sum())}\n")
+        release(frame)
 
     def stop(self):
         self.file.close()
@@ -133,6 +153,21 @@ def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, place):
     assert expected[:2] == [(0, 1000, 0), (2, 1001, 7)]        # envelopes crossed as set
     assert counts(report, "src", "work", "sink") == counts(alone, "src", "work", "sink")
     assert len(set(report.workers.values())) == 2
+
+
+def test_frames_cross_with_their_pixels(client, tmp_path):
+    p, elements = pipeline({"scene": (TestPattern, (), ("frames",)),
+                            "sum": (Checksum, ("in",), ())}, [("scene.frames", "sum.in")])
+    config = {"scene": {"frames": "20", "width": "64", "height": "64", "objects": "2"},
+              "sum": {"path": str(tmp_path / "out.txt")}}
+    p._elements = [e._replace(config=config[e.name]) for e in p._elements]
+    assert kelo.run(p, elements=elements, timeout=LIMIT).outcome == "completed"
+    expected = lines(tmp_path)
+    report = kelo.run(p, elements=elements, cluster=client, place={"sum": "far"}, timeout=LIMIT)
+    assert (report.outcome, lines(tmp_path)) == ("completed", expected)
+    assert len(expected) == 20 and stored() == 0
+    sizes = client.run(stored)          # nothing is left held on either side
+    assert sorted(sizes.values()) == [0, 0]
 
 
 # ---- credit --------------------------------------------------------------------
