@@ -30,6 +30,7 @@ import time
 import distributed
 
 import kelo
+import kelo.cluster
 from kelo.elements.pixels import pixels, release
 from kelo.elements.sources import TestPattern
 from kelo.ext.execution import PyConcurrency, PyExecutionContract

@@ -16,6 +16,7 @@ import time
 import pytest
 
 import kelo
+import kelo.cluster
 from kelo import _native
 from kelo.cli import main
 from kelo.elements.pixels import release, stored
