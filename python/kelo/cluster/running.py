@@ -19,6 +19,8 @@ from dataclasses import dataclass, field, fields
 from pathlib import Path
 from typing import Any
 
+from kelo.ext.execution import PyExecutionContract
+
 from ..checker.findings import Finding
 from ..pipeline import Pipeline
 from ..runtime.contract import fields_of
@@ -119,10 +121,10 @@ class ClusterRunning:
         self._all("flush")
 
     def eos(self, source: str) -> None:
+        actors = self._group(source)
         if source not in self._sources:
-            raise ValueError(f"element {source!r} is not a source") if source in \
-                self.placement.groups else KeyError(f"no element named {source!r}")
-        for actor in self._group(source):
+            raise ValueError(f"element {source!r} is not a source")
+        for actor in actors:
             actor.signal("eos", source).result()
 
     def seek(self, source: str, target_ns: int) -> None:
@@ -311,6 +313,9 @@ def start(pipeline: str | Path | Pipeline, *, cluster: Any,
     if any(f.severity == "error" for f in findings) or plan.failure is not None:
         return not_run()
     places: dict[str, str] = {e.name: p for e, p in zip(d.pipeline.elements, d.places) if p}
+    unknown = sorted(set(place_in or {}) - {e.name for e in d.pipeline.elements})
+    if unknown:
+        raise KeyError(f"place names no element of the pipeline: {', '.join(unknown)}")
     places.update(place_in or {})
     copies = {**d.replicas, **(replicas or {})}
     p = d.pipeline
@@ -350,14 +355,13 @@ def _recipes(p: Pipeline, placement: Placement, nodes: list[NodeRecipe],
         send.nodes.append(NodeRecipe(f"send:{link}", 2, ["in"], [], {}, role="send", link=link,
                                      queue_size=batch, copies=copies[gt]))
         send.edges.append((ls, so, len(send.nodes) - 1, 0))
-        receive.nodes.append(NodeRecipe(f"receive:{link}", 0, [], ["out"], fields_of_default(),
+        receive.nodes.append(NodeRecipe(f"receive:{link}", 0, [], ["out"], _default_fields(),
                                         role="receive", link=link, copies=copies[gs]))
         receive.edges.append((len(receive.nodes) - 1, 0, lt, ti))
     return recipes
 
 
-def fields_of_default() -> dict[str, Any]:
-    from kelo.ext.execution import PyExecutionContract
+def _default_fields() -> dict[str, Any]:
     f = fields_of(PyExecutionContract())
     f.pop("join_ports", None)
     return f
