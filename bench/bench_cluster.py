@@ -18,12 +18,15 @@ that holds the interpreter lock, and the cost of a crossing link.
 
 Run from the repository root after a build:
 
-    PYTHONPATH=python python3 bench/bench_cluster.py [--frames N] [--check]
+    PYTHONPATH=python python3 bench/bench_cluster.py [--frames N] [--repeat N] [--check]
 
---check exits with status 1 when a target is missed.
+Throughput times are the median of --repeat runs. The machine's two cores
+must be free for the ratio to mean anything. --check exits with status 1
+when a target is missed.
 """
 
 import argparse
+import statistics
 import sys
 import time
 
@@ -132,6 +135,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--frames", type=int, default=300, help="frames per stream")
     parser.add_argument("--items", type=int, default=20000, help="items of the long hop run")
+    parser.add_argument("--repeat", type=int, default=3, help="throughput runs (the median)")
     parser.add_argument("--check", action="store_true", help="exit 1 when a target is missed")
     args = parser.parse_args()
     missed = []
@@ -140,8 +144,11 @@ def main():
             distributed.Client(cluster) as client:
         p, elements, place = streams(args.frames)
         kelo.run(p, elements=elements, cluster=client, place=place)     # warm the workers
-        one = timed(lambda: kelo.run(p, elements=elements))
-        two = timed(lambda: kelo.run(p, elements=elements, cluster=client, place=place))
+        one = statistics.median(timed(lambda: kelo.run(p, elements=elements))
+                                for _ in range(args.repeat))
+        two = statistics.median(timed(lambda: kelo.run(p, elements=elements, cluster=client,
+                                                       place=place))
+                                for _ in range(args.repeat))
         frames = 4 * args.frames
         ratio = one / two
         print(f"1. four streams, pure-Python detector, {frames} frames")
