@@ -3,7 +3,7 @@
 
 from _typeshed import ReadableBuffer, structseq
 from collections.abc import Sequence
-from typing import Any, Final, Literal, Optional, final
+from typing import Any, Final, Literal, Optional, Protocol, Union, final
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
 from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementTypeId, PyGraph, PyPortId
@@ -21,7 +21,6 @@ __all__ = [
     "names",
     "select",
     "contract_with",
-    "explain_selection",
     "to_dict",
     "from_dict",
     "check_schema",
@@ -135,19 +134,6 @@ def contract_with(category: str, spec: PyContractSpec) -> PyDataContract:
     """A contract of a built-in category (`frame`, `tensor`, `metadata`,
     `event` or `batch`) constrained by `spec`.
     """
-def explain_selection(element_type: PyElementTypeId, candidates: Sequence[PyProviderDescriptor],
-                      requirements: Sequence[PyRequirement],
-                      policy: PySelectionPolicy) -> list[int]:
-    """`select_provider`'s decision among `candidates` (the descriptors
-    `PyProviderRegistry.find(element_type)` returns) with a verdict for
-    every candidate, as a
-    flat list of ints: the chosen candidate's index (-1: none), the
-    selection error (-1: none; 0 no providers found, 1 no provider
-    satisfies requirements, 2 provider not found), then for each candidate
-    in the registry's order its verdict (0 chosen, 1 fails a requirement,
-    2 outranked, 3 not the manual choice) and the index of the first
-    requirement it fails (-1 unless verdict 1).
-    """
 
 # records.cpp
 def to_dict(value: object) -> dict[str, Any]:
@@ -213,12 +199,20 @@ class ColumnParts(structseq[Any], tuple[memoryview, memoryview, memoryview, list
 
 def columns(metadata: object) -> ColumnParts:
     """The objects and tracks of one metadata, or of a list of them, as arrays."""
+class _ArrayInterface(Protocol):
+    # numpy arrays: their stubs do not declare the buffer protocol.
+    @property
+    def __array_interface__(self) -> dict[str, Any]: ...
+
+# What exports the buffer protocol, and not a list of lists.
+_Array = Union[ReadableBuffer, _ArrayInterface]
+
 def add_objects(
     metadata: PyMetadata,
-    boxes: ReadableBuffer,
-    confidence: Optional[ReadableBuffer] = None,
+    boxes: _Array,
+    confidence: Optional[_Array] = None,
     labels: Optional[object] = None,
-    class_ids: Optional[ReadableBuffer] = None,
+    class_ids: Optional[_Array] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
     """Append one object per row of boxes."""
