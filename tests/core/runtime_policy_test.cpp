@@ -349,3 +349,65 @@ TEST(RuntimePolicyTest, ExternalConfirmedTimesOutOnTheClock) {
 
 }  // namespace
 }  // namespace kelo_core::runtime::testing
+
+namespace kelo_core::runtime::testing {
+namespace {
+
+TEST(RuntimePolicyTest, SourceFailuresFollowTheSourcesPolicy) {
+  const struct {
+    FailurePolicy policy;
+    RunOutcome outcome;
+    // What reaches the sink before a failing run is cancelled depends on
+    // timing.
+    std::optional<std::vector<std::uintptr_t>> delivered;
+    std::uint64_t retried, skipped;
+  } cases[] = {{FailurePolicy::Retry, RunOutcome::Completed, {{1, 3}}, 1, 0},
+               {FailurePolicy::Skip, RunOutcome::Completed, {{1, 3}}, 0, 1},
+               {FailurePolicy::FailGraph, RunOutcome::Failed, std::nullopt, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(debug(c.policy));
+    ExecutionContract contract;
+    contract.failure_policy = c.policy;
+    Builder b;
+    // Item 1 fails once; a retry asks for the next item.
+    auto src = std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2, 3});
+    src->fail_at = {1};
+    const auto s = b.source(src, 1, contract);
+    auto sink = std::make_shared<Collect>();
+    const auto k = b.sink(sink, serialized());
+    b.link(s, k);
+    auto run = start(b);
+    const RunResult r = run.wait();
+    EXPECT_EQ(r.outcome, c.outcome);
+    if (c.delivered) {
+      EXPECT_EQ(sink->values(), *c.delivered);
+    }
+    EXPECT_EQ(r.stats[s].retried, c.retried);
+    EXPECT_EQ(r.stats[s].skipped, c.skipped);
+    if (c.outcome == RunOutcome::Failed) {
+      EXPECT_EQ(r.failed_element, s);
+      EXPECT_EQ(r.message, "source failed at 1");
+      EXPECT_EQ(r.failed_envelope->sequence, 1u);
+    }
+  }
+}
+
+TEST(RuntimePolicyTest, MergedInputsEndWhenEveryProducerHasEnded) {
+  Builder b;
+  const auto s1 = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2}));
+  const auto s2 = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{3, 4, 5}));
+  auto sink = std::make_shared<Collect>();
+  const auto k = b.sink(sink, serialized());
+  b.link(s1, k);
+  b.link(s2, k);
+  auto run = start(b);
+  const RunResult r = run.wait();
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  auto values = sink->values();
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, (std::vector<std::uintptr_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(r.stats[k].received, 5u);
+}
+
+}  // namespace
+}  // namespace kelo_core::runtime::testing
