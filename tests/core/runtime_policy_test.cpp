@@ -411,3 +411,51 @@ TEST(RuntimePolicyTest, MergedInputsEndWhenEveryProducerHasEnded) {
 
 }  // namespace
 }  // namespace kelo_core::runtime::testing
+
+namespace kelo_core::runtime::testing {
+namespace {
+
+TEST(RuntimePolicyTest, EmitReportsARefusingQueue) {
+  // The receiver holds its first item; its queue of one takes the second
+  // and refuses the third.
+  auto gate = std::make_shared<Gate>();
+  auto started = std::make_shared<std::atomic<int>>(0);
+  std::vector<Emit> results;
+  auto op = std::make_shared<Fn>(
+      [&](Execution& x) {
+        for (std::uintptr_t v = 1; v <= 3; ++v) {
+          results.push_back(x.emit(0, P(v)));
+          if (v == 1) wait_until([&] { return started->load() == 1; });
+        }
+        return Outcome{};
+      },
+      HostAccess::Left);
+  auto held = std::make_shared<Fn>(
+      [gate, started](Execution&) {
+        if (started->fetch_add(1) == 0) gate->pass();
+        return Outcome{};
+      },
+      HostAccess::Left);
+  ExecutionContract independent = serialized();
+  independent.output_coupling = OutputCoupling::Independent;
+  ExecutionContract reject = serialized();
+  reject.overflow = OverflowPolicy::Reject;
+  Builder b;
+  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{9}));
+  const auto a = b.op(op, independent);
+  const auto k = b.sink(held, reject);
+  b.node(k).queue_capacity = 1;
+  b.link(s, a);
+  b.link(a, k);
+  auto run = start(b);
+  wait_until([&] { return run.stats(a).processed == 1; });
+  gate->open();
+  const RunResult r = run.wait();
+  EXPECT_EQ(results, (std::vector<Emit>{Emit::Sent, Emit::Sent, Emit::Rejected}));
+  EXPECT_EQ(r.stats[k].rejected, 1u);
+  EXPECT_EQ(r.stats[k].processed, 2u);
+  EXPECT_EQ(r.stats[a].emitted, 3u);
+}
+
+}  // namespace
+}  // namespace kelo_core::runtime::testing
