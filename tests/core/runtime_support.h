@@ -251,25 +251,14 @@ struct Builder {
 
   std::size_t source(std::shared_ptr<Source> s, std::size_t outputs = 1,
                      execution::ExecutionContract c = {}) {
-    Node n;
-    n.name = numbered("n", plan.nodes.size());
-    n.kind = NodeKind::Source;
-    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
-    n.contract = std::move(c);
+    Node& n = add(NodeKind::Source, 0, outputs, std::move(c));
     n.source = std::move(s);
-    plan.nodes.push_back(std::move(n));
     return plan.nodes.size() - 1;
   }
   std::size_t op(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
                  std::size_t inputs = 1, std::size_t outputs = 1) {
-    Node n;
-    n.name = numbered("n", plan.nodes.size());
-    n.kind = outputs ? NodeKind::Operator : NodeKind::Sink;
-    for (std::size_t i = 0; i < inputs; ++i) n.inputs.push_back(numbered("in", i));
-    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
-    n.contract = std::move(c);
+    Node& n = add(outputs ? NodeKind::Operator : NodeKind::Sink, inputs, outputs, std::move(c));
     n.behaviour = std::move(b);
-    plan.nodes.push_back(std::move(n));
     return plan.nodes.size() - 1;
   }
   std::size_t sink(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
@@ -277,6 +266,15 @@ struct Builder {
     return op(std::move(b), std::move(c), inputs, 0);
   }
   Node& node(std::size_t i) { return plan.nodes[i]; }
+  Node& add(NodeKind kind, std::size_t inputs, std::size_t outputs, execution::ExecutionContract c) {
+    Node n;
+    n.name = numbered("n", plan.nodes.size());
+    n.kind = kind;
+    for (std::size_t i = 0; i < inputs; ++i) n.inputs.push_back(numbered("in", i));
+    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
+    n.contract = std::move(c);
+    return plan.nodes.emplace_back(std::move(n));
+  }
   void link(std::size_t from, std::size_t to, std::size_t output = 0, std::size_t input = 0) {
     plan.edges.push_back(Edge{from, output, to, input});
   }
