@@ -422,7 +422,9 @@ struct ElementSnapshot {
   bool waiting_for_input = false;
   std::optional<std::size_t> waiting_port;
   bool held = false;  // itself held by a full downstream queue
-  std::vector<std::int64_t> running_since_ns;  // one per running execution
+  // One per running execution; for executions too short to be timed, the
+  // worker's last clock reading before it.
+  std::vector<std::int64_t> running_since_ns;
   bool ended = false;
 };
 
@@ -465,7 +467,7 @@ class Run {
  public:
   // Validates the plan, starts the threads and returns at once; the
   // behaviours' start() run on the control thread, and a failing one fails
-  // the run.
+  // the run. host_access() is asked here, on the calling thread.
   static Result<Run> start(Plan plan, RunOptions options = {});
 
   Run(Run&&) noexcept;
