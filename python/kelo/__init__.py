@@ -2,9 +2,10 @@
 
 The main names are here: `Pipeline` and `ElementType` to write a pipeline in
 Python, `load` and `check` for description files, `columns` and
-`add_objects` for per-frame results in bulk, `io` for their text form, and
+`add_objects` for per-frame results in bulk, `io` for their text form,
 `pixels` for the pixels of a frame (`kelo.elements` holds the built-in
-elements and their pixel store).
+elements and their pixel store), and `run` and `start` to run a pipeline of
+`Element` implementations.
 """
 
 import importlib.machinery as _machinery
@@ -46,9 +47,10 @@ from .checker import check, load  # noqa: E402
 from .elements.pixels import pixels  # noqa: E402
 from .io.columns import Columns, TrackColumns, add_objects, columns  # noqa: E402
 from .pipeline import ElementType, Pipeline  # noqa: E402
-from .runtime import Element, Rejected  # noqa: E402
+from .runtime import Element, Rejected, RunReport, run, start  # noqa: E402
 
 __version__ = "0.1.0"
 
-__all__ = ["Columns", "Element", "ElementType", "Pipeline", "Rejected", "TrackColumns", "__version__",
-           "add_objects", "check", "columns", "ext", "io", "load", "pixels"]
+__all__ = ["Columns", "Element", "ElementType", "Pipeline", "Rejected", "RunReport", "TrackColumns",
+           "__version__", "add_objects", "check", "columns", "ext", "io", "load", "pixels", "run",
+           "start"]

@@ -4,10 +4,13 @@
     kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
     kelo draw FILE OUT [--providers DIR] [--strict]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
+    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json]
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
-written), 1 when it finds errors, 2 when the input cannot be read (a missing
-file, invalid TOML, a bad command line, a picture that cannot be made).
+written; ``run``: the run completed), 1 when it finds errors (``run``: or
+the run fails, times out or is interrupted), 2 when the input cannot be read
+(a missing file, invalid TOML, a bad command line, a picture that cannot be
+made).
 """
 
 from __future__ import annotations
@@ -25,6 +28,7 @@ from .checker.checking import CheckResult, Decision, check_file
 from .checker.description import ReadError
 from .checker.findings import JSON_VERSION, Finding, format_text, to_json
 from .checker.pictures import GraphvizError, draw, format_of
+from .runtime.command import run_command
 
 __all__ = ["main"]
 
@@ -56,6 +60,10 @@ def _parser() -> argparse.ArgumentParser:
     common(explain)
     explain.add_argument("element", metavar="ELEMENT", help="element name")
     explain.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    running = commands.add_parser("run", help="check, then run the pipeline and summarise it")
+    common(running)
+    running.add_argument("--timeout", type=float, metavar="S", help="stop the run after S seconds")
+    running.add_argument("--json", action="store_true", help="one JSON document on stdout")
     return parser
 
 
@@ -76,6 +84,9 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
             print(f"kelo: {exc}", file=err)
             return UNREADABLE
     want_json = getattr(args, "json", False)
+    if args.command == "run":
+        return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
+                           err)
     try:
         result = check_file(args.file, args.providers, strict=args.strict)
     except ReadError as exc:

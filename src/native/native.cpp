@@ -18,6 +18,7 @@ constexpr std::initializer_list<void (*)(std::vector<FunctionSpec>&)> kTopics = 
     &add_pipeline_functions,
     &add_records_functions,
     &add_columns_functions,
+    &add_contract_functions,
 };
 
 int exec_native(PyObject* module) {
@@ -37,7 +38,7 @@ int exec_native(PyObject* module) {
                    &add_named<ColumnParts>}) {
     if (!add(module)) return -1;
   }
-  return add_all(module, classes, functions) ? 0 : -1;
+  return add_all(module, classes, functions) && add_runtime(module) ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {

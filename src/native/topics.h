@@ -16,6 +16,12 @@ void add_records_functions(std::vector<FunctionSpec>& functions);
 // Columnar views and bulk appends (columns.cpp).
 void add_columns_functions(std::vector<FunctionSpec>& functions);
 
+// contracts.cpp: execution contracts field by field.
+void add_contract_functions(std::vector<FunctionSpec>& functions);
+
+// runtime.cpp: running plans; adds its functions and classes to the module.
+bool add_runtime(PyObject* module);
+
 // pipelines.cpp: contracts with constraints, provider selection explained.
 void add_pipeline_functions(std::vector<FunctionSpec>& functions);
 

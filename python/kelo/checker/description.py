@@ -29,6 +29,8 @@ from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
 from .. import _native
 from .._native import names
 from ..pipeline import ElementType, Pipeline, selection_policy, split_ref
+from ..runtime.contract import PROBLEM_CODES, contract_from_table
+from ..runtime.entries import entry_problem
 from .findings import Finding, Location
 
 __all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads"]
@@ -46,7 +48,8 @@ _TOP = {"pipeline": "table", "element": "array of tables", "link": "array of tab
         "provider": "array of tables"}
 _PIPELINE = {"name": "string", "policy": "string"}
 _ELEMENT = {"name": "string", "type": "string", "kind": "string", "inputs": "table",
-            "outputs": "table", "config": "table", "requires": "array", "policy": "string"}
+            "outputs": "table", "config": "table", "requires": "array", "policy": "string",
+            "execution": "table"}
 _CONTRACT = {"category": "string", "pixel_format": "string", "width": "integer",
              "height": "integer", "dtype": "string", "shape": "array",
              "coordinate_space": "string", "content_type": "string", "class_ids": "array"}
@@ -80,6 +83,7 @@ class ProviderSpec:
     requirements: tuple[PyRequirement, ...]
     abi: PyVersion
     location: Location | None = None
+    entry: str | None = None    # "package.module:Class", the implementation run
 
     def descriptor(self) -> PyProviderDescriptor:
         d = PyProviderDescriptor(PyProviderId(self.id), self.version).with_priority(self.priority)
@@ -119,6 +123,9 @@ class Description:
     unread: list[tuple[str, ...]] = field(default_factory=list)
     unknown_kind: set[int] = field(default_factory=set)
     rows: list[int] = field(default_factory=list)         # [[element]] table of each
+    # Per element: its [element.execution] table, merged over the class's
+    # contract when a run knows the class.
+    execution_tables: list[dict[str, Any] | None] = field(default_factory=list)
     link_rows: list[int] = field(default_factory=list)    # [[link]] table of each
     positions: _Positions | None = None
 
@@ -602,9 +609,15 @@ def _element(r: _Reader, i: int, table: dict[str, Any]) -> None:
         unread.append(policy)
         policy = None
     requires = tuple(q for _, q in read) if "requires" in f else None
+    execution = f.get("execution")
+    if execution is not None:
+        for path, kind_of, message in contract_from_table(execution, None, sides[0])[2]:
+            r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}", "element", i,
+                  "execution", *path)
     p.add(name, ElementType(f.get("type", ""), kind or PyElementKind.Operator, sides[0], sides[1]),
           config=config, requirements=requires, policy=policy)
     d.rows.append(i)
+    d.execution_tables.append(execution)
     d.requires.append(tuple(t for t, _ in read) if "requires" in f else None)
     d.unread.append(tuple(unread))
 
@@ -660,9 +673,16 @@ def _providers(r: _Reader, top: dict[str, Any]) -> None:
                   f"at {first.location})", *here, "id")
         at = r.pos.of(*here)
         if len(d.findings) == before and version is not None and abi is not None:
+            entry = f.get("entry")
             d.providers.append(ProviderSpec(
                 pid, version, types, priority, tuple(c for c in capabilities if c is not None),
-                tuple(q for q in requirements if q is not None), abi, at))
+                tuple(q for q in requirements if q is not None), abi, at, entry))
+            # An entry whose module is missing is an error of its own; the
+            # provider still takes part in the plan.
+            problem = None if entry is None else entry_problem(
+                entry, [str(Path(r.pos.file).resolve().parent)])
+            if problem is not None:
+                r.add("K410", f"provider {pid!r}: entry {entry!r}: {problem}", *here, "entry")
             continue
         problems = d.findings[before:]
         reason = problems[0].message.split(";")[0] + (f" (and {len(problems) - 1} more)"

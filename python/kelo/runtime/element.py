@@ -19,7 +19,9 @@ from typing import Any, ClassVar
 
 from kelo.ext.execution import PyExecutionContract
 
-__all__ = ["Element", "Rejected"]
+from .. import _native
+
+__all__ = ["Element", "NativePassthrough", "Rejected"]
 
 
 class Rejected(Exception):
@@ -33,12 +35,15 @@ class Element:
     Class attributes: `contract`, the element's execution contract (keys of
     a file's `[element.execution]` table override it key by key);
     `queue_size`, each input queue's capacity; `retries`, the re-runs allowed
-    after a failure under the `Retry` failure policy.
+    after a failure under the `Retry` failure policy; `confirm_timeout_ns`,
+    how long an `ExternalConfirmed` execution may wait for `confirm` before
+    it fails (None: for ever).
     """
 
     contract: ClassVar[PyExecutionContract] = PyExecutionContract()
     queue_size: ClassVar[int] = 16
     retries: ClassVar[int] = 3
+    confirm_timeout_ns: ClassVar[int | None] = None
 
     name: str = ""
     config: Mapping[str, str] = {}
@@ -62,5 +67,27 @@ class Element:
     def emit(self, port: str, value: Any) -> None:
         """Send `value` on output `port` now (under `Independent` output
         coupling; otherwise it is held like a returned output). Raises
-        `Rejected` when the receiving queue refuses it."""
-        raise RuntimeError(f"element {self.name!r} is not running")
+        `Rejected` when the receiving queue refuses it. Only inside
+        `process`, on the thread that runs it."""
+        _native.runtime_emit(self, port, value)
+
+    def pending_token(self) -> int | None:
+        """Inside `process` of an `ExternalConfirmed` element: the token that
+        `confirm` completes this execution with (None under `OutputReady`)."""
+        token: int | None = _native.runtime_pending_token(self)
+        return token
+
+    def confirm(self, token: int) -> None:
+        """Complete the `ExternalConfirmed` execution of `token`; from any
+        thread, once."""
+        run = getattr(self, "_kelo_run", None)
+        if run is None:
+            raise RuntimeError(f"element {self.name!r} is not running")
+        _native.runtime_confirm(run, token)
+
+
+class NativePassthrough(Element):
+    """Forwards every input to the output of the same position, natively:
+    no Python code runs per item (the element type `kelo.native.passthrough`)."""
+
+    native: ClassVar[str] = "passthrough"
