@@ -1,0 +1,306 @@
+// Test elements and hosts for the runtime's tests: payloads are small
+// integers, a counting host checks ownership and the host-lock rules, and
+// elements coordinate with the test through waits on conditions, never
+// through timed sleeps.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "runtime/runtime.h"
+
+namespace kelo_core::runtime::testing {
+
+inline Payload P(std::uintptr_t v) { return reinterpret_cast<Payload>(v); }
+inline std::uintptr_t V(Payload p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+// Waits for a condition another thread makes true; fails the test after a
+// generous real-time bound rather than hanging.
+inline bool wait_until(const std::function<bool()>& pred) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "condition not reached";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// "n3", without the string operator+ that GCC 12 warns about wrongly.
+inline std::string numbered(const char* prefix, std::size_t i) {
+  std::string s = prefix;
+  s += std::to_string(i);
+  return s;
+}
+
+// A gate a behaviour waits at until the test opens it.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard l(m_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void pass() {
+    std::unique_lock l(m_);
+    cv_.wait(l, [&] { return open_; });
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+// Counts references per payload and checks that they are touched entered
+// only; the lock itself is a real mutex, as an interpreter lock would be.
+class CountingHost final : public Host {
+ public:
+  void retain(Payload p) override {
+    EXPECT_TRUE(entered_) << "retain outside the host";
+    std::lock_guard l(m_);
+    ++refs_[V(p)];
+  }
+  void release(Payload p) override {
+    EXPECT_TRUE(entered_) << "release outside the host";
+    std::lock_guard l(m_);
+    --refs_[V(p)];
+  }
+  void enter() override {
+    if (depth_++ == 0) lock_.lock();
+    entered_ = true;
+  }
+  void leave() override {
+    if (--depth_ == 0) {
+      entered_ = false;
+      lock_.unlock();
+    }
+  }
+  void thread_begin() override { threads_.fetch_add(1); }
+  void thread_end() override {
+    EXPECT_FALSE(entered_) << "thread ended entered";
+    threads_.fetch_sub(1);
+  }
+
+  // A new payload with one reference.
+  Payload make(std::uintptr_t v) {
+    std::lock_guard l(m_);
+    ++refs_[v];
+    return P(v);
+  }
+  // Payloads still holding references.
+  std::map<std::uintptr_t, int> live() {
+    std::lock_guard l(m_);
+    std::map<std::uintptr_t, int> out;
+    for (auto [v, n] : refs_) {
+      if (n != 0) out[v] = n;
+    }
+    return out;
+  }
+  static bool entered() { return entered_; }
+  int threads() const { return threads_.load(); }
+
+ private:
+  std::mutex m_;
+  std::map<std::uintptr_t, int> refs_;
+  std::recursive_mutex lock_;
+  std::atomic<int> threads_{0};
+  static inline thread_local bool entered_ = false;
+  static inline thread_local int depth_ = 0;
+};
+
+struct Seen {
+  std::uintptr_t value;
+  Envelope env;
+  friend bool operator==(const Seen&, const Seen&) = default;
+};
+
+// A source of given values (with given envelopes, or the runtime's), that
+// can wait before an item and fail at given indexes.
+class ListSource : public Source {
+ public:
+  explicit ListSource(std::vector<std::uintptr_t> values, std::shared_ptr<CountingHost> host = {})
+      : values_(std::move(values)), host_(std::move(host)) {}
+
+  std::vector<Envelope> envelopes;  // per item, when given
+  std::function<void(std::size_t)> before;  // called before item i
+  std::set<std::size_t> fail_at;
+  std::size_t outputs = 1;
+  std::atomic<int> stops{0};
+  bool infinite = false;
+
+  Outcome next(SourceOutput& out) override {
+    if (!infinite && i_ >= values_.size()) {
+      out.end();
+      return {};
+    }
+    const std::size_t i = i_++;
+    if (before) before(i);
+    if (fail_at.count(i)) return Failure{numbered("source failed at ", i), nullptr};
+    const std::uintptr_t v = infinite ? i + 1 : values_[i];
+    for (std::size_t p = 0; p < outputs; ++p) out.output(p, host_ ? host_->make(v) : P(v));
+    if (i < envelopes.size()) out.set_envelope(envelopes[i]);
+    return {};
+  }
+  void stop() override { stops.fetch_add(1); }
+
+ private:
+  std::vector<std::uintptr_t> values_;
+  std::shared_ptr<CountingHost> host_;
+  std::size_t i_ = 0;
+};
+
+// A behaviour from a function; counts its starts and stops.
+class Fn : public Behaviour {
+ public:
+  explicit Fn(std::function<Outcome(Execution&)> f, HostAccess access = HostAccess::Entered)
+      : f_(std::move(f)), access_(access) {}
+  HostAccess host_access() const override { return access_; }
+  Outcome start() override {
+    starts.fetch_add(1);
+    return {};
+  }
+  void stop() override { stops.fetch_add(1); }
+  Outcome execute(Execution& x) override {
+    if (access_ == HostAccess::Entered) {
+      EXPECT_TRUE(CountingHost::entered() || !host_checked);
+    }
+    return f_(x);
+  }
+  std::optional<std::string> key_of(Payload v, std::size_t) override {
+    return key ? key(v) : std::nullopt;
+  }
+  std::function<std::optional<std::string>(Payload)> key;
+  std::atomic<int> starts{0}, stops{0};
+  bool host_checked = false;
+
+ private:
+  std::function<Outcome(Execution&)> f_;
+  HostAccess access_;
+};
+
+// A sink that records what reaches it, entry by entry.
+class Collect : public Fn {
+ public:
+  Collect()
+      : Fn([this](Execution& x) {
+          std::lock_guard l(m_);
+          std::vector<Seen> entry;
+          for (std::size_t e = 0; e < x.entries(); ++e) {
+            for (std::size_t p = 0; p < x.input_count(); ++p) {
+              for (const Item& it : x.items(e, p)) {
+                seen_.push_back({V(it.value), it.envelope});
+                entry.push_back({V(it.value), it.envelope});
+              }
+            }
+          }
+          executions_.push_back(std::move(entry));
+          cv_.notify_all();
+          return Outcome{};
+        }) {}
+
+  std::vector<Seen> seen() {
+    std::lock_guard l(m_);
+    return seen_;
+  }
+  std::vector<std::uintptr_t> values() {
+    std::lock_guard l(m_);
+    std::vector<std::uintptr_t> out;
+    for (const Seen& s : seen_) out.push_back(s.value);
+    return out;
+  }
+  // Values per execution.
+  std::vector<std::vector<std::uintptr_t>> executions() {
+    std::lock_guard l(m_);
+    std::vector<std::vector<std::uintptr_t>> out;
+    for (const auto& e : executions_) {
+      out.emplace_back();
+      for (const Seen& s : e) out.back().push_back(s.value);
+    }
+    return out;
+  }
+  std::size_t count() {
+    std::lock_guard l(m_);
+    return seen_.size();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<Seen> seen_;
+  std::vector<std::vector<Seen>> executions_;
+};
+
+// Plans, built up node by node.
+struct Builder {
+  Plan plan;
+
+  std::size_t source(std::shared_ptr<Source> s, std::size_t outputs = 1,
+                     execution::ExecutionContract c = {}) {
+    Node n;
+    n.name = numbered("n", plan.nodes.size());
+    n.kind = NodeKind::Source;
+    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
+    n.contract = std::move(c);
+    n.source = std::move(s);
+    plan.nodes.push_back(std::move(n));
+    return plan.nodes.size() - 1;
+  }
+  std::size_t op(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
+                 std::size_t inputs = 1, std::size_t outputs = 1) {
+    Node n;
+    n.name = numbered("n", plan.nodes.size());
+    n.kind = outputs ? NodeKind::Operator : NodeKind::Sink;
+    for (std::size_t i = 0; i < inputs; ++i) n.inputs.push_back(numbered("in", i));
+    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
+    n.contract = std::move(c);
+    n.behaviour = std::move(b);
+    plan.nodes.push_back(std::move(n));
+    return plan.nodes.size() - 1;
+  }
+  std::size_t sink(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
+                   std::size_t inputs = 1) {
+    return op(std::move(b), std::move(c), inputs, 0);
+  }
+  Node& node(std::size_t i) { return plan.nodes[i]; }
+  void link(std::size_t from, std::size_t to, std::size_t output = 0, std::size_t input = 0) {
+    plan.edges.push_back(Edge{from, output, to, input});
+  }
+};
+
+inline execution::ExecutionContract serialized() {
+  execution::ExecutionContract c;
+  c.concurrency = execution::Concurrency::serialized();
+  return c;
+}
+
+inline RunOptions options(std::shared_ptr<Clock> clock = std::make_shared<VirtualClock>(),
+                          std::shared_ptr<Host> host = {}, std::size_t workers = 4) {
+  RunOptions o;
+  o.clock = std::move(clock);
+  o.host = std::move(host);
+  o.workers = workers;
+  return o;
+}
+
+inline Run start(Builder& b, RunOptions o = options()) {
+  auto r = Run::start(b.plan, std::move(o));
+  if (!r) {
+    ADD_FAILURE() << r.error().message;
+    std::abort();
+  }
+  return std::move(r).value();
+}
+
+}  // namespace kelo_core::runtime::testing
