@@ -23,8 +23,8 @@ import sys
 import time
 import tomllib
 
-from kelo.checking import check
-from kelo.description import loads
+from kelo.checker.checking import check
+from kelo.checker.description import loads
 from kelo.ext.graph import (PyDataContract, PyEdge, PyElement, PyElementId, PyElementKind,
                             PyElementTypeId, PyGraph, PyPort)
 from kelo.pipeline import ElementType, Pipeline

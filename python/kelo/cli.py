@@ -3,10 +3,13 @@
     kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
     kelo draw FILE OUT [--providers DIR] [--strict]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
+    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json]
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
-written), 1 when it finds errors, 2 when the input cannot be read (a missing
-file, invalid TOML, a bad command line, a picture that cannot be made).
+written; ``run``: the run completed), 1 when it finds errors (``run``: or
+the run fails, times out or is interrupted), 2 when the input cannot be read
+(a missing file, invalid TOML, a bad command line, a picture that cannot be
+made).
 """
 
 from __future__ import annotations
@@ -18,10 +21,11 @@ import sys
 from collections.abc import Sequence
 from typing import TextIO
 
-from .checking import CheckResult, Decision, check_file
-from .description import ReadError, notation
-from .findings import JSON_VERSION, Finding, format_text, to_json
-from .pictures import GraphvizError, draw, format_of
+from .checker.checking import CheckResult, Decision, check_file
+from .checker.description import ReadError, notation
+from .checker.findings import JSON_VERSION, Finding, format_text, to_json
+from .checker.pictures import GraphvizError, draw, format_of
+from .runtime.command import run_command
 
 __all__ = ["main"]
 
@@ -51,6 +55,10 @@ def _parser() -> argparse.ArgumentParser:
     common(explain)
     explain.add_argument("element", metavar="ELEMENT", help="element name")
     explain.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    running = commands.add_parser("run", help="check, then run the pipeline and summarise it")
+    common(running)
+    running.add_argument("--timeout", type=float, metavar="S", help="stop the run after S seconds")
+    running.add_argument("--json", action="store_true", help="one JSON document on stdout")
     return parser
 
 
@@ -70,6 +78,9 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
             print(f"kelo: {exc}", file=err)
             return UNREADABLE
     want_json = getattr(args, "json", False)
+    if args.command == "run":
+        return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
+                           err)
     try:
         result = check_file(args.file, args.providers, strict=args.strict)
     except ReadError as exc:

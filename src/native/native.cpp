@@ -19,6 +19,7 @@ constexpr std::initializer_list<NativeTopic> kTopics = {
     {&add_pipeline_functions, &adopt_pipeline_classes},
     {&add_records_functions, &adopt_records_classes},
     {&add_columns_functions, &adopt_columns_classes},
+    {&add_contract_functions, &adopt_contract_classes},
 };
 
 int exec_native(PyObject* module) {
@@ -35,7 +36,7 @@ int exec_native(PyObject* module) {
   }();
   Ref all(PyList_New(0));
   if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
-  return add_all(module, classes, functions) ? 0 : -1;
+  return add_all(module, classes, functions) && add_runtime(module) ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {

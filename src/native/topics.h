@@ -28,6 +28,13 @@ struct NativeTopic {
   bool (*adopt_classes)(PyObject* ext);
 };
 
+// contracts.cpp: execution contracts field by field.
+void add_contract_functions(std::vector<FunctionSpec>& functions);
+bool adopt_contract_classes(PyObject* ext);
+
+// runtime.cpp: running plans; adds its functions and classes to the module.
+bool add_runtime(PyObject* module);
+
 // pipelines.cpp: contracts with constraints, provider selection explained.
 void add_pipeline_functions(std::vector<FunctionSpec>& functions);
 bool adopt_pipeline_classes(PyObject* ext);

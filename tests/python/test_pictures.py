@@ -8,7 +8,7 @@ import pytest
 
 from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, PyElementId, PyElementKind,
                             PyElementTypeId, PyGraph, PyGraphBuilder, PyPort, PyPortId)
-from kelo.pictures import GraphvizError, GraphvizNotFoundError, cycle_elements, render, to_dot
+from kelo.checker.pictures import GraphvizError, GraphvizNotFoundError, cycle_elements, render, to_dot
 from checks import raises
 
 RED, ORANGE = "#d01010", "#e07000"

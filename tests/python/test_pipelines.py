@@ -7,11 +7,11 @@ from pathlib import Path
 
 import pytest
 
-from kelo.checking import CheckResult, _Core, check, check_pipeline
+from kelo.checker.checking import CheckResult, _Core, check, check_pipeline
 from kelo.cli import main
-from kelo.description import loads
+from kelo.checker.description import loads
 from kelo.ext.graph import PyDataContract, PyElementKind
-from kelo.findings import CODES
+from kelo.checker.findings import CODES
 from kelo.pipeline import CycleError, ElementType, Pipeline
 
 EXAMPLES, FRAME = Path(__file__).resolve().parents[2] / "examples", PyDataContract.frame()

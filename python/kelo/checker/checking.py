@@ -23,10 +23,10 @@ from kelo.ext.graph import PyElementId, PyElementTypeId, PyPortId, PyValidationR
 from kelo.ext.provider import (PyProviderDescriptor, PyProviderRegistry, PyRequirement, PySelectionPolicy,
                                abi_current_version, abi_is_compatible)
 
-from . import _native
+from .. import _native
 from .description import Description, ProviderSpec, load, notation
 from .findings import Finding, Location
-from .pipeline import Built, Pipeline, split_ref
+from ..pipeline import Built, Pipeline, split_ref
 
 __all__ = ["Candidate", "CheckResult", "Decision", "check", "check_file", "check_pipeline"]
 

@@ -39,7 +39,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, NamedTuple, Protocol
 
 if TYPE_CHECKING:
-    from kelo.checking import CheckResult
+    from kelo.checker.checking import CheckResult
     from kelo.ext.graph import PyEdge, PyElement, PyGraph, PyPort
 
 __all__ = [

@@ -25,7 +25,7 @@ JSON_VERSION = 1
 
 #: code -> (severity, what it means). Codes are grouped by the stage that
 #: finds them: K1xx reading the file, K2xx the core's validation, K3xx checks
-#: the core does not make, K4xx the provider plan.
+#: the core does not make, K4xx the provider plan, K5xx starting a run.
 CODES: dict[str, tuple[Severity, str]] = {
     "K100": ("error", "the file cannot be read"),
     "K101": ("error", "the file is not valid TOML"),
@@ -48,6 +48,7 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K303": ("warning", "dynamic link from a name several elements share"),
     "K304": ("warning", "duplicate link"),
     "K305": ("warning", "late link from an element that never appears"),
+    "K310": ("error", "execution contract that can never run"),
     "K400": ("note", "provider chosen for an element"),
     "K401": ("note", "candidate provider not chosen, and why"),
     "K402": ("error", "no provider implements the element's type"),
@@ -55,6 +56,10 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K404": ("error", "the manually chosen provider is not a candidate"),
     "K405": ("error", "strict: a better provider failed, the choice fell back"),
     "K406": ("warning", "provider built for an incompatible ABI, never a candidate"),
+    "K410": ("error", "provider entry point whose module cannot be found"),
+    "K501": ("error", "run: nothing implements the element (no class given, no entry)"),
+    "K502": ("error", "run: the entry point cannot be imported"),
+    "K503": ("error", "run: a link the runtime cannot run (dynamic pad)"),
 }
 
 

@@ -25,9 +25,11 @@ from kelo.ext.graph import PyContractSpec, PyDataContract, PyElementKind, PyElem
 from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyRequirement,
                                PySelectionPolicy, PyVersion, abi_current_version)
 
-from . import _native
+from .. import _native
 from .findings import Finding, Location
-from .pipeline import Element, ElementType, Link, Pipeline, split_ref
+from ..pipeline import Element, ElementType, Link, Pipeline, split_ref
+from ..runtime.contract import PROBLEM_CODES, contract_from_table
+from ..runtime.entries import entry_problem
 
 __all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads", "notation"]
 
@@ -56,14 +58,15 @@ _TOP = {"pipeline": "table", "element": "array of tables", "link": "array of tab
         "provider": "array of tables"}
 _PIPELINE = {"name": "string", "policy": "string"}
 _ELEMENT = {"name": "string", "type": "string", "kind": "string", "inputs": "table",
-            "outputs": "table", "config": "table", "requires": "array", "policy": "string"}
+            "outputs": "table", "config": "table", "requires": "array", "policy": "string",
+            "execution": "table"}
 _CONTRACT = {"category": "string", "pixel_format": "string", "width": "integer",
              "height": "integer", "dtype": "string", "shape": "array",
              "coordinate_space": "string", "content_type": "string", "class_ids": "array"}
 _LINK = {"from": "string", "to": "string", "late": "boolean", "pad": "string"}
 _PROVIDER = {"id": "string", "version": "string", "element_types": "array",
              "priority": "integer", "capabilities": "array", "requirements": "array",
-             "abi": "string"}
+             "abi": "string", "entry": "string"}
 # tomllib makes exactly these types (a bool is not an int here).
 _TYPES: dict[str, type] = {"string": str, "integer": int, "boolean": bool, "table": dict,
                            "array": list, "array of tables": list}
@@ -100,6 +103,7 @@ class ProviderSpec:
     requirements: tuple[PyRequirement, ...]
     abi: PyVersion
     location: Location
+    entry: str | None = None    # "package.module:Class", the implementation run
 
     def descriptor(self) -> PyProviderDescriptor:
         d = PyProviderDescriptor(PyProviderId(self.id), self.version).with_priority(self.priority)
@@ -125,6 +129,9 @@ class Description:
     element_policies: list[str | None] = field(default_factory=list)
     link_locations: list[Location] = field(default_factory=list)
     element_rows: list[int] = field(default_factory=list)    # [[element]] table of each
+    # Per element: its [element.execution] table, merged over the class's
+    # contract when the run knows the class.
+    execution_tables: list[dict[str, Any] | None] = field(default_factory=list)
     positions: _Positions | None = None
 
     def port_location(self, index: int, side: str, port: str) -> Location | None:
@@ -579,6 +586,12 @@ def _element(r: _Reader, i: int, table: dict[str, Any], d: Description) -> None:
     policy = None
     if "policy" in f:
         policy = r.policy(f["policy"], _here("element", i, "policy"))
+    table = f.get("execution")
+    if table is not None:
+        for key_path, kind_of, message in contract_from_table(table, None, sides[0])[2]:
+            r.add(PROBLEM_CODES[kind_of], f"element {name!r}: {message}",
+                  _here("element", i, "execution", *key_path))
+    d.execution_tables.append(table)
     element_type = ElementType(f.get("type", ""), kind, sides[0], sides[1])
     d.pipeline._add(Element(name, element_type, config, requires, policy))
     d.element_locations.append(at)
@@ -637,7 +650,13 @@ def _read_providers(r: _Reader, tables: list[dict[str, Any]], key: str, d: Descr
                                                      key, i, "requirements")
                              if (q := r.requirement(text, _here(key, i, "requirements",
                                                                    needle=text))) is not None)
+        entry = f.get("entry")
+        if entry is not None:
+            problem = entry_problem(entry, [str(Path(r.pos.file).resolve().parent)])
+            if problem is not None:
+                r.add("K410", f"provider {f['id']!r}: entry {entry!r}: {problem}",
+                      _here(key, i, "entry"))
         if version is None or abi is None:
             continue
         d.providers.append(ProviderSpec(f["id"], version, tuple(types), priority, capabilities,
-                                        requirements, abi, at))
+                                        requirements, abi, at, entry))

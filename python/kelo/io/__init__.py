@@ -26,8 +26,8 @@ from collections.abc import Iterable, Iterator
 from pathlib import Path
 from typing import IO, Any, Union
 
-from . import _native
-from .ext.data import PyFrame, PyMetadata
+from .. import _native
+from ..ext.data import PyFrame, PyMetadata
 
 __all__ = [
     "SCHEMA_VERSION",

@@ -11,8 +11,8 @@ from __future__ import annotations
 from collections.abc import Sequence
 from typing import NamedTuple, Optional, Union
 
-from . import _native
-from .ext.data import PyCoordinateSpace, PyMetadata
+from .. import _native
+from ..ext.data import PyCoordinateSpace, PyMetadata
 
 __all__ = ["Columns", "TrackColumns", "add_objects", "columns"]
 
