@@ -245,3 +245,88 @@ def test_a_trace_past_its_cap_counts_what_it_lost(tmp_path):
                      trace_events=1)
     doc, _ = check_trace(path)
     assert (report.ok, doc["otherData"]["events_lost"] > 0) == (True, True)
+
+
+# ---- kelo run ------------------------------------------------------------------------
+
+STUCK = '''
+import threading, kelo
+GATE = threading.Event()
+
+class Numbers(kelo.Element):
+    def generate(self):
+        for i in range(100):
+            yield {"n": i}
+
+class Stuck(kelo.Element):
+    queue_size = 2
+    def process(self, inputs):
+        GATE.wait(60)
+'''
+
+DESCRIPTION = '''
+[[element]]
+name = "src"
+type = "t.src"
+kind = "source"
+outputs = { n = "custom:int" }
+
+[[element]]
+name = "out"
+type = "t.out"
+kind = "sink"
+inputs = { n = "custom:int" }
+
+[[link]]
+from = "src.n"
+to = "out.n"
+
+[[provider]]
+id = "p.src"
+version = "1.0.0"
+element_types = ["t.src"]
+entry = "stuck_elements:Numbers"
+
+[[provider]]
+id = "p.out"
+version = "1.0.0"
+element_types = ["t.out"]
+entry = "stuck_elements:Stuck"
+'''
+
+
+@pytest.mark.parametrize("want_json", [True, False], ids=["json", "text"])
+def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
+    import sys
+    from kelo.cli import main
+    (tmp_path / "stuck_elements.py").write_text(STUCK)
+    (tmp_path / "p.toml").write_text(DESCRIPTION)
+    sys.modules.pop("stuck_elements", None)
+    out, err = io.StringIO(), io.StringIO()
+    args = ["run", str(tmp_path / "p.toml"), "--stall-timeout", "0.2", "--fail-on-stall",
+            "--quiet", "--trace", str(tmp_path / "t.json")] + ["--json"] * want_json
+    try:
+        status = main(args, out, err)
+    finally:
+        sys.modules["stuck_elements"].GATE.set()
+    check_trace(tmp_path / "t.json")
+    if want_json:
+        doc = json.loads(out.getvalue())
+        assert (status, doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
+                doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"],
+                err.getvalue().startswith("stall: no item has moved")) == \
+            (1, "stalled", ["out"], ["src"], {"src": "out.n"}, 0, True)
+    else:
+        lines = out.getvalue().splitlines()
+        at = next(i for i, line in enumerate(lines) if line.startswith("stall: "))
+        assert (status, lines[at].startswith("stall: no item has moved for"),
+                [line.split(":")[0] for line in lines[at + 1:at + 3]]) == \
+            (1, True, ["  running  out", "  blocked  src"])
+
+
+@pytest.mark.parametrize("value", ["0", "-2", "soon", "inf"])
+def test_the_stall_timeout_must_be_positive_seconds(value, capsys):
+    from kelo.cli import main
+    err = io.StringIO()
+    assert main(["run", "p.toml", "--stall-timeout", value], io.StringIO(), err) == 2
+    assert "not a positive number of seconds" in capsys.readouterr().err
