@@ -78,7 +78,8 @@ std::string_view drop_reason_name(DropReason r) {
 
 TraceRecorder::TraceRecorder(const Plan& plan, std::size_t max_events)
     : id_(next_recorder_id.fetch_add(1)),
-      max_chunks_((max_events + kChunkRecords - 1) / kChunkRecords) {
+      max_chunks_((max_events + kChunkRecords - 1) / kChunkRecords),
+      lanes_(std::make_unique<Lane[]>(kLanes)) {
   const std::size_t n = plan.nodes.size();
   topo_.upstream.resize(n);
   for (const Node& node : plan.nodes) {
@@ -127,29 +128,34 @@ TraceRecorder::TraceRecorder(const Plan& plan, std::size_t max_events)
 TraceRecorder::~TraceRecorder() = default;
 
 TraceRecorder::Chunk* TraceRecorder::refill() {
-  Chunk* c = nullptr;
-  {
-    std::lock_guard lock(m_);
-    if (chunks_.size() < max_chunks_) {
-      chunks_.push_back(std::make_unique<Chunk>());
-      c = chunks_.back().get();
-    }
+  std::lock_guard lock(m_);
+  if (chunks_.size() == max_chunks_) {
+    full_.store(true, std::memory_order_relaxed);
+    return nullptr;
   }
-  tl_cursor = Cursor{id_, c};
-  return c;
+  chunks_.push_back(std::make_unique<Chunk>());
+  return chunks_.back().get();
 }
 
-void TraceRecorder::append(const Rec& rec) {
+void TraceRecorder::append(const Rec& rec, std::uint32_t thread) {
   static_assert(sizeof(Rec) <= 48);
-  auto* c = tl_cursor.owner == id_ ? static_cast<Chunk*>(tl_cursor.chunk) : nullptr;
-  if (tl_cursor.owner != id_ || (c && c->used.load(std::memory_order_relaxed) == kChunkRecords)) {
-    c = refill();
+  void** cursor;
+  if (thread < kLanes) {
+    cursor = &lanes_[thread].chunk;
+  } else {
+    if (tl_cursor.owner != id_) tl_cursor = Cursor{id_, nullptr};
+    cursor = &tl_cursor.chunk;
   }
-  if (!c) {
-    lost_.fetch_add(1, std::memory_order_relaxed);
-    return;
+  auto* c = static_cast<Chunk*>(*cursor);
+  std::size_t used = c ? c->used.load(std::memory_order_relaxed) : kChunkRecords;
+  if (used == kChunkRecords) {
+    if (full_.load(std::memory_order_relaxed) || !(c = refill())) {
+      lost_.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+    *cursor = c;
+    used = 0;
   }
-  const std::size_t used = c->used.load(std::memory_order_relaxed);
   c->recs[used] = rec;
   c->used.store(used + 1, std::memory_order_release);
 }
@@ -158,17 +164,20 @@ void TraceRecorder::on_execution(const ExecutionEvent& e) {
   using execution::ExecutionState;
   if (e.state == ExecutionState::Pending || e.state == ExecutionState::Admitted) return;
   append(Rec{e.time_ns, e.execution, e.envelope.sequence, e.envelope.timestamp_ns,
-           narrow(e.element), e.thread, 0, Kind::Execution, static_cast<std::uint8_t>(e.state)});
+           narrow(e.element), e.thread, 0, Kind::Execution, static_cast<std::uint8_t>(e.state)},
+         e.thread);
 }
 
 void TraceRecorder::on_queue(const QueueEvent& e) {
   append(Rec{e.time_ns, e.length, 0, 0, narrow(e.element), e.thread, narrow(e.port), Kind::Queue,
-           static_cast<std::uint8_t>(e.push)});
+           static_cast<std::uint8_t>(e.push)},
+         e.thread);
 }
 
 void TraceRecorder::on_drop(const DropEvent& e) {
   append(Rec{e.time_ns, 0, e.envelope.sequence, e.envelope.timestamp_ns, narrow(e.element), kNone,
-           narrow(e.port), Kind::Drop, static_cast<std::uint8_t>(e.reason)});
+           narrow(e.port), Kind::Drop, static_cast<std::uint8_t>(e.reason)},
+         kExternalThread);
 }
 
 void TraceRecorder::on_retry(const RetryEvent& e) {
@@ -181,13 +190,15 @@ void TraceRecorder::on_retry(const RetryEvent& e) {
     }
   }
   append(Rec{e.time_ns, message, e.envelope.sequence, e.envelope.timestamp_ns, narrow(e.element),
-           kNone, e.attempt, Kind::Retry, 0});
+           kNone, e.attempt, Kind::Retry, 0},
+         kExternalThread);
 }
 
 void TraceRecorder::on_signal(const SignalEvent& e) {
   append(Rec{e.time_ns, 0, e.signal.target_ns().value_or(0), 0,
            e.source ? narrow(*e.source) : kNone, kNone, 0, Kind::Signal,
-           static_cast<std::uint8_t>(e.signal.kind.index())});
+           static_cast<std::uint8_t>(e.signal.kind.index())},
+         kExternalThread);
 }
 
 void TraceRecorder::set_workers(std::size_t workers) { workers_.store(workers); }

@@ -9,8 +9,9 @@
 // drops, retries, failures and control signals. "threads" has one track per
 // runtime thread with the executions it ran.
 //
-// Recording costs a thread-local lookup and one fixed-size record per event,
-// with no allocation but one buffer per thread per 1024 events. Past
+// Recording costs one fixed-size record per event in the buffer of the
+// thread it happens on, with no allocation but one buffer per thread per
+// 1024 events. Past
 // `max_events` records further events are only counted (lost()).
 #pragma once
 
@@ -76,7 +77,8 @@ class TraceRecorder final : public Observer {
     std::vector<std::vector<std::size_t>> upstream;
   };
 
-  void append(const Rec& rec);
+  // Appends from runtime thread `thread` (kExternalThread when unknown).
+  void append(const Rec& rec, std::uint32_t thread);
   Chunk* refill();
   std::vector<Rec> collect() const;
 
@@ -85,6 +87,14 @@ class TraceRecorder final : public Observer {
   const std::size_t max_chunks_;
   std::atomic<std::size_t> workers_{0};
   std::atomic<std::uint64_t> lost_{0};
+  std::atomic<bool> full_{false};
+  // The chunk each runtime thread appends to, by thread index: one writer
+  // each. Other threads (and indexes past these) use a thread-local one.
+  struct alignas(64) Lane {
+    void* chunk = nullptr;  // a Chunk
+  };
+  static constexpr std::size_t kLanes = 512;
+  std::unique_ptr<Lane[]> lanes_;
   mutable std::mutex m_;  // guards chunks_ and messages_
   std::vector<std::unique_ptr<Chunk>> chunks_;
   std::vector<std::string> messages_;  // retry messages, by index
