@@ -663,9 +663,6 @@ bool put(PyObject* d, const char* key, PyObject* value) {
   return v && PyDict_SetItemString(d, key, v.get()) == 0;
 }
 
-constexpr const char* kDropNames[rt::kDropReasons] = {"latest", "drop_oldest", "drop_newest",
-                                                      "reject", "match", "skip", "ended"};
-
 PyObject* stats_dict(const rt::ElementStats& s) {
   Ref d(PyDict_New());
   if (!d) return nullptr;
@@ -673,7 +670,8 @@ PyObject* stats_dict(const rt::ElementStats& s) {
   Ref drops(PyDict_New());
   if (!drops) return nullptr;
   for (std::size_t i = 0; i < rt::kDropReasons; ++i) {
-    if (s.drops[i] && !put(drops.get(), kDropNames[i], to_py(s.drops[i]))) return nullptr;
+    const std::string name(rt::drop_reason_name(rt::DropReason(i)));
+    if (s.drops[i] && !put(drops.get(), name.c_str(), to_py(s.drops[i]))) return nullptr;
   }
   bool ok = put(o, "received", to_py(s.received)) && put(o, "processed", to_py(s.processed)) &&
             put(o, "emitted", to_py(s.emitted)) && put(o, "dropped", to_py(s.dropped)) &&
