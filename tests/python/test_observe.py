@@ -15,6 +15,7 @@ from kelo.runtime.observe import (ElementState, Snapshot, StallDetector, StallRe
 from kelo.runtime.progress import Progress, table
 from kelo.runtime.running import ElementStats
 from runtime_kit import LIMIT, SERIAL, chain, element, pipeline, run, sink, source
+from test_runtime_command import description
 
 S = 1_000_000_000
 
@@ -264,35 +265,6 @@ class Stuck(kelo.Element):
         GATE.wait(60)
 '''
 
-DESCRIPTION = '''
-[[element]]
-name = "src"
-type = "t.src"
-kind = "source"
-outputs = { n = "custom:int" }
-
-[[element]]
-name = "out"
-type = "t.out"
-kind = "sink"
-inputs = { n = "custom:int" }
-
-[[link]]
-from = "src.n"
-to = "out.n"
-
-[[provider]]
-id = "p.src"
-version = "1.0.0"
-element_types = ["t.src"]
-entry = "stuck_elements:Numbers"
-
-[[provider]]
-id = "p.out"
-version = "1.0.0"
-element_types = ["t.out"]
-entry = "stuck_elements:Stuck"
-'''
 
 
 @pytest.mark.parametrize("want_json", [True, False], ids=["json", "text"])
@@ -300,7 +272,7 @@ def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
     import sys
     from kelo.cli import main
     (tmp_path / "stuck_elements.py").write_text(STUCK)
-    (tmp_path / "p.toml").write_text(DESCRIPTION)
+    (tmp_path / "p.toml").write_text(description(sink="Stuck", entry_module="stuck_elements"))
     sys.modules.pop("stuck_elements", None)
     out, err = io.StringIO(), io.StringIO()
     args = ["run", str(tmp_path / "p.toml"), "--stall-timeout", "0.2", "--fail-on-stall",
