@@ -25,13 +25,14 @@ def snap(t, moved, *elements, stats=None):
     return Snapshot(t, tuple(elements), stats, moved)
 
 
-def wait_for(condition):
-    """Waits for a state the run reaches on its own (never for time)."""
-    done = threading.Event()
+def settled(started, condition):
+    """The first snapshot of a state the run reaches on its own (never a
+    wait for time)."""
+    pause = threading.Event()
     for _ in range(LIMIT * 1000):
-        if condition():
-            return
-        done.wait(0.001)
+        if condition(shot := started.snapshot()):
+            return shot
+        pause.wait(0.001)
     pytest.fail("the run never reached the state")
 
 
@@ -113,9 +114,10 @@ def stuck_sink(gate, entered):
     return p
 
 
-def stall_of(started, clock):
+def stall_of(started, clock, stuck):
+    """The stall reported 11 s after the snapshot `stuck`."""
     detector = StallDetector(10)
-    assert detector.check(started.snapshot()) is None
+    assert detector.check(stuck) is None
     clock.advance(11 * S)
     return detector.check(started.snapshot())
 
@@ -125,8 +127,8 @@ def test_a_sink_that_never_returns_holds_its_source():
     p = stuck_sink(gate, entered)
     started = kelo.start(p[0], elements=p[1], clock=clock)
     assert entered.wait(LIMIT)
-    wait_for(lambda: started.snapshot().elements[1].blocked_producers == (("src",),))
-    report = stall_of(started, clock)
+    stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
+    report = stall_of(started, clock, stuck)
     gate.set()
     assert (report.running, report.waiting, report.blocked, started.wait(LIMIT).ok) == \
         ((("out", 1, 11 * S),), (), (("src", "out.in"),), True)
@@ -141,9 +143,9 @@ def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
                   "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")])
     clock = VirtualClock()
     started = kelo.start(p[0], elements=p[1], clock=clock)
-    wait_for(lambda: started.snapshot().elements[0].ended and
-             started.snapshot().stats["j"].received == 2)
-    report = stall_of(started, clock)
+    stuck = settled(started, lambda s: s.elements[0].ended and s.stats["j"].received == 2
+                    and s.elements[2].waiting_port == "y")
+    report = stall_of(started, clock, stuck)
     gate.set()
     assert (report.running, report.waiting, started.wait(LIMIT).ok) == \
         ((), (("j", "j.y"),), True)
