@@ -1009,13 +1009,18 @@ bool Engine::wait_for_room(Element& e, ThreadCtx& t) {
   return true;
 }
 
-void Engine::source_deliver(Element& e, SourceRecord& sr, ThreadCtx& t) {
+void Engine::source_deliver(Element& e, SourceRecord& sr, std::int64_t began_ns, ThreadCtx& t) {
   bool any = false;
   for (std::size_t p = 0; p < sr.has.size(); ++p) any |= sr.has[p] != 0;
   if (!any) return;
   const Envelope env = sr.env ? *sr.env : Envelope{sr.count, now()};
   ++sr.count;
   add(e.st.processed);
+  if (obs_) [[unlikely]] {  // the production, as an execution of the source
+    const std::uint64_t serial = serial_.fetch_add(1, std::memory_order_relaxed);
+    obs_->on_execution(ExecutionEvent{e.index, serial, ExecutionState::Running, env, t.index, began_ns});
+    obs_->on_execution(ExecutionEvent{e.index, serial, ExecutionState::Completed, env, t.index, now()});
+  }
   for (std::uint32_t p = 0; p < sr.has.size(); ++p) {
     if (sr.has[p]) deliver_one(e, p, sr.values[p], env, false, t);
   }
@@ -1066,10 +1071,11 @@ void Engine::source_main(Element& e, std::uint32_t index) {
       sr.env.reset();
       sr.end = false;
       SourceOutput out(&sr);
+      const std::int64_t began = obs_ ? now() : 0;
       o = src.next(out);
       if (!o) {
         attempts = 0;
-        source_deliver(e, sr, t);
+        source_deliver(e, sr, began, t);
         if (sr.end) break;
         continue;
       }

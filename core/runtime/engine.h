@@ -305,7 +305,8 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
   // Sources.
   bool wait_for_room(Element& e, ThreadCtx& t);
-  void source_deliver(Element& e, SourceRecord& sr, ThreadCtx& t);
+  // `began_ns`: when next() was called, for the observer.
+  void source_deliver(Element& e, SourceRecord& sr, std::int64_t began_ns, ThreadCtx& t);
 
   // The end.
   bool tear_down(Element& e, ThreadCtx& t);
