@@ -299,8 +299,8 @@ def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
 
 
 @pytest.mark.parametrize("value", ["0", "-2", "soon", "inf"])
-def test_the_stall_timeout_must_be_positive_seconds(value, capsys):
+def test_the_stall_timeout_must_be_positive_seconds(value):
     from kelo.cli import main
     err = io.StringIO()
     assert main(["run", "p.toml", "--stall-timeout", value], io.StringIO(), err) == 2
-    assert "not a positive number of seconds" in capsys.readouterr().err
+    assert "not a positive number of seconds" in err.getvalue()
