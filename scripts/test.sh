@@ -30,6 +30,11 @@ PYTHONPATH=python "$BUILD_PYTHON" tests/typing/check_stub_surface.py
 PYTHONPATH=python "$BUILD_PYTHON" tools/stub_docs.py --check
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini -p kelo
 "$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/client.py
+refused=$("$BUILD_PYTHON" -m mypy --config-file tests/typing/mypy.ini tests/typing/refused.py | grep -c ': error:' || true)
+if [ "$refused" != "$(grep -c '# refused' tests/typing/refused.py)" ]; then
+  echo "error: mypy refused $refused of the calls tests/typing/refused.py marks" >&2
+  exit 1
+fi
 PYTHONPATH=python "$BUILD_PYTHON" tests/typing/client.py
 
 echo "== hostile input"

@@ -49,6 +49,26 @@ void raise_to(std::atomic<std::uint64_t>& c, std::uint64_t v) {
   }
 }
 
+// A pause inside a spin loop.
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Spins before sleeping: a wait that ends within a few microseconds costs
+// no futex sleep and wake.
+constexpr int kSpins = 128;
+
+template <class Pred>
+bool spin_until(Pred pred) {
+  for (int i = 0; i < kSpins; ++i) {
+    if (pred()) return true;
+    cpu_relax();
+  }
+  return pred();
+}
+
 std::size_t hardware() { return std::max<std::size_t>(1, std::thread::hardware_concurrency()); }
 
 Relation relation_of(const execution::InputRelation& r) {
@@ -164,6 +184,7 @@ Engine::Engine(Plan plan, RunOptions options)
     Element& to = *els_[edge.to];
     from.out[edge.output].push_back(Target{&to, static_cast<std::uint32_t>(edge.input)});
     ++to.in[edge.input].producers;
+    from.key_targets |= to.key_join;
     const bool known = std::any_of(from.block_targets.begin(), from.block_targets.end(),
                                    [&](const Target& t) { return t.el == &to && t.port == edge.input; });
     if (to.overflow == execution::OverflowPolicy::Block && !known) {
@@ -254,6 +275,13 @@ void Engine::release_now(Payload p) {
 }
 
 void Engine::flush_scratch(ThreadCtx& t) {
+  while (!t.direct.empty()) {
+    Record* r = t.direct.back();
+    t.direct.pop_back();
+    deliver(*r->el, *r, t);
+    std::lock_guard lock(r->el->m);
+    recycle(r);
+  }
   if (!t.release.empty()) {
     if (!trivial_host_) {
       ensure_entered(t);
@@ -262,13 +290,6 @@ void Engine::flush_scratch(ThreadCtx& t) {
     t.release.clear();
   }
   if (!t.wake.empty()) let_go(t);
-  while (!t.direct.empty()) {
-    Record* r = t.direct.back();
-    t.direct.pop_back();
-    deliver(*r->el, *r, t);
-    std::lock_guard lock(r->el->m);
-    recycle(r);
-  }
 }
 
 // Producers held by a queue that has drained may go on.
@@ -278,8 +299,10 @@ void Engine::let_go(ThreadCtx& t) {
   for (const std::uint32_t id : wake) {
     Element& p = *els_[id];
     if (p.source) {
-      std::lock_guard lock(p.ctl->m);
-      p.ctl->woken = true;
+      {
+        std::lock_guard lock(p.ctl->m);
+        p.ctl->woken = true;
+      }
       p.ctl->cv.notify_one();
       continue;
     }
@@ -362,13 +385,16 @@ void Engine::worker_main(std::uint32_t index) {
         ensure_left(t);
         short_active_.fetch_sub(1);
         if (busy_.fetch_sub(1) == 1) notify_control();
+        spin_until([&] { return ready_n_.load(std::memory_order_relaxed) > 0; });
         lock.lock();
-        ++idle_;
-        idle_n_.fetch_add(1);
-        qcv_.wait(lock, [&] { return !ready_.empty() || shutdown_; });
-        --idle_;
-        idle_n_.fetch_sub(1);
-        if (ready_.empty()) break;  // shut down
+        if (ready_.empty()) {
+          ++idle_;
+          idle_n_.fetch_add(1);
+          qcv_.wait(lock, [&] { return !ready_.empty() || shutdown_; });
+          --idle_;
+          idle_n_.fetch_sub(1);
+          if (ready_.empty()) break;  // shut down
+        }
         busy_.fetch_add(1);
         short_active_.fetch_add(1);
       }
@@ -735,6 +761,9 @@ void Engine::release_locked(Element& e, std::unique_lock<std::mutex>& lock, Thre
   const bool mine = !e.releasing;
   if (mine) {
     e.releasing = true;
+    // Entered (or with nothing to enter) the records go out under the lock;
+    // otherwise delivering may have to enter the host, so the lock is let go.
+    const bool under_lock = (trivial_host_ || t.entered) && !e.key_targets;
     for (;;) {
       while (!e.reorder.empty() && e.reorder.front() &&
              e.reorder.front()->state == RecState::Done) {
@@ -742,9 +771,9 @@ void Engine::release_locked(Element& e, std::unique_lock<std::mutex>& lock, Thre
         ++e.next_release;
       }
       if (t.ready.empty()) break;
-      lock.unlock();
+      if (!under_lock) lock.unlock();
       for (Record* r : t.ready) deliver(e, *r, t);
-      lock.lock();
+      if (!under_lock) lock.lock();
       for (Record* r : t.ready) recycle(r);
       t.ready.clear();
     }
@@ -760,13 +789,14 @@ void Engine::release_locked(Element& e, std::unique_lock<std::mutex>& lock, Thre
   if (e.inputs_done) e.dirty = true;  // it may end now
   const bool sched = schedulable(e) && (e.scheduled = true);
   lock.unlock();
+  flush_scratch(t);
   if (sched) enqueue(Task{&e});
 }
 
+// Payloads refused on the way wait in t.release.
 void Engine::deliver(Element& e, Record& r, ThreadCtx& t) {
   for (const Out& o : r.outs) deliver_one(e, o.port, o.value, o.env, o.marker, t);
   r.outs.clear();
-  flush_scratch(t);
 }
 
 Emit Engine::deliver_one(Element& e, std::uint32_t port, Payload value, Envelope env, bool marker,
@@ -797,7 +827,7 @@ Emit Engine::deliver_one(Element& e, std::uint32_t port, Payload value, Envelope
         t.release.push_back(value);
         continue;
       }
-      it.key = std::move(*key);
+      it.key = std::make_unique<std::string>(std::move(*key));
     }
     if (push(to, tg.port, std::move(it), t) == Pushed::Rejected) result = Emit::Rejected;
   }
@@ -950,7 +980,10 @@ bool Engine::wait_for_room(Element& e, ThreadCtx& t) {
   for (const Target& tg : e.block_targets) {
     Port& port = tg.el->in[tg.port];
     const std::size_t cap = tg.el->node->queue_capacity;
-    if (port.length.load(std::memory_order_relaxed) < cap) continue;
+    const auto room = [&] { return port.length.load(std::memory_order_relaxed) < cap; };
+    if (room()) continue;
+    ensure_left(t);
+    if (spin_until(room)) continue;
     {
       std::lock_guard lock(e.ctl->m);
       e.ctl->woken = false;
@@ -976,13 +1009,18 @@ bool Engine::wait_for_room(Element& e, ThreadCtx& t) {
   return true;
 }
 
-void Engine::source_deliver(Element& e, SourceRecord& sr, ThreadCtx& t) {
+void Engine::source_deliver(Element& e, SourceRecord& sr, std::int64_t began_ns, ThreadCtx& t) {
   bool any = false;
   for (std::size_t p = 0; p < sr.has.size(); ++p) any |= sr.has[p] != 0;
   if (!any) return;
   const Envelope env = sr.env ? *sr.env : Envelope{sr.count, now()};
   ++sr.count;
   add(e.st.processed);
+  if (obs_) [[unlikely]] {  // the production, as an execution of the source
+    const std::uint64_t serial = serial_.fetch_add(1, std::memory_order_relaxed);
+    obs_->on_execution(ExecutionEvent{e.index, serial, ExecutionState::Running, env, t.index, began_ns});
+    obs_->on_execution(ExecutionEvent{e.index, serial, ExecutionState::Completed, env, t.index, now()});
+  }
   for (std::uint32_t p = 0; p < sr.has.size(); ++p) {
     if (sr.has[p]) deliver_one(e, p, sr.values[p], env, false, t);
   }
@@ -1033,10 +1071,11 @@ void Engine::source_main(Element& e, std::uint32_t index) {
       sr.env.reset();
       sr.end = false;
       SourceOutput out(&sr);
+      const std::int64_t began = obs_ ? now() : 0;
       o = src.next(out);
       if (!o) {
         attempts = 0;
-        source_deliver(e, sr, t);
+        source_deliver(e, sr, began, t);
         if (sr.end) break;
         continue;
       }

@@ -30,7 +30,7 @@ struct QItem {
   Payload value = nullptr;
   Envelope env;
   bool marker = false;
-  std::string key;  // explicit_join
+  std::unique_ptr<std::string> key;  // explicit_join; a pointer keeps moves cheap
 };
 
 // An output held until its execution ends.
@@ -152,6 +152,7 @@ struct Element {
   std::vector<std::uint32_t> join;  // in the given order; join[0] drives
   HostAccess access = HostAccess::Entered;
   bool key_join = false;  // explicit_join: keys are asked of the behaviour
+  bool key_targets = false;  // it feeds an explicit_join port
 
   std::vector<Target> block_targets;  // downstream Block queues, for holding
   std::vector<std::vector<Target>> out;  // per output port
@@ -304,7 +305,8 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
   // Sources.
   bool wait_for_room(Element& e, ThreadCtx& t);
-  void source_deliver(Element& e, SourceRecord& sr, ThreadCtx& t);
+  // `began_ns`: when next() was called, for the observer.
+  void source_deliver(Element& e, SourceRecord& sr, std::int64_t began_ns, ThreadCtx& t);
 
   // The end.
   bool tear_down(Element& e, ThreadCtx& t);

@@ -293,7 +293,7 @@ struct Match {
         const auto& q = e.in[e.join[k]].q;
         all = false;
         for (std::size_t j = 0; j < q.size(); ++j) {
-          if (!q[j].marker && q[j].key == q0[i].key) {
+          if (!q[j].marker && *q[j].key == *q0[i].key) {
             idx[e.join[k]] = j;
             all = true;
             break;

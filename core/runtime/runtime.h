@@ -183,7 +183,15 @@ class Execution {
 
 // An operator's or sink's code. start() runs once before the first
 // execution and stop() once after the last, on every ending (completion,
-// failure, cancel, stop, timeout) for every started element.
+// failure, cancel, stop, timeout) for every started element; both on a
+// runtime thread, start() on the control thread before any source runs.
+//
+// What becomes of an execution's held outputs when it fails: under Retry
+// they are discarded before the re-run (an Independent emit has left
+// already); when the failure is final under Skip, Coupled outputs still
+// leave and Transactional ones are discarded, and every connected output
+// port that received nothing carries a skip marker for each entry, so that
+// joins downstream move on; under FailGraph nothing more leaves.
 class Behaviour {
  public:
   virtual ~Behaviour() = default;
@@ -225,8 +233,10 @@ class Source {
   virtual Outcome start() { return {}; }
   virtual void stop() {}
   // Produces one item (or the end) into `out`. A failure follows the
-  // source's failure policy: Retry calls again, Skip moves on (the item's
-  // sequence is used up), FailGraph ends the run.
+  // source's failure policy (values given before it are released): Retry
+  // calls next() again, up to the node's retries in a row; Skip moves on,
+  // the item's sequence used up and a skip marker sent in its place;
+  // FailGraph ends the run.
   virtual Outcome next(SourceOutput& out) = 0;
   virtual bool seekable() const { return false; }
   // Called between two next() calls when Run::seek() asked for it; a
@@ -235,8 +245,8 @@ class Source {
 };
 
 // A native behaviour that forwards every input item of port i to output
-// port i (port 0 when there are fewer outputs) with its envelope, without
-// touching counts or entering the host.
+// port i (the last port when there are fewer outputs) with its entry's
+// envelope, without touching counts or entering the host.
 std::shared_ptr<Behaviour> passthrough();
 
 // ---- the plan -----------------------------------------------------------------
@@ -317,17 +327,20 @@ struct Histogram {
 // An element's counters, copied from the live ones.
 struct ElementStats {
   std::uint64_t received = 0;   // items arriving at its inputs
-  std::uint64_t processed = 0;  // executions completed
+  std::uint64_t processed = 0;  // executions completed (a source: items produced)
   std::uint64_t emitted = 0;    // values it sent (once per value, not per edge)
   std::uint64_t dropped = 0;    // items discarded for every reason but Reject
   std::uint64_t rejected = 0;   // arriving items refused under Reject
-  std::uint64_t failed = 0;     // executions whose failure was final
+  std::uint64_t failed = 0;     // executions whose failure was final (skipped ones too)
   std::uint64_t retried = 0;    // re-runs
   std::uint64_t skipped = 0;    // executions given up under Skip
   std::uint64_t max_queue = 0;  // the longest input queue seen
   std::uint64_t max_concurrent = 0;
   std::array<std::uint64_t, kDropReasons> drops{};  // by DropReason
-  Histogram latency;              // Running to its end, per execution
+  // Running to its end: every execution of an element whose executions
+  // usually take over 20 us, one in 16 of the shorter ones (reading the
+  // clock would cost more than they do).
+  Histogram latency;
   std::int64_t input_wait_ns = 0;  // idle with nothing to run, before its end
   std::int64_t backpressure_ns = 0;  // held by a full downstream queue (Block)
   std::uint64_t queue_samples = 0;   // arrivals, each sampling its queue length
@@ -409,7 +422,9 @@ struct ElementSnapshot {
   bool waiting_for_input = false;
   std::optional<std::size_t> waiting_port;
   bool held = false;  // itself held by a full downstream queue
-  std::vector<std::int64_t> running_since_ns;  // one per running execution
+  // One per running execution; for executions too short to be timed, the
+  // worker's last clock reading before it.
+  std::vector<std::int64_t> running_since_ns;
   bool ended = false;
 };
 
@@ -452,7 +467,7 @@ class Run {
  public:
   // Validates the plan, starts the threads and returns at once; the
   // behaviours' start() run on the control thread, and a failing one fails
-  // the run.
+  // the run. host_access() is asked here, on the calling thread.
   static Result<Run> start(Plan plan, RunOptions options = {});
 
   Run(Run&&) noexcept;

@@ -1,9 +1,10 @@
 # Stubs for the compiled helper module kelo._native (built into
 # python/kelo/ext.abi3.so beside kelo.ext, and loaded from that file).
 
+import os
 from _typeshed import ReadableBuffer, structseq
 from collections.abc import Sequence
-from typing import Any, Final, Literal, Optional, final
+from typing import Any, Final, Literal, Optional, Protocol, Union, final
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
 from kelo.ext.execution import PyExecutionContract
@@ -22,7 +23,6 @@ __all__ = [
     "names",
     "select",
     "contract_with",
-    "explain_selection",
     "to_dict",
     "from_dict",
     "check_schema",
@@ -137,19 +137,6 @@ def contract_with(category: str, spec: PyContractSpec) -> PyDataContract:
     """A contract of a built-in category (`frame`, `tensor`, `metadata`,
     `event` or `batch`) constrained by `spec`.
     """
-def explain_selection(element_type: PyElementTypeId, candidates: Sequence[PyProviderDescriptor],
-                      requirements: Sequence[PyRequirement],
-                      policy: PySelectionPolicy) -> list[int]:
-    """`select_provider`'s decision among `candidates` (the descriptors
-    `PyProviderRegistry.find(element_type)` returns) with a verdict for
-    every candidate, as a
-    flat list of ints: the chosen candidate's index (-1: none), the
-    selection error (-1: none; 0 no providers found, 1 no provider
-    satisfies requirements, 2 provider not found), then for each candidate
-    in the registry's order its verdict (0 chosen, 1 fails a requirement,
-    2 outranked, 3 not the manual choice) and the index of the first
-    requirement it fails (-1 unless verdict 1).
-    """
 
 # records.cpp
 def to_dict(value: object) -> dict[str, Any]:
@@ -215,12 +202,20 @@ class ColumnParts(structseq[Any], tuple[memoryview, memoryview, memoryview, list
 
 def columns(metadata: object) -> ColumnParts:
     """The objects and tracks of one metadata, or of a list of them, as arrays."""
+class _ArrayInterface(Protocol):
+    # numpy arrays: their stubs do not declare the buffer protocol.
+    @property
+    def __array_interface__(self) -> dict[str, Any]: ...
+
+# What exports the buffer protocol, and not a list of lists.
+_Array = Union[ReadableBuffer, _ArrayInterface]
+
 def add_objects(
     metadata: PyMetadata,
-    boxes: ReadableBuffer,
-    confidence: Optional[ReadableBuffer] = None,
+    boxes: _Array,
+    confidence: Optional[_Array] = None,
     labels: Optional[object] = None,
-    class_ids: Optional[ReadableBuffer] = None,
+    class_ids: Optional[_Array] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
     """Append one object per row of boxes."""
@@ -237,33 +232,64 @@ def contract_fields(contract: PyExecutionContract) -> dict[str, Any]:
     """
 
 # runtime.cpp (not in __all__: the runtime's own helpers)
+@final
 class Run:
-    """A running pipeline (made by start_run)."""
-    def flush(self) -> None: ...
-    def eos(self, source: int) -> None: ...
-    def cancel(self) -> None: ...
-    def stop(self) -> None: ...
-    def seek(self, source: int, target_ns: int, /) -> None: ...
-    def poll(self, seconds: float | None, /) -> bool: ...
-    def finish(self, timeout_ns: int | None = None, grace_ns: int | None = None, /) -> dict[str, Any]: ...
-    def abandon(self) -> dict[str, Any]: ...
-    def stats(self, node: int, /) -> dict[str, Any]: ...
-    def ended(self) -> bool: ...
-    def workers(self) -> int: ...
+    """A running pipeline (made by kelo._native.start_run)."""
+    def flush(self) -> None:
+        """Release every partial batch and window now."""
+    def eos(self, source: int) -> None:
+        """eos(source): end a source (by node index)."""
+    def cancel(self) -> None:
+        """Cancel: in-flight executions stop, queues are dropped."""
+    def stop(self) -> None:
+        """Stop gracefully: the sources end, the queues drain."""
+    def seek(self, source: int, target_ns: int, /) -> None:
+        """seek(source, target_ns): reposition a source."""
+    def poll(self, seconds: float | None, /) -> bool:
+        """poll(seconds or None) -> bool: wait for the run to end."""
+    def finish(self, timeout_ns: int | None = None, grace_ns: int | None = None, /) -> dict[str, Any]:
+        """finish(timeout_ns=None, grace_ns=None) -> dict: wait for the end, the result."""
+    def abandon(self) -> dict[str, Any]:
+        """End now without waiting for executions; the result."""
+    def stats(self, node: int, /) -> dict[str, Any]:
+        """stats(node) -> dict: an element's counters now."""
+    def ended(self) -> bool:
+        """Whether the run has ended."""
+    def workers(self) -> int:
+        """The number of worker threads."""
+    def snapshot(self) -> dict[str, Any]:
+        """snapshot() -> dict: the live state of every element."""
+    def write_trace(self, path: str | os.PathLike[str], /) -> tuple[int, int]:
+        """write_trace(path) -> (written, lost): the run's trace as a Chrome trace file."""
 
+@final
 class VirtualClock:
-    """Time for a run that moves only when advance() moves it."""
+    """Time for a run that moves only when advance() moves it;
+    timers fire on the advancing thread.
+    """
     def __init__(self, start_ns: int = 0) -> None: ...
-    def advance(self, ns: int, /) -> None: ...
-    def advance_to(self, ns: int, /) -> None: ...
-    def now_ns(self) -> int: ...
-    def pending_timers(self) -> int: ...
-    def next_timer_ns(self) -> int | None: ...
+    def advance(self, ns: int, /) -> None:
+        """advance(ns): move time forward; timers due fire now, in order, on this thread."""
+    def advance_to(self, ns: int, /) -> None:
+        """advance_to(ns): move time to `ns`."""
+    def now_ns(self) -> int:
+        """The present instant in nanoseconds."""
+    def pending_timers(self) -> int:
+        """Timers armed and not yet fired."""
+    def next_timer_ns(self) -> int | None:
+        """The earliest armed timer's time, or None."""
 
 def start_run(nodes: Sequence[tuple[Any, ...]], edges: Sequence[tuple[int, int, int, int]],
-              clock: VirtualClock | None, workers: int, /) -> Run: ...
-def runtime_emit(element: object, port: str, value: object, /) -> None: ...
-def runtime_pending_token(element: object, /) -> int | None: ...
-def runtime_envelopes(element: object, /) -> list[tuple[int, int]]: ...
-def runtime_set_envelope(sequence: int, timestamp_ns: int, /) -> None: ...
-def runtime_confirm(run_id: int, token: int, /) -> None: ...
+              clock: VirtualClock | None, workers: int, trace_events: int = 0, /) -> Run:
+    """start_run(nodes, edges, clock, workers) -> Run: start a plan (see running.py)."""
+def runtime_emit(element: object, port: str, value: object, /) -> None:
+    """runtime_emit(element, port, value): Element.emit inside process()."""
+def runtime_pending_token(element: object, /) -> int | None:
+    """runtime_pending_token(element) -> int or None: the running execution's token."""
+def runtime_envelopes(element: object, /) -> list[tuple[int, int]]:
+    """runtime_envelopes(element) -> [(sequence, timestamp_ns)]: each entry's envelope."""
+def runtime_set_envelope(sequence: int, timestamp_ns: int, /) -> None:
+    """runtime_set_envelope(sequence, timestamp_ns): the envelope of the item a source's
+    generate() yields next (on the source's thread)."""
+def runtime_confirm(run_id: int, token: int, /) -> None:
+    """runtime_confirm(run_id, token): complete an ExternalConfirmed execution."""

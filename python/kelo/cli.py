@@ -4,8 +4,9 @@
     kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
     kelo draw FILE OUT [--providers DIR] [--strict]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
-    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json]
-             [--cluster ADDRESS [--tls-ca-file F --tls-cert F [--tls-key F]] | --workers N]
+    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json] [--trace OUT]
+                  [--quiet] [--stall-timeout S] [--fail-on-stall]
+                  [--cluster ADDRESS [--tls-ca-file F --tls-cert F [--tls-key F]] | --workers N]
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
 written; ``run``: the run completed), 1 when it finds errors (``run``: or
@@ -30,6 +31,7 @@ from .checker.description import ReadError
 from .checker.findings import JSON_VERSION, Finding, format_text, to_json
 from .checker.pictures import GraphvizError, draw, format_of
 from .runtime.command import run_command
+from .runtime.observe import DEFAULT_STALL_S
 
 __all__ = ["main"]
 
@@ -65,6 +67,14 @@ def _parser() -> argparse.ArgumentParser:
     common(running)
     running.add_argument("--timeout", type=float, metavar="S", help="stop the run after S seconds")
     running.add_argument("--json", action="store_true", help="one JSON document on stdout")
+    running.add_argument("--trace", metavar="OUT",
+                         help="write the run's trace (Chrome trace events, for Perfetto)")
+    running.add_argument("--quiet", action="store_true", help="no live progress on stderr")
+    running.add_argument("--stall-timeout", type=_seconds, default=DEFAULT_STALL_S, metavar="S",
+                         help="report a stall when no item moved for S seconds "
+                         f"(default {DEFAULT_STALL_S:g})")
+    running.add_argument("--fail-on-stall", action="store_true",
+                         help="end the run with status 1 at the first stall")
     where = running.add_mutually_exclusive_group()
     where.add_argument("--cluster", metavar="ADDRESS",
                        help="run the placement groups on the Dask scheduler at ADDRESS")
@@ -87,6 +97,16 @@ def _cluster(args: argparse.Namespace) -> Any:
     return lambda: connect(args.cluster, args.workers or 0, tls)
 
 
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not value > 0 or value == float("inf"):
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive number of seconds")
+    return value
+
+
 def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
          stderr: TextIO | None = None) -> int:
     out = stdout or sys.stdout
@@ -106,7 +126,9 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
     want_json = getattr(args, "json", False)
     if args.command == "run":
         return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
-                           err, _cluster(args))
+                           err, trace=args.trace, quiet=args.quiet,
+                           stall_s=args.stall_timeout, fail_on_stall=args.fail_on_stall,
+                           cluster=_cluster(args))
     try:
         result = check_file(args.file, args.providers, strict=args.strict)
     except ReadError as exc:

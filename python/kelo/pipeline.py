@@ -32,7 +32,7 @@ from kelo.ext.graph import (PyConfig, PyDataContract, PyEdge, PyElement, PyEleme
                             PyElementKind, PyElementTypeId, PyGraph, PyPort, PyPortId)
 from kelo.ext.provider import PyProviderId, PyRequirement, PySelectionPolicy
 
-from ._bridge import validate
+from ._native import validate
 
 __all__ = ["Built", "CycleError", "Element", "ElementType", "Link", "Pipeline", "selection_policy",
            "split_ref"]

@@ -42,34 +42,6 @@ Result<DataContract> contract_with(std::string_view category, const ContractSpec
                       " (expected frame, tensor, metadata, event or batch)");
 }
 
-// [chosen index or -1, error or -1, then per candidate: verdict, requirement].
-// The candidates come as registry.find(type) gave them, one per entry, and
-// are registered here under that type alone, so that the walk sees exactly
-// those entries in that order. select() supersedes it: it searches the
-// registry where it is.
-std::vector<std::int64_t> explain(const ElementTypeId& type,
-                                  std::vector<kelo_core::Shared<ProviderDescriptor>> candidates,
-                                  std::vector<Requirement> requirements,
-                                  const SelectionPolicy& policy) {
-  ProviderRegistry registry;
-  for (const kelo_core::Shared<ProviderDescriptor>& shared : candidates) {
-    ProviderDescriptor d = *shared;
-    d.element_types = {};
-    d.element_types.push_back(type);
-    registry.register_provider(std::move(d));
-  }
-  const SelectionExplanation x = explain_selection(type, registry, requirements, policy);
-  std::vector<std::int64_t> out{-1, x.selection ? -1 : std::int64_t(x.selection.error)};
-  out.reserve(2 + 2 * x.candidates.size());
-  for (std::size_t i = 0; i < x.candidates.size(); ++i) {
-    const CandidateVerdict& v = x.candidates[i];
-    if (v.verdict == Verdict::Chosen) out[0] = std::int64_t(i);
-    out.push_back(std::int64_t(v.verdict));
-    out.push_back(v.verdict == Verdict::FailsRequirement ? std::int64_t(v.requirement) : -1);
-  }
-  return out;
-}
-
 template <class Finding>
 GraphFinding finding(const Finding& f, std::string_view severity) {
   const kelo_core::graph::validation::Indexes& at = f.indexes();
@@ -148,17 +120,6 @@ void add_pipeline_functions(std::vector<FunctionSpec>& out) {
       "contract_with(category, spec)",
       "A contract of a built-in category (`frame`, `tensor`, `metadata`,\n"
       "`event` or `batch`) constrained by `spec`."));
-  out.push_back(Function<&explain>(
-      "explain_selection(element_type, candidates, requirements, policy)",
-      "`select_provider`'s decision among `candidates` (the descriptors\n"
-      "`PyProviderRegistry.find(element_type)` returns) with a verdict for\n"
-      "every candidate, as a\n"
-      "flat list of ints: the chosen candidate's index (-1: none), the\n"
-      "selection error (-1: none; 0 no providers found, 1 no provider\n"
-      "satisfies requirements, 2 provider not found), then for each candidate\n"
-      "in the registry's order its verdict (0 chosen, 1 fails a requirement,\n"
-      "2 outranked, 3 not the manual choice) and the index of the first\n"
-      "requirement it fails (-1 unless verdict 1)."));
 }
 
 }  // namespace kelo::py

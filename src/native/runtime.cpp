@@ -23,6 +23,7 @@
 
 #include "data/frame.h"
 #include "execution/contract.h"
+#include "native/observe.h"
 #include "native/topics.h"
 #include "runtime/runtime.h"
 
@@ -490,6 +491,7 @@ struct RunBox {
   std::optional<rt::Run> run;
   std::vector<std::shared_ptr<Code>> code;  // per node; null for native ones
   std::shared_ptr<rt::VirtualClock> clock;
+  std::shared_ptr<rt::TraceRecorder> trace;  // when traced
 };
 
 // Runs by id, under the interpreter lock.
@@ -582,8 +584,10 @@ bool node_of(PyObject* t, std::uint64_t run_id, rt::Node& node, std::shared_ptr<
 
 PyObject* start_run(PyObject*, PyObject* args) {
   PyObject *nodes, *edges, *clock;
-  Py_ssize_t workers = 0;
-  if (!PyArg_ParseTuple(args, "OOOn", &nodes, &edges, &clock, &workers)) return nullptr;
+  Py_ssize_t workers = 0, trace_events = 0;
+  if (!PyArg_ParseTuple(args, "OOOn|n", &nodes, &edges, &clock, &workers, &trace_events)) {
+    return nullptr;
+  }
   auto box = std::make_shared<RunBox>();
   box->id = next_run_id++;
   rt::Plan plan;
@@ -619,12 +623,17 @@ PyObject* start_run(PyObject*, PyObject* args) {
       options.clock = box->clock;
     }
     options.workers = std::size_t(workers);
+    if (trace_events > 0) {
+      box->trace = std::make_shared<rt::TraceRecorder>(plan, std::size_t(trace_events));
+      options.observer = box->trace;
+    }
     kelo_core::Result<rt::Run> started = kelo_core::Error::internal("not started");
     Py_BEGIN_ALLOW_THREADS
     started = rt::Run::start(std::move(plan), std::move(options));
     Py_END_ALLOW_THREADS
     if (!started) return raise(started.error());
     box->run.emplace(std::move(started).value());
+    if (box->trace) box->trace->set_workers(box->run->workers());
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -653,9 +662,6 @@ bool put(PyObject* d, const char* key, PyObject* value) {
   return v && PyDict_SetItemString(d, key, v.get()) == 0;
 }
 
-constexpr const char* kDropNames[rt::kDropReasons] = {"latest", "drop_oldest", "drop_newest",
-                                                      "reject", "match", "skip", "ended"};
-
 PyObject* stats_dict(const rt::ElementStats& s) {
   Ref d(PyDict_New());
   if (!d) return nullptr;
@@ -663,7 +669,8 @@ PyObject* stats_dict(const rt::ElementStats& s) {
   Ref drops(PyDict_New());
   if (!drops) return nullptr;
   for (std::size_t i = 0; i < rt::kDropReasons; ++i) {
-    if (s.drops[i] && !put(drops.get(), kDropNames[i], to_py(s.drops[i]))) return nullptr;
+    const std::string name(rt::drop_reason_name(rt::DropReason(i)));
+    if (s.drops[i] && !put(drops.get(), name.c_str(), to_py(s.drops[i]))) return nullptr;
   }
   bool ok = put(o, "received", to_py(s.received)) && put(o, "processed", to_py(s.processed)) &&
             put(o, "emitted", to_py(s.emitted)) && put(o, "dropped", to_py(s.dropped)) &&
@@ -828,6 +835,20 @@ PyObject* run_workers(PyObject* self, PyObject*) {
   return to_py(std::uint64_t(r->workers()));
 }
 
+PyObject* run_snapshot(PyObject* self, PyObject*) {
+  rt::Run* r = run_of(self);
+  return r ? snapshot_to_py(r->snapshot()) : nullptr;
+}
+
+PyObject* run_write_trace(PyObject* self, PyObject* path) {
+  if (!run_of(self)) return nullptr;
+  if (!box_of(self)->trace) {
+    PyErr_SetString(PyExc_RuntimeError, "the run was started without a trace");
+    return nullptr;
+  }
+  return write_trace(*box_of(self)->trace, path);
+}
+
 PyMethodDef run_methods[] = {
     {"flush", run_flush, METH_NOARGS, "Release every partial batch and window now."},
     {"eos", run_eos, METH_O, "eos(source): end a source (by node index)."},
@@ -841,6 +862,9 @@ PyMethodDef run_methods[] = {
     {"stats", run_stats, METH_O, "stats(node) -> dict: an element's counters now."},
     {"ended", run_ended, METH_NOARGS, "Whether the run has ended."},
     {"workers", run_workers, METH_NOARGS, "The number of worker threads."},
+    {"snapshot", run_snapshot, METH_NOARGS, "snapshot() -> dict: the live state of every element."},
+    {"write_trace", run_write_trace, METH_O,
+     "write_trace(path) -> (written, lost): the run's trace as a Chrome trace file."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -123,51 +123,48 @@ TEST(RuntimeControlTest, CancelAndTimeoutStopInFlightWorkAndCallEveryStop) {
   }
 }
 
-TEST(RuntimeControlTest, AbandonEndsTheRunWithoutTheStuckExecution) {
-  Builder b;
-  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2}));
-  auto gate = std::make_shared<Gate>();
-  auto entered = std::make_shared<std::atomic<int>>(0);
-  auto stuck = std::make_shared<Fn>(
-      [gate, entered](Execution&) {
+// A sink whose executions wait at a gate the test opens only at the end.
+struct Stuck {
+  std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+  std::shared_ptr<std::atomic<int>> entered = std::make_shared<std::atomic<int>>(0);
+  std::shared_ptr<Fn> sink = std::make_shared<Fn>(
+      [gate = gate, entered = entered](Execution&) {
         entered->fetch_add(1);
         gate->pass();
         return Outcome{};
       },
       HostAccess::Left);
-  const auto k = b.sink(stuck, serialized());
+};
+
+TEST(RuntimeControlTest, AbandonEndsTheRunWithoutTheStuckExecution) {
+  Builder b;
+  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2}));
+  Stuck stuck;
+  const auto k = b.sink(stuck.sink, serialized());
   b.link(s, k);
   {
     auto run = start(b);
-    wait_until([&] { return entered->load() == 1; });
+    wait_until([&] { return stuck.entered->load() == 1; });
     const RunResult r = run.abandon();
     EXPECT_EQ(r.outcome, RunOutcome::Cancelled);
     EXPECT_TRUE(r.abandoned);
     EXPECT_TRUE(run.ended());
-    EXPECT_EQ(stuck->stops.load(), 0);
+    EXPECT_EQ(stuck.sink->stops.load(), 0);
   }
   // The stuck execution returns after its run's handle is gone; its
   // element is stopped then.
-  gate->open();
-  wait_until([&] { return stuck->stops.load() == 1; });
+  stuck.gate->open();
+  wait_until([&] { return stuck.sink->stops.load() == 1; });
 }
 
 TEST(RuntimeControlTest, WaitAbandonsAfterTheGrace) {
   Builder b;
   const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1}));
-  auto gate = std::make_shared<Gate>();
-  auto entered = std::make_shared<std::atomic<int>>(0);
-  auto stuck = std::make_shared<Fn>(
-      [gate, entered](Execution&) {
-        entered->fetch_add(1);
-        gate->pass();
-        return Outcome{};
-      },
-      HostAccess::Left);
-  b.link(s, b.sink(stuck));
+  Stuck stuck;
+  b.link(s, b.sink(stuck.sink));
   auto clock = std::make_shared<VirtualClock>();
   auto run = start(b, options(clock));
-  wait_until([&] { return entered->load() == 1; });
+  wait_until([&] { return stuck.entered->load() == 1; });
   RunResult r;
   std::thread waiter([&] { r = run.wait(100, 50); });
   wait_until([&] { return clock->pending_timers() == 2; });
@@ -177,8 +174,8 @@ TEST(RuntimeControlTest, WaitAbandonsAfterTheGrace) {
   waiter.join();
   EXPECT_EQ(r.outcome, RunOutcome::TimedOut);
   EXPECT_TRUE(r.abandoned);
-  gate->open();
-  wait_until([&] { return stuck->stops.load() == 1; });
+  stuck.gate->open();
+  wait_until([&] { return stuck.sink->stops.load() == 1; });
 }
 
 TEST(RuntimeControlTest, StartFailureFailsTheRunAndStopsTheStarted) {

@@ -120,26 +120,27 @@ TEST(RuntimeClockTest, VirtualTimersFireInOrderOnAdvance) {
   EXPECT_EQ(fired.back(), (std::pair<int, std::int64_t>{3, 300}));
 }
 
-TEST(RuntimeClockTest, SteadyTimersFire) {
+TEST(RuntimeClockTest, SteadyTimersFireAndCancel) {
   auto clock = steady_clock();
   std::mutex m;
   std::condition_variable cv;
   std::vector<int> fired;
   const auto now = clock->now_ns();
-  clock->schedule(now + 2'000'000, [&] {
+  const auto note = [&](int i) {
     std::lock_guard l(m);
-    fired.push_back(2);
+    fired.push_back(i);
     cv.notify_all();
-  });
+  };
+  const TimerId far = clock->schedule(now + 3'600'000'000'000, [&] { note(0); });
+  // A due timer fires, and one it schedules fires after it.
   clock->schedule(now, [&] {
-    std::lock_guard l(m);
-    fired.push_back(1);
-    cv.notify_all();
+    note(1);
+    clock->schedule(clock->now_ns(), [&] { note(2); });
   });
   std::unique_lock l(m);
   cv.wait(l, [&] { return fired.size() == 2; });
   EXPECT_EQ(fired, (std::vector<int>{1, 2}));
-  EXPECT_GE(clock->now_ns(), now + 2'000'000);
+  EXPECT_TRUE(clock->cancel(far));
 }
 
 TEST(RuntimeStatsTest, HistogramPercentilesStayWithinTheirBucket) {

@@ -349,3 +349,113 @@ TEST(RuntimePolicyTest, ExternalConfirmedTimesOutOnTheClock) {
 
 }  // namespace
 }  // namespace kelo_core::runtime::testing
+
+namespace kelo_core::runtime::testing {
+namespace {
+
+TEST(RuntimePolicyTest, SourceFailuresFollowTheSourcesPolicy) {
+  const struct {
+    FailurePolicy policy;
+    RunOutcome outcome;
+    // What reaches the sink before a failing run is cancelled depends on
+    // timing.
+    std::optional<std::vector<std::uintptr_t>> delivered;
+    std::uint64_t retried, skipped;
+  } cases[] = {{FailurePolicy::Retry, RunOutcome::Completed, {{1, 3}}, 1, 0},
+               {FailurePolicy::Skip, RunOutcome::Completed, {{1, 3}}, 0, 1},
+               {FailurePolicy::FailGraph, RunOutcome::Failed, std::nullopt, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(debug(c.policy));
+    ExecutionContract contract;
+    contract.failure_policy = c.policy;
+    Builder b;
+    // Item 1 fails once; a retry asks for the next item.
+    auto src = std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2, 3});
+    src->fail_at = {1};
+    const auto s = b.source(src, 1, contract);
+    auto sink = std::make_shared<Collect>();
+    const auto k = b.sink(sink, serialized());
+    b.link(s, k);
+    auto run = start(b);
+    const RunResult r = run.wait();
+    EXPECT_EQ(r.outcome, c.outcome);
+    if (c.delivered) {
+      EXPECT_EQ(sink->values(), *c.delivered);
+    }
+    EXPECT_EQ(r.stats[s].retried, c.retried);
+    EXPECT_EQ(r.stats[s].skipped, c.skipped);
+    if (c.outcome == RunOutcome::Failed) {
+      EXPECT_EQ(r.failed_element, s);
+      EXPECT_EQ(r.message, "source failed at 1");
+      EXPECT_EQ(r.failed_envelope->sequence, 1u);
+    }
+  }
+}
+
+TEST(RuntimePolicyTest, MergedInputsEndWhenEveryProducerHasEnded) {
+  Builder b;
+  const auto s1 = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2}));
+  const auto s2 = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{3, 4, 5}));
+  auto sink = std::make_shared<Collect>();
+  const auto k = b.sink(sink, serialized());
+  b.link(s1, k);
+  b.link(s2, k);
+  auto run = start(b);
+  const RunResult r = run.wait();
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  auto values = sink->values();
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, (std::vector<std::uintptr_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(r.stats[k].received, 5u);
+}
+
+}  // namespace
+}  // namespace kelo_core::runtime::testing
+
+namespace kelo_core::runtime::testing {
+namespace {
+
+TEST(RuntimePolicyTest, EmitReportsARefusingQueue) {
+  // The receiver holds its first item; its queue of one takes the second
+  // and refuses the third.
+  auto gate = std::make_shared<Gate>();
+  auto started = std::make_shared<std::atomic<int>>(0);
+  std::vector<Emit> results;
+  auto op = std::make_shared<Fn>(
+      [&](Execution& x) {
+        for (std::uintptr_t v = 1; v <= 3; ++v) {
+          results.push_back(x.emit(0, P(v)));
+          if (v == 1) wait_until([&] { return started->load() == 1; });
+        }
+        return Outcome{};
+      },
+      HostAccess::Left);
+  auto held = std::make_shared<Fn>(
+      [gate, started](Execution&) {
+        if (started->fetch_add(1) == 0) gate->pass();
+        return Outcome{};
+      },
+      HostAccess::Left);
+  ExecutionContract independent = serialized();
+  independent.output_coupling = OutputCoupling::Independent;
+  ExecutionContract reject = serialized();
+  reject.overflow = OverflowPolicy::Reject;
+  Builder b;
+  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{9}));
+  const auto a = b.op(op, independent);
+  const auto k = b.sink(held, reject);
+  b.node(k).queue_capacity = 1;
+  b.link(s, a);
+  b.link(a, k);
+  auto run = start(b);
+  wait_until([&] { return run.stats(a).processed == 1; });
+  gate->open();
+  const RunResult r = run.wait();
+  EXPECT_EQ(results, (std::vector<Emit>{Emit::Sent, Emit::Sent, Emit::Rejected}));
+  EXPECT_EQ(r.stats[k].rejected, 1u);
+  EXPECT_EQ(r.stats[k].processed, 2u);
+  EXPECT_EQ(r.stats[a].emitted, 3u);
+}
+
+}  // namespace
+}  // namespace kelo_core::runtime::testing

@@ -250,33 +250,32 @@ struct Builder {
   Plan plan;
 
   std::size_t source(std::shared_ptr<Source> s, std::size_t outputs = 1,
-                     execution::ExecutionContract c = {}) {
-    Node n;
-    n.name = numbered("n", plan.nodes.size());
-    n.kind = NodeKind::Source;
-    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
-    n.contract = std::move(c);
+                     const execution::ExecutionContract& c = {}) {
+    Node& n = add(NodeKind::Source, 0, outputs, c);
     n.source = std::move(s);
-    plan.nodes.push_back(std::move(n));
     return plan.nodes.size() - 1;
   }
-  std::size_t op(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
+  std::size_t op(std::shared_ptr<Behaviour> b, const execution::ExecutionContract& c = {},
                  std::size_t inputs = 1, std::size_t outputs = 1) {
-    Node n;
-    n.name = numbered("n", plan.nodes.size());
-    n.kind = outputs ? NodeKind::Operator : NodeKind::Sink;
-    for (std::size_t i = 0; i < inputs; ++i) n.inputs.push_back(numbered("in", i));
-    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
-    n.contract = std::move(c);
+    Node& n = add(outputs ? NodeKind::Operator : NodeKind::Sink, inputs, outputs, c);
     n.behaviour = std::move(b);
-    plan.nodes.push_back(std::move(n));
     return plan.nodes.size() - 1;
   }
-  std::size_t sink(std::shared_ptr<Behaviour> b, execution::ExecutionContract c = {},
+  std::size_t sink(std::shared_ptr<Behaviour> b, const execution::ExecutionContract& c = {},
                    std::size_t inputs = 1) {
-    return op(std::move(b), std::move(c), inputs, 0);
+    return op(std::move(b), c, inputs, 0);
   }
   Node& node(std::size_t i) { return plan.nodes[i]; }
+  Node& add(NodeKind kind, std::size_t inputs, std::size_t outputs,
+            const execution::ExecutionContract& c) {
+    Node n;
+    n.name = numbered("n", plan.nodes.size());
+    n.kind = kind;
+    for (std::size_t i = 0; i < inputs; ++i) n.inputs.push_back(numbered("in", i));
+    for (std::size_t i = 0; i < outputs; ++i) n.outputs.push_back(numbered("out", i));
+    n.contract = c;
+    return plan.nodes.emplace_back(std::move(n));
+  }
   void link(std::size_t from, std::size_t to, std::size_t output = 0, std::size_t input = 0) {
     plan.edges.push_back(Edge{from, output, to, input});
   }

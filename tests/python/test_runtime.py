@@ -491,11 +491,13 @@ def test_seek_reaches_a_seekable_source():
         seeks.append(target_ns)
         self.jump = 100
 
-    def generate(self):
+    def generate(self):                 # counts until the seek, then gives 100..102
         self.jump, i = None, 0
-        while i < 103:
+        while self.jump is None:
             yield {"out": i}
-            i, self.jump = (self.jump if self.jump is not None else i + 1), None
+            i += 1
+        for i in range(self.jump, self.jump + 3):
+            yield {"out": i}
 
     collect = sink(then=lambda v: seen.set())
     p = chain(("src", element("Seekable", generate=generate, seek=seek)), ("out", collect))

@@ -22,10 +22,11 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import NamedTuple
 
-from kelo.ext.graph import PyPortId
-from kelo.ext.provider import PyProviderRegistry, abi_current_version, abi_is_compatible
+from kelo.ext.graph import PyElementTypeId, PyPortId
+from kelo.ext.provider import (PyProviderRegistry, PyRequirement, abi_current_version,
+                               abi_is_compatible)
 
-from .._bridge import GraphFinding, select, validate
+from .._native import GraphFinding, select, validate
 from ..pipeline import Built, Pipeline, selection_policy, split_ref
 from .description import Description, ProviderSpec, load
 from .findings import Finding, Location
@@ -124,8 +125,9 @@ class _Core:
             at: Location | None = None
             if f.edges and (where == "link" or not f.elements):
                 at = self.d.link_at(f.edges[0])
-            elements = f.elements or tuple(i for p in f.ports[:1]
-                                           if (i := self.b.owner.get(p)) is not None)
+            # Elements the pipeline did not make (a graph changed by hand) have no name.
+            elements = tuple(i for i in f.elements if i < len(self.b.elements)) or tuple(
+                i for p in f.ports[:1] if (i := self.b.owner.get(p)) is not None)
             if at is None and elements:
                 at = self.d.element_at(elements[0])
             self.r.findings.append(Finding(
@@ -191,7 +193,7 @@ _KINDS: dict[str, tuple[str, str, Callable[[_Core, GraphFinding], str]]] = {
     "ContractMismatch": ("K206", "link", _Core.contracts),
     "CycleDetected": ("K207", "element", _Core.cycle),
     "DynamicSourceElementNotFound": ("K208", "link", _Core.dynamic),
-    "DeferredLateBinding": ("K209", "link", _Core.deferred),
+    "UnresolvedLateBinding": ("K209", "link", _Core.deferred),
 }
 
 
@@ -279,10 +281,10 @@ def _plan(r: CheckResult, strict: bool) -> None:
                                       provider=provider))
 
 
-def _decide(r: CheckResult, requirements: Sequence[object], t: str, texts: tuple[str, ...],
+def _decide(r: CheckResult, requirements: Sequence[PyRequirement], t: str, texts: tuple[str, ...],
             policy: str, registry: PyProviderRegistry, listed: list[ProviderSpec],
             foreign: list[ProviderSpec], strict: bool) -> _Outcome:
-    s = select(registry, t, requirements, selection_policy(policy))  # type: ignore[arg-type]
+    s = select(registry, PyElementTypeId(t), requirements, selection_policy(policy))
     chosen = None if s.chosen is None else listed[s.chosen]
     manual = policy.partition(":")[2] if policy.startswith("manual:") else None
     candidates = []

@@ -27,7 +27,7 @@ from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
                                PyVersion, abi_current_version)
 
 from .. import _native
-from .._bridge import names
+from .._native import names
 from ..pipeline import ElementType, Pipeline, selection_policy, split_ref
 from ..runtime.contract import PROBLEM_CODES, contract_from_table
 from ..runtime.entries import entry_problem

@@ -104,6 +104,7 @@ class ClusterRunning:
         self._report = report
         self._waits: dict[tuple[str, int], Any] = {}
         self._interrupted = False
+        self.trace_written: tuple[int, int] | None = None   # no trace on a cluster yet
 
     def _group(self, name: str) -> list[Any]:
         group = self._homes.get(name)

@@ -16,8 +16,8 @@ from ..ext.data import PyCoordinateSpace, PyMetadata
 
 if TYPE_CHECKING:
     # Whatever exports the buffer protocol (bytes, memoryview, array.array,
-    # numpy arrays where the stubs know them), and not a list of lists.
-    from _typeshed import ReadableBuffer
+    # numpy arrays), and not a list of lists.
+    from .._native import _Array
 
 __all__ = ["Columns", "TrackColumns", "add_objects", "columns"]
 
@@ -73,10 +73,10 @@ def columns(metadata: Union[PyMetadata, Sequence[PyMetadata]]) -> Columns:
 
 def add_objects(
     metadata: PyMetadata,
-    boxes: ReadableBuffer,
-    confidence: Optional[ReadableBuffer] = None,
+    boxes: _Array,
+    confidence: Optional[_Array] = None,
     labels: Optional[Sequence[Optional[str]]] = None,
-    class_ids: Optional[ReadableBuffer] = None,
+    class_ids: Optional[_Array] = None,
     coordinate_space: Optional[PyCoordinateSpace] = None,
 ) -> None:
     """Append one object per row of ``boxes`` (N x 4, or a flat buffer of

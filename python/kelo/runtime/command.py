@@ -1,8 +1,13 @@
 """`kelo run FILE`: check a description file, run it, print the findings and
 a summary of every element.
 
+While it runs, progress shows on stderr (`--quiet`: none) and a stall (no
+item moved for `--stall-timeout` seconds while some element has not ended)
+is reported: on stdout, or in the JSON document's ``stall`` object (and on
+stderr) with `--json`.
+
 Exit status: 0 when the run completes, 1 when the check has errors or the
-run fails, times out or is interrupted (Ctrl-C stops it cleanly: every
+run fails, times out, stalls under `--fail-on-stall` or is interrupted (Ctrl-C stops it cleanly: every
 started element's `stop` runs and the summary is printed), 2 when the input
 cannot be read.
 """
@@ -11,13 +16,14 @@ from __future__ import annotations
 
 import json
 import traceback
-from dataclasses import asdict
 from collections.abc import Callable
 from contextlib import AbstractContextManager
 from typing import Any, TextIO
 
 from ..checker.description import ReadError
 from ..checker.findings import JSON_VERSION, format_text
+from .observe import DEFAULT_STALL_S, StallReport, Watch, stats_dict
+from .progress import Progress
 from .running import RunReport, start
 
 __all__ = ["run_command", "report_json"]
@@ -25,38 +31,45 @@ __all__ = ["run_command", "report_json"]
 OK, FAILED, UNREADABLE = 0, 1, 2
 
 
-def report_json(report: RunReport, file: str | None) -> str:
+def report_json(report: RunReport, file: str | None, stall: StallReport | None = None) -> str:
     """One JSON document: the findings, how the run ended, every element's
-    counters."""
+    counters, the last stall (or null)."""
     error = report.error
     return json.dumps({
         "version": JSON_VERSION, "file": file, "outcome": report.outcome, "ok": report.ok,
         "failed_element": report.failed_element, "message": report.message,
         "error": None if error is None else f"{type(error).__name__}: {error}",
         "findings": [f.as_dict() for f in report.findings],
-        "stats": {name: asdict(s) for name, s in report.stats.items()},
+        "stats": {name: stats_dict(s) for name, s in report.stats.items()},
+        "stall": None if stall is None else stall.as_dict(),
     }, indent=2) + "\n"
 
 
 def run_command(file: str, providers: str | None, strict: bool, timeout: float | None,
-                want_json: bool, out: TextIO, err: TextIO,
+                want_json: bool, out: TextIO, err: TextIO, *, trace: str | None = None,
+                quiet: bool = False, stall_s: float = DEFAULT_STALL_S,
+                fail_on_stall: bool = False,
                 cluster: Callable[[], AbstractContextManager[Any]] | None = None) -> int:
-    """`cluster`: what makes the `distributed.Client` to run on (None: this process)."""
+    """`cluster`: what makes the `distributed.Client` to run on (None: this
+    process; on a cluster there is no trace, progress or stall watch)."""
+    options = (file, providers, strict, timeout, want_json, out, err, trace, quiet, stall_s,
+               fail_on_stall)
     if cluster is None:
-        return _run(file, providers, strict, timeout, want_json, out, err, None)
+        return _run(*options, None)
     from ..cluster.connect import ClusterUnavailable
     try:
         with cluster() as client:
-            return _run(file, providers, strict, timeout, want_json, out, err, client)
+            return _run(*options, client)
     except ClusterUnavailable as exc:
         print(f"kelo: {exc}", file=err)
         return UNREADABLE
 
 
 def _run(file: str, providers: str | None, strict: bool, timeout: float | None,
-         want_json: bool, out: TextIO, err: TextIO, client: Any) -> int:
+         want_json: bool, out: TextIO, err: TextIO, trace: str | None, quiet: bool,
+         stall_s: float, fail_on_stall: bool, client: Any) -> int:
     try:
-        running = start(file, providers=providers, strict=strict, cluster=client)
+        running = start(file, providers=providers, strict=strict, trace=trace, cluster=client)
     except KeyboardInterrupt:
         print("kelo: interrupted before the run started", file=err)
         return FAILED
@@ -73,9 +86,28 @@ def _run(file: str, providers: str | None, strict: bool, timeout: float | None,
             out.flush()
     except KeyboardInterrupt:
         running.interrupt()
-    report = running.wait(timeout)
+    def on_stall(stall: StallReport) -> None:
+        stream = err if want_json else out
+        stream.write("\n".join(stall.lines()) + "\n")
+        stream.flush()
+
+    stall = None
+    if client is not None:      # a cluster's groups report at the end only
+        if trace is not None:
+            print(f"kelo: trace {trace}: not written, the run is on a cluster", file=err)
+        report = running.wait(timeout)
+    else:
+        progress = None if quiet else Progress(err)
+        watch = Watch(running, show=None if progress is None else progress.update,
+                      stall_s=stall_s, fail_on_stall=fail_on_stall, on_stall=on_stall)
+        report = running.wait(timeout, watch=watch)
+        stall = watch.stall
+    if running.trace_written is not None:
+        written, lost = running.trace_written
+        print(f"kelo: trace {trace}: {written} events" +
+              (f", {lost} more not recorded (its buffers were full)" if lost else ""), file=err)
     if want_json:
-        out.write(report_json(report, file))
+        out.write(report_json(report, file, stall))
     elif report.outcome != "not_run":
         out.write(report.summary())
         if report.error is not None and report.outcome == "failed":

@@ -8,8 +8,10 @@ its exception (traceback kept), and every element's counters.
 from __future__ import annotations
 
 import atexit
+import time
+import warnings
 import weakref
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field, fields
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
@@ -25,6 +27,7 @@ from .entries import import_entry
 
 if TYPE_CHECKING:
     from ..checker.checking import CheckResult
+    from .observe import Snapshot
 
 __all__ = ["ElementStats", "RunReport", "Running", "VirtualClock", "run", "start"]
 
@@ -34,6 +37,8 @@ VirtualClock = _native.VirtualClock
 BUILTIN: dict[str, type[Element]] = {"kelo.native.passthrough": NativePassthrough}
 
 _KINDS = {PyElementKind.Source: 0, PyElementKind.Operator: 1, PyElementKind.Sink: 2}
+#: The most events a trace holds; further ones are counted as lost.
+TRACE_EVENTS = 1 << 21
 # Grace given to executions that do not return after a timeout or Ctrl-C.
 _GRACE_NS = 2_000_000_000
 
@@ -77,7 +82,8 @@ def _stats(d: Mapping[str, Any]) -> ElementStats:
 class RunReport:
     """How a run ended. `outcome` is ``"completed"``, ``"stopped"`` (by
     `Running.stop`), ``"failed"``, ``"cancelled"``, ``"timed_out"``,
-    ``"interrupted"`` (Ctrl-C) or ``"not_run"`` (the check, an element's
+    ``"interrupted"`` (Ctrl-C), ``"stalled"`` (given up by `Running.wait`'s
+    watch) or ``"not_run"`` (the check, an element's
     implementation or its contract had errors: see `findings`)."""
 
     outcome: str
@@ -127,7 +133,9 @@ class Running:
 
     def __init__(self, findings: list[Finding], names: list[str] | None = None,
                  kinds: list[int] | None = None, handle: Any = None,
-                 clock: Any = None, report: RunReport | None = None) -> None:
+                 clock: Any = None, report: RunReport | None = None,
+                 nodes: list[tuple[Any, ...]] | None = None, trace: str | Path | None = None
+                 ) -> None:
         self.findings = findings
         self._names = names or []
         self._kinds = kinds or []
@@ -135,6 +143,11 @@ class Running:
         self._clock = clock
         self._report = report
         self._interrupted = False
+        self._inputs = [list(n[2]) for n in nodes or ()]
+        self._capacities = [int(n[6]) for n in nodes or ()]
+        self._trace = trace
+        #: (events written, events lost) once the trace file is written.
+        self.trace_written: tuple[int, int] | None = None
         if handle is not None:
             _live.add(self)
 
@@ -186,35 +199,75 @@ class Running:
             raise RuntimeError("the pipeline did not run")
         return _stats(self._handle.stats(self._names.index(name)))
 
+    def snapshot(self) -> Snapshot:
+        """Every element's live state and counters now."""
+        from .observe import Snapshot
+        if self._handle is None:
+            raise RuntimeError("the pipeline did not run")
+        names = _unique(self._names)
+        stats = {n: _stats(self._handle.stats(i)) for i, n in enumerate(names)}
+        return Snapshot.of(self._handle.snapshot(), names, self._inputs, self._capacities, stats)
+
     @property
     def ended(self) -> bool:
         return self._handle is None or self._handle.ended()
 
-    def wait(self, timeout: float | None = None) -> RunReport:
+    def wait(self, timeout: float | None = None, *, watch: Callable[[], bool] | None = None,
+             every: float = 0.25) -> RunReport:
         """Wait for the end. A run still going after `timeout` seconds is
         cancelled and reported as timed out; Ctrl-C cancels it and reports
-        it interrupted. Every started element's `stop` has run by then."""
+        it interrupted. Every started element's `stop` has run by then.
+        `watch` is called every `every` seconds meanwhile; when it returns
+        true the run is abandoned at once (executions that never return are
+        left behind) and reported as stalled."""
         if self._report is not None:
             return self._report
         handle = self._handle
         outcome = "interrupted" if self._interrupted else None
+        ended: bool | None
         try:
-            ended = handle.poll(timeout)
+            ended = handle.poll(timeout) if watch is None else \
+                self._poll(timeout, watch, every)
         except KeyboardInterrupt:
             ended, outcome = False, "interrupted"
+        if ended is None:
+            self._report = self._make_report(handle.abandon(), "stalled")
+            _live.discard(self)
+            return self._report
         if not ended:
             outcome = outcome or "timed_out"
             handle.cancel()
-        try:
-            handle.poll(None)
-            result = handle.finish()
-        except KeyboardInterrupt:           # again: stop waiting for executions
-            result = handle.abandon()
+        result: dict[str, Any] | None = None
+        while result is None:
+            try:
+                handle.poll(None)
+                result = handle.finish()
+            except KeyboardInterrupt:       # again: stop waiting for executions
+                result = handle.abandon()
         self._report = self._make_report(result, outcome)
         _live.discard(self)
         return self._report
 
+    def _poll(self, timeout: float | None, watch: Callable[[], bool],
+              every: float) -> bool | None:
+        """Whether the run ended within `timeout`, calling `watch` every
+        `every` seconds; None when `watch` gave up on it."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while True:
+            left = None if deadline is None else max(0.0, deadline - time.monotonic())
+            if self._handle.poll(every if left is None else min(every, left)):
+                return True
+            if left is not None and left <= every:
+                return False
+            if watch():
+                return None
+
     def _make_report(self, result: dict[str, Any], outcome: str | None) -> RunReport:
+        if self._trace is not None:
+            written, lost = self.trace_written = self._handle.write_trace(self._trace)
+            if lost:
+                warnings.warn(f"trace {str(self._trace)!r}: {lost} of {written + lost} events "
+                              "were not recorded (the trace's buffers were full)", stacklevel=3)
         names = _unique(self._names)
         stats = {n: _stats(s) for n, s in zip(names, result["stats"])}
         report = RunReport(outcome or result["outcome"], self.findings, stats=stats,
@@ -254,15 +307,20 @@ def _unique(names: list[str]) -> list[str]:
 
 def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
           providers: str | Path | None = None, clock: Any = None, strict: bool = False,
-          workers: int = 0, cluster: Any = None, place: Mapping[str, str] | None = None,
+          workers: int = 0, trace: str | Path | None = None,
+          trace_events: int = TRACE_EVENTS, cluster: Any = None,
+          place: Mapping[str, str] | None = None,
           replicas: Mapping[str, int] | None = None) -> Running:
     """Check `pipeline` (a description file or a `Pipeline`) and start it.
     `elements` maps element type ids to `Element` subclasses and wins over
     the providers' `entry` points; `clock` is a `VirtualClock` for tests. A
     pipeline that cannot run gives a handle whose `wait` reports why.
+    With `trace`, the run's events (at most `trace_events` of them) are
+    written to that file when it ends, in the Chrome trace event format
+    (open it in Perfetto's UI or chrome://tracing).
     With `cluster` (a `distributed.Client`) its placement groups run on the
     cluster's workers (`kelo.cluster`; `place` and `replicas` add to the
-    file's placement)."""
+    file's placement; no trace is written)."""
     if cluster is not None:
         from ..cluster import start as start_on
         return start_on(pipeline, cluster=cluster, elements=elements,  # type: ignore[return-value]
@@ -281,19 +339,21 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
             report.failed_element, report.error = plan.failure
             report.message = f"{type(plan.failure[1]).__name__}: {plan.failure[1]}"
         return Running(findings, report=report)
-    handle = _native.start_run(nodes, edges, clock, workers)
-    return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock)
+    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0)
+    return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock,
+                   nodes=nodes, trace=trace)
 
 
 def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
         providers: str | Path | None = None, timeout: float | None = None, clock: Any = None,
-        strict: bool = False, workers: int = 0, cluster: Any = None,
+        strict: bool = False, workers: int = 0, trace: str | Path | None = None,
+        trace_events: int = TRACE_EVENTS, cluster: Any = None,
         place: Mapping[str, str] | None = None,
         replicas: Mapping[str, int] | None = None) -> RunReport:
     """`start`, then `wait(timeout)`."""
     return start(pipeline, elements=elements, providers=providers, clock=clock, strict=strict,
-                 workers=workers, cluster=cluster, place=place,
-                 replicas=replicas).wait(timeout)
+                 workers=workers, trace=trace, trace_events=trace_events, cluster=cluster,
+                 place=place, replicas=replicas).wait(timeout)
 
 
 class _Planner:

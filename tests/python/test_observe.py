@@ -1,0 +1,306 @@
+"""Seeing a run: figures as JSON, traces, progress and stall reports, on fake
+snapshots and on runs held by gates under a virtual clock."""
+
+import io
+import json
+import threading
+
+import pytest
+
+import kelo
+from kelo.ext.execution import PyInputRelation, PyMissingInputBehavior
+from kelo.runtime import VirtualClock
+from kelo.runtime.observe import (ElementState, Snapshot, StallDetector, StallReport, Watch,
+                                  bottleneck, stats_dict)
+from kelo.runtime.progress import Progress, table
+from kelo.runtime.running import ElementStats
+from runtime_kit import LIMIT, SERIAL, chain, element, pipeline, run, sink, source
+from test_runtime_command import description
+
+S = 1_000_000_000
+
+
+def snap(t, moved, *elements, stats=None):
+    stats = stats or {e.name: ElementStats() for e in elements}
+    return Snapshot(t, tuple(elements), stats, moved)
+
+
+def settled(started, condition):
+    """The first snapshot of a state the run reaches on its own (never a
+    wait for time)."""
+    pause = threading.Event()
+    for _ in range(LIMIT * 1000):
+        if condition(shot := started.snapshot()):
+            return shot
+        pause.wait(0.001)
+    pytest.fail("the run never reached the state")
+
+
+# ---- figures ---------------------------------------------------------------------
+
+
+def test_stats_reach_reports_and_json_under_their_names():
+    report = run(chain(("src", source(range(5))), ("out", sink())))
+    figures = stats_dict(report.stats["out"])
+    assert ({k: figures[k] for k in ("received", "processed", "dropped")},
+            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(figures),
+            figures["p50_ns"] <= figures["p90_ns"] <= figures["p99_ns"] <= figures["max_ns"],
+            figures["max_ns"] == report.stats["out"].latency_max_ns) == \
+        ({"received": 5, "processed": 5, "dropped": 0}, True, True, True)
+
+
+@pytest.mark.parametrize("stats, expected", [
+    ({}, None),
+    ({"a": ElementStats()}, None),
+    ({"a": ElementStats(processed=10, latency_mean_ns=1e6, elapsed_ns=100_000_000),
+      "b": ElementStats(processed=10, latency_mean_ns=5e6, elapsed_ns=100_000_000)}, "b"),
+    # four at once: b's 5 ms per item occupy a quarter of its capacity
+    ({"a": ElementStats(processed=10, latency_mean_ns=2e6, elapsed_ns=100_000_000),
+      "b": ElementStats(processed=10, latency_mean_ns=5e6, elapsed_ns=100_000_000,
+                        max_concurrent=4)}, "a"),
+])
+def test_the_bottleneck_is_the_busiest_element(stats, expected):
+    assert bottleneck(stats) == expected
+
+
+# ---- stalls ----------------------------------------------------------------------
+
+SINK_STUCK = (
+    ElementState("src", held=True),
+    ElementState("mid", ("in",), (0,), 4, ((),), waiting_port="in"),
+    ElementState("out", ("in",), (4,), 4, (("src",),), running_ns=(3 * S, 12 * S)),
+    ElementState("done", ("in",), (0,), 4, ((),), waiting_port="in", ended=True),
+)
+
+
+def test_a_stall_report_names_running_waiting_and_blocked_elements():
+    report = StallReport.of(snap(0, 0, *SINK_STUCK), 11 * S)
+    assert (report.lines(), report.as_dict()) == ([
+        "stall: no item has moved for 11.0 s",
+        "  running  out: 2 executions, the longest for 12.0 s",
+        "  waiting  mid: for input on queue mid.in",
+        "  blocked  src: by the full queue out.in",
+    ], {"still_ns": 11 * S, "running": ["out"], "waiting": ["mid"], "blocked": ["src"],
+        "running_ns": {"out": 12 * S}, "waiting_on": {"mid": "mid.in"},
+        "blocked_on": {"src": "out.in"}})
+
+
+@pytest.mark.parametrize("feed, reports", [
+    # (time in s, moved, every element ended) -> which checks report
+    ([(0, 5, False), (9.9, 5, False), (10, 5, False), (30, 5, False)],
+     [False, False, True, False]),                       # once per stall
+    ([(0, 5, False), (8, 6, False), (17, 6, False), (18, 6, False)],
+     [False, False, False, True]),                       # movement re-arms
+    ([(0, 5, False), (10, 5, True)], [False, False]),    # an ended run never stalls
+])
+def test_the_detector_reports_a_stall_once_after_the_timeout(feed, reports):
+    detector = StallDetector(10)
+    states = [ElementState("a", ended=ended) for _, _, ended in feed]
+    seen = [detector.check(snap(int(t * S), moved, state)) is not None
+            for (t, moved, _), state in zip(feed, states)]
+    assert seen == reports
+
+
+@pytest.mark.parametrize("timeout", [0, -1, float("nan")])
+def test_the_stall_timeout_is_positive(timeout):
+    with pytest.raises(ValueError, match="positive number of seconds"):
+        StallDetector(timeout)
+
+
+def stuck_sink(gate, entered):
+    """src -> out, whose first execution waits at `gate`; queue of 2."""
+    p = chain(("src", source(range(50))), ("out", sink(gate=gate, entered=entered,
+                                                         queue_size=2)))
+    return p
+
+
+def stall_of(started, clock, stuck):
+    """The stall reported 11 s after the snapshot `stuck`."""
+    detector = StallDetector(10)
+    assert detector.check(stuck) is None
+    clock.advance(11 * S)
+    return detector.check(started.snapshot())
+
+
+def test_a_sink_that_never_returns_holds_its_source():
+    clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
+    p = stuck_sink(gate, entered)
+    started = kelo.start(p[0], elements=p[1], clock=clock)
+    assert entered.wait(LIMIT)
+    stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
+    report = stall_of(started, clock, stuck)
+    gate.set()
+    assert (report.running, report.waiting, report.blocked, started.wait(LIMIT).ok) == \
+        ((("out", 1, 11 * S),), (), (("src", "out.in"),), True)
+
+
+def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
+    gate = threading.Event()
+    relation = PyInputRelation.timestamp_matched(10, PyMissingInputBehavior.Wait)
+    joined = sink(contract=SERIAL.with_input_relation(relation))
+    silent = element("Silent", generate=lambda self: iter([]) if gate.wait(LIMIT) else iter([]))
+    p = pipeline({"a": (source([1, 2]), (), ("out",)), "b": (silent, (), ("out",)),
+                  "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")])
+    clock = VirtualClock()
+    started = kelo.start(p[0], elements=p[1], clock=clock)
+    stuck = settled(started, lambda s: s.elements[0].ended and s.stats["j"].received == 2
+                    and s.elements[2].waiting_port == "y")
+    report = stall_of(started, clock, stuck)
+    gate.set()
+    assert (report.running, report.waiting, started.wait(LIMIT).ok) == \
+        ((), (("j", "j.y"),), True)
+
+
+def test_fail_on_stall_abandons_an_execution_that_never_returns():
+    clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
+    p = stuck_sink(gate, entered)
+    started = kelo.start(p[0], elements=p[1], clock=clock)
+    stalls = []
+    # Each look at the run moves its clock on by a second.
+    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
+                  on_stall=stalls.append)
+    report = started.wait(LIMIT, watch=watch, every=0.001)
+    gate.set()
+    assert (report.outcome, report.ok, [s.as_dict()["running"] for s in stalls],
+            watch.stall is stalls[-1]) == ("stalled", False, [["out"]], True)
+
+
+# ---- progress --------------------------------------------------------------------
+
+PROGRESS = (ElementState("src"), ElementState("det", ("in",), (3,), 4, ((),)),
+            ElementState("out", ("in",), (0,), 8, ((),), ended=True))
+FIGURES = {"src": ElementStats(processed=120, emitted=120, elapsed_ns=2 * S),
+           "det": ElementStats(received=120, processed=110, emitted=110, dropped=7,
+                               latency_mean_ns=15e6, elapsed_ns=2 * S),
+           "out": ElementStats(received=110, processed=110, latency_mean_ns=1e6,
+                               elapsed_ns=2 * S)}
+
+
+def test_the_progress_table():
+    rows, slowest = table(snap(2 * S, 0, *PROGRESS, stats=FIGURES))
+    assert (rows, slowest) == ([
+        "element       in  done  out  rate/s  queue  drops",
+        "src            0   120  120      60      -      0",
+        "det          120   110  110      55    3/4      7",
+        "out (ended)  110   110    0      55    0/8      0",
+    ], "det")
+
+
+def test_plain_progress_lines_come_every_few_seconds():
+    out = io.StringIO()
+    progress = Progress(out, tty=False, every_s=5)
+    for t in range(12):
+        progress.update(snap(t * S, t, *PROGRESS, stats=FIGURES))
+    assert out.getvalue().splitlines() == [
+        "progress 5.0 s: src 120 done 0/s, det 110 done 0/s q 3 drops 7 (slowest), out 110 done 0/s q 0",
+        "progress 10.0 s: src 120 done 0/s, det 110 done 0/s q 3 drops 7 (slowest), out 110 done 0/s q 0",
+    ]
+
+
+def test_a_terminal_table_is_redrawn_in_place_with_the_slowest_highlighted():
+    out = io.StringIO()
+    progress = Progress(out, tty=True)
+    progress.update(snap(0, 0, *PROGRESS, stats=FIGURES))
+    first = out.getvalue()
+    progress.update(snap(S, 0, *PROGRESS, stats=FIGURES))
+    again = out.getvalue()[len(first):]
+    assert (first.startswith("\x1b[J"), again.startswith("\x1b[5F\x1b[J"),
+            "\x1b[1;33mdet " in again) == (True, True, True)
+
+
+# ---- traces ------------------------------------------------------------------------
+
+
+def check_trace(path):
+    """The file loads as JSON; every event has the format's keys, every flow
+    a start and an end; returns the events."""
+    doc = json.loads(path.read_text())
+    events = doc["traceEvents"]
+    for e in events:
+        assert {"name", "ph", "pid", "tid", "ts"} <= set(e), e
+        assert isinstance(e["ts"], (int, float))
+    flows = {}
+    for e in events:
+        if e["ph"] in "stf":
+            flows.setdefault((e["cat"], e["id"]), []).append(e["ph"])
+    assert all(phases == ["s", "f"] for phases in flows.values()), flows
+    return doc, events
+
+
+def test_a_traced_run_writes_a_chrome_trace(tmp_path):
+    path = tmp_path / "run.json"
+    mid = element("Mid", process=lambda self, inputs: {"out": inputs["in"]})
+    report = run(chain(("src", source(range(4))), ("mid", mid), ("out", sink())), trace=path)
+    doc, events = check_trace(path)
+    slices = sorted((e["name"], e["args"]["sequence"]) for e in events
+                    if e["ph"] == "X" and e["pid"] == 1)
+    flows = sum(1 for e in events if e["ph"] == "s")
+    names = {e["args"]["name"] for e in events if e["name"] == "thread_name"}
+    assert (report.ok, slices, flows, {"src", "mid", "out", "source src"} <= names,
+            doc["otherData"]["events_lost"]) == \
+        (True, sorted((n, i) for n in ("src", "mid", "out") for i in range(4)), 8, True, 0)
+
+
+def test_a_trace_past_its_cap_counts_what_it_lost(tmp_path):
+    path = tmp_path / "run.json"
+    with pytest.warns(UserWarning, match="were not recorded"):
+        report = run(chain(("src", source(range(3000))), ("out", sink())), trace=path,
+                     trace_events=1)
+    doc, _ = check_trace(path)
+    assert (report.ok, doc["otherData"]["events_lost"] > 0) == (True, True)
+
+
+# ---- kelo run ------------------------------------------------------------------------
+
+STUCK = '''
+import threading, kelo
+GATE = threading.Event()
+
+class Numbers(kelo.Element):
+    def generate(self):
+        for i in range(100):
+            yield {"n": i}
+
+class Stuck(kelo.Element):
+    queue_size = 2
+    def process(self, inputs):
+        GATE.wait(60)
+'''
+
+
+
+@pytest.mark.parametrize("want_json", [True, False], ids=["json", "text"])
+def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
+    import sys
+    from kelo.cli import main
+    (tmp_path / "stuck_elements.py").write_text(STUCK)
+    (tmp_path / "p.toml").write_text(description(sink="Stuck", entry_module="stuck_elements"))
+    sys.modules.pop("stuck_elements", None)
+    out, err = io.StringIO(), io.StringIO()
+    args = ["run", str(tmp_path / "p.toml"), "--stall-timeout", "0.2", "--fail-on-stall",
+            "--quiet", "--trace", str(tmp_path / "t.json")] + ["--json"] * want_json
+    try:
+        status = main(args, out, err)
+    finally:
+        sys.modules["stuck_elements"].GATE.set()
+    check_trace(tmp_path / "t.json")
+    if want_json:
+        doc = json.loads(out.getvalue())
+        assert (status, doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
+                doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"],
+                err.getvalue().startswith("stall: no item has moved")) == \
+            (1, "stalled", ["out"], ["src"], {"src": "out.n"}, 0, True)
+    else:
+        lines = out.getvalue().splitlines()
+        at = next(i for i, line in enumerate(lines) if line.startswith("stall: "))
+        assert (status, lines[at].startswith("stall: no item has moved for"),
+                [line.split(":")[0] for line in lines[at + 1:at + 3]]) == \
+            (1, True, ["  running  out", "  blocked  src"])
+
+
+@pytest.mark.parametrize("value", ["0", "-2", "soon", "inf"])
+def test_the_stall_timeout_must_be_positive_seconds(value):
+    from kelo.cli import main
+    err = io.StringIO()
+    assert main(["run", "p.toml", "--stall-timeout", value], io.StringIO(), err) == 2
+    assert "not a positive number of seconds" in err.getvalue()
