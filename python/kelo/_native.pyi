@@ -290,6 +290,7 @@ def runtime_envelopes(element: object, /) -> list[tuple[int, int]]:
     """runtime_envelopes(element) -> [(sequence, timestamp_ns)]: each entry's envelope."""
 def runtime_set_envelope(sequence: int, timestamp_ns: int, /) -> None:
     """runtime_set_envelope(sequence, timestamp_ns): the envelope of the item a source's
-    generate() yields next (on the source's thread)."""
+    generate() yields next (on the source's thread).
+    """
 def runtime_confirm(run_id: int, token: int, /) -> None:
     """runtime_confirm(run_id, token): complete an ExternalConfirmed execution."""
