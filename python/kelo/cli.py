@@ -2,10 +2,10 @@
 
     kelo --version
     kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
-    kelo draw FILE OUT [--providers DIR] [--strict]
+    kelo draw FILE OUT [--providers DIR] [--strict] [--stats RUN_JSON]
     kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
     kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json] [--trace OUT]
-                  [--quiet] [--stall-timeout S] [--fail-on-stall]
+                  [--quiet] [--stall-timeout S] [--fail-on-stall] [--draw OUT]
                   [--cluster ADDRESS [--tls-ca-file F --tls-cert F [--tls-key F]] | --workers N]
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
@@ -29,8 +29,9 @@ from . import __version__
 from .checker.checking import CheckResult, Decision, check_file
 from .checker.description import ReadError
 from .checker.findings import JSON_VERSION, Finding, format_text, to_json
-from .checker.pictures import GraphvizError, draw, format_of
+from .checker.pictures import GraphvizError, Overlay, draw, format_of
 from .runtime.command import run_command
+from .runtime.figures import StatsError, read_stats, run_overlay
 from .runtime.observe import DEFAULT_STALL_S
 
 __all__ = ["main"]
@@ -59,6 +60,8 @@ def _parser() -> argparse.ArgumentParser:
     picture = commands.add_parser("draw", help="draw the pipeline with its findings marked")
     common(picture)
     picture.add_argument("out", metavar="OUT", help="picture file: .svg, .png, .pdf or .dot")
+    picture.add_argument("--stats", metavar="RUN_JSON",
+                         help="draw the figures of a run (what `kelo run FILE --json` writes)")
     explain = commands.add_parser("explain", help="the provider decision for one element")
     common(explain)
     explain.add_argument("element", metavar="ELEMENT", help="element name")
@@ -75,6 +78,8 @@ def _parser() -> argparse.ArgumentParser:
                          f"(default {DEFAULT_STALL_S:g})")
     running.add_argument("--fail-on-stall", action="store_true",
                          help="end the run with status 1 at the first stall")
+    running.add_argument("--draw", metavar="OUT",
+                         help="draw the pipeline with the run's figures (.svg .png .pdf .dot)")
     where = running.add_mutually_exclusive_group()
     where.add_argument("--cluster", metavar="ADDRESS",
                        help="run the placement groups on the Dask scheduler at ADDRESS")
@@ -124,10 +129,21 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
             print(f"kelo: {exc}", file=err)
             return UNREADABLE
     want_json = getattr(args, "json", False)
+
+    def drawn(result: CheckResult, overlay: Overlay | None) -> bool:
+        try:
+            written = draw(result, picture, overlay=overlay)
+        except (GraphvizError, OSError) as exc:
+            print(f"kelo: cannot draw {picture}: {exc}", file=err)
+            return False
+        print(f"kelo: drew {written}", file=err if want_json else out)
+        return True
+
     if args.command == "run":
         return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
                            err, trace=args.trace, quiet=args.quiet,
                            stall_s=args.stall_timeout, fail_on_stall=args.fail_on_stall,
+                           draw=None if picture is None else drawn,
                            cluster=_cluster(args))
     try:
         result = check_file(args.file, args.providers, strict=args.strict)
@@ -143,13 +159,16 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
     if args.command == "check":
         out.write(to_json(result.findings, file=args.file) if want_json
                   else format_text(result.findings))
-    if picture is not None:
+    overlay = None
+    if getattr(args, "stats", None) is not None:
         try:
-            written = draw(result, picture)
-        except (GraphvizError, OSError) as exc:
-            print(f"kelo: cannot draw {picture}: {exc}", file=err)
+            overlay = run_overlay(result, read_stats(args.stats))
+        except StatsError as exc:
+            print(f"kelo: {args.stats}: {exc}", file=err)
             return UNREADABLE
-        print(f"kelo: drew {written}", file=err if want_json else out)
+    if picture is not None:
+        if not drawn(result, overlay):
+            return UNREADABLE
         if args.command == "draw":
             return OK
     return status

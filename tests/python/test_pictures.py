@@ -1,5 +1,8 @@
-"""Pictures of checked pipelines: DOT text, marks from findings, escaping, rendering."""
+"""Pictures of checked pipelines: DOT text, marks from findings, escaping, rendering; pictures of a
+run: overlays, the figures they draw, `kelo draw --stats` and `kelo run --draw`."""
 
+import io
+import json
 import re
 import shutil
 import xml.etree.ElementTree as ET
@@ -8,10 +11,15 @@ import pytest
 
 from kelo.checker.checking import check, check_pipeline
 from kelo.checker.description import loads
-from kelo.checker.pictures import GraphvizError, GraphvizNotFoundError, draw, render, to_dot
+from kelo.checker.pictures import GraphvizError, GraphvizNotFoundError, Overlay, draw, render, to_dot
+from kelo.cli import main
 from kelo.ext.graph import PyDataContract, PyElementKind
 from kelo.pipeline import ElementType, Pipeline
+from kelo.runtime.figures import LEGEND, run_overlay
+from kelo.runtime.observe import stats_dict, stats_from_dict
+from kelo.runtime.running import ElementStats
 from checks import raises
+from test_runtime_command import ELEMENTS, description
 
 ERROR, WARNING = "#c81e1e", "#b35c00"
 FRAME = PyDataContract.frame()
@@ -158,3 +166,155 @@ def test_render_errors(tmp_path, monkeypatch):
     assert issubclass(GraphvizNotFoundError, GraphvizError) and out.read_text() == "old"
     assert [p.name for p in tmp_path.iterdir()] == ["g.svg"]
     assert render("digraph {}\n", tmp_path / "g.dot").read_text() == "digraph {}\n"  # DOT needs no Graphviz
+
+
+# ---- pictures of a run ---------------------------------------------------------------------------
+
+EXTRA = re.compile(r'<FONT COLOR="#0b6e4f" POINT-SIZE="9">(.*?)</FONT>')
+
+
+def extras(dot):
+    """An overlay's lines by node (the legend too) and by edge (tail, head); the marked nodes' tags."""
+    lines, tags = {}, {}
+    for line in dot.splitlines():
+        key = (m[1], m[2]) if (m := EDGE.fullmatch(line)) else line.split()[0]
+        if found := EXTRA.findall(line):
+            lines[key] = found
+        if re.search(r'BORDER="3" CELLBORDER="0" CELLSPACING="0" COLOR="#6a1b9a"', line):
+            tags[key] = re.findall(r"<B>◆ (.*?)</B>", line)
+    return lines, tags
+
+
+def fan():
+    """src feeds op and join; op's two outputs feed one and join."""
+    t = PyDataContract.custom("int")
+    kinds = {"src": ({}, {"out": t}), "op": ({"in": t}, {"a": t, "b": t}), "one": ({"in": t}, {}),
+             "join": ({"x": t, "y": t}, {})}
+    p = Pipeline("fan")
+    for name, (ins, outs) in kinds.items():
+        kind = PyElementKind.Source if not ins else PyElementKind.Sink if not outs else PyElementKind.Operator
+        p.add(name, ElementType(f"t.{name}", kind, ins, outs))
+    return p.link("src.out", "op.in").link("op.a", "one.in").link("op.b", "join.x").link("src.out", "join.y")
+
+
+def test_an_overlay_adds_lines_to_nodes_and_links_and_marks_one_element():
+    overlay = Overlay({"op": ["fast <&>", "p90 1 ms"], "nobody": ["dropped"]}, {1: ["12 items/s"], 9: ["x"]},
+                      marked="join", mark="slow & busy", legend=["what it means"])
+    result = check_pipeline(fan())
+    dot = to_dot(result, overlay)
+    assert extras(dot) == ({"n1": ["fast &lt;&amp;&gt;", "p90 1 ms"], ("n1:o0:s", "n2:i0:n"): ["12 items/s"],
+                            "legend": ["what it means"]}, {"n3": ["slow &amp; busy"]})
+    assert "◆</FONT></TD><TD ALIGN=\"LEFT\">slow &amp; busy</TD>" in node(dot, "legend")
+    assert to_dot(result, Overlay()) == to_dot(result)
+
+
+def test_a_runs_figures_go_to_the_elements_and_links_they_belong_to():
+    s, ms = 1_000_000_000, 1_000_000
+    stats = {"src": ElementStats(processed=100, emitted=100, out_per_s=100.0, elapsed_ns=s),
+             "op": ElementStats(received=100, processed=90, emitted=80, dropped=10, latency_p90_ns=2 * ms, latency_max_ns=3 * ms,
+                                latency_mean_ns=5 * ms, in_per_s=100.0, out_per_s=80.0, elapsed_ns=s),
+             "one": ElementStats(received=40, processed=40, rejected=2, latency_p90_ns=1500, latency_max_ns=1600, in_per_s=40.0,
+                                 latency_mean_ns=100_000.0, elapsed_ns=s),
+             "join": ElementStats(received=140, processed=60, dropped=30, rejected=50, latency_p90_ns=850, latency_max_ns=900,
+                                  latency_mean_ns=800.0, in_per_s=140.0, elapsed_ns=s)}
+    overlay = run_overlay(check_pipeline(fan()), stats)
+    assert (overlay.elements, overlay.links, overlay.marked, overlay.mark, overlay.legend) == (
+        {"src": ["100 items/s · 0% busy"],     # a source's executions are not timed
+         "op": ["90 items/s · 45% busy", "p90 2 ms"],
+         "one": ["40 items/s · 0.4% busy", "p90 1.5 µs"],
+         # fed by two links: its losses cannot be told apart, so they stay with it
+         "join": ["60 items/s · 0.0% busy", "p90 850 ns", "80 lost at its inputs"]},
+        # from src's one output; from op's two outputs only into one's only input; join.x: nothing known
+        {0: ["100 items/s · 10 lost"], 1: ["40 items/s · 2 lost"], 3: ["100 items/s"]},
+        "op", "bottleneck", LEGEND)
+
+
+def test_figures_read_back_are_the_figures_written():
+    s = ElementStats(received=3, processed=3, drops={"queue_full": 2}, latency_p90_ns=7, latency_mean_ns=2.5,
+                     in_per_s=1.5, elapsed_ns=9)
+    assert stats_from_dict(json.loads(json.dumps(stats_dict(s)))) == s
+
+
+@pytest.fixture
+def ran(tmp_path):
+    """A description file that runs and its run's JSON document."""
+    (tmp_path / "elements.py").write_text(ELEMENTS)
+    (tmp_path / "p.toml").write_text(description())
+    out = io.StringIO()
+    assert main(["run", str(tmp_path / "p.toml"), "--json", "--quiet"], out, io.StringIO()) == 0
+    (tmp_path / "run.json").write_text(out.getvalue())
+    return tmp_path
+
+
+def shapes(dot):
+    """The overlay's lines with every figure written as N; the marked node."""
+    lines, tags = extras(dot)
+    return ({k: [re.sub(r"\b\d+(\.\d+)?[kMG]?( [nµm]?s\b)?", "N", t) for t in v] for k, v in lines.items()
+             if k != "legend"}, list(tags))
+
+
+def test_kelo_draw_with_stats_and_kelo_run_with_draw(ran):
+    out, err = io.StringIO(), io.StringIO()
+    args = ["draw", str(ran / "p.toml"), str(ran / "a.dot"), "--stats", str(ran / "run.json")]
+    assert (main(args, out, err), out.getvalue(), err.getvalue()) == (0, f"kelo: drew {ran / 'a.dot'}\n", "")
+    out = io.StringIO()
+    assert main(["run", str(ran / "p.toml"), "--quiet", "--draw", str(ran / "b.dot")], out, io.StringIO()) == 0
+    assert out.getvalue().endswith(f"kelo: drew {ran / 'b.dot'}\n")
+    for picture in ("a.dot", "b.dot"):
+        lines, tags = shapes((ran / picture).read_text())
+        assert lines == {"n0": ["N items/s · N% busy"], "n1": ["N items/s · N% busy", "p90 N"],
+                         ("n0:o0:s", "n1:i0:n"): ["N items/s · N lost"]}
+        assert tags in (["n0"], ["n1"])       # whichever was busier
+
+
+def test_kelo_run_draws_a_pipeline_that_did_not_run_with_its_findings(ran):
+    (ran / "p.toml").write_text(description(sink="Missing"))
+    out = io.StringIO()
+    assert main(["run", str(ran / "p.toml"), "--quiet", "--draw", str(ran / "b.dot")], out, io.StringIO()) == 1
+    dot = (ran / "b.dot").read_text()
+    assert (marked(dot), extras(dot)) == ({"n1": ("K502",)}, ({}, {}))
+
+
+def stats_of(**changes):
+    """A stats document whose element `src` has `changes` made to its figures."""
+    doc = {"src": stats_dict(ElementStats()), "out": stats_dict(ElementStats())}
+    doc["src"].update(changes)
+    return json.dumps({"version": 1, "stats": doc})
+
+
+STATS_ERRORS = [
+    (None, "cannot be read: No such file or directory"),
+    ("{", "is not a JSON document: Expecting property name enclosed in double quotes: line 1 column 2 (char 1)"),
+    (b"\xff", "is not a JSON document: 'utf-8' codec can't decode byte 0xff in position 0: invalid start byte"),
+    ("[" * 100_000 + "]" * 100_000, "is not a JSON document: maximum recursion depth exceeded while decoding a "
+                                    "JSON array from a unicode string"),
+    ("[]", 'has no "stats" object (write it with `kelo run FILE --json`)'),
+    ('{"stats": []}', 'has no "stats" object (write it with `kelo run FILE --json`)'),
+    ('{"stats": {"src": 3}}', "element 'src': the figures are a JSON int, not an object"),
+    (stats_of(p90_ns=None), "element 'src': 'p90_ns' is None, not a count"),
+    (stats_of(processed=True), "element 'src': 'processed' is True, not a count"),
+    (stats_of(processed=1.5), "element 'src': 'processed' is 1.5, not a count"),
+    (stats_of(in_per_s=-1), "element 'src': 'in_per_s' is -1, not a number"),
+    (stats_of(in_per_s=float("nan")), "element 'src': 'in_per_s' is nan, not a number"),
+    (stats_of(drops={"full": "2"}), "element 'src': 'drops' is {'full': '2'}, not an object of counts"),
+    (stats_of(drops=None), "element 'src': 'drops' is None, not an object of counts"),
+    (json.dumps({"stats": {"src": {}}}), "element 'src': no 'received' figure"),
+    (json.dumps({"stats": {"src": stats_dict(ElementStats())}}), "has no figures for element 'out'"),
+    (json.dumps({"stats": {"src": stats_dict(ElementStats()), "out": stats_dict(ElementStats()),
+                           "numbers": stats_dict(ElementStats())}}),
+     "names element 'numbers', which pipeline 'test' does not have"),
+]
+
+
+@pytest.mark.parametrize("content, message", STATS_ERRORS,
+                         ids=["missing", "not_json", "not_utf8", "too_deep", "list", "stats_list", "entry_int",
+                              "null", "bool", "float_count", "negative", "nan", "drop_text", "drops_null",
+                              "empty", "element_missing", "unknown_element"])
+def test_figures_that_cannot_be_drawn_are_named_with_their_file(ran, content, message):
+    stats = ran / "bad.json"
+    if content is not None:
+        stats.write_bytes(content if isinstance(content, bytes) else content.encode())
+    out, err = io.StringIO(), io.StringIO()
+    status = main(["draw", str(ran / "p.toml"), str(ran / "a.dot"), "--stats", str(stats)], out, err)
+    assert (status, out.getvalue(), err.getvalue(), (ran / "a.dot").exists()) == \
+        (2, "", f"kelo: {stats}: {message}\n", False)

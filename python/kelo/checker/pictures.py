@@ -14,6 +14,10 @@
   and orange for warnings: its links when it names any, else its ports,
   else its elements. Nothing here knows what a code means.
 
+An `Overlay` adds what the pipeline alone cannot say (the figures of a run,
+say): extra lines under an element's header and on a link's label, and one
+element drawn with a heavy border and a tag, explained in the legend.
+
 Labels are Graphviz HTML-like labels, so any text (quotes, braces, ``|``,
 ``<``, ``>``, ``&``, line breaks, control characters) prints as it is
 without breaking the DOT syntax. `render` turns DOT text into a file and
@@ -27,6 +31,8 @@ import re
 import secrets
 import shutil
 import subprocess
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, field
 from pathlib import Path
 from typing import TYPE_CHECKING
 
@@ -35,8 +41,8 @@ from .findings import CODES
 if TYPE_CHECKING:
     from .checking import CheckResult
 
-__all__ = ["FORMATS", "GraphvizError", "GraphvizNotFoundError", "draw", "format_of", "render",
-           "to_dot"]
+__all__ = ["FORMATS", "GraphvizError", "GraphvizNotFoundError", "Overlay", "draw", "format_of",
+           "render", "to_dot"]
 
 #: Output formats `render` writes, named by the file's extension.
 FORMATS: tuple[str, ...] = ("svg", "png", "pdf", "dot")
@@ -45,6 +51,22 @@ _EXPECTED = "'svg', 'png', 'pdf' or 'dot'"
 # (line, fill) by severity; the colours of everything else.
 _SEVERITY = {"error": ("#c81e1e", "#fde8e8"), "warning": ("#b35c00", "#fff1dc")}
 _LINE, _PORT_FILL, _MUTED, _PROVIDER = "#333333", "#f3f3f3", "#777777", "#1f5fa8"
+_EXTRA, _MARK = "#0b6e4f", "#6a1b9a"    # an overlay's lines; its marked element
+
+
+@dataclass(frozen=True)
+class Overlay:
+    """What a picture adds to a checked pipeline: `elements` maps element
+    names to lines drawn under their header, `links` maps link indexes (in
+    link order) to lines added to their label; `marked` names one element
+    drawn with a heavy border and tagged `mark`, which the legend lists with
+    the `legend` lines after it."""
+
+    elements: Mapping[str, Sequence[str]] = field(default_factory=dict)
+    links: Mapping[int, Sequence[str]] = field(default_factory=dict)
+    marked: str | None = None
+    mark: str = "marked"
+    legend: Sequence[str] = ()
 
 
 class GraphvizError(RuntimeError):
@@ -117,12 +139,13 @@ def _codes(marks: dict[str, str], colour: tuple[str, str] | None) -> str:
                  "<B>" + " ".join(sorted(marks)) + "</B>") if marks and colour else ""
 
 
-def to_dot(result: CheckResult) -> str:
-    """Graphviz DOT text of a checked pipeline. Elements are the nodes ``n0``,
-    ``n1``, ... in element order, with the fields ``i<k>`` and ``o<k>`` for
-    their k-th input and output port; placeholders for link ends are ``x0``,
-    ``x1``, ... in link order."""
+def to_dot(result: CheckResult, overlay: Overlay | None = None) -> str:
+    """Graphviz DOT text of a checked pipeline, with `overlay` drawn over it.
+    Elements are the nodes ``n0``, ``n1``, ... in element order, with the
+    fields ``i<k>`` and ``o<k>`` for their k-th input and output port;
+    placeholders for link ends are ``x0``, ``x1``, ... in link order."""
     b, d = result.built, result.description
+    over = overlay or Overlay()
     index = {e.name: i for i, e in enumerate(b.elements)}
     place: dict[str, str] = {}      # declared port id text -> "n3:o0:s" and the like
     for i, ports in enumerate(b.port_lists):
@@ -169,11 +192,17 @@ def to_dot(result: CheckResult) -> str:
             header.append(_wrap(f'FONT COLOR="{_PROVIDER if chosen else _SEVERITY["error"][0]}" '
                                 'POINT-SIZE="9"', f"▸ {_html(chosen.id)} {chosen.version}"
                                 if chosen else "▸ no provider"))
+        header += [_extra(line) for line in over.elements.get(e.name, ())]
+        heavy = e.name == over.marked
+        if heavy:
+            header.append(_wrap(f'FONT COLOR="{_MARK}" POINT-SIZE="10"',
+                                f"<B>◆ {_html(over.mark)}</B>"))
         rows.insert(1 if e.type.inputs else 0,
                     f'<TR><TD CELLPADDING="5">{_lines(*header)}</TD></TR>')
-        line, fill = colour or (_LINE, "#ffffff")
+        line, fill = colour or (_MARK if heavy else _LINE, "#ffffff")
         tooltip = _debug_text(f"{e.name} ({e.type.type_id}) id {b.ids[i]}")
-        out.append(f'  n{i} [tooltip={tooltip}, label=<<TABLE BORDER="{2 if em else 1}" '
+        border = 3 if heavy else 2 if em else 1
+        out.append(f'  n{i} [tooltip={tooltip}, label=<<TABLE BORDER="{border}" '
                    f'CELLBORDER="0" CELLSPACING="0" COLOR="{line}" BGCOLOR="{fill}">'
                    f'{"".join(rows)}</TABLE>>];')
     extra = 0
@@ -199,19 +228,24 @@ def to_dot(result: CheckResult) -> str:
         shown = dict.fromkeys(str(found[3]) for p in b.ends[k] if (found := b.port(p)))
         lm = marks.get(("l", k), {})
         lc = _colour(lm)
-        label = _lines(_coloured(_html("\n→ ".join(shown)), lc and lc[0]), _codes(lm, lc))
+        label = _lines(_coloured(_html("\n→ ".join(shown)), lc and lc[0]), _codes(lm, lc),
+                       *map(_extra, over.links.get(k, ())))
         attrs = [f"label=<{label}>"] if label else []
         if link.late:
             attrs.append("style=dashed")
         if lc:
             attrs.append(f'color="{lc[0]}", penwidth=2')
         out.append(f"  {ends[0]} -> {ends[1]} [{', '.join(attrs)}];")
-    out.append(_legend(marks))
+    out.append(_legend(marks, over))
     out.append("}")
     return "\n".join(out) + "\n"
 
 
-def _legend(marks: dict[tuple[str, object], dict[str, str]]) -> str:
+def _extra(line: str) -> str:
+    return _wrap(f'FONT COLOR="{_EXTRA}" POINT-SIZE="9"', _html(line))
+
+
+def _legend(marks: dict[tuple[str, object], dict[str, str]], over: Overlay) -> str:
     rows = ['<TR><TD COLSPAN="2"><B>Legend</B></TD></TR>']
     rows += [f'<TR><TD BGCOLOR="{fill}" BORDER="1" COLOR="{line}">  </TD>'
              f'<TD ALIGN="LEFT">{severity} (codes shown)</TD></TR>'
@@ -219,6 +253,10 @@ def _legend(marks: dict[tuple[str, object], dict[str, str]]) -> str:
     rows += ['<TR><TD>- - -</TD><TD ALIGN="LEFT">late or dynamic link</TD></TR>',
              f'<TR><TD><FONT COLOR="{_PROVIDER}">▸</FONT></TD>'
              '<TD ALIGN="LEFT">chosen provider</TD></TR>']
+    if over.marked is not None:
+        rows.append(f'<TR><TD BORDER="3" COLOR="{_MARK}"><FONT COLOR="{_MARK}">◆</FONT></TD>'
+                    f'<TD ALIGN="LEFT">{_html(over.mark)}</TD></TR>')
+    rows += [f'<TR><TD COLSPAN="2" ALIGN="LEFT">{_extra(line)}</TD></TR>' for line in over.legend]
     rows += [f'<TR><TD><B>{code}</B></TD><TD ALIGN="LEFT">{_html(CODES[code][1])}</TD></TR>'
              for code in sorted({c for m in marks.values() for c in m})]
     return ('  legend [label=<<TABLE BORDER="1" CELLBORDER="0" CELLSPACING="2" CELLPADDING="2" '
@@ -226,11 +264,13 @@ def _legend(marks: dict[tuple[str, object], dict[str, str]]) -> str:
 
 
 def draw(result: CheckResult, path: str | os.PathLike[str], *,
-         timeout: float | None = None) -> Path:
-    """Draw a checked pipeline into `path`, in the format its extension names
-    (``.svg``, ``.png``, ``.pdf`` or ``.dot``)."""
+         overlay: Overlay | None = None, timeout: float | None = None) -> Path:
+    """Draw a checked pipeline, with `overlay` over it, into `path`, in the
+    format its extension names (``.svg``, ``.png``, ``.pdf`` or ``.dot``)."""
     format_of(path)
-    return render(to_dot(result), path, timeout=timeout)
+    return render(to_dot(result, overlay), path, timeout=timeout)
+
+
 # ---- rendering ------------------------------------------------------------
 
 def format_of(path: str | os.PathLike[str]) -> str:

@@ -1,4 +1,4 @@
-"""Seeing a run: every element's figures as JSON, the live state of a
+"""Seeing a run: every element's figures as JSON and back, the live state of a
 running pipeline (`Snapshot`), the element that bounds its throughput, and
 stall reports (`StallDetector`): when no item has moved for a while, which
 executions run, which elements wait on which queues and which are blocked by
@@ -7,32 +7,62 @@ a full one.
 
 from __future__ import annotations
 
+import math
 from collections.abc import Callable, Mapping, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, fields
 from typing import Any
 
 from .running import ElementStats, Running
 
 __all__ = ["DEFAULT_STALL_S", "ElementState", "Snapshot", "StallDetector", "StallReport", "Watch",
-           "bottleneck", "busy", "stats_dict"]
+           "bottleneck", "busy", "count_text", "rate", "stats_dict", "stats_from_dict"]
 
 #: Seconds without movement before a run is reported stalled.
 DEFAULT_STALL_S = 10.0
 
 
+# ElementStats field -> its key in JSON; durations in nanoseconds.
+_KEYS = {f.name: f.name.removeprefix("latency_") for f in fields(ElementStats)}
+
+
 def stats_dict(s: ElementStats) -> dict[str, Any]:
     """An element's figures as JSON values; durations in nanoseconds."""
-    return {
-        "received": s.received, "processed": s.processed, "emitted": s.emitted,
-        "dropped": s.dropped, "rejected": s.rejected, "drops": dict(s.drops),
-        "failed": s.failed, "retried": s.retried, "skipped": s.skipped,
-        "p50_ns": s.latency_p50_ns, "p90_ns": s.latency_p90_ns, "p99_ns": s.latency_p99_ns,
-        "max_ns": s.latency_max_ns, "mean_ns": s.latency_mean_ns,
-        "wait_ns": s.wait_ns, "blocked_ns": s.blocked_ns,
-        "max_queue": s.max_queue, "mean_queue": s.mean_queue,
-        "max_concurrent": s.max_concurrent,
-        "in_per_s": s.in_per_s, "out_per_s": s.out_per_s, "elapsed_ns": s.elapsed_ns,
-    }
+    return {key: dict(s.drops) if name == "drops" else getattr(s, name)
+            for name, key in _KEYS.items()}
+
+
+def stats_from_dict(d: Any) -> ElementStats:
+    """The figures `stats_dict` wrote, read back; `ValueError` naming the
+    first one missing or out of place."""
+    if not isinstance(d, dict):
+        raise ValueError(f"the figures are a JSON {type(d).__name__}, not an object")
+    values: dict[str, Any] = {}
+    for f in fields(ElementStats):
+        key = _KEYS[f.name]
+        if key not in d:
+            raise ValueError(f"no {key!r} figure")
+        v = d[key]
+        if f.name == "drops":
+            if not (isinstance(v, dict) and all(type(n) is int and n >= 0 for n in v.values())):
+                raise ValueError(f"{key!r} is {v!r}, not an object of counts")
+        elif not (type(v) in (int, type(f.default)) and math.isfinite(v) and v >= 0):
+            what = "count" if type(f.default) is int else "number"
+            raise ValueError(f"{key!r} is {v!r}, not a {what}")
+        values[f.name] = v
+    return ElementStats(**values)
+
+
+def rate(s: ElementStats) -> float:
+    """Executions per second over the run (a source's: items made)."""
+    return s.processed * 1e9 / s.elapsed_ns if s.elapsed_ns > 0 else 0.0
+
+
+def count_text(n: float) -> str:
+    """A count or rate in at most four characters or so: 7, 2.5, 420, 12k, 3M."""
+    for unit, size in (("G", 1e9), ("M", 1e6), ("k", 1e3)):
+        if n >= size * 10:
+            return f"{n / size:.0f}{unit}"
+    return f"{n:.0f}" if n >= 10 or n == int(n) else f"{n:.1f}"
 
 
 def busy(s: ElementStats) -> float:

@@ -8,25 +8,17 @@ from __future__ import annotations
 
 from typing import TextIO
 
-from .observe import Snapshot, bottleneck
+from .observe import Snapshot, bottleneck, count_text, rate
 
 __all__ = ["Progress", "table"]
 
 _BOLD, _RESET = "\x1b[1;33m", "\x1b[0m"
 
 
-def _count(n: float) -> str:
-    for unit, size in (("G", 1e9), ("M", 1e6), ("k", 1e3)):
-        if n >= size * 10:
-            return f"{n / size:.0f}{unit}"
-    return f"{n:.0f}" if n >= 10 or n == int(n) else f"{n:.1f}"
-
-
 def _rates(snap: Snapshot, before: Snapshot | None) -> dict[str, float]:
     """Executions per second since `before` (over the whole run without)."""
     if before is None or snap.time_ns <= before.time_ns:
-        return {n: s.processed * 1e9 / s.elapsed_ns if s.elapsed_ns > 0 else 0.0
-                for n, s in snap.stats.items()}
+        return {n: rate(s) for n, s in snap.stats.items()}
     span = (snap.time_ns - before.time_ns) / 1e9
     return {n: (s.processed - before.stats[n].processed) / span if n in before.stats else 0.0
             for n, s in snap.stats.items()}
@@ -43,9 +35,9 @@ def table(snap: Snapshot, before: Snapshot | None = None) -> tuple[list[str], st
         fill = (f"{sum(e.queue_lengths)}/{e.queue_capacity * len(e.queue_lengths)}"
                 if e.queue_lengths else "-")
         state = " (ended)" if e.ended else ""
-        rows.append((e.name + state, _count(s.received), _count(s.processed),
-                     _count(s.emitted), _count(rates.get(e.name, 0.0)), fill,
-                     _count(s.dropped + s.rejected)))
+        rows.append((e.name + state, count_text(s.received), count_text(s.processed),
+                     count_text(s.emitted), count_text(rates.get(e.name, 0.0)), fill,
+                     count_text(s.dropped + s.rejected)))
     widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
     lines = ["  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in
                        enumerate(zip(r, widths))) for r in rows]
@@ -84,11 +76,11 @@ class Progress:
         parts = []
         for e in snap.elements:
             s = snap.stats[e.name]
-            part = f"{e.name} {_count(s.processed)} done {_count(rates.get(e.name, 0.0))}/s"
+            part = f"{e.name} {count_text(s.processed)} done {count_text(rates.get(e.name, 0.0))}/s"
             if e.queue_lengths:
                 part += f" q {sum(e.queue_lengths)}"
             if s.dropped + s.rejected:
-                part += f" drops {_count(s.dropped + s.rejected)}"
+                part += f" drops {count_text(s.dropped + s.rejected)}"
             parts.append(part + (" (slowest)" if e.name == slowest else ""))
         return f"progress {(snap.time_ns - (self._start_ns or 0)) / 1e9:.1f} s: " + \
             ", ".join(parts)

@@ -134,9 +134,11 @@ class Running:
     def __init__(self, findings: list[Finding], names: list[str] | None = None,
                  kinds: list[int] | None = None, handle: Any = None,
                  clock: Any = None, report: RunReport | None = None,
-                 nodes: list[tuple[Any, ...]] | None = None, trace: str | Path | None = None
-                 ) -> None:
+                 nodes: list[tuple[Any, ...]] | None = None, trace: str | Path | None = None,
+                 checked: CheckResult | None = None) -> None:
         self.findings = findings
+        #: The check of the pipeline (without the findings made when starting it).
+        self.checked = checked
         self._names = names or []
         self._kinds = kinds or []
         self._handle = handle
@@ -329,7 +331,7 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
     result = check(pipeline, providers, strict=strict)
     findings = list(result.findings)
     if result.errors:
-        return Running(findings, report=RunReport("not_run", findings))
+        return Running(findings, report=RunReport("not_run", findings), checked=result)
     plan = _Planner(result, {**BUILTIN, **(elements or {})}, findings)
     nodes, edges = plan.build()
     if any(f.severity == "error" for f in findings) or plan.failure is not None:
@@ -338,10 +340,10 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
             report.outcome = "failed"
             report.failed_element, report.error = plan.failure
             report.message = f"{type(plan.failure[1]).__name__}: {plan.failure[1]}"
-        return Running(findings, report=report)
+        return Running(findings, report=report, checked=result)
     handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0)
     return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock,
-                   nodes=nodes, trace=trace)
+                   nodes=nodes, trace=trace, checked=result)
 
 
 def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
