@@ -326,6 +326,15 @@ bool Engine::schedulable(const Element& e) const {
   return !e.scheduled && e.dirty && !e.ended && !e.held && e.running < e.limit && !cancelled();
 }
 
+// Whether the matcher may find something now, from what is queued: an
+// element left with nothing queued is not rescheduled when an execution
+// ends, but when something arrives.
+bool Engine::may_form(const Element& e) const {
+  if (e.flush || e.pending || e.inputs_done) return true;
+  return std::any_of(e.in.begin(), e.in.end(),
+                     [](const Port& p) { return !p.q.empty() || p.eos > 0 || p.ended(); });
+}
+
 void Engine::enqueue(Task task) {
   ThreadCtx* t = tl_ctx;
   if (t && t->worker && !t->executing && !t->local) {
@@ -484,7 +493,10 @@ Record* Engine::form(Element& e, ThreadCtx& t) {
     Record* r = e.pending ? e.pending : fresh_record(e);
     const Formed f = next_entry(e, *r, t);
     if (f == Formed::Entry) {
-      if (!batching) return admit(e, r);
+      if (!batching) {
+        e.dirty = may_form(e);
+        return admit(e, r);
+      }
       if (!e.pending) {
         e.pending = r;
         const std::uint64_t gen = ++e.batch_gen;
@@ -736,7 +748,7 @@ void Engine::finish(Record& r, ThreadCtx& t) {
   if (state == ExecutionState::Completed) relaxed_add(e.st.processed);
   --e.running;
   e.inflight.erase(std::find(e.inflight.begin(), e.inflight.end(), &r));
-  e.dirty = true;
+  e.dirty = e.dirty || may_form(e);
   r.state = RecState::Done;
   if (e.running == 0) e.idle_since = t.now;
   if (cancelled()) notify_control();

@@ -271,6 +271,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
   // Scheduling.
   bool schedulable(const Element& e) const;
+  bool may_form(const Element& e) const;
   void enqueue(Task task);
   void push_shared(Task task);
   void wake_check();

@@ -219,13 +219,17 @@ class Code {
 
   std::string what() const { return "element '" + name_ + "'"; }
 
-  // Checks that every key of `d` is an output port; a failure names the
-  // first that is not.
-  rt::Outcome check_keys(PyObject* d, const char* from) const {
+  // Reads `d` into outs_ (output port, borrowed value), in the dict's
+  // order, checking that every key is an output port; a failure names the
+  // first that is not. outs_ holds until the caller next runs Python code.
+  rt::Outcome read_outputs(PyObject* d, const char* from) {
+    outs_.clear();
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(d, &pos, &key, &value)) {
-      if (output_index(key) < 0) {
+      const Py_ssize_t port = output_index(key);
+      outs_.push_back({std::size_t(port), value});
+      if (port < 0) {
         Ref r(PyObject_Repr(key));
         return failure(PyExc_KeyError, what() + ": " + from + " names output " +
                                            (r ? text_of(r.get()) : "?") +
@@ -240,6 +244,7 @@ class Code {
   std::string name_;
   std::vector<PyObject*> in_, out_;
   PyObject* method_ = nullptr;  // bound process or the generate() iterator
+  std::vector<std::pair<std::size_t, PyObject*>> outs_;
   PyObject* stop_error_ = nullptr;
   bool ok_ = true;
 
@@ -361,11 +366,9 @@ class Operator final : public Code, public rt::Behaviour {
     Ref result;
     if (rt::Outcome f = call(inputs.get(), result)) return f;
     if (result.get() == Py_None) return {};
-    if (rt::Outcome f = check_keys(result.get(), "process()")) return f;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(result.get(), &pos, &key, &value)) {
-      if (value != Py_None) x.output(std::size_t(output_index(key)), Py_NewRef(value));
+    if (rt::Outcome f = read_outputs(result.get(), "process()")) return f;
+    for (const auto& [port, value] : outs_) {
+      if (value != Py_None) x.output(port, Py_NewRef(value));
     }
     return {};
   }
@@ -392,22 +395,18 @@ class Operator final : public Code, public rt::Behaviour {
     Ref result;
     if (rt::Outcome f = call(inputs.get(), result)) return f;
     if (result.get() == Py_None) return {};
-    if (rt::Outcome f = check_keys(result.get(), "process()")) return f;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(result.get(), &pos, &key, &value)) {
+    if (rt::Outcome f = read_outputs(result.get(), "process()")) return f;
+    for (const auto& [port, value] : outs_) {
       if (!PyList_Check(value) || PyList_Size(value) != Py_ssize_t(n)) {
         return failure(PyExc_TypeError,
                        what() + ": under batching process() returns per port a list of " +
-                           std::to_string(n) + " values; output " + text_of(key) + " is " +
+                           std::to_string(n) + " values; output " + text_of(out_[port]) + " is " +
                            (PyList_Check(value)
                                 ? "a list of " + std::to_string(PyList_Size(value))
                                 : type_of(value)));
       }
     }
-    pos = 0;
-    while (PyDict_Next(result.get(), &pos, &key, &value)) {
-      const std::size_t port = std::size_t(output_index(key));
+    for (const auto& [port, value] : outs_) {
       for (std::size_t e = 0; e < n; ++e) {
         PyObject* v = PyList_GetItem(value, Py_ssize_t(e));
         if (v != Py_None) x.output(port, Py_NewRef(v), e);
@@ -464,19 +463,17 @@ class PySource final : public Code, public rt::Source {
       return failure(PyExc_TypeError, what() + ": generate() yielded " + type_of(item.get()) +
                                           ", expected a dict of output port -> value");
     }
-    if (rt::Outcome f = check_keys(item.get(), "generate()")) return f;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
+    if (rt::Outcome f = read_outputs(item.get(), "generate()")) return f;
     bool stamped = next_envelope.has_value();
     if (stamped) out.set_envelope(*next_envelope);
-    while (PyDict_Next(item.get(), &pos, &key, &value)) {
+    for (const auto& [port, value] : outs_) {
       if (!stamped && is_instance<kelo_core::data::Frame>(value)) {
         const kelo_core::data::Frame& f = obj<kelo_core::data::Frame>(value)->value;
         const auto ns = f.timestamp.monotonic.total_nanos();
         out.set_envelope({f.sequence, ns > 0x7fffffffffffffff ? INT64_MAX : std::int64_t(ns)});
         stamped = true;
       }
-      if (value != Py_None) out.output(std::size_t(output_index(key)), Py_NewRef(value));
+      if (value != Py_None) out.output(port, Py_NewRef(value));
     }
     return {};
   }

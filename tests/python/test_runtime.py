@@ -186,6 +186,7 @@ SOURCE_PAYLOAD = pytest.mark.xfail(reason="the core releases a source's failure 
 @pytest.mark.parametrize("where, attrs, error, words", [
     ("op", dict(process=lambda self, i: 5), TypeError, "process() returned int, expected a dict"),
     ("op", dict(process=lambda self, i: {"nope": 1}), KeyError, "names output 'nope'"),
+    ("op", dict(process=lambda self, i: {"out": 1, "nope": 2}), KeyError, "names output 'nope'"),
     ("op", dict(process=lambda self, i: (_ for _ in ()).throw(SystemExit(3))), SystemExit, "3"),
     ("op", dict(process=_emit_from_thread), RuntimeError, "only inside its own process()"),
     pytest.param("src", dict(generate=_gen_not_dicts), TypeError,
@@ -194,7 +195,7 @@ SOURCE_PAYLOAD = pytest.mark.xfail(reason="the core releases a source's failure 
                  marks=SOURCE_PAYLOAD),
     ("src", dict(generate=lambda self: 5), TypeError, "iterator"),
     ("op", dict(start=lambda self: 1 / 0, process=lambda self, i: None), ZeroDivisionError, ""),
-], ids=["non_dict", "unknown_port", "base_exception", "emit_thread", "gen_non_dict",
+], ids=["non_dict", "unknown_port", "unknown_after_known", "base_exception", "emit_thread", "gen_non_dict",
         "gen_unknown_port", "gen_not_iterator", "start_raises"])
 def test_misbehaving_elements(where, attrs, error, words):
     cls = element("Bad", **attrs)
