@@ -240,14 +240,17 @@ class ReadList {
       objects_[size_] = item.get();
       values_[size_++] = value;
     } else {
+      // Room in both lists, by doubling, before either changes.
+      if (heap_values_.size() == heap_values_.capacity() ||
+          heap_objects_.size() == heap_objects_.capacity()) {
+        const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
+        heap_values_.reserve(grown);
+        heap_objects_.reserve(grown);
+      }
       if (heap_values_.empty()) {
-        heap_values_.reserve(2 * kInline);
-        heap_objects_.reserve(2 * kInline);
         heap_values_.assign(values_.begin(), values_.end());
         heap_objects_.assign(objects_.begin(), objects_.end());
       }
-      heap_values_.reserve(heap_values_.size() + 1);
-      heap_objects_.reserve(heap_objects_.size() + 1);
       heap_values_.push_back(value);
       heap_objects_.push_back(item.get());
     }
