@@ -12,11 +12,12 @@ void ProviderRegistry::register_provider(ProviderDescriptor descriptor) {
 
 void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) {
   if (descriptor->element_types.empty()) return;
-  Entry entry{std::move(descriptor), {}, 0, 0, 0};
+  Entry entry{std::move(descriptor), {}, 0, 0, 0, 0};
   entry.capabilities = entry.descriptor->capabilities;
   entry.priority = entry.descriptor->priority;
   for (const Capability& c : entry.descriptor->capabilities) {
     entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));
+    if (c.is_custom()) entry.tag_bits |= tag_bit({}, c.tag);
   }
   entry.id_hash = SeededHash()(entry.descriptor->id);
   // All or nothing: what could fail (the table's growth, the bookkeeping)

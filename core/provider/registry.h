@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -30,8 +31,21 @@ class ProviderRegistry {
     std::int32_t priority;
     std::uint16_t kinds;  // bit k set: some capability is of kind k
     std::size_t id_hash;  // SeededHash of the descriptor's id
+    // One bit per custom tag, picked by tag_bit(): a requirement whose tag's
+    // bit is clear is not met, without a tag being read.
+    std::uint64_t tag_bits;
     bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
+    bool may_offer_tag(std::uint64_t bit) const { return (tag_bits & bit) != 0; }
   };
+
+  // The bit of the custom tag prefix + name (FNV-1a over its bytes).
+  static std::uint64_t tag_bit(std::string_view prefix, std::string_view name) {
+    std::uint64_t h = 0xCBF29CE484222325ULL;
+    for (std::string_view part : {prefix, name}) {
+      for (char c : part) h = (h ^ std::uint8_t(c)) * 0x100000001B3ULL;
+    }
+    return std::uint64_t(1) << (h >> 58);
+  }
 
   static_assert(kCapabilityKinds.size() <= 16, "one bit of Entry::kinds per capability kind");
 

@@ -64,17 +64,25 @@ class CustomTags {
   std::string key_;
 };
 
-// satisfies() for a registered candidate: its capabilities are visited
-// only to match custom tags.
-bool meets(const Requirement& r, const ProviderRegistry::Entry& e, CustomTags& tags) {
+// The tag bit (ProviderRegistry::Entry) of the custom tag a requirement
+// names; all bits for one that names none.
+std::uint64_t tag_bit(const Requirement& r) {
+  using K = Requirement::Kind;
+  if (r.kind == K::Accelerator) return ProviderRegistry::tag_bit("accelerator:", r.text);
+  if (r.kind == K::ExternalRuntime) return ProviderRegistry::tag_bit("runtime:", r.text);
+  return ~std::uint64_t(0);
+}
+
+// satisfies() for a registered candidate, given the requirement's tag bit:
+// its capabilities are visited only to match custom tags, and only when
+// the bit is among the candidate's.
+bool meets(const Requirement& r, std::uint64_t bit, const ProviderRegistry::Entry& e, CustomTags& tags) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
     case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
-    case K::Accelerator:
-      return e.offers(Capability::Kind::Custom) && tags.contains("accelerator:", r.text);
-    case K::ExternalRuntime:
-      return e.offers(Capability::Kind::Custom) && tags.contains("runtime:", r.text);
+    case K::Accelerator: return e.may_offer_tag(bit) && tags.contains("accelerator:", r.text);
+    case K::ExternalRuntime: return e.may_offer_tag(bit) && tags.contains("runtime:", r.text);
     case K::OperatingSystem:
     case K::Custom: return satisfies(r, {});
   }
@@ -121,14 +129,30 @@ Basis basis(Requirement::Kind kind) {
 
 namespace {
 
-// The first requirement the candidate fails, or npos when it meets them all.
-std::size_t first_unmet(std::span<const Requirement> requirements, const ProviderRegistry::Entry& e) {
-  CustomTags tags(e.capabilities);
-  for (std::size_t i = 0; i < requirements.size(); ++i) {
-    if (!meets(requirements[i], e, tags)) return i;
+// The requirements with their tag bits, worked out once per selection (for
+// the first kBits of them; the rest per candidate).
+class TaggedRequirements {
+ public:
+  explicit TaggedRequirements(RequirementList list) : list_(list) {
+    for (std::size_t i = 0; i < std::min(kBits, list.size()); ++i) bits_[i] = tag_bit(list[i]);
   }
-  return std::size_t(-1);
-}
+  bool empty() const { return list_.empty(); }
+
+  // The first requirement the candidate fails, or npos when it meets them all.
+  std::size_t first_unmet(const ProviderRegistry::Entry& e) const {
+    CustomTags tags(e.capabilities);
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+      const Requirement& r = list_[i];
+      if (!meets(r, i < kBits ? bits_[i] : tag_bit(r), e, tags)) return i;
+    }
+    return std::size_t(-1);
+  }
+
+ private:
+  static constexpr std::size_t kBits = 16;
+  RequirementList list_;
+  std::array<std::uint64_t, kBits> bits_{};
+};
 
 // The one walk over the candidates behind both choose_provider and
 // explain_selection: the requirement filter, then the policy over the
@@ -137,38 +161,40 @@ std::size_t first_unmet(std::span<const Requirement> requirements, const Provide
 // certain. *chosen_at receives the chosen candidate's index.
 template <class Note>
 Selection walk(std::span<const ProviderRegistry::Entry> candidates,
-               std::span<const Requirement> requirements, const SelectionPolicy& policy, bool all,
+               RequirementList requirements, const SelectionPolicy& policy, bool all,
                Note&& note, std::size_t* chosen_at = nullptr) {
   if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
   const bool filter = !requirements.empty();
+  const TaggedRequirements tagged(requirements);
   const std::size_t wanted =
       policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const ProviderRegistry::Entry& e = candidates[i];
-    const std::size_t unmet = filter ? first_unmet(requirements, e) : std::size_t(-1);
+    const std::size_t unmet = filter ? tagged.first_unmet(e) : std::size_t(-1);
     note(i, unmet);
     if (unmet != std::size_t(-1)) continue;
     any_survives = true;
     switch (policy.kind) {
       case SelectionPolicy::Kind::FirstAvailable:
         if (!best) best = &e;
-        if (!all) return {e.descriptor.get(), {}};
-        break;
+        if (!all) break;
+        continue;
       case SelectionPolicy::Kind::Manual:
         if (!best && e.id_hash == wanted && e.descriptor->id == policy.id) {
           best = &e;
-          if (!all) return {e.descriptor.get(), {}};
+          if (!all) break;
         }
-        break;
+        continue;
       case SelectionPolicy::Kind::HighestPriority:
         // Ties go to the later candidate.
         if (!best || e.priority >= best->priority) best = &e;
-        break;
+        continue;
     }
+    break;  // the choice is certain
   }
   if (!any_survives) return {nullptr, SelectionError::NoProviderSatisfiesRequirements};
   if (!best) return {nullptr, SelectionError::ProviderNotFound};
@@ -179,7 +205,7 @@ Selection walk(std::span<const ProviderRegistry::Entry> candidates,
 }  // namespace
 
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
-                          std::span<const Requirement> requirements, const SelectionPolicy& policy) {
+                          RequirementList requirements, const SelectionPolicy& policy) {
   return walk(registry.find(type), requirements, policy, false, [](std::size_t, std::size_t) {});
 }
 
@@ -195,7 +221,7 @@ std::string_view verdict_name(Verdict v) {
 
 SelectionExplanation explain_selection(const graph::ElementTypeId& type,
                                        const ProviderRegistry& registry,
-                                       std::span<const Requirement> requirements,
+                                       RequirementList requirements,
                                        const SelectionPolicy& policy) {
   std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
   SelectionExplanation out;
@@ -234,19 +260,18 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
 
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
                                                  const ProviderRegistry& registry,
-                                                 std::span<const Requirement> requirements,
+                                                 RequirementList requirements,
                                                  const SelectionPolicy& policy) {
-  Selection s = choose_provider(type, registry, requirements, policy);
+  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
+  std::size_t at = 0;
+  Selection s = walk(candidates, requirements, policy, false, [](std::size_t, std::size_t) {}, &at);
   if (!s) return Error::value(std::string(message(s.error)));
-  for (const ProviderRegistry::Entry& e : registry.find(type)) {
-    if (e.descriptor.get() == s.chosen) return e.descriptor;
-  }
-  return Error::internal("the chosen provider is not among the candidates");
+  return candidates[at].descriptor;
 }
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
-                                           std::span<const Requirement> requirements,
+                                           RequirementList requirements,
                                            const SelectionPolicy& policy) {
   Selection s = choose_provider(type, registry, requirements, policy);
   if (!s) return Error::value(std::string(message(s.error)));

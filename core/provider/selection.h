@@ -75,6 +75,28 @@ bool satisfies(const Requirement& r, std::span<const Capability> capabilities);
 enum class Basis : std::uint8_t { Evidence, Assumption };
 Basis basis(Requirement::Kind kind);
 
+// The requirements of one selection, read where they lie: a list of
+// values, or pointers to values their holders keep (the objects a caller
+// passed), so that a selection copies none.
+class RequirementList {
+ public:
+  RequirementList() = default;
+  RequirementList(std::span<const Requirement> values) : values_(values.data()), size_(values.size()) {}
+  RequirementList(const std::vector<Requirement>& values)
+      : RequirementList(std::span<const Requirement>(values)) {}
+  RequirementList(std::span<const Requirement* const> pointers)
+      : pointers_(pointers.data()), size_(pointers.size()) {}
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const Requirement& operator[](std::size_t i) const { return pointers_ ? *pointers_[i] : values_[i]; }
+
+ private:
+  const Requirement* values_ = nullptr;
+  const Requirement* const* pointers_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // The chosen descriptor as the registry stores it, or why there is none.
 struct Selection {
   const ProviderDescriptor* chosen = nullptr;
@@ -85,7 +107,7 @@ struct Selection {
 // One pass over the candidates; nothing is copied. A candidate with many
 // capabilities has its custom tags hashed once when a requirement names one.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
-                          std::span<const Requirement> requirements, const SelectionPolicy& policy);
+                          RequirementList requirements, const SelectionPolicy& policy);
 
 // Why one candidate was or was not chosen.
 enum class Verdict : std::uint8_t {
@@ -116,20 +138,19 @@ struct SelectionExplanation {
 
 SelectionExplanation explain_selection(const graph::ElementTypeId& type,
                                        const ProviderRegistry& registry,
-                                       std::span<const Requirement> requirements,
+                                       RequirementList requirements,
                                        const SelectionPolicy& policy);
 
-// A copy of the chosen descriptor, or a Value error with the message.
 // The chosen descriptor, shared with the registry (it never changes), or a
 // Value error with the message.
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
                                                  const ProviderRegistry& registry,
-                                                 std::span<const Requirement> requirements,
+                                                 RequirementList requirements,
                                                  const SelectionPolicy& policy);
 
 Result<ProviderDescriptor> select_provider(const graph::ElementTypeId& type,
                                            const ProviderRegistry& registry,
-                                           std::span<const Requirement> requirements,
+                                           RequirementList requirements,
                                            const SelectionPolicy& policy);
 
 }  // namespace kelo_core::provider

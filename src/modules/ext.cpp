@@ -10,6 +10,7 @@ namespace {
 using namespace kelo::py;
 
 int exec_ext(PyObject* module) {
+  ensure_thread_ready();
   if (!PyModule_Check(module)) {
     Ref type(type_name(module));
     if (type) PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'PyModule'", type.get());

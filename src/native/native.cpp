@@ -7,6 +7,7 @@
 
 #include "native/results.h"
 #include "native/topics.h"
+#include "toolkit/errors.h"
 #include "toolkit/module.h"
 
 namespace kelo::py {
@@ -22,6 +23,7 @@ constexpr std::initializer_list<void (*)(std::vector<FunctionSpec>&)> kTopics = 
 };
 
 int exec_native(PyObject* module) {
+  ensure_thread_ready();
   Ref ext(PyImport_ImportModule("kelo.ext"));
   if (!ext) return -1;
   static std::vector<ClassSpec> classes;

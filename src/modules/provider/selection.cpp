@@ -50,12 +50,13 @@ void add_selection_classes(std::vector<ClassSpec>& out) {
 }
 
 void add_selection_functions(std::vector<FunctionSpec>& out) {
-  // The registry is read in place under a shared borrow, held while the
-  // later arguments are converted; the chosen descriptor is shared, not
-  // copied (it never changes, and the registry only ever appends).
+  // The registry and the requirements are read in place under shared
+  // borrows, held while the later arguments are converted; the chosen
+  // descriptor is shared, not copied (it never changes, and the registry
+  // only ever appends).
   out.push_back(Function<[](const ElementTypeId& element_type, const ProviderRegistry& registry,
-                            std::vector<Requirement> requirements, const SelectionPolicy& policy) {
-    return select_shared(element_type, registry, requirements, policy);
+                            const ReadList<Requirement>& requirements, const SelectionPolicy& policy) {
+    return select_shared(element_type, registry, requirements.values(), policy);
   }>("select_provider(element_type, registry, requirements, policy)",
      "Select a provider for an element type (RFC-004 \xc2\xa7" "20).\n\nRaises `ValueError` when no "
      "provider is found, no provider\nsatisfies the requirements, or a manually-selected provider "

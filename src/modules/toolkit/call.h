@@ -12,6 +12,7 @@
 #include "support/hash.h"
 #include "toolkit/bind.h"
 #include "toolkit/convert.h"
+#include "toolkit/errors.h"
 
 namespace kelo::py {
 
@@ -146,9 +147,11 @@ PyObject* result_of(F&& f, A&&... args) {
   }
 }
 
-// No C++ exception crosses into the interpreter.
+// No C++ exception crosses into the interpreter, and the thread can throw
+// one without allocating (errors.h).
 template <class Body>
 auto guarded(Body&& body, decltype(body()) on_error) noexcept -> decltype(body()) {
+  ensure_thread_ready();
   try {
     return body();
   } catch (const std::bad_alloc&) {

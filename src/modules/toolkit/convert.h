@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -72,6 +73,10 @@ template <>
 struct has_own_conversion<kelo_core::BigUint> : std::true_type {};
 template <class T>
 struct has_own_conversion<kelo_core::SharedVector<T>> : std::true_type {};
+template <class T>
+class ReadList;  // below
+template <class T>
+struct has_own_conversion<ReadList<T>> : std::true_type {};
 
 // Any Python object, borrowed for the call, for functions that accept
 // values of many kinds and tell them apart themselves.
@@ -86,12 +91,12 @@ template <>
 struct has_own_conversion<Ref> : std::true_type {};
 
 // Core types exposed as a Python class of their own: every class type that
-// is not one of the plain conversions below.
-template <class T>
-concept Wrapped = std::is_class_v<T> && !std::is_same_v<T, std::string> &&
-                  !std::is_same_v<T, std::string_view> && !is_optional<T>::value &&
-                  !is_list<T>::value && !is_short_text<T>::value &&
-                  !has_own_conversion<T>::value;
+// is not one of the plain conversions below, const or not.
+template <class T, class U = std::remove_cv_t<T>>
+concept Wrapped = std::is_class_v<U> && !std::is_same_v<U, std::string> &&
+                  !std::is_same_v<U, std::string_view> && !is_optional<U>::value &&
+                  !is_list<U>::value && !is_short_text<U>::value &&
+                  !has_own_conversion<U>::value;
 
 // Closed enumerations exposed as enumeration-like classes.
 template <class T>
@@ -183,6 +188,82 @@ bool from_py(PyObject* o, std::vector<T>& out) {
   out = std::move(items);
   return true;
 }
+
+// A list argument of an exposed class's instances, read in place for one
+// call: each item is held, under a shared borrow, until the call returns,
+// and values() points at the items' own values, so nothing is copied. The
+// errors are those of the copying conversion above.
+template <class T>
+class ReadList {
+  static_assert(Wrapped<T> || Variant<T>, "items of an exposed class");
+
+ public:
+  ReadList() = default;
+  ReadList(const ReadList&) = delete;
+  ReadList& operator=(const ReadList&) = delete;
+  ~ReadList() {
+    for (PyObject* o : objects()) {
+      --obj<T>(o)->borrow;
+      Py_DECREF(o);
+    }
+  }
+
+  std::span<const T* const> values() const {
+    return heap_values_.empty() ? std::span<const T* const>(values_.data(), size_)
+                                : std::span<const T* const>(heap_values_);
+  }
+
+  friend bool from_py(PyObject* o, ReadList& out) {
+    Py_ssize_t n;
+    if (!sequence_size(o, &n) || !list_may_fit(n, sizeof(T), std::vector<T>().max_size())) return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      Ref item(PySequence_GetItem(o, i));
+      if (!item) return false;
+      if (!check_readable<T>(item.get())) return false;
+      out.keep(std::move(item));
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kInline = 8;
+
+  std::span<PyObject* const> objects() const {
+    return heap_values_.empty() ? std::span<PyObject* const>(objects_.data(), size_)
+                                : std::span<PyObject* const>(heap_objects_);
+  }
+  // Past kInline items, all of them move to the heap (which may fail,
+  // leaving the item to its Ref).
+  void keep(Ref item) {
+    const T* value = &obj<T>(item.get())->value;
+    if (heap_values_.empty() && size_ < kInline) {
+      objects_[size_] = item.get();
+      values_[size_++] = value;
+    } else {
+      // Room in both lists, by doubling, before either changes.
+      if (heap_values_.size() == heap_values_.capacity() ||
+          heap_objects_.size() == heap_objects_.capacity()) {
+        const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
+        heap_values_.reserve(grown);
+        heap_objects_.reserve(grown);
+      }
+      if (heap_values_.empty()) {
+        heap_values_.assign(values_.begin(), values_.end());
+        heap_objects_.assign(objects_.begin(), objects_.end());
+      }
+      heap_values_.push_back(value);
+      heap_objects_.push_back(item.get());
+    }
+    ++obj<T>(item.get())->borrow;
+    item.release();
+  }
+
+  std::array<PyObject*, kInline> objects_;
+  std::array<const T*, kInline> values_;
+  std::size_t size_ = 0;  // in the inline arrays
+  std::vector<PyObject*> heap_objects_;
+  std::vector<const T*> heap_values_;
+};
 
 // ---- results ----------------------------------------------------------
 

@@ -2,6 +2,18 @@
 
 namespace kelo::py {
 
+constinit thread_local bool t_thread_ready __attribute__((tls_model("initial-exec"))) = false;
+
+void prepare_thread() noexcept {
+  // One throw makes all of it: the exception globals and whatever the
+  // unwinder sets up on first use.
+  try {
+    throw t_thread_ready;
+  } catch (bool) {
+  }
+  t_thread_ready = true;
+}
+
 PyObject* internal_error_type() {
   // One per process: exception types are shared by every import of kelo.ext.
   // A failed creation leaves its exception set and is retried next time.
