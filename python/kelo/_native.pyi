@@ -3,7 +3,7 @@
 
 import os
 from _typeshed import ReadableBuffer, structseq
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, Final, Literal, Optional, Protocol, Union, final
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
@@ -258,7 +258,9 @@ class VirtualClock:
     def next_timer_ns(self) -> int | None: ...
 
 def start_run(nodes: Sequence[tuple[Any, ...]], edges: Sequence[tuple[int, int, int, int]],
-              clock: VirtualClock | None, workers: int, trace_events: int = 0, /) -> Run: ...
+              clock: VirtualClock | None, workers: int, trace_events: int = 0,
+              pixels: tuple[dict[Any, Any], Callable[[object], object],
+                            Callable[[object], object]] | None = None, /) -> Run: ...
 def runtime_emit(element: object, port: str, value: object, /) -> None: ...
 def runtime_pending_token(element: object, /) -> int | None: ...
 def runtime_confirm(run_id: int, token: int, /) -> None: ...

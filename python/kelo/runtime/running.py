@@ -308,16 +308,18 @@ def _unique(names: list[str]) -> list[str]:
 def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
           providers: str | Path | None = None, clock: Any = None, strict: bool = False,
           workers: int = 0, trace: str | Path | None = None,
-          trace_events: int = TRACE_EVENTS) -> Running:
+          trace_events: int = TRACE_EVENTS, settings: Mapping[str, str] | None = None
+          ) -> Running:
     """Check `pipeline` (a description file or a `Pipeline`) and start it.
     `elements` maps element type ids to `Element` subclasses and wins over
     the providers' `entry` points; `clock` is a `VirtualClock` for tests. A
     pipeline that cannot run gives a handle whose `wait` reports why.
     With `trace`, the run's events (at most `trace_events` of them) are
     written to that file when it ends, in the Chrome trace event format
-    (open it in Perfetto's UI or chrome://tracing)."""
+    (open it in Perfetto's UI or chrome://tracing). `settings` map
+    ``element.key`` to a config value that replaces a description file's."""
     from ..checker import check     # the checker reads execution tables with .contract
-    result = check(pipeline, providers, strict=strict)
+    result = check(pipeline, providers, strict=strict, settings=settings)
     findings = list(result.findings)
     if result.errors:
         return Running(findings, report=RunReport("not_run", findings))
@@ -330,7 +332,9 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
             report.failed_element, report.error = plan.failure
             report.message = f"{type(plan.failure[1]).__name__}: {plan.failure[1]}"
         return Running(findings, report=report)
-    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0)
+    from ..elements import pixels   # frames' pixels: shared on fan-out, released when dropped
+    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0,
+                               (pixels._store, pixels.share_value, pixels.release_value))
     return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock,
                    nodes=nodes, trace=trace)
 
@@ -338,10 +342,12 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
 def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
         providers: str | Path | None = None, timeout: float | None = None, clock: Any = None,
         strict: bool = False, workers: int = 0, trace: str | Path | None = None,
-        trace_events: int = TRACE_EVENTS) -> RunReport:
+        trace_events: int = TRACE_EVENTS, settings: Mapping[str, str] | None = None
+        ) -> RunReport:
     """`start`, then `wait(timeout)`."""
     return start(pipeline, elements=elements, providers=providers, clock=clock, strict=strict,
-                 workers=workers, trace=trace, trace_events=trace_events).wait(timeout)
+                 workers=workers, trace=trace, trace_events=trace_events,
+                 settings=settings).wait(timeout)
 
 
 class _Planner:
