@@ -1,11 +1,14 @@
 """The `kelo` command: check, draw and explain pipeline description files.
 
     kelo --version
-    kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
-    kelo draw FILE OUT [--providers DIR] [--strict]
-    kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
-    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json] [--trace OUT]
-                  [--quiet] [--stall-timeout S] [--fail-on-stall]
+    kelo check FILE [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--json] [--draw OUT]
+    kelo draw FILE OUT [--providers DIR] [--strict] [--set E.KEY=VALUE]...
+    kelo explain FILE ELEMENT [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--json]
+    kelo run FILE [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--timeout S] [--json]
+                  [--trace OUT] [--quiet] [--stall-timeout S] [--fail-on-stall]
+
+`--set ELEMENT.KEY=VALUE` replaces one key of an element's `config` table
+(the input video of a source, the path of a sink's output, ...).
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
 written; ``run``: the run completed), 1 when it finds errors (``run``: or
@@ -50,6 +53,9 @@ def _parser() -> argparse.ArgumentParser:
         p.add_argument("--strict", action="store_true",
                        help="a provider choice that fell back, or a requirement met only by "
                        "assumption, is an error")
+        p.add_argument("--set", action="append", type=_setting, default=[], dest="settings",
+                       metavar="ELEMENT.KEY=VALUE", help="set a key of an element's config "
+                       "(again for more keys)")
 
     check = commands.add_parser("check", help="report every finding, in order")
     common(check)
@@ -75,6 +81,13 @@ def _parser() -> argparse.ArgumentParser:
     running.add_argument("--fail-on-stall", action="store_true",
                          help="end the run with status 1 at the first stall")
     return parser
+
+
+def _setting(text: str) -> tuple[str, str]:
+    ref, equals, value = text.partition("=")
+    if not equals or "." not in ref.strip("."):
+        raise argparse.ArgumentTypeError(f"{text!r} is not of the form ELEMENT.KEY=VALUE")
+    return ref, value
 
 
 def _seconds(text: str) -> float:
@@ -107,9 +120,11 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
     if args.command == "run":
         return run_command(args.file, args.providers, args.strict, args.timeout, want_json, out,
                            err, trace=args.trace, quiet=args.quiet,
-                           stall_s=args.stall_timeout, fail_on_stall=args.fail_on_stall)
+                           stall_s=args.stall_timeout, fail_on_stall=args.fail_on_stall,
+                           settings=dict(args.settings))
     try:
-        result = check_file(args.file, args.providers, strict=args.strict)
+        result = check_file(args.file, args.providers, strict=args.strict,
+                            settings=dict(args.settings))
     except ReadError as exc:
         if want_json:
             out.write(to_json([exc.finding], file=args.file))

@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import json
 import traceback
+from collections.abc import Mapping
 from typing import TextIO
 
 from ..checker.description import ReadError
@@ -46,9 +47,9 @@ def report_json(report: RunReport, file: str | None, stall: StallReport | None =
 def run_command(file: str, providers: str | None, strict: bool, timeout: float | None,
                 want_json: bool, out: TextIO, err: TextIO, *, trace: str | None = None,
                 quiet: bool = False, stall_s: float = DEFAULT_STALL_S,
-                fail_on_stall: bool = False) -> int:
+                fail_on_stall: bool = False, settings: Mapping[str, str] | None = None) -> int:
     try:
-        running = start(file, providers=providers, strict=strict, trace=trace)
+        running = start(file, providers=providers, strict=strict, trace=trace, settings=settings)
     except KeyboardInterrupt:
         print("kelo: interrupted before the run started", file=err)
         return FAILED
