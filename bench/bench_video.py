@@ -37,7 +37,7 @@ import cv2
 import numpy as np
 
 import kelo
-from kelo import io
+from kelo import _native, io
 from kelo.elements import element_class, pixels
 from kelo.elements.lines import center, crossing, default_line
 from kelo.elements.sources import TestPattern
@@ -155,21 +155,16 @@ def per_frame(jsonl):
     frames = []
     for _, metadata in io.read_jsonl(jsonl):
         boxes, tracks = [], []
-        for obj in metadata.objects:
-            b = obj.bbox
-            if obj.label != "motion":
+        for obj in _native.encode(metadata)["objects"]:
+            if obj["label"] != "motion":
                 continue
-            boxes.append((b.x, b.y, b.width, b.height))
-            track = next(r for r in obj.related if r.uuid() in known_tracks(metadata))
-            tracks.append(numbers.setdefault(track.uuid(), len(numbers)))
+            b = obj["bbox"]
+            boxes.append((b["x"], b["y"], b["width"], b["height"]))
+            tracks.append(numbers.setdefault(obj["related"][0], len(numbers)))
         for event in metadata.events:
             counts[event.payload.objects[0].attributes.get("direction").as_string()] += 1
         frames.append((boxes, tracks, dict(counts)))
     return frames
-
-
-def known_tracks(metadata):
-    return {t.id.uuid() for t in metadata.tracks}
 
 
 def run_by_hand(path, out):

@@ -244,7 +244,8 @@ _BUILTIN = "kelo.builtin"
 def _shipped(d: Description) -> None:
     """Add the shipped providers of the built-in types the pipeline uses and
     no provider of the file declares."""
-    declared = {t for p in (*d.providers, *d.unused) for t in p.element_types}
+    declared = {t for p in d.providers for t in p.element_types} | \
+        {t for u in d.unused for t in u.element_types}
     wanted = {e.type.type_id for e in d.pipeline} - declared
     added = [p for p in builtin_providers() if wanted.intersection(p.element_types)]
     if added:
