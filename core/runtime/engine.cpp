@@ -282,12 +282,14 @@ void Engine::flush_scratch(ThreadCtx& t) {
     std::lock_guard lock(r->el->m);
     recycle(r);
   }
-  if (!t.release.empty()) {
+  if (!t.release.empty() || !t.discard.empty()) {
     if (!trivial_host_) {
       ensure_entered(t);
       for (Payload p : t.release) host_->release(p);
+      for (Payload p : t.discard) host_->discard(p);
     }
     t.release.clear();
+    t.discard.clear();
   }
   if (!t.wake.empty()) let_go(t);
 }
@@ -698,9 +700,11 @@ void Engine::complete(Task task, ThreadCtx& t) {
   finish(r, t);
 }
 
-void Engine::release_inputs(Record& r, ThreadCtx& t) {
+// `consumed`: the execution completed on them; else they are given up.
+void Engine::release_inputs(Record& r, ThreadCtx& t, bool consumed) {
+  auto& to = consumed ? t.release : t.discard;
   for (std::size_t i = 0; i < r.items.size(); ++i) {
-    if (!r.taken[i]) t.release.push_back(r.items[i].value);
+    if (!r.taken[i]) to.push_back(r.items[i].value);
   }
   r.items.clear();
   r.taken.clear();
@@ -741,9 +745,9 @@ void Engine::finish(Record& r, ThreadCtx& t) {
     }
     r.failure.reset();
   }
-  release_inputs(r, t);
+  release_inputs(r, t, state == ExecutionState::Completed);
   if (obs_) [[unlikely]] event(r, state, t.index);
-  if (!t.release.empty()) flush_scratch(t);
+  if (!t.release.empty() || !t.discard.empty()) flush_scratch(t);
   std::unique_lock lock(e.m);
   if (state == ExecutionState::Completed) relaxed_add(e.st.processed);
   --e.running;
@@ -816,7 +820,7 @@ Emit Engine::deliver_one(Element& e, std::uint32_t port, Payload value, Envelope
   const auto& targets = e.out[port];
   if (!marker) add(e.st.emitted);
   if (targets.empty()) {
-    if (!marker) t.release.push_back(value);
+    if (!marker) t.discard.push_back(value);
     return Emit::Sent;
   }
   if (!marker && targets.size() > 1 && !trivial_host_) {
@@ -836,7 +840,7 @@ Emit Engine::deliver_one(Element& e, std::uint32_t port, Payload value, Envelope
           relaxed_add(to.st.received);
         }
         count_drop(to, tg.port, DropReason::Match, env);
-        t.release.push_back(value);
+        t.discard.push_back(value);
         continue;
       }
       it.key = std::make_unique<std::string>(std::move(*key));
@@ -939,7 +943,7 @@ void Engine::end_element(Element& e, ThreadCtx& t) {
     stop_it = e.started && !e.stopped;
     e.stopped = true;
     for (Port& port : e.in) {
-      if (port.latest) t.release.push_back(port.latest->value);
+      if (port.latest) t.discard.push_back(port.latest->value);
       port.latest.reset();
       t.wake.insert(t.wake.end(), port.held.begin(), port.held.end());
       port.held.clear();
@@ -1092,7 +1096,7 @@ void Engine::source_main(Element& e, std::uint32_t index) {
         continue;
       }
       for (std::size_t p = 0; p < sr.has.size(); ++p) {
-        if (sr.has[p]) t.release.push_back(sr.values[p]);
+        if (sr.has[p]) t.discard.push_back(sr.values[p]);
       }
     }
     if (o->payload) t.release.push_back(std::exchange(o->payload, nullptr));
@@ -1158,11 +1162,11 @@ bool Engine::tear_down(Element& e, ThreadCtx& t) {
       }
       if (r->timer) clock_->cancel(r->timer);
       for (const Out& out : r->outs) {
-        if (!out.marker) t.release.push_back(out.value);
+        if (!out.marker) t.discard.push_back(out.value);
       }
       r->outs.clear();
       if (r->failure && r->failure->payload) t.release.push_back(r->failure->payload);
-      release_inputs(*r, t);
+      release_inputs(*r, t, true);
       if (obs_) [[unlikely]] event(*r, ExecutionState::Cancelled, t.index);
       e.inflight.erase(e.inflight.begin() + static_cast<std::ptrdiff_t>(i));
       --e.running;
@@ -1176,24 +1180,24 @@ bool Engine::tear_down(Element& e, ThreadCtx& t) {
       Port& port = e.in[p];
       while (!port.q.empty()) {
         QItem it = port.q.pop_front();
-        if (!it.marker) t.release.push_back(it.value);
+        if (!it.marker) t.discard.push_back(it.value);
       }
       port.items = 0;
       port.length.store(0, std::memory_order_relaxed);
-      if (port.latest) t.release.push_back(port.latest->value);
+      if (port.latest) t.discard.push_back(port.latest->value);
       port.latest.reset();
       t.wake.insert(t.wake.end(), port.held.begin(), port.held.end());
       port.held.clear();
     }
     if (Record* r = std::exchange(e.pending, nullptr)) {
-      release_inputs(*r, t);
+      release_inputs(*r, t, false);
       recycle(r);
     }
     while (!e.reorder.empty()) {
       Record* r = e.reorder.pop_front();
       if (!r) continue;
       for (const Out& out : r->outs) {
-        if (!out.marker) t.release.push_back(out.value);
+        if (!out.marker) t.discard.push_back(out.value);
       }
       r->outs.clear();
       recycle(r);

@@ -203,6 +203,7 @@ struct ThreadCtx {
   bool executing = false;  // inside a behaviour: ready work goes to the shared queue
   Task local;  // run next on this worker: run to completion
   std::vector<Payload> release;  // payloads to release once unlocked
+  std::vector<Payload> discard;  // payloads to discard once unlocked
   std::vector<std::uint32_t> wake;  // producers to let go once unlocked
   std::vector<Record*> direct;  // marker records to deliver once unlocked
   bool markers = false;  // marker records wait in a reorder buffer
@@ -297,7 +298,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   void end_element(Element& e, ThreadCtx& t);
   void push_eos(Element& to, std::size_t port, ThreadCtx& t);
   void let_go(ThreadCtx& t);
-  void release_inputs(Record& r, ThreadCtx& t);
+  void release_inputs(Record& r, ThreadCtx& t, bool consumed);
   void complete(Task task, ThreadCtx& t);
   void count_drop(Element& e, std::size_t port, DropReason why, const Envelope& env);
   void event(const Record& r, ExecutionState s, std::uint32_t thread);

@@ -52,7 +52,7 @@ void Engine::count_drop(Element& e, std::size_t port, DropReason why, const Enve
 void Engine::drop(Element& e, std::size_t port, QItem&& it, DropReason why, ThreadCtx& t) {
   if (it.marker) return;
   count_drop(e, port, why, it.env);
-  t.release.push_back(it.value);
+  t.discard.push_back(it.value);
 }
 
 void Engine::forward_marker(Element& e, Envelope env, ThreadCtx& t) {
@@ -216,7 +216,7 @@ struct Match {
       while (!port.q.empty()) {
         QItem it = eng.take_head(e, e.join[k], t);
         if (it.marker) continue;
-        if (port.latest) t.release.push_back(port.latest->value);
+        if (port.latest) t.discard.push_back(port.latest->value);
         port.latest = std::move(it);
       }
     }

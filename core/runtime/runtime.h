@@ -28,7 +28,8 @@
 // Ownership of payloads: an item moving along a queue keeps its one
 // reference (forwarding moves ownership); fan-out to several edges retains
 // once per extra edge; an item that is dropped, rejected or left over at the
-// end is released. A value given to Execution::output()/emit(),
+// end is discarded (Host::discard), an input of a completed execution is
+// released. A value given to Execution::output()/emit(),
 // SourceOutput::output() or Failure::payload hands one reference to the
 // runtime.
 #pragma once
@@ -77,6 +78,12 @@ class Host {
   // Called entered.
   virtual void retain(Payload) {}
   virtual void release(Payload) {}
+  // A payload given up without an execution completing on it: dropped by an
+  // overflow policy or a join, rejected, an input of a skipped or cancelled
+  // execution, an output linked nowhere or never delivered, or left over
+  // when the run ends. A host whose values own resources beyond the
+  // reference (held by whoever consumes them) frees those here.
+  virtual void discard(Payload p) { release(p); }
   // Take and give back the host lock. Entering nests: a thread that already
   // holds the lock may enter again and leaves once per enter.
   virtual void enter() {}

@@ -3,7 +3,7 @@
 
 import os
 from _typeshed import ReadableBuffer, structseq
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, Final, Literal, Optional, Protocol, Union, final
 
 from kelo.ext.data import PyCoordinateSpace, PyMetadata
@@ -280,7 +280,9 @@ class VirtualClock:
         """The earliest armed timer's time, or None."""
 
 def start_run(nodes: Sequence[tuple[Any, ...]], edges: Sequence[tuple[int, int, int, int]],
-              clock: VirtualClock | None, workers: int, trace_events: int = 0, /) -> Run:
+              clock: VirtualClock | None, workers: int, trace_events: int = 0,
+              pixels: tuple[dict[Any, Any], Callable[[object], object],
+                            Callable[[object], object]] | None = None, /) -> Run:
     """start_run(nodes, edges, clock, workers) -> Run: start a plan (see running.py)."""
 def runtime_emit(element: object, port: str, value: object, /) -> None:
     """runtime_emit(element, port, value): Element.emit inside process()."""

@@ -1,12 +1,15 @@
 """The `kelo` command: check, draw and explain pipeline description files.
 
     kelo --version
-    kelo check FILE [--providers DIR] [--strict] [--json] [--draw OUT]
-    kelo draw FILE OUT [--providers DIR] [--strict] [--stats RUN_JSON]
-    kelo explain FILE ELEMENT [--providers DIR] [--strict] [--json]
-    kelo run FILE [--providers DIR] [--strict] [--timeout S] [--json] [--trace OUT]
-                  [--quiet] [--stall-timeout S] [--fail-on-stall] [--draw OUT]
+    kelo check FILE [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--json] [--draw OUT]
+    kelo draw FILE OUT [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--stats RUN_JSON]
+    kelo explain FILE ELEMENT [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--json]
+    kelo run FILE [--providers DIR] [--strict] [--set E.KEY=VALUE]... [--timeout S] [--json]
+                  [--trace OUT] [--quiet] [--stall-timeout S] [--fail-on-stall] [--draw OUT]
                   [--cluster ADDRESS [--tls-ca-file F --tls-cert F [--tls-key F]] | --workers N]
+
+`--set ELEMENT.KEY=VALUE` replaces one key of an element's `config` table
+(the input video of a source, the path of a sink's output, ...).
 
 Exit status: 0 when the check finds no errors (``draw``: the picture was
 written; ``run``: the run completed), 1 when it finds errors (``run``: or
@@ -52,6 +55,9 @@ def _parser() -> argparse.ArgumentParser:
         p.add_argument("--strict", action="store_true",
                        help="a provider choice that fell back, or a requirement met only by "
                        "assumption, is an error")
+        p.add_argument("--set", action="append", type=_setting, default=[], dest="settings",
+                       metavar="ELEMENT.KEY=VALUE", help="set a key of an element's config "
+                       "(again for more keys)")
 
     check = commands.add_parser("check", help="report every finding, in order")
     common(check)
@@ -102,6 +108,13 @@ def _cluster(args: argparse.Namespace) -> Any:
     return lambda: connect(args.cluster, args.workers or 0, tls)
 
 
+def _setting(text: str) -> tuple[str, str]:
+    ref, equals, value = text.partition("=")
+    if not equals or "." not in ref.strip("."):
+        raise argparse.ArgumentTypeError(f"{text!r} is not of the form ELEMENT.KEY=VALUE")
+    return ref, value
+
+
 def _seconds(text: str) -> float:
     try:
         value = float(text)
@@ -144,9 +157,10 @@ def main(argv: Sequence[str] | None = None, stdout: TextIO | None = None,
                            err, trace=args.trace, quiet=args.quiet,
                            stall_s=args.stall_timeout, fail_on_stall=args.fail_on_stall,
                            draw=None if picture is None else drawn,
-                           cluster=_cluster(args))
+                           cluster=_cluster(args), settings=dict(args.settings))
     try:
-        result = check_file(args.file, args.providers, strict=args.strict)
+        result = check_file(args.file, args.providers, strict=args.strict,
+                            settings=dict(args.settings))
     except ReadError as exc:
         if want_json:
             out.write(to_json([exc.finding], file=args.file))

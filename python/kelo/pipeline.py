@@ -244,6 +244,13 @@ class Pipeline:
                                       policy))
         return self
 
+    def configure(self, name: str, key: str, value: str) -> "Pipeline":
+        """Set one config key of an element (KeyError names an unknown
+        element). Returns the pipeline."""
+        e = self.element(name)
+        self._elements[self._index[name]] = e._replace(config={**e.config, key: value})
+        return self
+
     def link(self, source: str, target: str, *, late: bool = False) -> "Pipeline":
         """Link output ``source`` to input ``target``, both ``"element.port"``.
         A late link's source port may appear only at run time."""

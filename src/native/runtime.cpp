@@ -38,6 +38,19 @@ PyObject* as_object(rt::Payload p) { return static_cast<PyObject*>(p); }
 
 // ---- the host ---------------------------------------------------------------
 
+// The lock, on whatever thread: destructors of element code may run on the
+// core's threads once a run's handle is gone.
+class Gil {
+ public:
+  Gil() : state_(PyGILState_Ensure()) {}
+  ~Gil() { PyGILState_Release(state_); }
+  Gil(const Gil&) = delete;
+  Gil& operator=(const Gil&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
 // Per thread: the thread state the core's thread was given, and how deep it
 // is entered. A thread the core did not start (none enters through the host
 // today) falls back on the interpreter's own per-thread state.
@@ -50,10 +63,33 @@ struct HostThread {
 };
 thread_local HostThread host_thread;
 
+// Values may carry frames whose pixels live in a store of counted holders
+// (kelo.elements.pixels): given the store (a dict, empty when nothing is
+// stored) and its share/release functions, the host adds a holder to the
+// frames of a value the runtime delivers once more (fan-out, a latest value
+// reused) and releases those of a value it gives up. With the store empty
+// that costs one size check.
+struct PixelHooks {
+  Ref store, share, discard;
+};
+
 class PythonHost final : public rt::Host {
  public:
-  void retain(rt::Payload p) override { Py_INCREF(as_object(p)); }
+  explicit PythonHost(std::optional<PixelHooks> pixels) : pixels_(std::move(pixels)) {}
+  ~PythonHost() override {
+    if (!pixels_) return;
+    Gil gil;
+    pixels_.reset();
+  }
+  void retain(rt::Payload p) override {
+    Py_INCREF(as_object(p));
+    if (stored()) call(pixels_->share.get(), p);
+  }
   void release(rt::Payload p) override { Py_DECREF(as_object(p)); }
+  void discard(rt::Payload p) override {
+    if (stored()) call(pixels_->discard.get(), p);
+    Py_DECREF(as_object(p));
+  }
   void enter() override {
     HostThread& t = host_thread;
     if (!t.own) {
@@ -83,19 +119,15 @@ class PythonHost final : public rt::Host {
     PyGILState_Release(t.gil);
     t = HostThread{};
   }
-};
-
-// The lock, on whatever thread: destructors of element code may run on the
-// core's threads once a run's handle is gone.
-class Gil {
- public:
-  Gil() : state_(PyGILState_Ensure()) {}
-  ~Gil() { PyGILState_Release(state_); }
-  Gil(const Gil&) = delete;
-  Gil& operator=(const Gil&) = delete;
 
  private:
-  PyGILState_STATE state_;
+  bool stored() const { return pixels_ && PyDict_Size(pixels_->store.get()) > 0; }
+  static void call(PyObject* f, rt::Payload p) {
+    Ref r(PyObject_CallFunctionObjArgs(f, as_object(p), nullptr));
+    if (!r) PyErr_WriteUnraisable(f);
+  }
+
+  std::optional<PixelHooks> pixels_;
 };
 
 // ---- failures -------------------------------------------------------------
@@ -580,10 +612,17 @@ bool node_of(PyObject* t, std::uint64_t run_id, rt::Node& node, std::shared_ptr<
 }
 
 PyObject* start_run(PyObject*, PyObject* args) {
-  PyObject *nodes, *edges, *clock;
+  PyObject *nodes, *edges, *clock, *pixels = Py_None;
   Py_ssize_t workers = 0, trace_events = 0;
-  if (!PyArg_ParseTuple(args, "OOOn|n", &nodes, &edges, &clock, &workers, &trace_events)) {
+  if (!PyArg_ParseTuple(args, "OOOn|nO", &nodes, &edges, &clock, &workers, &trace_events,
+                        &pixels)) {
     return nullptr;
+  }
+  std::optional<PixelHooks> hooks;
+  if (pixels != Py_None) {
+    PyObject *store, *share, *discard;
+    if (!PyArg_ParseTuple(pixels, "O!OO", &PyDict_Type, &store, &share, &discard)) return nullptr;
+    hooks = PixelHooks{Ref(Py_NewRef(store)), Ref(Py_NewRef(share)), Ref(Py_NewRef(discard))};
   }
   auto box = std::make_shared<RunBox>();
   box->id = next_run_id++;
@@ -610,7 +649,7 @@ PyObject* start_run(PyObject*, PyObject* args) {
       plan.edges.push_back(e);
     }
     rt::RunOptions options;
-    options.host = std::make_shared<PythonHost>();
+    options.host = std::make_shared<PythonHost>(std::move(hooks));
     if (clock != Py_None) {
       if (!PyObject_TypeCheck(clock, clock_type)) {
         PyErr_SetString(PyExc_TypeError, "clock must be a VirtualClock or None");
@@ -1040,7 +1079,8 @@ PyObject* confirm(PyObject*, PyObject* args) {
 
 PyMethodDef functions[] = {
     {"start_run", start_run, METH_VARARGS,
-     "start_run(nodes, edges, clock, workers) -> Run: start a plan (see running.py)."},
+     "start_run(nodes, edges, clock, workers, trace_events=0, pixels=None) -> Run: start a "
+     "plan (see running.py); pixels: (store, share_value, release_value)."},
     {"runtime_emit", emit, METH_VARARGS,
      "runtime_emit(element, port, value): Element.emit inside process()."},
     {"runtime_pending_token", pending_token, METH_O,

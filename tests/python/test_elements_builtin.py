@@ -174,18 +174,11 @@ def test_the_manifest_declares_each_type_once_with_an_entry_that_implements_it()
         assert (cls.type_id, ports) == (t["id"], expected)
 
 
-def test_the_example_file_uses_the_manifest_providers_and_good_configs():
-    with open("examples/crossings.toml", "rb") as f:
-        example = tomllib.load(f)
-    shipped = {p["element_types"][0]: p for p in manifest()["provider"]}
-    for p in example["provider"]:
-        assert p == shipped[p["element_types"][0]]
-    problems = {e["name"]: check_config(e["type"], e.get("config", {})) for e in example["element"]}
-    assert problems == {e["name"]: [] for e in example["element"]}
-    # Links and contracts hold; the only errors allowed are about the
-    # providers' `entry` while the checker does not know that key.
-    result = kelo.check("examples/crossings.toml")
-    assert [f for f in result.findings if f.severity == "error" and "'entry'" not in f.message] == []
+@pytest.mark.parametrize("path", ["examples/crossings.toml", "examples/crossings_video.toml"])
+def test_the_example_files_check_clean_on_the_shipped_providers(path):
+    result = kelo.check(path)
+    assert [f for f in result.findings if f.severity != "note"] == []
+    assert {d.chosen.id for d in result.plan} == {"kelo.builtin"}
 
 
 def test_missing_library_names_the_debian_package(monkeypatch):

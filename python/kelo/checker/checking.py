@@ -11,13 +11,21 @@ for every requirement met only by assumption a note. The findings of the
 first three stages come in file order. With ``strict=True`` a choice that
 fell back because a better candidate failed a requirement (or was built for
 another ABI), and a requirement met only by assumption, are errors.
+
+Built-in element types (`kelo.elements`) need no provider table: when no
+provider of the file declares such a type, the shipped manifest's
+``kelo.builtin`` provider of it takes part in the plan. An element of a
+built-in type whose providers are all ``kelo.builtin`` has its ``config``
+checked against the type's keys (K311, at the key) and its libraries
+looked for (K312, at the type): a missing one is found here, not when the
+run imports it.
 """
 
 from __future__ import annotations
 
 import difflib
 from collections import Counter
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import NamedTuple
@@ -28,7 +36,7 @@ from kelo.ext.provider import (PyProviderRegistry, PyRequirement, abi_current_ve
 
 from .._native import GraphFinding, select, validate
 from ..pipeline import Built, Pipeline, selection_policy, split_ref
-from .description import Description, ProviderSpec, load
+from .description import Description, ProviderSpec, builtin_providers, load
 from .findings import Finding, Location
 
 __all__ = ["Candidate", "CheckResult", "Decision", "check", "check_file", "check_pipeline"]
@@ -75,9 +83,10 @@ class CheckResult:
 
 
 def check_file(path: str | Path, providers: str | Path | None = None, *,
-               strict: bool = False) -> CheckResult:
-    """Read and check a description file; `ReadError` when it cannot be read."""
-    return check(load(path, providers), strict=strict)
+               strict: bool = False, settings: Mapping[str, str] | None = None) -> CheckResult:
+    """Read and check a description file (`settings`: ``element.key`` ->
+    config value, replacing the file's); `ReadError` when it cannot be read."""
+    return check(load(path, providers, settings), strict=strict)
 
 
 def check_pipeline(pipeline: Pipeline, providers: Sequence[ProviderSpec] = (), *,
@@ -95,6 +104,8 @@ def check(description: Description, *, strict: bool = False) -> CheckResult:
     _Core(result).run()
     _extra(result)
     d = description
+    _shipped(d)
+    _builtin(result)
     if any(d.places) or d.replicas:
         from ..cluster.placement import file_cut_findings
         result.findings += file_cut_findings(d)
@@ -226,6 +237,46 @@ def _extra(r: CheckResult) -> None:
             if not fed[pid]:
                 out.append(Finding("K301", f"input {e.name}.{p} has no incoming link",
                                    d.element_at(i, "inputs", p), (e.name,), ids, (str(pid),)))
+
+
+# ---- built-in element types ----------------------------------------------
+
+_BUILTIN = "kelo.builtin"
+
+
+def _shipped(d: Description) -> None:
+    """Add the shipped providers of the built-in types the pipeline uses and
+    no provider of the file declares."""
+    declared = {t for p in d.providers for t in p.element_types} | \
+        {t for u in d.unused for t in u.element_types}
+    wanted = {e.type.type_id for e in d.pipeline} - declared
+    added = [p for p in builtin_providers() if wanted.intersection(p.element_types)]
+    if added:
+        d.providers.extend(added)
+        d.declares_providers = True
+
+
+def _builtin(r: CheckResult) -> None:
+    from .. import elements     # its checks import no media library
+    d = r.description
+    providers: dict[str, set[str]] = {}
+    for p in d.providers:
+        for t in p.element_types:
+            providers.setdefault(t, set()).add(p.id)
+    for i, e in enumerate(r.built.elements):
+        t = e.type.type_id
+        if t not in elements.TYPE_IDS or providers.get(t) != {_BUILTIN}:
+            continue
+        ids = (e.name,), (str(r.built.ids[i]),)
+        for key, message in elements.check_config(t, e.config):
+            given = (e.name, key) in d.settings
+            at = None if given else d.element_at(i, "config", key)
+            r.findings.append(Finding("K311", f"element {e.name!r} config: {message}"
+                                      + (" (set on the command line)" if given else ""), at, *ids))
+        missing = elements.missing_library(t)
+        if missing is not None:
+            r.findings.append(Finding("K312", f"element {e.name!r}: {missing}",
+                                      d.element_at(i, "type"), *ids))
 
 
 # ---- the provider plan ----------------------------------------------------

@@ -13,6 +13,7 @@ documented in the README.
 from __future__ import annotations
 
 import difflib
+import functools
 import re
 import tomllib
 from bisect import bisect_right
@@ -33,7 +34,7 @@ from ..runtime.contract import PROBLEM_CODES, contract_from_table
 from ..runtime.entries import entry_problem
 from .findings import Finding, Location
 
-__all__ = ["Description", "ProviderSpec", "ReadError", "load", "loads"]
+__all__ = ["Description", "ProviderSpec", "ReadError", "builtin_providers", "load", "loads"]
 
 NAMES = names()
 KINDS = {"source": PyElementKind.Source, "operator": PyElementKind.Operator,
@@ -130,6 +131,7 @@ class Description:
     places: list[str | None] = field(default_factory=list)   # per element: its `place`
     replicas: dict[str, int] = field(default_factory=dict)   # placement group -> copies
     positions: _Positions | None = None
+    settings: set[tuple[str, str]] = field(default_factory=set)  # (element, key) set by `load`
 
     def element_at(self, index: int, *path: object) -> Location | None:
         """Where element `index` (or `path` inside its table) stands."""
@@ -517,10 +519,13 @@ def _read_text(path: Path) -> str:
         raise ReadError(Finding("K100", f"cannot read {str(path)!r}: {reason}")) from None
 
 
-def load(path: str | Path, providers: str | Path | None = None) -> Description:
+def load(path: str | Path, providers: str | Path | None = None,
+         settings: Mapping[str, str] | None = None) -> Description:
     """Read a description file, and the `*.toml` provider manifests in the
     directory `providers` when given; a manifest that cannot be read is a
-    finding, and the others are read all the same."""
+    finding, and the others are read all the same. `settings` map
+    ``element.key`` to a config value that replaces the file's (`ReadError`
+    when it names no element)."""
     path = Path(path)
     description = loads(_read_text(path), str(path))
     if providers is not None:
@@ -528,20 +533,43 @@ def load(path: str | Path, providers: str | Path | None = None) -> Description:
         if not folder.is_dir():
             raise ReadError(Finding("K100", f"providers directory {str(folder)!r} does not exist"))
         for manifest in sorted(folder.glob("*.toml")):
-            try:
-                text = _read_text(manifest)
-                data = _parse(text, str(manifest))
-            except ReadError as exc:
-                f = exc.finding
-                f.location = f.location or Location(str(manifest), 1, 1)
-                description.findings.append(f)
-                continue
-            r = _Reader(pos := _Positions(text, str(manifest)), description)
-            pos.tables = {"provider": len(data.get("provider", []))}
-            # A manifest may also describe its element types (kelo.elements
-            # reads those); the checker takes its providers.
-            _providers(r, r.keys(data, _MANIFEST, "a provider manifest"))
+            _manifest(description, manifest)
+    for ref, value in (settings or {}).items():
+        name, dot, key = ref.partition(".")
+        if not (dot and key) or name not in description.pipeline:
+            near = _choices(name, [e.name for e in description.pipeline]) if dot and key else ""
+            raise ReadError(Finding("K106", f"setting {ref!r}: " + (
+                f"no element named {name!r}{near}" if dot and key else
+                "expected 'element.key=value'")))
+        description.pipeline.configure(name, key, value)
+        description.settings.add((name, key))
     return description
+
+
+def _manifest(description: Description, manifest: Path) -> None:
+    """Add the providers of a manifest file (a finding when it cannot be read)."""
+    try:
+        text = _read_text(manifest)
+        data = _parse(text, str(manifest))
+    except ReadError as exc:
+        f = exc.finding
+        f.location = f.location or Location(str(manifest), 1, 1)
+        description.findings.append(f)
+        return
+    r = _Reader(pos := _Positions(text, str(manifest)), description)
+    pos.tables = {"provider": len(data.get("provider", []))}
+    # A manifest may also describe its element types (kelo.elements reads
+    # those); the checker takes its providers.
+    _providers(r, r.keys(data, _MANIFEST, "a provider manifest"))
+
+
+@functools.cache
+def builtin_providers() -> tuple[ProviderSpec, ...]:
+    """The providers of the manifest shipped with the package (`kelo.builtin`)."""
+    from ..elements import manifest_path
+    shipped = Description(str(manifest_path), Pipeline())
+    _manifest(shipped, manifest_path)
+    return tuple(shipped.providers)
 
 
 def loads(text: str, file: str = "<string>") -> Description:

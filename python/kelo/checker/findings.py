@@ -54,6 +54,9 @@ CODES: dict[str, tuple[Severity, str]] = {
     "K306": ("warning", "element without ports"),
     "K307": ("warning", "pipeline without elements"),
     "K310": ("error", "execution contract that can never run"),
+    "K311": ("error", "config of a built-in element its type does not read (unknown key, bad "
+             "value, required key missing)"),
+    "K312": ("error", "built-in element whose Python library is not installed"),
     "K400": ("note", "provider chosen for an element"),
     "K401": ("note", "candidate provider not chosen, and why"),
     "K402": ("error", "no provider implements the element's type"),

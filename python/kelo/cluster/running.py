@@ -293,13 +293,15 @@ def start(pipeline: str | Path | Pipeline, *, cluster: Any,
           elements: Mapping[str, type[Element]] | None = None,
           providers: str | Path | None = None, strict: bool = False,
           place_in: Mapping[str, str] | None = None, replicas: Mapping[str, int] | None = None,
-          batch: int = BATCH, credit: int = CREDIT) -> ClusterRunning:
+          batch: int = BATCH, credit: int = CREDIT,
+          settings: Mapping[str, str] | None = None) -> ClusterRunning:
     """Check `pipeline`, place it and start it on `cluster` (a
     `distributed.Client`). Groups come from the file's ``place`` and
     ``replicas`` keys; `place_in` (element -> group) and `replicas` add to
-    them, for pipelines written in Python."""
+    them, for pipelines written in Python; `settings` replace config values
+    as in `kelo.start`."""
     from ..checker import check
-    result = check(pipeline, providers, strict=strict)
+    result = check(pipeline, providers, strict=strict, settings=settings)
     findings = list(result.findings)
 
     def not_run() -> ClusterRunning:

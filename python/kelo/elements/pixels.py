@@ -16,9 +16,9 @@ be released once.
 - A value passed on unchanged (an operator that outputs the frame it
   received, in the same or another port value) passes its hold on: nothing
   to do.
-- `share(frame, n)` adds `n` holders: the runtime calls it when it delivers
-  one value to `n + 1` consumers (one link to several inputs), and an
-  element calls it when it sends one frame in several values.
+- `share(frame, n)` adds `n` holders: an element calls it when it sends
+  one frame in several values; the runtime calls `share_value(value)` for
+  each further consumer of one value (one output linked to several inputs).
 - `release(frame)` drops one holder; the entry goes with the last. The
   element that consumes a frame last releases it: a sink after using it, an
   operator that outputs other pixels in its place (a resize). The runtime
@@ -42,7 +42,7 @@ from typing import Any
 from kelo.ext.data import PyBufferId, PyFrame
 
 __all__ = ["PixelsGone", "attach", "holders", "pixels", "release", "release_value", "share",
-           "stored"]
+           "share_value", "stored"]
 
 
 class PixelsGone(LookupError):
@@ -135,6 +135,19 @@ def release_value(value: object) -> int:
         for frame in frames_in(value):
             if frame.buffer_id in _store:
                 _release(frame)
+                count += 1
+    return count
+
+
+def share_value(value: object, n: int = 1) -> int:
+    """Add `n` holders to every frame a port value carries whose pixels are
+    stored (a value delivered to `n` more consumers); returns how many."""
+    count = 0
+    with _lock:
+        for frame in frames_in(value):
+            entry = _store.get(frame.buffer_id)
+            if entry is not None:
+                entry.holders += n
                 count += 1
     return count
 

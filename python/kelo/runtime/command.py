@@ -18,7 +18,7 @@ import contextlib
 import dataclasses
 import json
 import traceback
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
 from contextlib import AbstractContextManager
 from typing import TYPE_CHECKING, Any, TextIO
 
@@ -57,14 +57,16 @@ def run_command(file: str, providers: str | None, strict: bool, timeout: float |
                 quiet: bool = False, stall_s: float = DEFAULT_STALL_S,
                 fail_on_stall: bool = False,
                 draw: Callable[[CheckResult, Overlay | None], bool] | None = None,
-                cluster: Callable[[], AbstractContextManager[Any]] | None = None) -> int:
+                cluster: Callable[[], AbstractContextManager[Any]] | None = None,
+                settings: Mapping[str, str] | None = None) -> int:
     """Run `file` as the command does; `draw`, when given, is called at the
     end with the check (every finding included) and the run's figures (None
     when nothing ran) and says whether it drew them. `cluster`: what makes
     the `distributed.Client` to run on (None: this process; on a cluster
-    there is no trace, progress or stall watch)."""
+    there is no trace, progress or stall watch). `settings` map
+    ``element.key`` to a config value that replaces the file's."""
     options = (file, providers, strict, timeout, want_json, out, err, trace, quiet, stall_s,
-               fail_on_stall, draw)
+               fail_on_stall, draw, settings)
     if cluster is None:
         return _run(*options, None)
     from ..cluster.connect import ClusterUnavailable
@@ -79,11 +81,13 @@ def run_command(file: str, providers: str | None, strict: bool, timeout: float |
 def _run(file: str, providers: str | None, strict: bool, timeout: float | None,
          want_json: bool, out: TextIO, err: TextIO, trace: str | None, quiet: bool,
          stall_s: float, fail_on_stall: bool,
-         draw: Callable[[CheckResult, Overlay | None], bool] | None, client: Any) -> int:
+         draw: Callable[[CheckResult, Overlay | None], bool] | None,
+         settings: Mapping[str, str] | None, client: Any) -> int:
     # With --json stdout carries the document alone: what elements print goes to stderr.
     with contextlib.redirect_stdout(err) if want_json else contextlib.nullcontext():
         try:
-            running = start(file, providers=providers, strict=strict, trace=trace, cluster=client)
+            running = start(file, providers=providers, strict=strict, trace=trace, cluster=client,
+                            settings=settings)
         except KeyboardInterrupt:
             print("kelo: interrupted before the run started", file=err)
             return FAILED

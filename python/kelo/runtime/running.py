@@ -312,23 +312,26 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
           workers: int = 0, trace: str | Path | None = None,
           trace_events: int = TRACE_EVENTS, cluster: Any = None,
           place: Mapping[str, str] | None = None,
-          replicas: Mapping[str, int] | None = None) -> Running:
+          replicas: Mapping[str, int] | None = None,
+          settings: Mapping[str, str] | None = None) -> Running:
     """Check `pipeline` (a description file or a `Pipeline`) and start it.
     `elements` maps element type ids to `Element` subclasses and wins over
     the providers' `entry` points; `clock` is a `VirtualClock` for tests. A
     pipeline that cannot run gives a handle whose `wait` reports why.
     With `trace`, the run's events (at most `trace_events` of them) are
     written to that file when it ends, in the Chrome trace event format
-    (open it in Perfetto's UI or chrome://tracing).
+    (open it in Perfetto's UI or chrome://tracing). `settings` map
+    ``element.key`` to a config value that replaces a description file's.
     With `cluster` (a `distributed.Client`) its placement groups run on the
     cluster's workers (`kelo.cluster`; `place` and `replicas` add to the
     file's placement; no trace is written)."""
     if cluster is not None:
         from ..cluster import start as start_on
         return start_on(pipeline, cluster=cluster, elements=elements,  # type: ignore[return-value]
-                        providers=providers, strict=strict, place_in=place, replicas=replicas)
+                        providers=providers, strict=strict, place_in=place, replicas=replicas,
+                        settings=settings)
     from ..checker import check     # the checker reads execution tables with .contract
-    result = check(pipeline, providers, strict=strict)
+    result = check(pipeline, providers, strict=strict, settings=settings)
     findings = list(result.findings)
     if result.errors:
         return Running(findings, report=RunReport("not_run", findings), checked=result)
@@ -341,7 +344,9 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
             report.failed_element, report.error = plan.failure
             report.message = f"{type(plan.failure[1]).__name__}: {plan.failure[1]}"
         return Running(findings, report=report, checked=result)
-    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0)
+    from ..elements import pixels   # frames' pixels: shared on fan-out, released when dropped
+    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0,
+                               (pixels._store, pixels.share_value, pixels.release_value))
     return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock,
                    nodes=nodes, trace=trace, checked=result)
 
@@ -351,11 +356,12 @@ def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]
         strict: bool = False, workers: int = 0, trace: str | Path | None = None,
         trace_events: int = TRACE_EVENTS, cluster: Any = None,
         place: Mapping[str, str] | None = None,
-        replicas: Mapping[str, int] | None = None) -> RunReport:
+        replicas: Mapping[str, int] | None = None,
+        settings: Mapping[str, str] | None = None) -> RunReport:
     """`start`, then `wait(timeout)`."""
     return start(pipeline, elements=elements, providers=providers, clock=clock, strict=strict,
                  workers=workers, trace=trace, trace_events=trace_events, cluster=cluster,
-                 place=place, replicas=replicas).wait(timeout)
+                 place=place, replicas=replicas, settings=settings).wait(timeout)
 
 
 class _Planner:
