@@ -283,7 +283,7 @@ def start_run(nodes: Sequence[tuple[Any, ...]], edges: Sequence[tuple[int, int, 
               clock: VirtualClock | None, workers: int, trace_events: int = 0,
               pixels: tuple[dict[Any, Any], Callable[[object], object],
                             Callable[[object], object]] | None = None, /) -> Run:
-    """start_run(nodes, edges, clock, workers) -> Run: start a plan (see running.py)."""
+    """start_run(nodes, edges, clock, workers, trace_events=0, pixels=None) -> Run: start a plan (see running.py); pixels: (store, share_value, release_value)."""
 def runtime_emit(element: object, port: str, value: object, /) -> None:
     """runtime_emit(element, port, value): Element.emit inside process()."""
 def runtime_pending_token(element: object, /) -> int | None:
