@@ -51,9 +51,8 @@ mkdir -p "$out"
 echo
 echo "== kelo run examples/crossings.toml"
 PYTHONPATH=python "$BUILD_PYTHON" -m kelo run examples/crossings.toml --quiet --trace "$out/trace.json" \
-  --set records.path="$out/crossings.jsonl" --set video.path="$out/crossings.mp4" \
-  --set scene.truth="$out/truth.jsonl"
-PYTHONPATH=python "$BUILD_PYTHON" -m kelo draw examples/crossings.toml "$out/pipeline.$ext" >/dev/null
+  --draw "$out/pipeline.$ext" --set records.path="$out/crossings.jsonl" \
+  --set video.path="$out/crossings.mp4" --set scene.truth="$out/truth.jsonl"
 PYTHONPATH=python "$BUILD_PYTHON" - "$out" <<'PY'
 import sys
 import tomllib
@@ -76,4 +75,4 @@ print(f"annotated video:      {out}/crossings.mp4")
 print(f"trace (Perfetto):     {out}/trace.json")
 sys.exit(counts != truth)
 PY
-echo "picture:              $out/pipeline.$ext"
+echo "picture of the run:   $out/pipeline.$ext"
