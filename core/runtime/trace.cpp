@@ -390,7 +390,8 @@ void TraceRecorder::write(std::ostream& out) const {
   auto middle = [](const Slice& s) { return s.start + (s.end - s.start) / 2; };
 
   out << "{\"displayTimeUnit\":\"ns\",\"otherData\":{\"events_recorded\":" << recs.size()
-      << ",\"events_lost\":" << lost() << "},\"traceEvents\":[";
+      << ",\"events_lost\":" << lost() << ",\"base_ns\":" << base
+      << "},\"traceEvents\":[";
   Events ev(out, base);
 
   // Names of processes and tracks.

@@ -7,6 +7,7 @@ running on the workers write what they see to files (their processes are
 not this one) and wait on Dask events the test sets.
 """
 
+import json
 import os
 import signal
 import sys
@@ -350,3 +351,25 @@ def test_a_lost_worker_fails_the_run_naming_the_groups_it_held(client, tmp_path)
     report = running.wait(LIMIT)
     assert (report.outcome, report.failed_worker) == ("failed", worker)
     assert f"worker {worker} was lost during the run; it held group 'w'" in report.message
+
+
+def test_a_traced_run_brings_every_group_into_one_trace(client, tmp_path):
+    p, elements = chain(tmp_path, n=20)
+    path = tmp_path / "trace.json"
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"}, trace=path)
+    report = running.wait(LIMIT)
+    doc = json.loads(path.read_text())
+    events = doc["traceEvents"]
+    names = {e["pid"]: e["args"]["name"] for e in events if e["name"] == "process_name"}
+    label = {g: f"group {g} on {w}" for g, w in report.workers.items()}
+    (home,) = set(label) - {"w"}
+    slices = {(e["name"], names[e["pid"]]) for e in events
+              if e["ph"] == "X" and e["name"] in ("src", "work", "sink") and e["pid"] in names
+              and names[e["pid"]] in label.values()}
+    assert (report.outcome, slices) == ("completed", {("src", label[home]), ("work", label["w"]),
+                                                      ("sink", label["w"])})
+    starts = sorted((e["cat"], e["id"]) for e in events if e["ph"] == "s")
+    ends = sorted((e["cat"], e["id"]) for e in events if e["ph"] == "f")
+    assert (starts, len(set(starts)), len(names)) == (ends, len(starts), len(set(names.values())))
+    assert (running.trace_written, min(e["ts"] for e in events if e["ph"] != "M")) == \
+        ((doc["otherData"]["events_recorded"], 0), 0)

@@ -14,12 +14,15 @@ through.
 from __future__ import annotations
 
 import asyncio
+import json
 import pickle
 import sys
+import tempfile
 import threading
 import time
 import traceback
 from dataclasses import asdict, dataclass, field
+from pathlib import Path
 from typing import Any
 
 from .. import _native
@@ -81,12 +84,14 @@ def _error(e: BaseException | None) -> dict[str, str] | None:
 class GroupActor:
     """A group's runtime instance (copy `copy` of it), as a Dask actor."""
 
-    def __init__(self, recipe_blob: bytes, paths: list[str], copy: int) -> None:
+    def __init__(self, recipe_blob: bytes, paths: list[str], copy: int,
+                 trace_events: int = 0) -> None:
         # The driver's import folders first, so that the element classes in
         # the recipe are found by the names they were pickled with.
         sys.path.extend(p for p in paths if p not in sys.path)
         self.recipe = recipe = pickle.loads(recipe_blob)
         self.copy = copy
+        self.trace_events = trace_events        # 0: no trace
         self.inboxes = {n.link: Inbox(n.copies, recipe.credit)
                         for n in recipe.nodes if n.role == "receive"}
         self.targets: dict[str, list[Any]] = {}
@@ -144,7 +149,7 @@ class GroupActor:
                   Sender.contract_for(self.recipe.batch) if n.role == "send" else build(n.fields),
                   n.join, n.queue_size, n.retries, n.confirm_timeout_ns, self._element(n), n.key)
                  for n in self.recipe.nodes]
-        handle = _native.start_run(nodes, self.recipe.edges, None, 0)
+        handle = _native.start_run(nodes, self.recipe.edges, None, 0, self.trace_events)
         self.running = Running([], [n[0] for n in nodes], [n[1] for n in nodes], handle)
         if self.inboxes:
             threading.Thread(target=self._watch, name=f"kelo-watch-{self.recipe.group}",
@@ -198,12 +203,23 @@ class GroupActor:
             return {}
         return {name: asdict(running.stats(name)) for name in running._names}
 
+    def _trace(self) -> dict[str, Any]:
+        """The group's trace document (its ``ts`` from its first event, whose
+        time on this worker's clock is ``otherData.base_ns``)."""
+        assert self.running is not None
+        with tempfile.TemporaryDirectory(prefix="kelo-trace-") as folder:
+            path = Path(folder) / "trace.json"
+            self.running._handle.write_trace(path)
+            doc: dict[str, Any] = json.loads(path.read_text())
+        return doc
+
     async def wait(self) -> dict[str, Any]:
         """The group's end: outcome, failure and every node's counters."""
         running = self.running
         assert running is not None
         report = await asyncio.get_running_loop().run_in_executor(None, running.wait)
-        return {"outcome": report.outcome, "failed_element": report.failed_element,
+        return {"trace": self._trace() if self.trace_events else None,
+                "outcome": report.outcome, "failed_element": report.failed_element,
                 "message": report.message, "error": _error(report.error),
                 "stats": {name: asdict(s) for name, s in report.stats.items()},
                 "inboxes": {k: (i.most, i.waits) for k, i in self.inboxes.items()}}

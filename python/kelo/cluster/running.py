@@ -12,6 +12,7 @@ mid-run fails the run naming the groups it held.
 
 from __future__ import annotations
 
+import json
 import sys
 import time
 from collections.abc import Mapping
@@ -25,7 +26,7 @@ from ..checker.findings import Finding
 from ..pipeline import Pipeline
 from ..runtime.contract import fields_of
 from ..runtime.element import Element
-from ..runtime.running import BUILTIN, ElementStats, RunReport, _Planner
+from ..runtime.running import BUILTIN, TRACE_EVENTS, ElementStats, RunReport, _Planner
 from .group import GroupActor, GroupRecipe, NodeRecipe
 from .placement import Placement, cut_findings, locators, place
 
@@ -91,7 +92,8 @@ class ClusterRunning:
     def __init__(self, client: Any, findings: list[Finding], placement: Placement,
                  actors: dict[tuple[str, int], Any], workers: dict[tuple[str, int], str],
                  offsets: dict[tuple[str, int], int], order: list[str], sources: set[str],
-                 homes: dict[str, str] | None = None, report: RunReport | None = None) -> None:
+                 homes: dict[str, str] | None = None, report: RunReport | None = None,
+                 trace: str | Path | None = None) -> None:
         self.client = client
         self.findings = findings
         self.placement = placement
@@ -104,7 +106,9 @@ class ClusterRunning:
         self._report = report
         self._waits: dict[tuple[str, int], Any] = {}
         self._interrupted = False
-        self.trace_written: tuple[int, int] | None = None   # no trace on a cluster yet
+        self._trace = trace
+        #: (events written, events lost) once the trace file is written.
+        self.trace_written: tuple[int, int] | None = None
 
     def _group(self, name: str) -> list[Any]:
         group = self._homes.get(name)
@@ -258,7 +262,49 @@ class ClusterRunning:
                     report.outcome = candidate
         if outcome is not None and report.outcome != "failed":
             report.outcome = outcome
+        if self._trace is not None:
+            traces = {c: (self._label(c), e["trace"]) for c, e in ends.items() if e["trace"]}
+            self.trace_written = write_trace(self._trace, traces, self._offsets)
         return report
+
+    def _label(self, copy: tuple[str, int]) -> str:
+        copies = self.placement.replicas[copy[0]]
+        return f"group {copy[0] if copies == 1 else f'{copy[0]}#{copy[1]}'} on {self._workers[copy]}"
+
+
+def write_trace(path: str | Path, traces: Mapping[tuple[str, int], tuple[str, dict[str, Any]]],
+                offsets: Mapping[tuple[str, int], int]) -> tuple[int, int]:
+    """Writes the group copies' trace documents (each with its process
+    label) as one: times on the driver's clock (each group's moved by its
+    worker's offset), a process per group copy and process of its trace,
+    flow ids kept apart. Returns (events recorded, events lost)."""
+    starts = {c: doc["otherData"]["base_ns"] - offsets[c] for c, (_, doc) in traces.items()}
+    first = min(starts.values(), default=0)
+    events: list[dict[str, Any]] = []
+    pids: dict[tuple[tuple[str, int], int], int] = {}
+    flows = recorded = lost = 0
+    for c, (label, doc) in traces.items():
+        shift = (starts[c] - first) / 1000
+        most = 0
+        for e in doc["traceEvents"]:
+            e = {**e, "pid": pids.setdefault((c, e["pid"]), len(pids) + 1)}
+            if e["ph"] != "M":
+                e["ts"] += shift
+            elif e["name"] == "process_name":   # the elements' tracks are the group's own
+                name = e["args"]["name"]
+                e["args"] = {"name": label if name == "elements" else f"{label}: {name}"}
+            if "id" in e:
+                most = max(most, e["id"])
+                e["id"] += flows
+            events.append(e)
+        flows += most
+        recorded += doc["otherData"]["events_recorded"]
+        lost += doc["otherData"]["events_lost"]
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump({"displayTimeUnit": "ns",
+                   "otherData": {"events_recorded": recorded, "events_lost": lost},
+                   "traceEvents": events}, f)
+    return recorded, lost
 
 
 def _end(wait: Any) -> dict[str, Any] | None:
@@ -294,12 +340,14 @@ def start(pipeline: str | Path | Pipeline, *, cluster: Any,
           providers: str | Path | None = None, strict: bool = False,
           place_in: Mapping[str, str] | None = None, replicas: Mapping[str, int] | None = None,
           batch: int = BATCH, credit: int = CREDIT,
-          settings: Mapping[str, str] | None = None) -> ClusterRunning:
+          settings: Mapping[str, str] | None = None, trace: str | Path | None = None,
+          trace_events: int = TRACE_EVENTS) -> ClusterRunning:
     """Check `pipeline`, place it and start it on `cluster` (a
     `distributed.Client`). Groups come from the file's ``place`` and
     ``replicas`` keys; `place_in` (element -> group) and `replicas` add to
     them, for pipelines written in Python; `settings` replace config values
-    as in `kelo.start`."""
+    as in `kelo.start`; with `trace` every group copy records at most
+    `trace_events` events and the driver writes them to that one file."""
     from ..checker import check
     result = check(pipeline, providers, strict=strict, settings=settings)
     findings = list(result.findings)
@@ -331,7 +379,8 @@ def start(pipeline: str | Path | Pipeline, *, cluster: Any,
         return not_run()
     recipes = _recipes(p, placement, _nodes(plan, nodes), edges, batch, credit)
     return _launch(cluster, findings, placement, recipes,
-                   {e.name for e, n in zip(p.elements, nodes) if n[1] == 0}, plan.beside)
+                   {e.name for e, n in zip(p.elements, nodes) if n[1] == 0}, plan.beside,
+                   trace, trace_events if trace else 0)
 
 
 def _recipes(p: Pipeline, placement: Placement, nodes: list[NodeRecipe],
@@ -388,7 +437,7 @@ def _order(recipes: dict[str, GroupRecipe]) -> list[str]:
 
 def _launch(client: Any, findings: list[Finding], placement: Placement,
             recipes: dict[str, GroupRecipe], sources: set[str],
-            beside: list[str]) -> ClusterRunning:
+            beside: list[str], trace: str | Path | None, trace_events: int) -> ClusterRunning:
     import cloudpickle  # type: ignore[import]
 
     workers = sorted(client.scheduler_info()["workers"])
@@ -399,7 +448,7 @@ def _launch(client: Any, findings: list[Finding], placement: Placement,
     where = {c: workers[i % len(workers)] for i, c in enumerate(copies)}
     blobs = {g: cloudpickle.dumps(r, protocol=5) for g, r in recipes.items()}
     paths = [*beside, *sys.path]
-    futures = {c: client.submit(GroupActor, blobs[c[0]], paths, c[1], actor=True,
+    futures = {c: client.submit(GroupActor, blobs[c[0]], paths, c[1], trace_events, actor=True,
                                 workers=[where[c]], allow_other_workers=False, pure=False)
                for c in copies}
     actors = {c: f.result() for c, f in futures.items()}
@@ -416,7 +465,7 @@ def _launch(client: Any, findings: list[Finding], placement: Placement,
         actors[c].start().result()
     homes = {n.name: g for g, r in recipes.items() for n in r.nodes}
     return ClusterRunning(client, findings, placement, actors, where, offsets, order, sources,
-                          homes)
+                          homes, trace=trace)
 
 
 def _offset(actor: Any, rounds: int = 5) -> int:

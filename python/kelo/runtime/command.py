@@ -63,7 +63,7 @@ def run_command(file: str, providers: str | None, strict: bool, timeout: float |
     end with the check (every finding included) and the run's figures (None
     when nothing ran) and says whether it drew them. `cluster`: what makes
     the `distributed.Client` to run on (None: this process; on a cluster
-    there is no trace, progress or stall watch). `settings` map
+    there is no progress or stall watch). `settings` map
     ``element.key`` to a config value that replaces the file's."""
     options = (file, providers, strict, timeout, want_json, out, err, trace, quiet, stall_s,
                fail_on_stall, draw, settings)
@@ -112,8 +112,6 @@ def _run(file: str, providers: str | None, strict: bool, timeout: float | None,
 
         stall = None
         if client is not None:      # a cluster's groups report at the end only
-            if trace is not None:
-                print(f"kelo: trace {trace}: not written, the run is on a cluster", file=err)
             report = running.wait(timeout)
         else:
             progress = None if quiet else Progress(err)

@@ -324,12 +324,12 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
     ``element.key`` to a config value that replaces a description file's.
     With `cluster` (a `distributed.Client`) its placement groups run on the
     cluster's workers (`kelo.cluster`; `place` and `replicas` add to the
-    file's placement; no trace is written)."""
+    file's placement; the groups' traces come back into one file)."""
     if cluster is not None:
         from ..cluster import start as start_on
         return start_on(pipeline, cluster=cluster, elements=elements,  # type: ignore[return-value]
                         providers=providers, strict=strict, place_in=place, replicas=replicas,
-                        settings=settings)
+                        settings=settings, trace=trace, trace_events=trace_events)
     from ..checker import check     # the checker reads execution tables with .contract
     result = check(pipeline, providers, strict=strict, settings=settings)
     findings = list(result.findings)
