@@ -25,9 +25,8 @@ from dataclasses import asdict, dataclass, field
 from pathlib import Path
 from typing import Any
 
-from .. import _native
 from ..runtime.contract import build
-from ..runtime.running import Running
+from ..runtime.running import Running, start_plan
 from .links import Inbox, Receiver, Sender
 
 __all__ = ["GroupActor", "GroupRecipe", "NodeRecipe"]
@@ -149,7 +148,7 @@ class GroupActor:
                   Sender.contract_for(self.recipe.batch) if n.role == "send" else build(n.fields),
                   n.join, n.queue_size, n.retries, n.confirm_timeout_ns, self._element(n), n.key)
                  for n in self.recipe.nodes]
-        handle = _native.start_run(nodes, self.recipe.edges, None, 0, self.trace_events)
+        handle = start_plan(nodes, self.recipe.edges, None, 0, self.trace_events)
         self.running = Running([], [n[0] for n in nodes], [n[1] for n in nodes], handle)
         if self.inboxes:
             threading.Thread(target=self._watch, name=f"kelo-watch-{self.recipe.group}",

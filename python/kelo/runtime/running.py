@@ -344,11 +344,18 @@ def start(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Elemen
             report.failed_element, report.error = plan.failure
             report.message = f"{type(plan.failure[1]).__name__}: {plan.failure[1]}"
         return Running(findings, report=report, checked=result)
-    from ..elements import pixels   # frames' pixels: shared on fan-out, released when dropped
-    handle = _native.start_run(nodes, edges, clock, workers, trace_events if trace else 0,
-                               (pixels._store, pixels.share_value, pixels.release_value))
+    handle = start_plan(nodes, edges, clock, workers, trace_events if trace else 0)
     return Running(findings, [n[0] for n in nodes], [n[1] for n in nodes], handle, clock,
                    nodes=nodes, trace=trace, checked=result)
+
+
+def start_plan(nodes: list[Any], edges: list[Any], clock: Any, workers: int,
+               trace_events: int) -> Any:
+    """Start a built plan in the native runtime, with frames' pixels shared
+    on fan-out and released when the runtime drops them."""
+    from ..elements import pixels
+    return _native.start_run(nodes, edges, clock, workers, trace_events,
+                             (pixels._store, pixels.share_value, pixels.release_value))
 
 
 def run(pipeline: str | Path | Pipeline, *, elements: Mapping[str, type[Element]] | None = None,
