@@ -373,3 +373,23 @@ def test_a_traced_run_brings_every_group_into_one_trace(client, tmp_path):
     assert (starts, len(set(starts)), len(names)) == (ends, len(starts), len(set(names.values())))
     assert (running.trace_written, min(e["ts"] for e in events if e["ph"] != "M")) == \
         ((doc["otherData"]["events_recorded"], 0), 0)
+
+
+def test_a_tls_scheduler_is_reached_with_certificate_files(tmp_path):
+    # Dask's temporary certificates, written out as a site's files would be.
+    security = distributed.security.Security.temporary()
+    files = {}
+    for name in ("tls_ca_file", "tls_client_cert", "tls_client_key"):
+        files[name] = tmp_path / f"{name}.pem"
+        files[name].write_text(getattr(security, name))
+    tls = kelo.cluster.Tls(str(files["tls_ca_file"]), str(files["tls_client_cert"]),
+                           str(files["tls_client_key"]))
+    p, elements = chain(tmp_path)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=True,
+                                  host="127.0.0.1", dashboard_address=None, protocol="tls",
+                                  security=security) as cluster, \
+            kelo.cluster.connect(cluster.scheduler_address, tls=tls) as client:
+        report = kelo.run(p, elements=elements, cluster=client, place={"work": "w"},
+                          timeout=LIMIT)
+    assert (cluster.scheduler_address.split(":")[0], report.outcome, len(lines(tmp_path))) == \
+        ("tls", "completed", N)
