@@ -30,7 +30,7 @@ BUILD_PACKAGES=(g++ cmake make python3-dev python3-pip python3-setuptools python
 # What the main job (examples/crossings.toml) needs to run.
 EXAMPLE_PACKAGES=(python3-av python3-opencv python3-numpy)
 TEST_PACKAGES=(python3-pytest python3-hypothesis python3-networkx python3.11-dbg graphviz python3-mypy python3-numpy python3-jsonschema
-               python3-av python3-opencv python3-rich python3-distributed)
+               python3-av python3-opencv python3-rich python3-distributed python3-cryptography)
 
 # The interpreter the build is configured against (its headers come from
 # python3-dev). The module is abi3, so any CPython >= 3.11 can load the result.

@@ -376,6 +376,7 @@ def test_a_traced_run_brings_every_group_into_one_trace(client, tmp_path):
 
 
 def test_a_tls_scheduler_is_reached_with_certificate_files(tmp_path):
+    pytest.importorskip("cryptography")     # Dask makes its temporary certificates with it
     # Dask's temporary certificates, written out as a site's files would be.
     security = distributed.security.Security.temporary()
     files = {}
