@@ -83,11 +83,11 @@ class PythonHost final : public rt::Host {
   }
   void retain(rt::Payload p) override {
     Py_INCREF(as_object(p));
-    if (stored()) call(pixels_->share.get(), p);
+    if (stored()) count(as_object(p), +1);
   }
   void release(rt::Payload p) override { Py_DECREF(as_object(p)); }
   void discard(rt::Payload p) override {
-    if (stored()) call(pixels_->discard.get(), p);
+    if (stored()) count(as_object(p), -1);
     Py_DECREF(as_object(p));
   }
   void enter() override {
@@ -122,9 +122,40 @@ class PythonHost final : public rt::Host {
 
  private:
   bool stored() const { return pixels_ && PyDict_Size(pixels_->store.get()) > 0; }
-  static void call(PyObject* f, rt::Payload p) {
-    Ref r(PyObject_CallFunctionObjArgs(f, as_object(p), nullptr));
-    if (!r) PyErr_WriteUnraisable(f);
+  // Adds `n` holders to the stored pixels of every frame `value` carries (a
+  // frame, or a tuple or list of them at any depth), dropping an entry whose
+  // holders reach zero. It runs no Python code: the runtime may hold its own
+  // locks here, and Python code could let the interpreter lock go to a
+  // thread that waits for one of them.
+  void count(PyObject* value, long n) {
+    PyObject *type, *error, *traceback;  // an exception on its way stays as it is
+    PyErr_Fetch(&type, &error, &traceback);
+    holders(value, n);
+    PyErr_Restore(type, error, traceback);
+  }
+  void holders(PyObject* value, long n, int depth = 0) {
+    if (depth > 16) return;
+    if (is_instance<kelo_core::data::Frame>(value)) {
+      PyObject* store = pixels_->store.get();
+      Ref key(PyObject_GetAttrString(value, "buffer_id"));
+      PyObject* entry = key ? PyDict_GetItemWithError(store, key.get()) : nullptr;  // borrowed
+      Ref held(entry ? PyObject_GetAttrString(entry, "holders") : nullptr);
+      const long count = held ? PyLong_AsLong(held.get()) + n : 0;
+      if (held && count > 0) {
+        Ref now(PyLong_FromLong(count));
+        if (now) PyObject_SetAttrString(entry, "holders", now.get());
+      } else if (held) {
+        PyDict_DelItem(store, key.get());
+      }
+      PyErr_Clear();
+    } else if (PyTuple_Check(value) || PyList_Check(value)) {
+      const Py_ssize_t size = PySequence_Size(value);
+      for (Py_ssize_t i = 0; i < size; ++i) {
+        Ref item(PySequence_GetItem(value, i));
+        if (item) holders(item.get(), n, depth + 1);
+      }
+      PyErr_Clear();
+    }
   }
 
   std::optional<PixelHooks> pixels_;
