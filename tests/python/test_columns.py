@@ -102,7 +102,8 @@ def test_add_objects_from_buffers_round_trips_through_columns():
     objs = md.objects
     assert [(o.label, o.confidence, o.class_id) for o in objs] == [("a", 0.75, cls), (None, None, None),
                                                                     ("b", 1.0, None)]
-    assert (objs[1].bbox.x, objs[1].bbox.coordinate_space.kind(), len({o.id for o in objs})) == (4.0, "normalized", 3)
+    assert (objs[1].bbox.x, objs[1].bbox.coordinate_space.kind(), len({o.id for o in objs})) == \
+        (4.0, "normalized", 3)
     c, again = kelo.columns(md), PyMetadata()
     kelo.add_objects(again, c.boxes, c.confidence, [c.labels[k] if k >= 0 else None
                                                     for k in c.label_codes.tolist()], c.class_ids)

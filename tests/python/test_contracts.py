@@ -20,9 +20,9 @@ def fields(spec):
 def test_builders_leave_the_receiver_alone():
     assert (fields(Spec()), repr(Spec())) == (dict.fromkeys(FIELDS), "PyContractSpec(unconstrained)")
     a = Spec().with_width(1)
-    full = (a.with_width(2).with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3).with_dtype(PyDType.Int8)
-            .with_shape([1, 2]).with_coordinate_space("roi").with_content_type("tracks")
-            .with_class_ids([7, 7, 1]))
+    full = (a.with_width(2).with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3)
+            .with_dtype(PyDType.Int8).with_shape([1, 2]).with_coordinate_space("roi")
+            .with_content_type("tracks").with_class_ids([7, 7, 1]))
     before = fields(full)
     assert (a.width, before["width"]) == (1, 2)
     for name, args, changes in [
@@ -37,7 +37,8 @@ def test_builders_leave_the_receiver_alone():
 
 def test_spec_reads_back():
     s = Spec().with_shape([1, 3]).with_class_ids([2]).with_pixel_format(PyPixelFormat.rgb8())
-    assert (DC.frame_with(s).spec().summary(), DC.frame_with(s).spec() is DC.frame_with(s).spec()) == (s.summary(), False)
+    spec = DC.frame_with(s).spec()
+    assert (spec.summary(), spec is DC.frame_with(s).spec()) == (s.summary(), False)
 
 
 def test_coordinate_space_kind_rejected():  # the core's message, passed through
@@ -111,7 +112,8 @@ def test_against_model(a, b):
     assert sa.summary() == model_summary(a)
     assert fields(sa) == {f: None if f not in a else CHOICES[f][a[f]]() if f in CHOICES else a[f]
                           for f in FIELDS}
-    assert (sa.is_compatible_with(sb), sb.is_compatible_with(sa)) == (model_compatible(a, b), model_compatible(b, a))
+    assert (sa.is_compatible_with(sb), sb.is_compatible_with(sa)) == \
+        (model_compatible(a, b), model_compatible(b, a))
     for make in (DC.frame_with, DC.tensor_with):
         assert (make(sa).is_compatible_with(make(sb)), make(sa).is_compatible_with(DC.frame())) == \
             (model_compatible(a, b), make is DC.frame_with)

@@ -52,7 +52,8 @@ def test_attributes_order_and_replacement():
     assert (a.len(), len(a), bool(a), a.keys(), repr(a)) == (0, 0, False, [], "PyAttributes(len=0)")
     assert [a.insert(k, PyAttributeValue.of_int(2)) for k in "baB"] == [None] * 3
     a.insert("a", PyAttributeValue.of_string("new"))
-    assert (a.keys(), len(a), a.len(), bool(a), repr(a)) == (["B", "a", "b"], 3, 3, True, "PyAttributes(len=3)")
+    assert (a.keys(), len(a), a.len(), bool(a), repr(a)) == \
+        (["B", "a", "b"], 3, 3, True, "PyAttributes(len=3)")
     assert (a.get("a").as_string(), a.get("a").as_int(), [a.get(k) for k in ("missing", "A", "a ")]) == \
         ("new", None, [None] * 3)
 

@@ -94,4 +94,5 @@ def test_branches_off_one_element_keep_their_own_ports():
     chain = [element()]
     for i in range(300):
         chain.append(chain[-1].with_output(PyPort.output(str(i), FRAME)))
-    assert ([len(e.outputs) for e in chain[::50]], chain[100].outputs[-1].name) == (list(range(0, 301, 50)), "99")
+    assert ([len(e.outputs) for e in chain[::50]], chain[100].outputs[-1].name) == \
+        (list(range(0, 301, 50)), "99")

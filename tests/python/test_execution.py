@@ -12,9 +12,11 @@ U64, I64 = 2**64 - 1, 2**63
 
 
 @pytest.mark.parametrize("value, read, text", [
-    (PyConcurrency.serialized(), 1, "PyConcurrency(Serialized)"), (PyConcurrency.limited(n=4), 4, "PyConcurrency(Limited(4))"),
+    (PyConcurrency.serialized(), 1, "PyConcurrency(Serialized)"),
+    (PyConcurrency.limited(n=4), 4, "PyConcurrency(Limited(4))"),
     (PyConcurrency.unrestricted(), None, "PyConcurrency(Unrestricted)"),
-    (PyBatchingPolicy(max_wait_ns=U64, max_size=8), (8, U64), f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})")])
+    (PyBatchingPolicy(max_wait_ns=U64, max_size=8), (8, U64),
+     f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})")])
 def test_concurrency_and_batching(value, read, text):
     got = value.max_concurrent() if isinstance(value, PyConcurrency) else (value.max_size, value.max_wait_ns)
     assert (got, repr(value), str(value)) == (read, text, text)
@@ -54,7 +56,8 @@ def test_relation_and_signal_kinds(cls, table, make, args, kind):
 
 
 def test_signal_targets():
-    assert [m(*a).target_ns() for m, a, _ in SIGNALS] + [PyControlSignal.seek(U64).target_ns()] == [None] * 4 + [10, U64]
+    assert [m(*a).target_ns() for m, a, _ in SIGNALS] + [PyControlSignal.seek(U64).target_ns()] == \
+        [None] * 4 + [10, U64]
 
 
 FIELDS = ["input_relation", "ordering", "concurrency", "delivery", "overflow", "output_coupling",
@@ -75,7 +78,8 @@ def fields(c):
 def test_contract_tables(make, text):
     c = make()
     # Variants and None are singletons.
-    assert [getattr(c, f) is getattr(c, f) for f in FIELDS] == [f in ENUM_FIELDS or f == "batching" for f in FIELDS]
+    assert [getattr(c, f) is getattr(c, f) for f in FIELDS] == \
+        [f in ENUM_FIELDS or f == "batching" for f in FIELDS]
     assert (repr(c), str(c)) == (f"PyExecutionContract(ordering={text})",) * 2
 
 

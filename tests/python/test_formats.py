@@ -37,8 +37,9 @@ def test_well_known(cls, index, name):
 def test_custom(cls, custom):
     v = cls.custom(custom)
     check_text(v, "custom:" + custom)  # stored and printed without escaping
-    stream = struct.pack("<Q", len(OPEN[cls][0])) + custom.encode() + b"\xff"  # the index after the well-known
-    assert (hash(v), v == cls.custom(name=custom), v == cls.custom(custom + "x")) == (py_hash(stream), True, False)
+    stream = struct.pack("<Q", len(OPEN[cls][0])) + custom.encode() + b"\xff"  # the index after the names
+    assert (hash(v), v == cls.custom(name=custom), v == cls.custom(custom + "x")) == \
+        (py_hash(stream), True, False)
 
 
 def test_video_format_defaults_and_builders():

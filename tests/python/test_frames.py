@@ -26,7 +26,8 @@ def handles(f):
 def test_construction():
     f = PyFrame(stream_id=SID, sequence=42, timestamp=TS, format=FMT)
     t, fmt = f.timestamp, f.format
-    assert (f.stream_id, f.sequence, f.duration_ns, t.monotonic_ns, t.dts_ns) == (SID, 42, None, 1_000_000_007, 999)
+    assert (f.stream_id, f.sequence, f.duration_ns, t.monotonic_ns, t.dts_ns) == \
+        (SID, 42, None, 1_000_000_007, 999)
     assert (fmt.width, fmt.height, fmt.pixel_format, fmt.color_space, fmt.frame_rate) == \
         (1920, 1080, PyPixelFormat.nv12(), PyColorSpace.bt709(), PyFrameRate(30000, 1001))
 
@@ -36,8 +37,8 @@ def test_fresh_handles():
     ids = [h for f in frames for h in handles(f)]
     assert [[type(h) for h in handles(f)] for f in frames] == [[PyFrameId, PyBufferId, PyMetadataId]] * 2
     # Read twice, the same values; three independent draws per frame.
-    assert ([handles(f) for f in frames], [h for h in ids if not UUID.fullmatch(h.uuid())], len(set(ids))) == \
-        ([handles(f) for f in frames], [], 6)
+    assert ([handles(f) for f in frames], [h for h in ids if not UUID.fullmatch(h.uuid())], len(set(ids))) \
+        == ([handles(f) for f in frames], [], 6)
 
 
 @pytest.mark.parametrize("value", [0, U64])
@@ -45,7 +46,9 @@ def test_sequence_and_duration(value):
     f = frame(value)
     text = f"PyFrame(stream=550e8400-e29b-41d4-a716-446655440000, sequence={value})"
     g = f.with_duration_ns(value)
-    assert (f.sequence, repr(f), str(f), f.duration_ns, g.duration_ns, g != f) == (value, text, text, None, value, True)
-    assert (handles(g), g.stream_id, g.sequence, g.timestamp.monotonic_ns, g.timestamp.dts_ns, g.format.frame_rate) \
-        == (handles(f), SID, value, 1_000_000_007, 999, PyFrameRate(30000, 1001))
+    assert (f.sequence, repr(f), str(f), f.duration_ns, g.duration_ns, g != f) == \
+        (value, text, text, None, value, True)
+    ts = g.timestamp
+    assert (handles(g), g.stream_id, g.sequence, ts.monotonic_ns, ts.dts_ns, g.format.frame_rate) == \
+        (handles(f), SID, value, 1_000_000_007, 999, PyFrameRate(30000, 1001))
     assert (g.with_duration_ns(nanos=5).duration_ns, g.duration_ns) == (5, value)  # replaced

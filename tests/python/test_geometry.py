@@ -36,7 +36,8 @@ def test_box_edges_are_single_precision_sums():
     for a, b in [(0, 10), (0.1, 0.2), (16777216, 1), (1e8, 1), (0.1, 0.7), (1, -1), (3.4e38, 3.4e38),
                  (INF, -INF), (NAN, 1), (-0.0, -0.0), (-0.0, 0.0), (1e-45, 1e-45), (1.0000001, 1e-8)] + \
             [(rng.uniform(-1e6, 1e6), rng.uniform(-1e3, 1e3) * 10 ** rng.randint(-6, 6)) for _ in range(20)]:
-        box, tall, edge = PyBoundingBox(a, 0.5, b, 0.25), PyBoundingBox(0.5, a, 0.25, b), key(f32(f32(a) + f32(b)))
+        box, tall = PyBoundingBox(a, 0.5, b, 0.25), PyBoundingBox(0.5, a, 0.25, b)
+        edge = key(f32(f32(a) + f32(b)))
         assert [key(box.right()), key(tall.bottom()), key(box.x), key(box.width), box.y, box.height] == \
             [edge, edge, key(f32(a)), key(f32(b)), 0.5, 0.25], (a, b)
 
@@ -60,8 +61,9 @@ def custom_box(name):
 
 @pytest.mark.parametrize("a, b, equal", [
     (BOX, BOX.with_coordinate_space(PyCoordinateSpace.normalized()), False),
-    (BOX, BOX.with_coordinate_space(PyCoordinateSpace.pixel()), True), (custom_box("a"), custom_box("b"), False),
-    (BOX, PyBoundingBox(1, 2, 3, 5), False), (PyBoundingBox(0.0, 0, 0, 0), PyBoundingBox(-0.0, 0, -0.0, 0), True),
+    (BOX, BOX.with_coordinate_space(PyCoordinateSpace.pixel()), True),
+    (custom_box("a"), custom_box("b"), False), (BOX, PyBoundingBox(1, 2, 3, 5), False),
+    (PyBoundingBox(0.0, 0, 0, 0), PyBoundingBox(-0.0, 0, -0.0, 0), True),
     (NAN_BOX, NAN_BOX, False), (PyPoint2D(NAN, 0), PyPoint2D(NAN, 0), False),
     (PyPoint2D(0.1, 0), PyPoint2D(0.10000000149011612, -0.0), True)])  # the same single values
 def test_equality(a, b, equal):
@@ -77,8 +79,10 @@ def test_coordinate_spaces(kind):
         return PyCoordinateSpace.custom(name=kind[7:]) if kind.startswith("custom:") else \
             getattr(PyCoordinateSpace, kind)()
     cs = make()
-    assert (cs.kind(), repr(cs), str(cs)) == (kind, f"PyCoordinateSpace({kind})", f"PyCoordinateSpace({kind})")
-    others = [getattr(PyCoordinateSpace, k)() for k in KINDS if k != kind] + [PyCoordinateSpace.custom(kind), kind]
+    text = f"PyCoordinateSpace({kind})"
+    assert (cs.kind(), repr(cs), str(cs)) == (kind, text, text)
+    others = [getattr(PyCoordinateSpace, k)() for k in KINDS if k != kind] + \
+        [PyCoordinateSpace.custom(kind), kind]
     assert ([cs == o for o in others], cs == make()) == ([False] * len(others), True)
 
 

@@ -43,7 +43,8 @@ def test_plain_and_late_edges():
     plain = PyEdge(a, b)
     late, marked = PyEdge.late_binding(target=b, source=a), plain.with_late_binding()
     assert [edge_fields(x) for x in (plain, late, marked)] == [PLAIN, LATE, LATE]  # receiver unchanged
-    assert [repr(plain), str(plain), repr(late)] == [f"PyEdge({UA} -> {UB})"] * 2 + [f"PyEdge({UA} -> {UB} [late])"]
+    assert [repr(plain), str(plain), repr(late)] == \
+        [f"PyEdge({UA} -> {UB})"] * 2 + [f"PyEdge({UA} -> {UB} [late])"]
 
 
 @pytest.mark.parametrize("name, pad", [("det", "objects"), ('a"b\\', "x\ny"), ("\u00e9\U0001f600", "\x00")])
@@ -102,7 +103,8 @@ def test_builder_steps_make_new_builders():
     fields = [edge_fields(e) for e in g.edges]
     dynamic = fields[2][0]
     assert [element_fields(e) for e in g.elements] == [element_fields(e1), element_fields(e2)]
-    assert (fields, dynamic in (UA, UB)) == ([PLAIN, LATE, (dynamic, UB, True, "a", "objects"), edge_fields(x)], False)
+    assert (fields, dynamic in (UA, UB)) == \
+        ([PLAIN, LATE, (dynamic, UB, True, "a", "objects"), edge_fields(x)], False)
     assert chain[-1].build().edges[2].source.uuid() == dynamic  # minted once, when added
 
 

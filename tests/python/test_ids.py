@@ -43,7 +43,8 @@ def test_new_from_str_and_hash(cls):
 
 def test_from_str_rejects():  # the core's message, passed through
     for cls in (kelo.ext.data.PyStreamId, kelo.ext.graph.PyPortId):
-        raises(ValueError, cls.from_str, "550e8400-\u00e9", msg="invalid UUID: invalid character: found `\u00e9` at 9")
+        raises(ValueError, cls.from_str, "550e8400-\u00e9",
+               msg="invalid UUID: invalid character: found `\u00e9` at 9")
 
 
 def test_equality_across_classes():

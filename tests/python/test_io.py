@@ -83,8 +83,10 @@ def gen(rng, s, depth=0):
 def same(a, b):
     """Equality of two text forms, bit for bit; a single-precision value may come back written short."""
     if isinstance(a, float) and isinstance(b, float):
-        single = struct.unpack("<f", struct.pack("<f", a))[0] == a
-        return struct.pack("<d", a) == struct.pack("<d", b) or (single and struct.pack("<f", a) == struct.pack("<f", b))
+        if struct.pack("<d", a) == struct.pack("<d", b):
+            return True
+        single = struct.pack("<f", a)
+        return struct.unpack("<f", single)[0] == a and single == struct.pack("<f", b)
     if isinstance(a, dict):
         return type(b) is dict and a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
     if isinstance(a, list):
@@ -107,8 +109,9 @@ def test_every_class_round_trips_bit_for_bit(tag):
         value = io.from_dict(x)
         y = io.to_dict(value)
         assert same(x, y), (x, y)
-        backs = [io.from_dict(json.loads(json.dumps(y, allow_nan=False))), copy.copy(value), copy.deepcopy(value)] \
-            + [pickle.loads(pickle.dumps(value, proto)) for proto in (pickle.DEFAULT_PROTOCOL, pickle.HIGHEST_PROTOCOL)]
+        pickled = [pickle.dumps(value, p) for p in (pickle.DEFAULT_PROTOCOL, pickle.HIGHEST_PROTOCOL)]
+        backs = [io.from_dict(json.loads(json.dumps(y, allow_nan=False))), copy.copy(value), copy.deepcopy(value),
+                 *map(pickle.loads, pickled)]
         assert [(type(b), io.to_dict(b)) for b in backs] == [(type(value), y)] * 5
 
 
@@ -222,7 +225,8 @@ def test_a_record_and_a_dict_refuse_a_schema_version_alike(version):
         if version is not KeyError:
             target["schema"] = version
     from_dict = raises(ValueError, io.from_dict, d)
-    raises(ValueError, list, io.read_jsonl(stdio.StringIO(json.dumps(line) + "\n")), msg=f"line 1: {from_dict}")
+    records = io.read_jsonl(stdio.StringIO(json.dumps(line) + "\n"))
+    raises(ValueError, list, records, msg=f"line 1: {from_dict}")
 
 
 @pytest.mark.parametrize("tag,state", [("Metadata", ()), ("Frame", None), ("Nope", ()),

@@ -51,7 +51,8 @@ ADDERS = [  # method, property, a fresh argument, counted in the repr as
 def test_each_add_fills_its_own_list(method, prop, make, counted):
     m, item = PyMetadata(), make()
     assert (m.is_empty(), repr(m), getattr(m, method)(item), m.is_empty()) == (True, EMPTY, None, False)
-    assert [len(getattr(m, other)) for _, other, _, _ in ADDERS] == [int(other == prop) for _, other, _, _ in ADDERS]
+    props = [other for _, other, _, _ in ADDERS]
+    assert [len(getattr(m, other)) for other in props] == [int(other == prop) for other in props]
     want = {"objects": 0, "tracks": 0, "classifications": 0, counted: 1}
     text = "PyMetadata(objects={objects}, tracks={tracks}, classifications={classifications})".format(**want)
     got = getattr(m, prop)
@@ -68,6 +69,7 @@ def test_adds_copy_the_whole_value():
     got, back, emb, cls = m.objects[0], m.events[0], m.embeddings[0], m.classifications[0]
     assert (got.id, got.label, got.confidence, got.attributes.get("k").as_int(), got.bbox) == \
         (o.id, "person", 0.10000000149011612, 7, o.bbox)
-    assert (emb.tensor.buffer_id, emb.name, cls.class_id, cls.label) == (e.tensor.buffer_id, "face", c.class_id, "cat")
+    assert (emb.tensor.buffer_id, emb.name, cls.class_id, cls.label) == \
+        (e.tensor.buffer_id, "face", c.class_id, "cat")
     assert (back.id, back.stream_id, back.event_type, back.payload.is_empty(), ev.payload.is_empty()) == \
         (ev.id, ev.stream_id, ev.event_type, True, True)

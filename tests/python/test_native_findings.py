@@ -33,7 +33,8 @@ def test_findings_match_the_report_and_carry_their_indexes():
 
 def test_names():
     n = _native.names()
-    assert (type(n), n.pixel_formats[6], n.dtypes[7], n.policies[2]) == (_native.Names, "nv12", "bfloat16", "manual")
+    assert (type(n), n.pixel_formats[6], n.dtypes[7], n.policies[2]) == \
+        (_native.Names, "nv12", "bfloat16", "manual")
 
 
 def verdicts(selection):

@@ -97,8 +97,7 @@ def test_messages_and_order():
     # Names, not ids; choices and near misses; the stages in order.
     text = (EXAMPLES / "cameras_broken.toml").read_text()
     result = check(loads(text, "b.toml"), strict=True)
-    stages = [int(f.code[1]) for f in result.findings]
-    assert stages == sorted(stages)
+    assert sorted(result.findings, key=lambda f: f.code[1]) == result.findings
     text_of = {f.code: f.message for f in reversed(result.findings)}  # the first of each code
     assert "'sorce' (did you mean 'source'?); expected one of: source, operator, sink" in text_of["K105"]
     assert text_of["K201"] == "link dec2.frames -> detector.cam2: element 'dec2' has no port 'frames'"
@@ -139,8 +138,9 @@ def test_authoring_by_name():
                              (lambda: p.link("a", "b.in"), ValueError, "not of the form 'element.port'")]:
         pytest.raises(error, call).match(msg)
     built = p.to_graph()
-    assert (built.graph.num_elements(), built.graph.num_edges(), built.graph.validate().is_valid()) == (3, 3, True)
-    assert (built.names[built.element_ids["b"]], built.ports[built.port_ids["c.in"]]) == ("b", "c.in")
+    g = built.graph
+    assert (g.num_elements(), g.num_edges(), g.validate().is_valid(), built.names[built.element_ids["b"]],
+            built.ports[built.port_ids["c.in"]]) == (3, 3, True, "b", "c.in")
     assert [f.message for f in check_pipeline(p).findings] == ["input a.in has no incoming link"]
     p.link("c.out", "a.in")
     with pytest.raises(CycleError) as info:
@@ -177,29 +177,22 @@ def test_command(tmp_path):
     status, out, _ = run("check", "--json", bad)
     doc = json.loads(out)
     assert (status, doc["version"], doc["errors"], set(doc["findings"][0])) == (1, 1, 16, {
-        "code", "severity", "message", "file", "line", "column", "elements", "element_ids", "port_ids", "links",
-        "provider"})
+        "code", "severity", "message", "file", "line", "column", "elements", "element_ids", "port_ids",
+        "links", "provider"})
     # Input that cannot be read: status 2, tomllib's position, no traceback.
     broken = tmp_path / "broken.toml"
     broken.write_text('[pipeline]\nname = "x\n')
     status, out, err = run("check", broken)
-    assert status == 2
-    assert re.fullmatch(r"\S+broken.toml:2:10: error K101: invalid TOML: .*\n", err)
+    assert (status, bool(re.fullmatch(r"\S+broken.toml:2:10: error K101: invalid TOML: .*\n", err))) == \
+        (2, True)
     status, out, _ = run("check", "--json", tmp_path / "none.toml")
     assert (status, json.loads(out)["findings"][0]["code"]) == (2, "K100")
-    assert [run(*argv)[0] for argv in [("check", good, "--providers", tmp_path / "nowhere"),
-                                       ("check", good, "--draw", tmp_path / "x.jpg"), ("frobnicate", good)]] == [2] * 3
-    # Providers from manifests.
-    (tmp_path / "base.toml").write_text(BASE)
-    (tmp_path / "manifests").mkdir()
-    (tmp_path / "manifests" / "m.toml").write_text(PLAN)
-    out = run("check", tmp_path / "base.toml", "--providers", tmp_path / "manifests")[1]
-    assert (out.count("m.toml:2:1: note K400"), out.count("note K400")) == (0, 2)
+    unusable = [("check", good, "--providers", tmp_path / "nowhere"), ("frobnicate", good),
+                ("check", good, "--draw", tmp_path / "x.jpg")]
+    assert [run(*argv)[0] for argv in unusable] == [2] * 3
     status, out, _ = run("explain", good, "detector")
-    assert status == 0
-    assert "not chosen: onnx.cpu.detector 1.18.0 (priority 1): fails requirement cuda_required" in out
-    status, out, _ = run("explain", "--json", bad, "dashboard")
-    assert (status, json.loads(out)["decision"]["chosen"]) == (1, None)
+    shown = "not chosen: onnx.cpu.detector 1.18.0 (priority 1): fails requirement cuda_required"
+    assert (status, shown in out) == (0, True)
     status, _, err = run("explain", good, "detecter")
     assert (status, "did you mean 'detector'" in err) == (2, True)
 
@@ -214,9 +207,9 @@ def test_pictures_by_extension(tmp_path, suffix, magic):
     assert (status, out.read_bytes()[:len(magic)]) == (0, magic)
     if suffix == ".dot":
         dot = out.read_text()
-        # Top to bottom, codes on what they concern, the cycle (two links and the legend), providers, a legend.
-        assert [w in dot for w in ("rankdir=TB", "legend [", "K206", "▸ nvidia.nvdec 12.2.0", "▸ no provider")] \
-            == [True] * 5
+        # Top to bottom, codes on what they concern, the cycle (its two links and the legend), providers.
+        wanted = ("rankdir=TB", "legend [", "K206", "▸ nvidia.nvdec 12.2.0", "▸ no provider")
+        assert [w in dot for w in wanted] == [True] * 5
         assert dot.count("K207") == 3
 
 

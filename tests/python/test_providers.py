@@ -67,7 +67,8 @@ def test_requirement(make, args, index, payload):
 
 
 @pytest.mark.parametrize("values", [
-    [PyCapability.custom("cuda"), CUDA, PyCapability.fp16(), PyCapability.custom("x"), PyCapability.custom("y")],
+    [PyCapability.custom("cuda"), CUDA, PyCapability.fp16(), PyCapability.custom("x"),
+     PyCapability.custom("y")],
     [Req.gpu_memory(1), Req.gpu_memory(2), Req.accelerator("tpu"), Req.operating_system("tpu"),
      Req.custom("tpu"), Req.custom("TPU")]])
 def test_equality_needs_kind_and_payload(values):
@@ -99,5 +100,6 @@ def test_builders_leave_the_receiver():
         [[], [CUDA], [CUDA] * 2, [CUDA]]
     assert (d.requirements, r.requirements) == ([], [Req.gpu_memory(5), Req.custom("x")])
     assert (d.priority, d.with_priority(-5).priority) == (0, -5)
-    assert [d.supports(t), e.supports(t), e2.supports(PyElementTypeId("kelo.decode.H264")), e2.supports(type_id=u)] \
-        == [False, True, False, True]
+    upper = PyElementTypeId("kelo.decode.H264")
+    assert [d.supports(t), e.supports(t), e2.supports(upper), e2.supports(type_id=u)] == \
+        [False, True, False, True]

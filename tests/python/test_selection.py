@@ -52,7 +52,8 @@ def test_entries_per_declared_type():  # the core tests hold the rule; this chec
     r = registry(provider("none", types=()), provider("two", 3, types=(a, b, a), tag=1))
     first, second = r.find(element_type=a)
     assert [(x.len(), len(x), x.is_empty(), bool(x), repr(x)) for x in (PyProviderRegistry(), r)] == [
-        (0, 0, True, False, "PyProviderRegistry(entries=0)"), (3, 3, False, True, "PyProviderRegistry(entries=3)")]
+        (0, 0, True, False, "PyProviderRegistry(entries=0)"),
+        (3, 3, False, True, "PyProviderRegistry(entries=3)")]
     assert (first is second, repr(first)) == (False, "PyProviderDescriptor(two, v0.1.0)")
 
 
@@ -103,7 +104,8 @@ def test_register_during_selection_is_refused():
             s.errors.append(str(e))
 
     reqs = Requirements(hook, [Req.custom("a"), Req.custom("b")])
-    assert (select_provider(T, r, reqs, HP).id.as_str(), reqs.errors, len(r)) == ("p", ["Already borrowed"] * 2, 1)
+    assert (select_provider(T, r, reqs, HP).id.as_str(), reqs.errors, len(r)) == \
+        ("p", ["Already borrowed"] * 2, 1)
     r.register(provider("late", 9))  # the borrow ended with the call
     assert chosen(r, [], HP) == "late/9"
 
@@ -187,5 +189,6 @@ def test_selection_matches_a_model():
                 got = select_provider(PyElementTypeId(t), r, seq if round_ % 2 else tuple(seq), py_policy).version.minor
             except ValueError as e:
                 got = str(e)
-            assert (got, [d.version.minor for d in r.find(PyElementTypeId(t))]) == \
-                (model_select(lists, t, reqs, policy), [d["tag"] for d in lists.get(t, [])]), (round_, t, reqs, policy)
+            want = (model_select(lists, t, reqs, policy), [d["tag"] for d in lists.get(t, [])])
+            found = [d.version.minor for d in r.find(PyElementTypeId(t))]
+            assert (got, found) == want, (round_, t, reqs, policy)

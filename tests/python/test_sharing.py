@@ -1,7 +1,9 @@
 """Values that several holders share stay independent: a change made through one holder reaches no other."""
 
-from kelo.ext.data import PyAttributes, PyAttributeValue, PyBoundingBox, PyDetectedObject, PyMetadata, PyObjectId
-from kelo.ext.graph import PyConfig, PyElement, PyElementId, PyElementKind, PyElementTypeId, PyGraph, PyGraphBuilder
+from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyDetectedObject, PyMetadata,
+                           PyObjectId)
+from kelo.ext.graph import (PyConfig, PyElement, PyElementId, PyElementKind, PyElementTypeId, PyGraph,
+                            PyGraphBuilder)
 from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyProviderRegistry,
                                PySelectionPolicy, PyVersion, select_provider)
 

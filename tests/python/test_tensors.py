@@ -19,7 +19,7 @@ def test_fields_and_defaults():
     n = PyTensor(PyDType.UInt8, (U64, 0), name="img\n", layout=PyTensorLayout.custom("x"))
     assert [(x.shape, x.strides, x.layout, x.name) for x in (t, n)] == \
         [([1, 3, 640, 640], None, None, None), ([U64, 0], None, PyTensorLayout.custom("x"), "img\n")]
-    assert [repr(x) for x in (t, n, tensor([]))] == [  # name and layout not shown
+    assert [repr(x) for x in (t, n, tensor([]))] == [  # name, layout: not shown
         "PyTensor(dtype=Float32, shape=[1, 3, 640, 640])", f"PyTensor(dtype=UInt8, shape=[{U64}, 0])",
         "PyTensor(dtype=Float32, shape=[])"]
     assert UUID4.fullmatch(str(t.buffer_id))
@@ -32,15 +32,17 @@ def test_fields_and_defaults():
 def test_numel_is_the_exact_product(shape, count):
     t = tensor(shape)
     # Strides play no part.
-    assert (t.shape, t.numel(), type(t.numel()), t.with_strides([U64, 0]).numel()) == (shape, count, int, count)
+    assert (t.shape, t.numel(), type(t.numel()), t.with_strides([U64, 0]).numel()) == \
+        (shape, count, int, count)
 
 
 def test_buffer_and_strides():
     t, u = tensor(), tensor()
     s, e = t.with_strides([4, 1]), PyEmbedding(t)
     # Each construction draws a new buffer; builders keep it.
-    assert (t.buffer_id != u.buffer_id, s.buffer_id, e.tensor.buffer_id,
-            e.with_model(PyModelReference("m")).tensor.buffer_id) == (True, t.buffer_id, t.buffer_id, t.buffer_id)
+    modelled = e.with_model(PyModelReference("m"))
+    assert (t.buffer_id != u.buffer_id, s.buffer_id, e.tensor.buffer_id, modelled.tensor.buffer_id) == \
+        (True, t.buffer_id, t.buffer_id, t.buffer_id)
     assert [x.strides for x in (t, s, s.with_strides([]), s, t.with_strides([1, 2, 3, 4, 5, 6]))] == \
         [None, [4, 1], [], [4, 1], [1, 2, 3, 4, 5, 6]]
 

@@ -38,8 +38,9 @@ def test_from_secs_f64_is_exact():
 ]] + [(PyTimestamp.from_nanos, n, n) for n in (0, 999_999_999, 2**63, U64_MAX)])
 def test_views(make, arg, ns):
     t, text = make(arg), f"PyTimestamp(monotonic_ns={ns})"
-    assert (type(t.monotonic_ns), t.monotonic_ns, t.monotonic_secs, t.dts_ns, t.dts_or_pts_ns(), repr(t), str(t)) \
-        == (int, ns, float(ns // NS) + (ns % NS) / 1e9, None, ns, text, text)
+    secs = float(ns // NS) + (ns % NS) / 1e9
+    assert (type(t.monotonic_ns), t.monotonic_ns, t.monotonic_secs, t.dts_ns, t.dts_or_pts_ns(), repr(t),
+            str(t)) == (int, ns, secs, None, ns, text, text)
 
 
 @pytest.mark.parametrize("x, msg", [  # the core's messages
@@ -66,5 +67,6 @@ def test_frame_rate(num, den, as_f64, text):
     f = r.as_f64()
     assert ((r.numerator, r.denominator), type(f), repr(f), repr(r), str(r)) == \
         ((num, den), float, repr(as_f64), f"PyFrameRate({text})", f"PyFrameRate({text})")
-    assert (hash(r), r == PyFrameRate(numerator=num, denominator=den)) == (py_hash(struct.pack("<II", num, den)), True)
+    assert (hash(r), r == PyFrameRate(numerator=num, denominator=den)) == \
+        (py_hash(struct.pack("<II", num, den)), True)
     assert (r == PyFrameRate(30, 1)) is (text == "30/1")  # 60/2 is not reduced

@@ -80,8 +80,9 @@ def test_report_and_error_objects():
               [edge(a, b), PyEdge(PyPortId.new(), a.id), PyEdge.late_binding(PyPortId.new(), b.id)])
     r = g.validate()
     err = r.errors[0]
-    assert (type(validate_graph(graph=g)), repr(r), repr(PyGraph().validate())) == (PyValidationReport,
-        "PyValidationReport(valid=false, errors=2, warnings=1)", "PyValidationReport(valid=true, errors=0, warnings=0)")
+    assert (type(validate_graph(graph=g)), repr(r), repr(PyGraph().validate())) == (
+        PyValidationReport, "PyValidationReport(valid=false, errors=2, warnings=1)",
+        "PyValidationReport(valid=true, errors=0, warnings=0)")
     assert (type(err), isinstance(err, BaseException), str(err), repr(err)) == \
         (PyGraphValidationError, False, err.message(), "PyGraphValidationError(InvalidPortDirection)")
 
@@ -219,8 +220,8 @@ def test_against_reference_model():
             if rng.random() < 0.2:
                 mixed.validate()  # a run part way leaves nothing behind
         reports = [g.validate() if rng.random() < 0.5 else validate_graph(g), mixed.validate()]
-        assert [(entries(r), r.warnings, r.is_valid()) for r in reports] == [(errors, warnings, not errors)] * 2, \
-            (elements, edges)
+        want = [(errors, warnings, not errors)] * 2
+        assert [(entries(r), r.warnings, r.is_valid()) for r in reports] == want, (elements, edges)
         seen.update([kind for kind, _ in errors] + ["warning"] * len(warnings) + ["valid"] * (not errors))
     # The generator reaches every finding, and valid graphs too.
     wanted = {"EdgeReferencesMissingPort", "InvalidPortDirection", "DuplicateElementId", "DuplicatePortId",
