@@ -1,7 +1,6 @@
 """Element types, element kinds, port directions, ports, configurations and elements."""
 
 import pytest
-from hypothesis import given, settings, strategies as st
 
 from kelo.ext.graph import (PyConfig, PyContractSpec, PyDataContract, PyElement, PyElementId,
                             PyElementKind, PyElementTypeId, PyPort, PyPortDirection, PyPortId)
@@ -48,17 +47,6 @@ def test_config_members():
     c.to_dict()["x"] = "y"
     c.keys().append("x")
     assert (c.to_dict(), c.keys(), type(c.to_dict())) == ({"k": "v"}, ["k"], dict)
-
-
-@settings(max_examples=200, deadline=None)
-@given(st.lists(st.tuples(st.text(max_size=4), st.text(max_size=3)), max_size=12))
-def test_config_against_dict(entries):
-    c, model = PyConfig(), {}
-    for k, v in entries:
-        c.set(k, v)
-        model[k] = v
-    assert (c.keys(), len(c), c.len(), list(c.to_dict().items()), [(k, c.get(k)) for k in model]) == \
-        (sorted(model), len(model), len(model), sorted(model.items()), list(model.items()))
 
 
 def test_element_constructor_and_properties():

@@ -47,7 +47,8 @@ def test_plain_and_late_edges():
         [f"PyEdge({UA} -> {UB})"] * 2 + [f"PyEdge({UA} -> {UB} [late])"]
 
 
-@pytest.mark.parametrize("name, pad", [("det", "objects"), ('a"b\\', "x\ny"), ("\u00e9\U0001f600", "\x00")])
+@pytest.mark.parametrize("name, pad", [("det", "objects"), ('a"b\\', "x\ny"), ("\u00e9\U0001f600", "\x00"),
+                                       ("", "")])
 def test_dynamic_output_edge(name, pad):
     t = PyPortId.from_str(UB)
     e = PyEdge.dynamic_output(name, pad, t)

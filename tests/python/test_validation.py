@@ -11,6 +11,7 @@ from kelo.ext.graph import (PyContractSpec, PyDataContract, PyEdge, PyElement, P
                             PyPortId, PyValidationReport, validate_graph)
 
 IN, OUT = PyPortDirection.Input, PyPortDirection.Output
+DIRECTION = {IN: "Input", OUT: "Output"}
 Spec, DC = PyContractSpec, PyDataContract
 FRAME, TENSOR = DC.frame(), DC.tensor()
 DECODE = PyElementTypeId("kelo.decode.h264")
@@ -125,18 +126,19 @@ CONTRACT_POOL = [  # pairs of these fit and fail in many ways
 
 
 def model_validate(elements, edges):
-    """The four passes, written plainly. `elements` are (id, name, inputs, outputs) with ports as
-    (id, direction name, contract); `edges` are (source, target, late, source_element)."""
+    """The four passes, written plainly, over the elements and edges as made."""
     errors, warnings, index, adjacency = [], [], {}, {}
-    for eid, _, inputs, outputs in elements:
+    for e in elements:
+        eid = e.id.uuid()
         if eid in adjacency:
             errors.append(finding("DuplicateElementId", eid))
         adjacency.setdefault(eid, [])
-        for pid, d, contract in inputs + outputs:
-            if pid in index:
-                errors.append(finding("DuplicatePortId", pid))
-            index[pid] = (eid, d, contract)
-    for source, target, late, source_element in edges:
+        for p in e.inputs + e.outputs:
+            if p.id.uuid() in index:
+                errors.append(finding("DuplicatePortId", p))
+            index[p.id.uuid()] = (eid, DIRECTION[p.direction], p.contract)
+    for x in edges:
+        source, target = x.source.uuid(), x.target.uuid()
         s, t = index.get(source), index.get(target)
         if s and t:
             if s[1] != "Output" or t[1] != "Input":
@@ -145,12 +147,12 @@ def model_validate(elements, edges):
                 errors.append(finding("ContractMismatch", source, target, str(s[2]), str(t[2])))
             adjacency[s[0]].append(t[0])
             continue
-        if s is None and not late:
+        if s is None and not x.is_late_binding:
             errors.append(finding("EdgeReferencesMissingPort", source))
-        elif s is None and source_element is None:
+        elif s is None and x.source_element is None:
             warnings.append(warning(source, target))
-        elif s is None and not any(name == source_element for _, name, _, _ in elements):
-            name = NAMES.get(source_element, '"zz"')
+        elif s is None and not any(e.name == x.source_element for e in elements):
+            name = NAMES.get(x.source_element, '"zz"')
             errors.append(finding("DynamicSourceElementNotFound", name, source, target))
         if t is None:
             errors.append(finding("EdgeReferencesMissingPort", target))
@@ -169,27 +171,21 @@ def model_validate(elements, edges):
 
 
 def random_graph(rng):
-    """A small random graph as model input and as module objects. Ids are mostly fresh and sometimes
-    repeated; ports may sit in the list against their direction; edge ends are mostly existing ports."""
-    def new_id():
-        return str(uuid.UUID(int=rng.getrandbits(128)))
-
+    """A small random graph's elements and edges. Ids are mostly fresh and sometimes repeated; ports may sit
+    in the list against their direction; edge ends are mostly existing ports."""
     def pick(used, p_reuse):
         if used and rng.random() < p_reuse:
             return rng.choice(used)
-        used.append(new_id())
+        used.append(str(uuid.UUID(int=rng.getrandbits(128))))
         return used[-1]
 
-    port_ids, element_ids, elements, objects, edges, edge_objects = [], [], [], [], [], []
+    port_ids, element_ids, elements, edges = [], [], [], []
     for _ in range(rng.randint(0, 5)):
         eid, name = pick(element_ids, 0.15), rng.choice(list(NAMES))
-        lists = [[(pick(port_ids, 0.1), wanted if rng.random() < 0.8 else rng.choice(["Input", "Output"]),
-                   rng.choice(CONTRACT_POOL)) for _ in range(rng.choice([0, 1, 1, 2, 3]))]
-                 for wanted in ("Input", "Output")]
-        elements.append((eid, name, *lists))
-        made = ([PyPort(PyPortId.from_str(pid), "p", getattr(PyPortDirection, d), c) for pid, d, c in ports]
-                for ports in lists)
-        objects.append(element(name, *made, eid=PyElementId.from_str(eid)))
+        lists = [[PyPort(PyPortId.from_str(pick(port_ids, 0.1)), "p",
+                         wanted if rng.random() < 0.8 else rng.choice([IN, OUT]), rng.choice(CONTRACT_POOL))
+                  for _ in range(rng.choice([0, 1, 1, 2, 3]))] for wanted in (IN, OUT)]
+        elements.append(element(name, *lists, eid=PyElementId.from_str(eid)))
     for _ in range(rng.randint(0, 7)):
         s, t = (PyPortId.from_str(pick(port_ids, 0.85)) for _ in range(2))
         how = rng.choice(["plain", "plain", "plain", "late", "marked", "dynamic"])
@@ -197,11 +193,9 @@ def random_graph(rng):
             x = PyEdge.dynamic_output(rng.choice(list(NAMES) + ["zz"]), "pad", t)
         else:
             x = PyEdge.late_binding(s, t) if how == "late" else PyEdge(s, t)
-        if how == "marked" or (how == "dynamic" and rng.random() < 0.3):
-            x = x.with_late_binding()
-        edge_objects.append(x)
-        edges.append((x.source.uuid(), x.target.uuid(), x.is_late_binding, x.source_element))
-    return elements, edges, objects, edge_objects
+        marked = how == "marked" or (how == "dynamic" and rng.random() < 0.3)
+        edges.append(x.with_late_binding() if marked else x)
+    return elements, edges
 
 
 def test_against_reference_model():
@@ -209,12 +203,12 @@ def test_against_reference_model():
     # arrive in (edges may come before the ports they name), nor on validating along the way.
     rng, seen = random.Random(20260507), collections.Counter()
     for _ in range(3000):
-        elements, edges, objects, edge_objects = random_graph(rng)
+        elements, edges = random_graph(rng)
         errors, warnings = model_validate(elements, edges)
-        g = graph(objects, edge_objects)
-        order = ["e"] * len(objects) + ["x"] * len(edge_objects)
+        g = graph(elements, edges)
+        order = ["e"] * len(elements) + ["x"] * len(edges)
         rng.shuffle(order)
-        mixed, its = PyGraph(), {"e": iter(objects), "x": iter(edge_objects)}
+        mixed, its = PyGraph(), {"e": iter(elements), "x": iter(edges)}
         for which in order:
             (mixed.add_element if which == "e" else mixed.add_edge)(next(its[which]))
             if rng.random() < 0.2:
