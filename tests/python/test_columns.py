@@ -1,8 +1,5 @@
-"""kelo.columns and kelo.add_objects: arrays out, arrays in, through the buffer protocol.
-
-Every test runs on plain memoryviews and array.array; numpy, where installed,
-checks that it takes the columns without a copy and that its arrays go in.
-"""
+"""kelo.columns and kelo.add_objects: arrays out, arrays in, through the buffer protocol (memoryviews and
+array.array; numpy, where installed, takes the columns without a copy and its arrays go in)."""
 
 import array
 import pickle
@@ -19,9 +16,6 @@ try:
     import numpy as np
 except ImportError:  # the memoryview tests still run
     np = None
-
-needs_numpy = pytest.mark.skipif(np is None, reason="numpy is not installed")
-
 
 def floats(rows, cols=4, code="f"):
     """A C-contiguous rows x cols memoryview of float32 ('f') or float64 ('d')."""
@@ -169,7 +163,7 @@ def test_a_flat_buffer_of_4n_values_is_n_boxes():
     assert len(md.objects) == 2
 
 
-@needs_numpy
+@pytest.mark.skipif(np is None, reason="numpy is not installed")
 def test_numpy_takes_columns_without_a_copy_and_gives_arrays():
     md, _ = detections()
     c = kelo.columns(md)

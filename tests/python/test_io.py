@@ -1,9 +1,5 @@
-"""kelo.io: the text form of every data-model class, JSON lines, pickling and copying.
-
-Values are generated at random (seeded) from the shipped JSON Schema itself, so
-that every field of every class, the metadata lists Python cannot reach and
-the provenance records included, goes through each round trip.
-"""
+"""kelo.io: the text form of every data-model class, JSON lines, pickling and copying. Values are made at
+random from the shipped JSON Schema, so every field of every class goes through each round trip."""
 
 import copy
 import io as stdio

@@ -197,20 +197,13 @@ def test_command(tmp_path):
     assert (status, "did you mean 'detector'" in err) == (2, True)
 
 
-@pytest.mark.parametrize("suffix, magic", [(".svg", b"<?xml"), (".png", b"\x89PNG"),
-                                           (".pdf", b"%PDF"), (".dot", b"digraph")])
-def test_pictures_by_extension(tmp_path, suffix, magic):
-    if suffix != ".dot":
-        pytest.importorskip("shutil").which("dot") or pytest.skip("Graphviz is not installed")
-    out = tmp_path / f"p{suffix}"
-    status, _, _ = run("draw", "--strict", EXAMPLES / "cameras_broken.toml", out)
-    assert (status, out.read_bytes()[:len(magic)]) == (0, magic)
-    if suffix == ".dot":
-        dot = out.read_text()
-        # Top to bottom, codes on what they concern, the cycle (its two links and the legend), providers.
-        wanted = ("rankdir=TB", "legend [", "K206", "▸ nvidia.nvdec 12.2.0", "▸ no provider")
-        assert [w in dot for w in wanted] == [True] * 5
-        assert dot.count("K207") == 3
+def test_picture_of_a_broken_file(tmp_path):
+    out = tmp_path / "p.dot"
+    status = run("draw", "--strict", EXAMPLES / "cameras_broken.toml", out)[0]
+    dot = out.read_text()
+    # Top to bottom, codes on what they concern, the cycle (its two links and the legend), providers.
+    wanted = ("digraph", "rankdir=TB", "legend [", "K206", "▸ nvidia.nvdec 12.2.0", "▸ no provider")
+    assert (status, [w in dot for w in wanted], dot.count("K207")) == (0, [True] * 6, 3)
 
 
 def test_readme_example(tmp_path, monkeypatch):
