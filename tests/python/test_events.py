@@ -59,12 +59,13 @@ def event(ns="a", name="enter", ts=5):
 
 def test_event_fields_are_copies():
     stamp, et = PyTimestamp.from_nanos(10**20 % 2**64).with_dts(3), PyEventType("a", "enter")
-    e = PyEvent(PyStreamId.from_str(S), stamp, et)
-    t = e.timestamp
-    assert (type(e.id), e.id == e.id, e.stream_id, t.monotonic_ns, t.dts_ns, e.event_type, e.payload.is_empty()) \
-        == (PyEventId, True, PyStreamId.from_str(S), stamp.monotonic_ns, 3, et, True)
-    assert repr(e.payload) == "PyMetadata(objects=0, tracks=0, classifications=0)"
-    assert e.id != PyEvent(PyStreamId.from_str(S), stamp, et).id
+    sid = PyStreamId.from_str(S)
+    e = PyEvent(sid, stamp, et)
+    t, p = e.timestamp, e.payload
+    assert (type(e.id), e.id == e.id, e.stream_id, t.monotonic_ns, t.dts_ns, e.event_type, p.is_empty()) == \
+        (PyEventId, True, sid, stamp.monotonic_ns, 3, et, True)
+    assert (repr(p), e.id == PyEvent(sid, stamp, et).id) == \
+        ("PyMetadata(objects=0, tracks=0, classifications=0)", False)
 
 
 def test_event_texts():
