@@ -84,26 +84,23 @@ def test_contract_tables(make, text):
 
 
 P1, P2 = PyPortId.new(), PyPortId.new()
-BUILDERS = [  # builder, argument, field, value read back
-    ("with_input_relation", TM(7, D, [1, -2]), "input_relation", TM(7, D, [1, -2])),
-    ("with_ordering", PyOrderingRequirement.AllowReorder, "ordering", None),
-    ("with_concurrency", PyConcurrency.limited(4), "concurrency", PyConcurrency.limited(4)),
-    ("with_delivery", PyDeliveryMode.Latest, "delivery", None),
-    ("with_overflow", PyOverflowPolicy.DropOldest, "overflow", None),
-    ("with_output_coupling", PyOutputCoupling.Transactional, "output_coupling", None),
-    ("with_completion", PyCompletionBoundary.ExternalConfirmed, "completion", None),
-    ("with_failure_policy", PyFailurePolicy.Retry, "failure_policy", None),
-    ("with_eos_policy", PyEosPolicy.AnyInput, "eos_policy", None),
-    ("with_batching", PyBatchingPolicy(8, 1000), "batching", PyBatchingPolicy(8, 1000)),
-    ("with_join_ports", (P1, P2, P1), "join_ports", [P1, P2, P1]), ("with_join_ports", [], "join_ports", [])]
+BUILDERS = [  # the field set, its argument, the value read back (None: the argument itself)
+    ("input_relation", TM(7, D, [1, -2]), TM(7, D, [1, -2])),
+    ("ordering", PyOrderingRequirement.AllowReorder, None), ("delivery", PyDeliveryMode.Latest, None),
+    ("concurrency", PyConcurrency.limited(4), PyConcurrency.limited(4)),
+    ("overflow", PyOverflowPolicy.DropOldest, None), ("failure_policy", PyFailurePolicy.Retry, None),
+    ("output_coupling", PyOutputCoupling.Transactional, None), ("eos_policy", PyEosPolicy.AnyInput, None),
+    ("completion", PyCompletionBoundary.ExternalConfirmed, None),
+    ("batching", PyBatchingPolicy(8, 1000), PyBatchingPolicy(8, 1000)),
+    ("join_ports", (P1, P2, P1), [P1, P2, P1]), ("join_ports", [], [])]
 
 
-@pytest.mark.parametrize("name, arg, field, value", BUILDERS, ids=[b[0] for b in BUILDERS])
+@pytest.mark.parametrize("field, arg, value", BUILDERS, ids=[b[0] for b in BUILDERS])
 @pytest.mark.parametrize("base", [PyExecutionContract, PyExecutionContract.permissive])
-def test_contract_builders(base, name, arg, field, value):
+def test_contract_builders(base, field, arg, value):
     receiver = base()
     before, text = fields(receiver), repr(receiver)
-    c = getattr(receiver, name)(arg)
+    c = getattr(receiver, "with_" + field)(arg)
     want = before.copy()
     want[FIELDS.index(field)] = arg if value is None else value
     assert (fields(c), fields(receiver), repr(receiver)) == (want, before, text)
