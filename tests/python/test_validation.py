@@ -88,6 +88,14 @@ def test_report_and_error_objects():
         (PyGraphValidationError, False, err.message(), "PyGraphValidationError(InvalidPortDirection)")
 
 
+def test_errors_name_their_elements():  # a repeated id; a cycle's elements in path order
+    a_in, a_out, b_in, b_out = port(IN), port(OUT), port(IN), port(OUT)
+    a, b, x = element("a", [a_in], [a_out]), element("b", [b_in], [b_out]), element("x")
+    g = graph([a, b, x, element("y", eid=x.id)], [edge(a_out, b_in), edge(b_out, a_in)])
+    assert [(e.kind(), e.port_ids, e.element_ids) for e in g.validate().errors] == \
+        [("DuplicateElementId", [], [x.id]), ("CycleDetected", [], [a.id, b.id])]
+
+
 def test_reports_are_snapshots_of_fresh_objects():
     a, b = port(OUT, FRAME), port(IN, TENSOR)
     late = PyEdge.late_binding(PyPortId.new(), b.id)
