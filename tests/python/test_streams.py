@@ -18,20 +18,15 @@ def format_fields(f):
     return (f.width, f.height, f.pixel_format, f.color_space, f.color_range, f.frame_rate)
 
 
-@pytest.mark.parametrize("args, kwargs, want", [
-    (("cam0", PySourceKind.Camera), {}, ("cam0", PySourceKind.Camera, None, None)),
-    (("", PySourceKind.Sensor, "rtsp://h/s", "front"), {}, ("", PySourceKind.Sensor, "rtsp://h/s", "front")),
-    ((), {"kind": PySourceKind.Virtual, "source_id": "v", "uri": "", "name": None},
-     ("v", PySourceKind.Virtual, "", None))])
-def test_source_info_fields(args, kwargs, want):
+@pytest.mark.parametrize("args, kwargs, want, text", [
+    (("cam0", PySourceKind.Camera), {}, ("cam0", PySourceKind.Camera, None, None), 'PySourceInfo("cam0")'),
+    (("\x07", PySourceKind.Sensor, "rtsp://h/s", "front"), {},
+     ("\x07", PySourceKind.Sensor, "rtsp://h/s", "front"), 'PySourceInfo("\\u{7}")'),
+    ((), {"kind": PySourceKind.Virtual, "source_id": "", "uri": "", "name": None},
+     ("", PySourceKind.Virtual, "", None), 'PySourceInfo("")')])
+def test_source_info(args, kwargs, want, text):
     s = PySourceInfo(*args, **kwargs)
-    assert (s.source_id, s.kind, s.uri, s.name) == want
-
-
-@pytest.mark.parametrize("source_id, text", [("cam0", 'PySourceInfo("cam0")'), ("\x07", 'PySourceInfo("\\u{7}")')])
-def test_source_info_repr(source_id, text):
-    s = PySourceInfo(source_id, PySourceKind.Camera, "uri", "name")
-    assert (repr(s), str(s)) == (text, text)
+    assert ((s.source_id, s.kind, s.uri, s.name), repr(s), str(s)) == (want, text, text)
 
 
 def caps_of(c):
