@@ -5,7 +5,7 @@ import re
 import pytest
 
 from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelFormat, PySourceInfo,
-                           PySourceKind, PyStream, PyStreamCapabilities, PyStreamId, PyVideoFormat)
+                           PySourceKind, PyStream, PyStreamCapabilities, PyVideoFormat)
 
 FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate", "hardware_timestamps"]
 UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
