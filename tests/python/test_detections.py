@@ -1,11 +1,10 @@
 """Attribute values, attribute collections, detected objects and classifications."""
 
-import struct
-
 import pytest
 
 from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyClassification, PyClassId,
                            PyCoordinateSpace, PyDetectedObject, PyDType, PyObjectId, PyTensor, PyTimestamp)
+from test_geometry import f32
 
 NAN, INF = float("nan"), float("inf")
 U = "550e8400-e29b-41d4-a716-446655440000"
@@ -13,10 +12,6 @@ KINDS = ["bool", "int", "float", "string", "tensor", "timestamp", "duration"]
 CTORS = {"of_bool": "bool", "of_int": "int", "of_float": "float", "of_string": "string",
          "of_tensor": "tensor", "of_timestamp": "timestamp", "of_duration_ns": "duration"}
 ACCESSORS = ["as_bool", "as_int", "as_float", "as_string", "as_tensor", "as_timestamp", "as_duration_ns"]
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
 def obj(label=None):

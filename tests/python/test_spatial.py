@@ -7,16 +7,7 @@ import struct
 import pytest
 
 from kelo.ext.data import PyQuaternion, PyRigidTransform, PyVec3
-
-INF, NAN = float("inf"), float("nan")
-
-
-def f32(x):
-    """Nearest single-precision value of x, widened back to a double."""
-    try:
-        return struct.unpack("<f", struct.pack("<f", float(x)))[0]
-    except OverflowError:  # rounds beyond the single range
-        return math.copysign(INF, x)
+from test_geometry import NAN, f32
 
 
 def bits(*xs):
