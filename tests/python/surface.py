@@ -49,12 +49,9 @@ def stub_functions():
     out = {}
     for sub in SUBMODULES + ["../_native"]:
         for node in stub_tree(sub).body:
-            if isinstance(node, ast.FunctionDef):
-                out[node.name] = node
-            elif isinstance(node, ast.ClassDef):
-                for item in node.body:
-                    if isinstance(item, ast.FunctionDef):
-                        out[f"{node.name}.{item.name}"] = item
+            inside = isinstance(node, ast.ClassDef)
+            out.update({f"{node.name}." * inside + f.name: f for f in (node.body if inside else [node])
+                        if isinstance(f, ast.FunctionDef)})
     return out
 
 

@@ -18,14 +18,13 @@ def fields(spec):
 
 
 def test_builders_leave_the_receiver_alone():
-    assert fields(Spec()) == dict.fromkeys(FIELDS) and repr(Spec()) == "PyContractSpec(unconstrained)"
+    assert (fields(Spec()), repr(Spec())) == (dict.fromkeys(FIELDS), "PyContractSpec(unconstrained)")
     a = Spec().with_width(1)
-    b = a.with_width(2)
-    assert (Spec().width, a.width, b.width) == (None, 1, 2)
-    full = (b.with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3).with_dtype(PyDType.Int8)
-            .with_shape([1, 2]).with_coordinate_space("roi").with_content_type("tracks")
-            .with_class_ids([7, 7, 1]))
+    full = (a.with_width(2).with_pixel_format(PyPixelFormat.custom("bayer")).with_height(3)
+            .with_dtype(PyDType.Int8).with_shape([1, 2]).with_coordinate_space("roi")
+            .with_content_type("tracks").with_class_ids([7, 7, 1]))
     before = fields(full)
+    assert (a.width, before["width"]) == (1, 2)
     for name, args, changes in [
             ("with_pixel_format", (PyPixelFormat.nv12(),), {"pixel_format": PyPixelFormat.nv12()}),
             ("with_width", (9,), {"width": 9}), ("with_height", (9,), {"height": 9}),
@@ -33,23 +32,20 @@ def test_builders_leave_the_receiver_alone():
             ("with_dtype", (PyDType.Bool,), {"dtype": PyDType.Bool}), ("with_shape", ([],), {"shape": []}),
             ("with_coordinate_space", ("custom:",), {"coordinate_space": "custom:"}),
             ("with_content_type", ("",), {"content_type": ""}), ("with_class_ids", ((),), {"class_ids": []})]:
-        changed = getattr(full, name)(*args)
-        assert type(changed) is Spec and changed is not full and fields(full) == before
-        assert fields(changed) == {**before, **changes}
+        assert (fields(getattr(full, name)(*args)), fields(full)) == ({**before, **changes}, before)
 
 
 def test_spec_reads_back():
     s = Spec().with_shape([1, 3]).with_class_ids([2]).with_pixel_format(PyPixelFormat.rgb8())
     spec = DC.frame_with(s).spec()
-    assert spec is not None and spec.summary() == s.summary()
-    assert DC.frame_with(s).spec() is not DC.frame_with(s).spec()
+    assert (spec.summary(), spec is DC.frame_with(s).spec()) == (s.summary(), False)
 
 
 def test_coordinate_space_kind_rejected():  # the core's message, passed through
     s = Spec().with_width(1)
     raises(ValueError, s.with_coordinate_space, "Pixel",
            msg='unknown coordinate space kind: "Pixel" (expected pixel, normalized, sensor, world, roi or custom:<name>)')
-    assert s.coordinate_space is None and str(s) == "w=1"
+    assert (s.coordinate_space, str(s)) == (None, "w=1")
 
 
 @pytest.mark.parametrize("make, name, text, has_spec", [(DC.frame, "Frame", "Frame", False),
@@ -61,12 +57,10 @@ def test_coordinate_space_kind_rejected():  # the core's message, passed through
     (lambda: DC.metadata_content("detections"), "Metadata", "Metadata[content=detections]", True)])
 def test_data_contract_forms(make, name, text, has_spec):
     c = make()
-    assert type(c) is DC and c.category_name() == name
-    assert (str(c), repr(c)) == (text, f"PyDataContract({text})")
     spec = c.spec()
-    assert (spec is not None) == has_spec
-    if has_spec:
-        assert f"{name}[{spec}]" == text
+    assert (type(c), c.category_name(), str(c), repr(c), spec is not None) == \
+        (DC, name, text, f"PyDataContract({text})", has_spec)
+    assert (text if spec is None else f"{name}[{spec}]") == text
 
 
 PIXELS = [PyPixelFormat.nv12, PyPixelFormat.rgb8, lambda: PyPixelFormat.custom("nv12"),
@@ -89,9 +83,7 @@ CHOICES = {"pixel_format": PIXELS, "dtype": [lambda: DTYPES[0], lambda: DTYPES[1
 def build(model):
     s = Spec()
     for field, v in model.items():
-        arg = {"pixel_format": lambda: PIXELS[v](), "dtype": lambda: DTYPES[v],
-               "coordinate_space": lambda: KINDS[v]}.get(field, lambda: v)()
-        s = getattr(s, "with_" + field)(arg)
+        s = getattr(s, "with_" + field)(CHOICES[field][v]() if field in CHOICES else v)
     return s
 
 
@@ -120,8 +112,8 @@ def test_against_model(a, b):
     assert sa.summary() == model_summary(a)
     assert fields(sa) == {f: None if f not in a else CHOICES[f][a[f]]() if f in CHOICES else a[f]
                           for f in FIELDS}
-    assert sa.is_compatible_with(sb) is model_compatible(a, b)
-    assert sb.is_compatible_with(sa) is model_compatible(b, a)
+    assert (sa.is_compatible_with(sb), sb.is_compatible_with(sa)) == \
+        (model_compatible(a, b), model_compatible(b, a))
     for make in (DC.frame_with, DC.tensor_with):
-        assert make(sa).is_compatible_with(make(sb)) is model_compatible(a, b)
-        assert make(sa).is_compatible_with(DC.frame()) is (make is DC.frame_with)
+        assert (make(sa).is_compatible_with(make(sb)), make(sa).is_compatible_with(DC.frame())) == \
+            (model_compatible(a, b), make is DC.frame_with)

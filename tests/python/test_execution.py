@@ -11,16 +11,15 @@ from kelo.ext.graph import PyPortId
 U64, I64 = 2**64 - 1, 2**63
 
 
-@pytest.mark.parametrize("c, most, text", [(PyConcurrency.serialized(), 1, "Serialized"),
-    (PyConcurrency.limited(n=4), 4, "Limited(4)"), (PyConcurrency.unrestricted(), None, "Unrestricted")])
-def test_concurrency(c, most, text):
-    assert c.max_concurrent() == most and repr(c) == str(c) == f"PyConcurrency({text})"
-
-
-def test_batching_policy():
-    b = PyBatchingPolicy(max_wait_ns=U64, max_size=8)
-    assert (b.max_size, b.max_wait_ns) == (8, U64)
-    assert repr(b) == str(b) == f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})"
+@pytest.mark.parametrize("value, read, text", [
+    (PyConcurrency.serialized(), 1, "PyConcurrency(Serialized)"),
+    (PyConcurrency.limited(n=4), 4, "PyConcurrency(Limited(4))"),
+    (PyConcurrency.unrestricted(), None, "PyConcurrency(Unrestricted)"),
+    (PyBatchingPolicy(max_wait_ns=U64, max_size=8), (8, U64),
+     f"PyBatchingPolicy(max_size=8, max_wait_ns={U64})")])
+def test_concurrency_and_batching(value, read, text):
+    got = value.max_concurrent() if isinstance(value, PyConcurrency) else (value.max_size, value.max_wait_ns)
+    assert (got, repr(value), str(value)) == (read, text, text)
 
 
 W, D = PyMissingInputBehavior.Wait, PyMissingInputBehavior.Drop
@@ -29,15 +28,6 @@ RELATIONS = [(PyInputRelation.independent, (), "independent"),
     (PyInputRelation.synchronized, (), "synchronized"), (TM, (5, W, [0, 3]), "timestamp_matched"),
     (PyInputRelation.latest_value, (), "latest_value"), (PyInputRelation.windowed, (3,), "windowed"),
     (PyInputRelation.explicit_join, ("camera",), "explicit_join")]
-
-
-@pytest.mark.parametrize("make, args, kind", RELATIONS, ids=[k for *_, k in RELATIONS])
-def test_relation_kinds(make, args, kind):
-    r = make(*args)
-    assert type(r) is PyInputRelation and r is not make(*args)
-    assert r.kind() == kind and repr(r) == str(r) == f"PyInputRelation({kind})"
-    assert r == make(*args) and not r != make(*args)
-    assert [r == m(*a) for m, a, _ in RELATIONS] == [k == kind for *_, k in RELATIONS]
 
 
 @pytest.mark.parametrize("a, b, equal", [  # the core tests hold the rule; these check the arguments
@@ -54,13 +44,20 @@ SIGNALS = [(PyControlSignal.flush, (), "flush"), (PyControlSignal.eos, (), "eos"
            (PyControlSignal.seek, (10,), "seek")]
 
 
-@pytest.mark.parametrize("make, args, kind", SIGNALS, ids=[k for *_, k in SIGNALS])
-def test_signal_kinds(make, args, kind):
-    s = make(*args)
-    assert type(s) is PyControlSignal and s is not make(*args)
-    assert s.kind() == kind and repr(s) == str(s) == f"PyControlSignal({kind})"
-    assert s.target_ns() == (10 if kind == "seek" else None) and PyControlSignal.seek(U64).target_ns() == U64
-    assert [s == m(*a) for m, a, _ in SIGNALS] == [k == kind for *_, k in SIGNALS]
+KINDS = [(PyInputRelation, RELATIONS, *row) for row in RELATIONS] + \
+    [(PyControlSignal, SIGNALS, *row) for row in SIGNALS]
+
+
+@pytest.mark.parametrize("cls, table, make, args, kind", KINDS, ids=[k[-1] for k in KINDS])
+def test_relation_and_signal_kinds(cls, table, make, args, kind):
+    v, text = make(*args), f"{cls.__name__}({kind})"
+    assert (type(v), v.kind(), repr(v), str(v), v != make(*args)) == (cls, kind, text, text, False)
+    assert [v == m(*a) for m, a, _ in table] == [k == kind for *_, k in table]
+
+
+def test_signal_targets():
+    assert [m(*a).target_ns() for m, a, _ in SIGNALS] + [PyControlSignal.seek(U64).target_ns()] == \
+        [None] * 4 + [10, U64]
 
 
 FIELDS = ["input_relation", "ordering", "concurrency", "delivery", "overflow", "output_coupling",
@@ -74,48 +71,40 @@ def fields(c):
 
 
 @pytest.mark.parametrize("make, text", [  # the core tests hold the fields' values
-    (PyExecutionContract, "PreserveSequence"), (PyExecutionContract.permissive, "AllowReorder")])
+    (PyExecutionContract, "PreserveSequence, concurrency=Unrestricted"),
+    (PyExecutionContract.permissive, "AllowReorder, concurrency=Unrestricted"),
+    (lambda: PyExecutionContract.permissive().with_concurrency(PyConcurrency.limited(4)),
+     "AllowReorder, concurrency=Limited(4)")])
 def test_contract_tables(make, text):
     c = make()
-    assert type(c) is PyExecutionContract and c is not make()
-    for f in FIELDS:
-        a, b = getattr(c, f), getattr(c, f)
-        assert (a is b) == (f in ENUM_FIELDS or f == "batching")  # variants and None are singletons
-    assert repr(c) == str(c) == f"PyExecutionContract(ordering={text}, concurrency=Unrestricted)"
+    # Variants and None are singletons.
+    assert [getattr(c, f) is getattr(c, f) for f in FIELDS] == \
+        [f in ENUM_FIELDS or f == "batching" for f in FIELDS]
+    assert (repr(c), str(c)) == (f"PyExecutionContract(ordering={text})",) * 2
 
 
 P1, P2 = PyPortId.new(), PyPortId.new()
-BUILDERS = [  # builder, argument, field, value read back
-    ("with_input_relation", TM(7, D, [1, -2]), "input_relation", TM(7, D, [1, -2])),
-    ("with_ordering", PyOrderingRequirement.AllowReorder, "ordering", None),
-    ("with_concurrency", PyConcurrency.limited(4), "concurrency", PyConcurrency.limited(4)),
-    ("with_delivery", PyDeliveryMode.Latest, "delivery", None),
-    ("with_overflow", PyOverflowPolicy.DropOldest, "overflow", None),
-    ("with_output_coupling", PyOutputCoupling.Transactional, "output_coupling", None),
-    ("with_completion", PyCompletionBoundary.ExternalConfirmed, "completion", None),
-    ("with_failure_policy", PyFailurePolicy.Retry, "failure_policy", None),
-    ("with_eos_policy", PyEosPolicy.AnyInput, "eos_policy", None),
-    ("with_batching", PyBatchingPolicy(8, 1000), "batching", PyBatchingPolicy(8, 1000)),
-    ("with_join_ports", (P1, P2, P1), "join_ports", [P1, P2, P1]), ("with_join_ports", [], "join_ports", [])]
+BUILDERS = [  # the field set, its argument, the value read back (None: the argument itself)
+    ("input_relation", TM(7, D, [1, -2]), TM(7, D, [1, -2])),
+    ("ordering", PyOrderingRequirement.AllowReorder, None), ("delivery", PyDeliveryMode.Latest, None),
+    ("concurrency", PyConcurrency.limited(4), PyConcurrency.limited(4)),
+    ("overflow", PyOverflowPolicy.DropOldest, None), ("failure_policy", PyFailurePolicy.Retry, None),
+    ("output_coupling", PyOutputCoupling.Transactional, None), ("eos_policy", PyEosPolicy.AnyInput, None),
+    ("completion", PyCompletionBoundary.ExternalConfirmed, None),
+    ("batching", PyBatchingPolicy(8, 1000), PyBatchingPolicy(8, 1000)),
+    ("join_ports", (P1, P2, P1), [P1, P2, P1]), ("join_ports", [], [])]
 
 
-@pytest.mark.parametrize("name, arg, field, value", BUILDERS, ids=[b[0] for b in BUILDERS])
+@pytest.mark.parametrize("field, arg, value", BUILDERS, ids=[b[0] for b in BUILDERS])
 @pytest.mark.parametrize("base", [PyExecutionContract, PyExecutionContract.permissive])
-def test_contract_builders(base, name, arg, field, value):
+def test_contract_builders(base, field, arg, value):
     receiver = base()
     before, text = fields(receiver), repr(receiver)
-    c = getattr(receiver, name)(arg)
-    assert type(c) is PyExecutionContract and c is not receiver
+    c = getattr(receiver, "with_" + field)(arg)
     want = before.copy()
     want[FIELDS.index(field)] = arg if value is None else value
-    assert fields(c) == want
+    assert (fields(c), fields(receiver), repr(receiver)) == (want, before, text)
     if field in ENUM_FIELDS:
         assert getattr(c, field) is arg
     elif field != "join_ports" or arg:
         assert getattr(c, field) is not arg
-    assert fields(receiver) == before and repr(receiver) == text
-
-
-def test_contract_repr():
-    r = repr(PyExecutionContract.permissive().with_concurrency(PyConcurrency.limited(4)))
-    assert r == "PyExecutionContract(ordering=AllowReorder, concurrency=Limited(4))"

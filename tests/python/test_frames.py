@@ -25,14 +25,9 @@ def handles(f):
 
 def test_construction():
     f = PyFrame(stream_id=SID, sequence=42, timestamp=TS, format=FMT)
-    assert f.stream_id == SID and type(f.stream_id) is PyStreamId and f.stream_id is not SID
-    assert PyFrame(SID, 0, PyTimestamp.from_nanos(0), FMT).stream_id == SID
-    assert f.sequence == 42 and f.duration_ns is None
-    t = f.timestamp
-    assert type(t) is PyTimestamp and t is not f.timestamp and t is not TS
-    assert (t.monotonic_ns, t.dts_ns) == (1_000_000_007, 999)
-    fmt = f.format
-    assert type(fmt) is PyVideoFormat and fmt is not FMT and fmt is not f.format
+    t, fmt = f.timestamp, f.format
+    assert (f.stream_id, f.sequence, f.duration_ns, t.monotonic_ns, t.dts_ns) == \
+        (SID, 42, None, 1_000_000_007, 999)
     assert (fmt.width, fmt.height, fmt.pixel_format, fmt.color_space, fmt.frame_rate) == \
         (1920, 1080, PyPixelFormat.nv12(), PyColorSpace.bt709(), PyFrameRate(30000, 1001))
 
@@ -40,29 +35,20 @@ def test_construction():
 def test_fresh_handles():
     frames = [frame(), frame()]
     ids = [h for f in frames for h in handles(f)]
-    for f in frames:
-        assert [type(h) for h in handles(f)] == [PyFrameId, PyBufferId, PyMetadataId]
-        assert handles(f) == handles(f)  # read twice, same values
-    assert all(UUID.fullmatch(h.uuid()) for h in ids)
-    assert len({h.uuid() for h in ids}) == 6  # three independent draws per frame
+    assert [[type(h) for h in handles(f)] for f in frames] == [[PyFrameId, PyBufferId, PyMetadataId]] * 2
+    # Read twice, the same values; three independent draws per frame.
+    assert ([handles(f) for f in frames], [h for h in ids if not UUID.fullmatch(h.uuid())], len(set(ids))) \
+        == ([handles(f) for f in frames], [], 6)
 
 
-@pytest.mark.parametrize("sequence", [0, U64])
-def test_sequence_range(sequence):
-    f = frame(sequence)
-    assert f.sequence == sequence
-    assert repr(f) == str(f) == f"PyFrame(stream=550e8400-e29b-41d4-a716-446655440000, sequence={sequence})"
-
-
-@pytest.mark.parametrize("nanos", [0, U64])
-def test_with_duration_ns(nanos):
-    f = frame(7)
-    before, g = repr(f), f.with_duration_ns(nanos)
-    assert type(g) is PyFrame and g is not f and g != f  # identity equality
-    assert g.duration_ns == nanos and f.duration_ns is None and repr(f) == before
-    assert handles(g) == handles(f) and g.stream_id == SID and g.sequence == 7
-    assert (g.timestamp.monotonic_ns, g.timestamp.dts_ns) == (1_000_000_007, 999)
-    assert g.format.frame_rate == PyFrameRate(30000, 1001)
-    assert g.with_duration_ns(nanos=5).duration_ns == 5  # replaced
-    assert g.duration_ns == nanos
-
+@pytest.mark.parametrize("value", [0, U64])
+def test_sequence_and_duration(value):
+    f = frame(value)
+    text = f"PyFrame(stream=550e8400-e29b-41d4-a716-446655440000, sequence={value})"
+    g = f.with_duration_ns(value)
+    assert (f.sequence, repr(f), str(f), f.duration_ns, g.duration_ns, g != f) == \
+        (value, text, text, None, value, True)
+    ts = g.timestamp
+    assert (handles(g), g.stream_id, g.sequence, ts.monotonic_ns, ts.dts_ns, g.format.frame_rate) == \
+        (handles(f), SID, value, 1_000_000_007, 999, PyFrameRate(30000, 1001))
+    assert (g.with_duration_ns(nanos=5).duration_ns, g.duration_ns) == (5, value)  # replaced

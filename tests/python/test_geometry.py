@@ -19,15 +19,16 @@ def f32(x):
         return math.copysign(INF, x)
 
 
-def same(a, b):
-    return (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
+def key(x):
+    """A float as a comparable value: NaNs alike, -0.0 apart from 0.0."""
+    return "nan" if math.isnan(x) else (x, math.copysign(1, x))
 
 
 @pytest.mark.parametrize("value, text", [(0.1, "0.1"), (16777217, "16777216"), (2**200, "inf"), (NAN, "NaN")])
 def test_point_is_single_precision(value, text):
     p = PyPoint2D(value, y=value)
-    assert type(p.x) is float and same(p.x, f32(value)) and same(p.y, f32(value))
-    assert repr(p) == str(p) == f"PyPoint2D(x={text}, y={text})"
+    assert (type(p.x), key(p.x), key(p.y)) == (float, key(f32(value)), key(f32(value)))
+    assert (repr(p), str(p)) == (f"PyPoint2D(x={text}, y={text})",) * 2
 
 
 def test_box_edges_are_single_precision_sums():
@@ -35,28 +36,38 @@ def test_box_edges_are_single_precision_sums():
     for a, b in [(0, 10), (0.1, 0.2), (16777216, 1), (1e8, 1), (0.1, 0.7), (1, -1), (3.4e38, 3.4e38),
                  (INF, -INF), (NAN, 1), (-0.0, -0.0), (-0.0, 0.0), (1e-45, 1e-45), (1.0000001, 1e-8)] + \
             [(rng.uniform(-1e6, 1e6), rng.uniform(-1e3, 1e3) * 10 ** rng.randint(-6, 6)) for _ in range(20)]:
-        box = PyBoundingBox(a, 0.5, b, 0.25)
-        assert same(box.right(), f32(f32(a) + f32(b))), (a, b)
-        assert same(PyBoundingBox(0.5, a, 0.25, b).bottom(), f32(f32(a) + f32(b))), (a, b)
-        assert same(box.x, f32(a)) and same(box.width, f32(b)) and (box.y, box.height) == (0.5, 0.25)
+        box, tall = PyBoundingBox(a, 0.5, b, 0.25), PyBoundingBox(0.5, a, 0.25, b)
+        edge = key(f32(f32(a) + f32(b)))
+        assert [key(box.right()), key(tall.bottom()), key(box.x), key(box.width), box.y, box.height] == \
+            [edge, edge, key(f32(a)), key(f32(b)), 0.5, 0.25], (a, b)
 
 
 def test_box_repr_and_coordinate_space():
     a = PyBoundingBox(1, 2, 3, 4)
-    assert repr(a) == str(a) == "PyBoundingBox(x=1, y=2, width=3, height=4)"
-    assert repr(PyBoundingBox(x=0.1, y=-INF, width=NAN, height=1e20)) == \
-        "PyBoundingBox(x=0.1, y=-inf, width=NaN, height=100000000000000000000)"
-    assert a.coordinate_space == PyCoordinateSpace.pixel() and a.coordinate_space is not a.coordinate_space
     n = a.with_coordinate_space(space=PyCoordinateSpace.normalized())
-    assert n is not a and a != n and a.coordinate_space.kind() == "pixel" and repr(n) == repr(a)
-    assert (n.x, n.y, n.width, n.height, n.coordinate_space.kind()) == (1, 2, 3, 4, "normalized")
-    assert a.with_coordinate_space(PyCoordinateSpace.pixel()) == a
-    assert a.with_coordinate_space(PyCoordinateSpace.custom("a")) != \
-        a.with_coordinate_space(PyCoordinateSpace.custom("b"))
-    assert a != PyBoundingBox(1, 2, 3, 5) and PyBoundingBox(0.0, 0, 0, 0) == PyBoundingBox(-0.0, 0, -0.0, 0)
-    nan_box = PyBoundingBox(0, 0, NAN, 0)
-    assert nan_box != nan_box and PyPoint2D(NAN, 0) != PyPoint2D(NAN, 0)
-    assert PyPoint2D(0.1, 0) == PyPoint2D(0.10000000149011612, -0.0)  # the same single values
+    assert [repr(a), str(a), repr(n), repr(PyBoundingBox(x=0.1, y=-INF, width=NAN, height=1e20))] == \
+        ["PyBoundingBox(x=1, y=2, width=3, height=4)"] * 3 + \
+        ["PyBoundingBox(x=0.1, y=-inf, width=NaN, height=100000000000000000000)"]
+    assert [(b.x, b.y, b.width, b.height, b.coordinate_space.kind()) for b in (a, n)] == \
+        [(1, 2, 3, 4, "pixel"), (1, 2, 3, 4, "normalized")]
+
+
+BOX, NAN_BOX = PyBoundingBox(1, 2, 3, 4), PyBoundingBox(0, 0, NAN, 0)
+
+
+def custom_box(name):
+    return BOX.with_coordinate_space(PyCoordinateSpace.custom(name))
+
+
+@pytest.mark.parametrize("a, b, equal", [
+    (BOX, BOX.with_coordinate_space(PyCoordinateSpace.normalized()), False),
+    (BOX, BOX.with_coordinate_space(PyCoordinateSpace.pixel()), True),
+    (custom_box("a"), custom_box("b"), False), (BOX, PyBoundingBox(1, 2, 3, 5), False),
+    (PyBoundingBox(0.0, 0, 0, 0), PyBoundingBox(-0.0, 0, -0.0, 0), True),
+    (NAN_BOX, NAN_BOX, False), (PyPoint2D(NAN, 0), PyPoint2D(NAN, 0), False),
+    (PyPoint2D(0.1, 0), PyPoint2D(0.10000000149011612, -0.0), True)])  # the same single values
+def test_equality(a, b, equal):
+    assert (a == b, a != b) == (equal, not equal)
 
 
 KINDS = ["pixel", "normalized", "sensor", "world", "roi"]
@@ -64,27 +75,23 @@ KINDS = ["pixel", "normalized", "sensor", "world", "roi"]
 
 @pytest.mark.parametrize("kind", KINDS + ["custom:", "custom:pixel", "custom:\u00fc \"q\"\n"])
 def test_coordinate_spaces(kind):
-    custom = kind.startswith("custom:")
-    cs = PyCoordinateSpace.custom(name=kind[7:]) if custom else getattr(PyCoordinateSpace, kind)()
-    assert type(cs) is PyCoordinateSpace and cs.kind() == kind
-    assert repr(cs) == str(cs) == f"PyCoordinateSpace({kind})"
-    assert all(cs != getattr(PyCoordinateSpace, k)() for k in KINDS if k != kind)
-    assert cs != PyCoordinateSpace.custom(kind) and (cs == kind) is False
-    assert cs == (PyCoordinateSpace.custom(kind[7:]) if custom else getattr(PyCoordinateSpace, kind)())
-
-
-def pts(*xy):
-    return [PyPoint2D(x, y) for x, y in xy]
+    def make():
+        return PyCoordinateSpace.custom(name=kind[7:]) if kind.startswith("custom:") else \
+            getattr(PyCoordinateSpace, kind)()
+    cs = make()
+    text = f"PyCoordinateSpace({kind})"
+    assert (cs.kind(), repr(cs), str(cs)) == (kind, text, text)
+    others = [getattr(PyCoordinateSpace, k)() for k in KINDS if k != kind] + \
+        [PyCoordinateSpace.custom(kind), kind]
+    assert ([cs == o for o in others], cs == make()) == ([False] * len(others), True)
 
 
 def test_polygon_rings():
-    p1, p2, p3, p4 = given = pts((0, 0), (1, 0), (0.1, 1), (5, 5))
+    p1, p2, p3, p4 = given = [PyPoint2D(x, y) for x, y in ((0, 0), (1, 0), (0.1, 1), (5, 5))]
     poly = PyPolygon(tuple(given))
-    assert repr(poly) == str(poly) == "PyPolygon(exterior_len=4)" and poly.holes == []
-    assert poly.exterior == given and all(a is not b for a, b in zip(poly.exterior, given))
     h = poly.with_holes([[p1, p2, p3]])
-    assert poly.holes == [] and h.exterior == given and h.holes == [[p1, p2, p3]]
     h.holes[0].clear()  # the rings inside are copies too
-    assert len(h.holes[0]) == 3
     two = h.with_holes(holes=((p4,), [], [p2, p3]))  # replaces; tuples accepted
-    assert two.holes == [[p4], [], [p2, p3]] and h.holes == [[p1, p2, p3]]
+    assert (repr(poly), str(poly)) == ("PyPolygon(exterior_len=4)",) * 2
+    assert [(x.exterior, x.holes) for x in (poly, h, two)] == \
+        [(given, []), (given, [[p1, p2, p3]]), (given, [[p4], [], [p2, p3]])]

@@ -8,7 +8,8 @@ import uuid as pyuuid
 import pytest
 
 import kelo.ext
-from sipref import py_hash, siphash13
+from checks import raises
+from sipref import py_hash
 
 DATA_IDS = ["PyStreamId", "PyFrameId", "PyBufferId", "PyObjectId", "PySegmentId", "PyTrackId",
             "PyEventId", "PyAssetId", "PyBatchId", "PyMetadataId", "PyComponentId", "PyClassId"]
@@ -27,37 +28,29 @@ def cls(request):
 
 def test_new_from_str_and_hash(cls):
     a, b = cls.new(), cls.new()
-    assert type(a) is cls and V4.match(a.uuid()) and a != b and a.uuid() != b.uuid()
+    assert (type(a), bool(V4.match(a.uuid())), a != b) == (cls, True, True)
     rng = random.Random(7)
     raws = [bytes(16), b"\xff" * 16, bytes(range(16)), pyuuid.UUID(a.uuid()).bytes] + \
         [rng.randbytes(16) for _ in range(16)]
     for raw in raws:
         u = pyuuid.UUID(bytes=raw)
         x = cls.from_str(str(u))
-        assert type(x) is cls and type(x.uuid()) is str and x.uuid() == str(x) == str(u)
-        assert repr(x) == f"{cls.__name__}('{u}')"  # version and variant kept as given
-        for form in (str(u).upper(), u.hex, u.hex.upper(), "{%s}" % u, u.urn):
-            assert cls.from_str(s=form) == x
-        assert hash(x) == py_hash(raw)
+        forms = [cls.from_str(s=form) for form in (str(u).upper(), u.hex, u.hex.upper(), "{%s}" % u, u.urn)]
+        # Version and variant kept as given.
+        assert (type(x), x.uuid(), str(x), repr(x), hash(x), forms) == \
+            (cls, str(u), str(u), f"{cls.__name__}('{u}')", py_hash(raw), [x] * 5)
 
 
 def test_from_str_rejects():  # the core's message, passed through
     for cls in (kelo.ext.data.PyStreamId, kelo.ext.graph.PyPortId):
-        with pytest.raises(ValueError) as exc:
-            cls.from_str("550e8400-\u00e9")
-        assert str(exc.value) == "invalid UUID: invalid character: found `\u00e9` at 9"
+        raises(ValueError, cls.from_str, "550e8400-\u00e9",
+               msg="invalid UUID: invalid character: found `\u00e9` at 9")
 
 
 def test_equality_across_classes():
-    ids = [cls_of(n).from_str(U) for n in ALL_IDS]
-    for i, a in enumerate(ids):
-        for j, b in enumerate(ids):
-            assert (a == b) is (i == j) and (a != b) is (i != j)
-    assert len({hash(x) for x in ids}) == 1 and len(set(ids)) == len(ALL_IDS)
-
-
-def test_reference_hash():  # the oracle the hash checks use
-    assert siphash13(bytes(range(15)), 0x0706050403020100, 0x0F0E0D0C0B0A0908) == 0xD320D86D2A519956
+    ids, n = [cls_of(name).from_str(U) for name in ALL_IDS], range(len(ALL_IDS))
+    assert [[(a == b, a != b) for b in ids] for a in ids] == [[(i == j, i != j) for j in n] for i in n]
+    assert (len({hash(x) for x in ids}), len(set(ids))) == (1, len(ALL_IDS))
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
@@ -76,6 +69,6 @@ def test_distinct_after_fork():
     with os.fdopen(r, "rb") as f:
         theirs = f.read().decode().split("\n")
     _, status = os.waitpid(pid, 0)
-    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0 and len(theirs) == 64
     everything = [first] + mine + theirs
-    assert all(V4.match(t) for t in everything) and len(set(everything)) == 129
+    assert (os.WIFEXITED(status), os.WEXITSTATUS(status), len(theirs)) == (True, 0, 64)
+    assert ([t for t in everything if not V4.match(t)], len(set(everything))) == ([], 129)

@@ -10,7 +10,7 @@ from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
                                 abi_current_version, abi_is_compatible)
 from sipref import py_hash
 
-U64 = 2**64 - 1
+U64, CUDA, Req = 2**64 - 1, PyCapability.cuda(), PyRequirement
 
 
 def descriptor(id="native.synthetic", version=(1, 4, 0)):
@@ -20,27 +20,22 @@ def descriptor(id="native.synthetic", version=(1, 4, 0)):
 @pytest.mark.parametrize("text", ["", "a'b", "é\x00)"])
 def test_provider_id(text):
     p = PyProviderId(text)
-    assert p.as_str() == str(p) == text and repr(p) == f"PyProviderId('{text}')"
-    assert p == PyProviderId(s=text) and not p != PyProviderId(text)
-    assert hash(p) == py_hash(text.encode() + b"\xff") and p != PyProviderId(text + " ")
+    assert (p.as_str(), str(p), repr(p)) == (text, text, f"PyProviderId('{text}')")
+    assert (hash(p), p == PyProviderId(s=text), p != PyProviderId(text), p != PyProviderId(text + " ")) == \
+        (py_hash(text.encode() + b"\xff"), True, False, True)
 
 
 @pytest.mark.parametrize("parts", [(1, 2, 3), (2**32 - 1, 0, 2**32 - 1)])
 def test_version(parts):
     v, text = PyVersion(*parts), ".".join(map(str, parts))
-    assert (v.major, v.minor, v.patch) == parts and str(v) == text and repr(v) == f"PyVersion('{text}')"
-    assert v == PyVersion(*parts) and hash(v) == py_hash(struct.pack("<III", *parts))
+    assert ((v.major, v.minor, v.patch), str(v), repr(v)) == (parts, text, f"PyVersion('{text}')")
+    assert (v == PyVersion(*parts), hash(v)) == (True, py_hash(struct.pack("<III", *parts)))
 
 
 def test_abi():
-    current = abi_current_version()
-    assert current == PyVersion(0, 1, 0) and current is not abi_current_version()
-    assert str(current) == "0.1.0" and repr(current) == "PyVersion('0.1.0')"
-    for parts, ok in [((0, 0, 0), True), ((0, 1, 0), True), ((0, 7, 3), True), ((0, 9, 9), True),
-                      ((0, 2**32 - 1, 0), True), ((1, 0, 0), False), ((2, 1, 0), False),
-                      ((2**32 - 1, 1, 0), False)]:
-        assert abi_is_compatible(PyVersion(*parts)) is ok
-    assert abi_is_compatible(version=current) is True
+    assert (abi_current_version(), repr(abi_current_version())) == (PyVersion(0, 1, 0), "PyVersion('0.1.0')")
+    versions = [(0, 0, 0), (0, 1, 0), (0, 9, 9), (0, 2**32 - 1, 0), (1, 0, 0), (2, 1, 0), (2**32 - 1, 1, 0)]
+    assert [abi_is_compatible(PyVersion(*v)) for v in versions] == [True] * 4 + [False] * 3
 
 
 KINDS = ["cuda", "fp16", "int8", "dynamic_shape", "batching", "h264", "h265", "nv12", "metadata",
@@ -55,72 +50,56 @@ KINDS = ["cuda", "fp16", "int8", "dynamic_shape", "batching", "h264", "h265", "n
 ])
 def test_capability(index, make, kind, text, tag):
     c = make()
-    assert c.kind() == kind and str(c) == text and repr(c) == f"PyCapability({text})"
-    assert c.custom_tag() == tag
+    assert (c.kind(), str(c), repr(c), c.custom_tag()) == (kind, text, f"PyCapability({text})", tag)
     stream = struct.pack("<Q", index) + (b"" if tag is None else tag.encode() + b"\xff")
-    assert hash(c) == py_hash(stream) and c == make() and c is not make()
+    assert (hash(c), c == make()) == (py_hash(stream), True)
 
 
-def test_capability_equality():
-    assert PyCapability.custom("cuda") != PyCapability.cuda() != PyCapability.fp16()
-    assert PyCapability.custom("x") != PyCapability.custom("y")
+@pytest.mark.parametrize("make, args, index, payload", [  # the hash stream: kind index, payload bytes
+    (Req.cuda_required, (), 0, b""), (Req.gpu_memory, (0,), 1, struct.pack("<Q", 0)),
+    (Req.gpu_memory, (U64,), 1, struct.pack("<Q", U64)), (Req.accelerator, ("tpu",), 2, b"tpu\xff"),
+    (Req.operating_system, ("linux",), 3, b"linux\xff"), (Req.external_runtime, ("",), 4, b"\xff"),
+    (Req.custom, ("é",), 5, "é".encode() + b"\xff")], ids=lambda v: getattr(v, "__name__", None))
+def test_requirement(make, args, index, payload):
+    r, kind = make(*args), make.__name__
+    assert (r.kind(), repr(r), str(r)) == (kind, f"PyRequirement({kind})", f"PyRequirement({kind})")
+    assert (hash(r), r == make(*args)) == (py_hash(struct.pack("<Q", index) + payload), True)
 
 
-REQUIREMENTS = [  # constructor, argument, kind index, kind name, payload bytes of the hash stream
-    (PyRequirement.cuda_required, None, 0, "cuda_required", b""),
-    (PyRequirement.gpu_memory, 0, 1, "gpu_memory", struct.pack("<Q", 0)),
-    (PyRequirement.gpu_memory, U64, 1, "gpu_memory", struct.pack("<Q", U64)),
-    (PyRequirement.accelerator, "tpu", 2, "accelerator", b"tpu\xff"),
-    (PyRequirement.operating_system, "linux", 3, "operating_system", b"linux\xff"),
-    (PyRequirement.external_runtime, "", 4, "external_runtime", b"\xff"),
-    (PyRequirement.custom, "é", 5, "custom", "é".encode() + b"\xff")]
-
-
-@pytest.mark.parametrize("make, arg, index, kind, payload", REQUIREMENTS)
-def test_requirement(make, arg, index, kind, payload):
-    r = make() if arg is None else make(arg)
-    assert r.kind() == kind and repr(r) == str(r) == f"PyRequirement({kind})"
-    assert hash(r) == py_hash(struct.pack("<Q", index) + payload)
-    assert r == (make() if arg is None else make(arg))
-
-
-def test_requirement_equality_needs_kind_and_payload():
-    reqs = [PyRequirement.gpu_memory(1), PyRequirement.gpu_memory(2), PyRequirement.accelerator("tpu"),
-            PyRequirement.operating_system("tpu"), PyRequirement.custom("tpu"), PyRequirement.custom("TPU")]
-    for i, a in enumerate(reqs):
-        for j, b in enumerate(reqs):
-            assert (a == b) is (i == j)
+@pytest.mark.parametrize("values", [
+    [PyCapability.custom("cuda"), CUDA, PyCapability.fp16(), PyCapability.custom("x"),
+     PyCapability.custom("y")],
+    [Req.gpu_memory(1), Req.gpu_memory(2), Req.accelerator("tpu"), Req.operating_system("tpu"),
+     Req.custom("tpu"), Req.custom("TPU")]])
+def test_equality_needs_kind_and_payload(values):
+    n = range(len(values))
+    assert [[a == b for b in values] for a in values] == [[i == j for j in n] for i in n]
 
 
 def test_new_descriptor_and_repr():
     d = descriptor()
-    assert repr(d) == "PyProviderDescriptor(native.synthetic, v1.4.0)"
-    assert (d.element_types, d.capabilities, d.requirements, d.priority) == ([], [], [], 0)
-    assert d.id == PyProviderId("native.synthetic") and d.version == PyVersion(1, 4, 0)
-    full = d.with_priority(7).with_capability(PyCapability.cuda()).with_element_type(PyElementTypeId("t"))
-    assert repr(full) == repr(d)  # only the identity and the version appear
-    assert repr(descriptor("a'(b)", (0, 0, 0))) == "PyProviderDescriptor(a'(b), v0.0.0)"
-    assert repr(descriptor("")) == "PyProviderDescriptor(, v1.4.0)"
+    assert (d.element_types, d.capabilities, d.requirements, d.priority, d.id, d.version) == \
+        ([], [], [], 0, PyProviderId("native.synthetic"), PyVersion(1, 4, 0))
+    full = d.with_priority(7).with_capability(CUDA).with_element_type(PyElementTypeId("t"))
+    # Only the identity and the version appear.
+    assert [repr(x) for x in (d, full, descriptor("a'(b)", (0, 0, 0)), descriptor(""))] == [
+        "PyProviderDescriptor(native.synthetic, v1.4.0)", "PyProviderDescriptor(native.synthetic, v1.4.0)",
+        "PyProviderDescriptor(a'(b), v0.0.0)", "PyProviderDescriptor(, v1.4.0)"]
 
 
 def test_builders_leave_the_receiver():
     d = descriptor()
     t, u = PyElementTypeId("kelo.decode.h264"), PyElementTypeId("kelo.infer")
     e = d.with_element_type(t)
-    assert d.element_types == [] and e.element_types == [t] and not d.supports(t) and e.supports(t)
     e2 = e.with_element_type(type_id=u).with_element_type(t)
-    assert e2.element_types == [t, u, t] and e.element_types == [t]
-    c = d.with_capability(PyCapability.cuda())
-    assert d.capabilities == [] and c.capabilities == [PyCapability.cuda()]
-    assert c.with_capability(PyCapability.cuda()).capabilities == [PyCapability.cuda()] * 2
-    r = d.with_requirement(PyRequirement.gpu_memory(5)).with_requirement(req=PyRequirement.custom("x"))
-    assert d.requirements == [] and r.requirements == [PyRequirement.gpu_memory(5), PyRequirement.custom("x")]
-    p = d.with_priority(-5)
-    assert (d.priority, p.priority) == (0, -5)
-    assert not e2.supports(PyElementTypeId("kelo.decode.H264")) and e2.supports(type_id=u)
-    # A second branch off `e` (whose newest step is e2's) keeps only its own.
-    branch = e.with_element_type(u)
-    assert branch.element_types == [t, u] and e2.element_types == [t, u, t]
-    assert e.with_capability(PyCapability.cuda()).capabilities == [PyCapability.cuda()]
-    assert c.capabilities == [PyCapability.cuda()]
-
+    branch = e.with_element_type(u)  # a second branch off `e` (whose newest step is e2's) keeps only its own
+    c = d.with_capability(CUDA)
+    r = d.with_requirement(Req.gpu_memory(5)).with_requirement(req=Req.custom("x"))
+    assert [x.element_types for x in (d, e, e2, branch)] == [[], [t], [t, u, t], [t, u]]
+    assert [x.capabilities for x in (d, c, c.with_capability(CUDA), e.with_capability(CUDA))] == \
+        [[], [CUDA], [CUDA] * 2, [CUDA]]
+    assert (d.requirements, r.requirements) == ([], [Req.gpu_memory(5), Req.custom("x")])
+    assert (d.priority, d.with_priority(-5).priority) == (0, -5)
+    upper = PyElementTypeId("kelo.decode.H264")
+    assert [d.supports(t), e.supports(t), e2.supports(upper), e2.supports(type_id=u)] == \
+        [False, True, False, True]

@@ -41,47 +41,40 @@ def chosen(r, reqs, policy, t=T):
     try:
         d = select_provider(t, r, reqs, policy)
     except ValueError as e:
-        assert type(e) is ValueError and not getattr(e, "__notes__", None)
+        assert (type(e), getattr(e, "__notes__", None)) == (ValueError, None)
         return str(e)
     assert type(d) is PyProviderDescriptor
     return f"{d.id}/{d.priority}"
 
 
 def test_entries_per_declared_type():  # the core tests hold the rule; this checks the texts
-    r = PyProviderRegistry()
-    assert (r.len(), len(r), r.is_empty(), bool(r), repr(r)) == (0, 0, True, False, "PyProviderRegistry(entries=0)")
     a, b = PyElementTypeId("a"), PyElementTypeId("b")
     r = registry(provider("none", types=()), provider("two", 3, types=(a, b, a), tag=1))
-    assert (r.len(), len(r), r.is_empty(), bool(r), repr(r)) == (3, 3, False, True, "PyProviderRegistry(entries=3)")
     first, second = r.find(element_type=a)
-    assert first is not second and repr(first) == "PyProviderDescriptor(two, v0.1.0)"
+    assert [(x.len(), len(x), x.is_empty(), bool(x), repr(x)) for x in (PyProviderRegistry(), r)] == [
+        (0, 0, True, False, "PyProviderRegistry(entries=0)"),
+        (3, 3, False, True, "PyProviderRegistry(entries=3)")]
+    assert (first is second, repr(first)) == (False, "PyProviderDescriptor(two, v0.1.0)")
 
 
-def test_registry_keeps_its_own_copies():
-    d = provider("p", 1)
+def test_registry_and_selection_hand_out_copies():
+    d = provider("p", 1, [Cap.fp16()]).with_requirement(Req.cuda_required())
     r = registry(d)
     d.with_priority(9).with_element_type(PyElementTypeId("other"))  # builders make new objects
     (found,) = r.find(T)
-    assert found is not d and found.priority == 1 and found.element_types == [T]
-    assert r.find(T)[0] is not found and len(r.find(PyElementTypeId("other"))) == 0
-
-
-def test_declared_requirements_play_no_part():
-    d = provider("p", 1).with_requirement(Req.cuda_required()).with_requirement(Req.operating_system("plan9"))
-    assert chosen(registry(d), [], HP) == "p/1"
-    assert chosen(registry(d), [Req.cuda_required()], HP) == UNSATISFIED
-
-
-def test_result_is_a_copy():
-    r = registry(provider("p", 1, [Cap.cuda()]))
     a = select_provider(T, r, [], HP)
     b = select_provider(element_type=T, registry=r, requirements=(), policy=HP)
-    assert a is not b and a.capabilities == [Cap.cuda()] and a.element_types == [T] and r.find(T)[0] is not a
+    assert (found.priority, found.element_types, a.capabilities, len(r.find(PyElementTypeId("other")))) == \
+        (1, [T], [Cap.fp16()], 0)
+    assert (found is d, r.find(T)[0] is found, a is b, r.find(T)[0] is a) == (False,) * 4
+    # The requirements a provider declares play no part in selection.
+    assert chosen(r, [Req.cuda_required()], HP) == UNSATISFIED
 
 
 def test_policy_reprs():
-    assert repr(HP) == "PySelectionPolicy(HighestPriority)" and repr(FA) == "PySelectionPolicy(FirstAvailable)"
-    assert repr(manual("a'(b)")) == "PySelectionPolicy(Manual(a'(b)))" and repr(manual("")) == "PySelectionPolicy(Manual())"
+    assert [repr(p) for p in (HP, FA, manual("a'(b)"), manual(""))] == [
+        "PySelectionPolicy(HighestPriority)", "PySelectionPolicy(FirstAvailable)",
+        "PySelectionPolicy(Manual(a'(b)))", "PySelectionPolicy(Manual())"]
 
 
 class Requirements:
@@ -98,43 +91,33 @@ class Requirements:
         return self.items[i]
 
 
-def test_register_during_selection_is_refused():
-    r = registry(provider("p", 1))
+def test_selection_borrows_the_registry_for_reading():
+    # Reading during a selection is fine; registering is refused, and the borrow ends with the call.
+    r, seen = registry(provider("p", 1)), []
     reqs = Requirements(lambda s: r.register(provider("late", 9)))
     raises(RuntimeError, select_provider, T, r, reqs, HP, msg="Already borrowed", note="requirements")
-    assert len(r) == 1 and [d.id.as_str() for d in r.find(T)] == ["p"]
 
     def hook(s):
+        seen.append((len(r), repr(r), chosen(r, [], FA), [d.id.as_str() for d in r.find(T)]))
         try:
             r.register(provider("late", 9))
         except RuntimeError as e:
             s.errors.append(str(e))
 
     reqs = Requirements(hook, [Req.custom("a"), Req.custom("b")])
-    assert select_provider(T, r, reqs, HP).id.as_str() == "p"
-    assert reqs.errors == ["Already borrowed"] * 2 and len(r) == 1
-    r.register(provider("late", 9))  # the borrow ended with the call
+    assert (select_provider(T, r, reqs, FA).id.as_str(), reqs.errors, seen) == \
+        ("p", ["Already borrowed"] * 2, [(1, "PyProviderRegistry(entries=1)", "p/1", ["p"])] * 2)
+    r.register(provider("late", 9))
     assert chosen(r, [], HP) == "late/9"
 
 
-def test_readers_share_the_registry_during_selection():
-    r, seen = registry(provider("p", 1)), []
-    reqs = Requirements(lambda s: seen.append((len(r), repr(r), chosen(r, [], FA), len(r.find(T)))))
-    assert select_provider(T, r, reqs, FA).id.as_str() == "p"
-    assert seen == [(1, "PyProviderRegistry(entries=1)", "p/1", 1)]
-
-
 def model_satisfies(kind, payload, caps):
-    if kind in ("cuda_required", "gpu_memory"):
-        return ("cuda", None) in caps
-    if kind == "accelerator":
-        return ("custom", "accelerator:" + payload) in caps
-    if kind == "external_runtime":
-        return ("custom", "runtime:" + payload) in caps
     if kind == "operating_system":
-        fold = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
-        return payload.translate(fold) == OS
-    return True  # custom
+        return "".join(c.lower() if "A" <= c <= "Z" else c for c in payload) == OS  # only ASCII folds
+    needs = {"cuda_required": ("cuda", None), "gpu_memory": ("cuda", None),
+             "accelerator": ("custom", f"accelerator:{payload}"),
+             "external_runtime": ("custom", f"runtime:{payload}")}
+    return kind == "custom" or needs[kind] in caps
 
 
 def model_select(lists, t, reqs, policy):
@@ -148,11 +131,7 @@ def model_select(lists, t, reqs, policy):
         return survivors[0]["tag"]
     if policy[0] == "manual":
         return next((d["tag"] for d in survivors if d["id"] == policy[1]), NOT_FOUND)
-    best = survivors[0]
-    for d in survivors[1:]:
-        if d["priority"] >= best["priority"]:
-            best = d
-    return best["tag"]
+    return max(reversed(survivors), key=lambda d: d["priority"])["tag"]  # the last of the highest
 
 
 CAPS = [("cuda", None), ("fp16", None), ("custom", "cuda"), ("custom", "accelerator:tpu"),
@@ -191,7 +170,7 @@ def test_selection_matches_a_model():
                 py = py.with_capability(make_cap(*c))
             r.register(py)
             count += len(d["types"])
-        assert len(r) == count and bool(r) == (count > 0)
+        assert (len(r), bool(r)) == (count, count > 0)
         for _ in range(4):
             t, reqs = rng.choice(TYPES), rng.sample(REQS, rng.choice([0, 0, 1, 1, 2, 3]))
             policy = rng.choice([("highest",), ("first",), ("manual", rng.choice(IDS + ["s"]))])
@@ -201,5 +180,6 @@ def test_selection_matches_a_model():
                 got = select_provider(PyElementTypeId(t), r, seq if round_ % 2 else tuple(seq), py_policy).version.minor
             except ValueError as e:
                 got = str(e)
-            assert got == model_select(lists, t, reqs, policy), (round_, t, reqs, policy)
-            assert [d.version.minor for d in r.find(PyElementTypeId(t))] == [d["tag"] for d in lists.get(t, [])]
+            want = (model_select(lists, t, reqs, policy), [d["tag"] for d in lists.get(t, [])])
+            found = [d.version.minor for d in r.find(PyElementTypeId(t))]
+            assert (got, found) == want, (round_, t, reqs, policy)

@@ -1,7 +1,11 @@
 """Values that several holders share stay independent: a change made through one holder reaches no other."""
 
-from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox,
-                           PyDetectedObject, PyMetadata, PyObjectId)
+from kelo.ext.data import (PyAttributes, PyAttributeValue, PyBoundingBox, PyDetectedObject, PyMetadata,
+                           PyObjectId)
+from kelo.ext.graph import (PyConfig, PyElement, PyElementId, PyElementKind, PyElementTypeId, PyGraph,
+                            PyGraphBuilder)
+from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId, PyProviderRegistry,
+                               PySelectionPolicy, PyVersion, select_provider)
 
 
 def keys(holder):
@@ -20,8 +24,9 @@ def test_attributes_read_from_a_shared_object_are_private_copies():
         attrs.insert("a", PyAttributeValue.of_string("changed"))  # replaces in one, adds in the other
         attrs.insert("c", PyAttributeValue.of_int(3))
         assert attrs.keys() == ["a", "b", "c"]
-    assert keys(base) == ["b"] and [keys(h) for h in (child, *meta.objects)] == [["a", "b"]] * 3
-    assert all(h.attributes.get("a").as_int() == 2 for h in (child, *meta.objects))
+    copies = (child, *meta.objects)
+    assert (keys(base), [keys(h) for h in copies], [h.attributes.get("a").as_int() for h in copies]) == \
+        (["b"], [["a", "b"]] * 3, [2] * 3)
 
 
 def test_inserting_into_a_copy_leaves_the_original_and_its_other_copies():
@@ -37,8 +42,6 @@ def test_inserting_into_a_copy_leaves_the_original_and_its_other_copies():
 
 
 def test_config_read_from_a_shared_element_is_a_private_copy():
-    from kelo.ext.graph import (PyConfig, PyElement, PyElementId, PyElementKind, PyElementTypeId,
-                                PyGraph, PyGraphBuilder)
     config = PyConfig()
     config.set("k", "v")
     element = PyElement(PyElementId.new(), PyElementTypeId("t"), "e",
@@ -56,9 +59,6 @@ def test_config_read_from_a_shared_element_is_a_private_copy():
 
 
 def test_a_selected_descriptor_outlives_later_registrations():
-    from kelo.ext.graph import PyElementTypeId
-    from kelo.ext.provider import (PyCapability, PyProviderDescriptor, PyProviderId,
-                                   PyProviderRegistry, PySelectionPolicy, PyVersion, select_provider)
     t = PyElementTypeId("kelo.t")
     base = PyProviderDescriptor(PyProviderId("p"), PyVersion(1, 0, 0)).with_element_type(t)
     registry = PyProviderRegistry()
@@ -71,4 +71,4 @@ def test_a_selected_descriptor_outlives_later_registrations():
     for d in (chosen, found, registry.find(t)[0]):
         assert (str(d.id), d.priority, [str(c) for c in d.capabilities],
                 [x.as_str() for x in d.element_types]) == ("p", 0, ["cuda"], ["kelo.t"])
-    assert len(grown.capabilities) == 2 and len(registry) == 81
+    assert (len(grown.capabilities), len(registry)) == (2, 81)

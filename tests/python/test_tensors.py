@@ -1,11 +1,10 @@
 """Tensors, model references and embeddings."""
 
-import math
 import re
 
 import pytest
 
-from kelo.ext.data import (PyBufferId, PyDType, PyEmbedding, PyModelReference, PyTensor, PyTensorLayout)
+from kelo.ext.data import PyDType, PyEmbedding, PyModelReference, PyTensor, PyTensorLayout
 
 U64 = 2**64 - 1
 UUID4 = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
@@ -17,13 +16,13 @@ def tensor(shape=(1, 3, 640, 640), **kw):
 
 def test_fields_and_defaults():
     t = tensor([1, 3, 640, 640])
-    assert repr(t) == "PyTensor(dtype=Float32, shape=[1, 3, 640, 640])"
-    assert (t.shape, t.strides, t.layout, t.name) == ([1, 3, 640, 640], None, None, None)
-    assert type(t.buffer_id) is PyBufferId and UUID4.fullmatch(str(t.buffer_id))
     n = PyTensor(PyDType.UInt8, (U64, 0), name="img\n", layout=PyTensorLayout.custom("x"))
-    assert (n.shape, n.name, n.layout) == ([U64, 0], "img\n", PyTensorLayout.custom("x"))
-    assert repr(n) == f"PyTensor(dtype=UInt8, shape=[{U64}, 0])"  # name and layout not shown
-    assert repr(tensor([])) == "PyTensor(dtype=Float32, shape=[])" and tensor([]).shape == []
+    assert [(x.shape, x.strides, x.layout, x.name) for x in (t, n)] == \
+        [([1, 3, 640, 640], None, None, None), ([U64, 0], None, PyTensorLayout.custom("x"), "img\n")]
+    assert [repr(x) for x in (t, n, tensor([]))] == [  # name, layout: not shown
+        "PyTensor(dtype=Float32, shape=[1, 3, 640, 640])", f"PyTensor(dtype=UInt8, shape=[{U64}, 0])",
+        "PyTensor(dtype=Float32, shape=[])"]
+    assert UUID4.fullmatch(str(t.buffer_id))
 
 
 @pytest.mark.parametrize("shape, count", [
@@ -32,44 +31,40 @@ def test_fields_and_defaults():
 ], ids=lambda v: f"{len(v)}-dims" if isinstance(v, list) else "")
 def test_numel_is_the_exact_product(shape, count):
     t = tensor(shape)
-    assert t.numel() == count == math.prod(shape) and type(t.numel()) is int
-    assert t.with_strides([U64, 0]).numel() == count  # strides play no part
+    # Strides play no part.
+    assert (t.shape, t.numel(), type(t.numel()), t.with_strides([U64, 0]).numel()) == \
+        (shape, count, int, count)
 
 
-def test_buffer_identity():
+def test_buffer_and_strides():
     t, u = tensor(), tensor()
-    assert t.buffer_id != u.buffer_id  # each construction draws a new buffer
-    s = t.with_strides([4, 1])
-    assert s.buffer_id == t.buffer_id and t.strides is None and s.strides == [4, 1]
-    assert s.with_strides([]).strides == [] and s.strides == [4, 1]
-    assert t.with_strides([1, 2, 3, 4, 5, 6]).strides == [1, 2, 3, 4, 5, 6]
-    e = PyEmbedding(t)
-    assert e.tensor.buffer_id == t.buffer_id == e.with_model(PyModelReference("m")).tensor.buffer_id
-    assert e.tensor is not e.tensor and (t == tensor()) is False and t != s and t == t
-    assert hash(t) == object.__hash__(t)
+    s, e = t.with_strides([4, 1]), PyEmbedding(t)
+    # Each construction draws a new buffer; builders keep it.
+    modelled = e.with_model(PyModelReference("m"))
+    assert (t.buffer_id != u.buffer_id, s.buffer_id, e.tensor.buffer_id, modelled.tensor.buffer_id) == \
+        (True, t.buffer_id, t.buffer_id, t.buffer_id)
+    assert [x.strides for x in (t, s, s.with_strides([]), s, t.with_strides([1, 2, 3, 4, 5, 6]))] == \
+        [None, [4, 1], [], [4, 1], [1, 2, 3, 4, 5, 6]]
 
 
 def test_model_reference():
     m = PyModelReference("yolo")
     v = m.with_version("8.1")
-    assert (m.id, m.version, v.id, v.version) == ("yolo", None, "yolo", "8.1")
-    assert v.with_version("9").version == "9" and v.version == "8.1"
-    assert repr(m) == repr(v) == "PyModelReference(yolo)"
-    assert repr(PyModelReference('a"b\n')) == 'PyModelReference(a"b\n)'  # verbatim
-    assert PyModelReference("").id == "" and (m == PyModelReference("yolo")) is False
+    assert [(x.id, x.version) for x in (m, v, v.with_version("9"), v, PyModelReference(""))] == \
+        [("yolo", None), ("yolo", "8.1"), ("yolo", "9"), ("yolo", "8.1"), ("", None)]
+    assert [repr(x) for x in (m, v, PyModelReference('a"b\n'))] == \
+        ["PyModelReference(yolo)"] * 2 + ['PyModelReference(a"b\n)']  # verbatim
 
 
 @pytest.mark.parametrize("name, text", [(None, "None"), ('a"b', r'Some("a\"b")'), ("", 'Some("")')])
 def test_embedding_repr(name, text):
-    assert repr(PyEmbedding(tensor(), name)) == f"PyEmbedding(name={text})"
-    assert PyEmbedding(tensor(), name=name).name == name
+    assert (repr(PyEmbedding(tensor(), name)), PyEmbedding(tensor(), name=name).name) == \
+        (f"PyEmbedding(name={text})", name)
 
 
 def test_embedding_model_copies():
-    t = tensor([128], name="vec")
-    e = PyEmbedding(t, "reid")
-    assert e.model is None and e.tensor.name == "vec" and e.tensor.shape == [128]
-    m = PyModelReference("osnet").with_version("1")
-    w = e.with_model(m)
-    assert e.model is None and (w.model.id, w.model.version, w.name) == ("osnet", "1", "reid")
-    assert w.model is not w.model and w.with_model(PyModelReference("b")).model.version is None
+    e = PyEmbedding(tensor([128], name="vec"), "reid")
+    w = e.with_model(PyModelReference("osnet").with_version("1"))
+    assert (e.model, e.tensor.name, e.tensor.shape) == (None, "vec", [128])
+    assert (w.model.id, w.model.version, w.name, e.model) == ("osnet", "1", "reid", None)
+    assert w.with_model(PyModelReference("b")).model.version is None

@@ -8,6 +8,7 @@ from fractions import Fraction
 import pytest
 
 from kelo.ext.data import PyFrameRate, PyTimestamp
+from checks import raises
 from sipref import py_hash
 
 NS, U64_MAX = 10**9, 2**64 - 1
@@ -29,43 +30,33 @@ def test_from_secs_f64_is_exact():
     for x in samples():
         want = round(Fraction(x) * NS)  # exact value, ties to even
         t = PyTimestamp.from_secs_f64(x)
-        assert t.monotonic_ns == want, x.hex()
-        s, n = divmod(want, NS)
-        assert t.monotonic_secs == float(s) + n / 1e9, x.hex()
+        assert (t.monotonic_ns, t.monotonic_secs) == (want, float(want // NS) + want % NS / 1e9), x.hex()
 
 
 @pytest.mark.parametrize("make, arg, ns", [(PyTimestamp.from_secs_f64, x, ns) for x, ns in [
     (1.5, 1_500_000_000), (3, 3 * NS), (1e11, 10**20), (type("Half", (), {"__float__": lambda self: 0.5})(), NS // 2),
 ]] + [(PyTimestamp.from_nanos, n, n) for n in (0, 999_999_999, 2**63, U64_MAX)])
 def test_views(make, arg, ns):
-    t = make(arg)
-    assert type(t.monotonic_ns) is int and t.monotonic_ns == ns
-    assert t.monotonic_secs == float(ns // NS) + (ns % NS) / 1e9
-    assert t.dts_ns is None and t.dts_or_pts_ns() == ns
-    assert repr(t) == str(t) == f"PyTimestamp(monotonic_ns={ns})"
+    t, text = make(arg), f"PyTimestamp(monotonic_ns={ns})"
+    secs = float(ns // NS) + (ns % NS) / 1e9
+    assert (type(t.monotonic_ns), t.monotonic_ns, t.monotonic_secs, t.dts_ns, t.dts_or_pts_ns(), repr(t),
+            str(t)) == (int, ns, secs, None, ns, text, text)
 
 
-NEG = "cannot convert float seconds to Duration: value is negative"
-BIG = "cannot convert float seconds to Duration: value is either too big or NaN"
-
-
-@pytest.mark.parametrize("x, msg", [(-5e-324, NEG), (float("nan"), BIG)])  # the core's messages
+@pytest.mark.parametrize("x, msg", [  # the core's messages
+    (-5e-324, "cannot convert float seconds to Duration: value is negative"),
+    (float("nan"), "cannot convert float seconds to Duration: value is either too big or NaN")])
 def test_from_secs_f64_rejects(x, msg):
-    with pytest.raises(ValueError) as exc:
-        PyTimestamp.from_secs_f64(x)
-    assert str(exc.value) == msg
+    raises(ValueError, PyTimestamp.from_secs_f64, x, msg=msg)
 
 
 def test_with_dts_is_builder():
     t = PyTimestamp.from_secs_f64(1e11)
     u = t.with_dts(5)
-    assert type(u) is PyTimestamp and u is not t
-    assert (u.monotonic_ns, u.dts_ns, u.dts_or_pts_ns()) == (10**20, 5, 5)
-    assert t.dts_ns is None and t.dts_or_pts_ns() == 10**20
-    assert repr(u) == repr(t) == "PyTimestamp(monotonic_ns=100000000000000000000)"
     v = u.with_dts(dts_ns=U64_MAX)  # replaces; later than monotonic is fine
-    assert (v.dts_ns, v.dts_or_pts_ns(), u.dts_ns) == (U64_MAX, U64_MAX, 5)
-    assert u.with_dts(0).dts_ns == 0 and u.with_dts(0).dts_or_pts_ns() == 0
+    assert [(x.monotonic_ns, x.dts_ns, x.dts_or_pts_ns()) for x in (t, u, v, u, u.with_dts(0))] == [
+        (10**20, None, 10**20), (10**20, 5, 5), (10**20, U64_MAX, U64_MAX), (10**20, 5, 5), (10**20, 0, 0)]
+    assert (repr(u), repr(t)) == ("PyTimestamp(monotonic_ns=100000000000000000000)",) * 2
 
 
 @pytest.mark.parametrize("num, den, as_f64, text", [
@@ -73,9 +64,9 @@ def test_with_dts_is_builder():
     (5, 0, math.inf, "5/0"), (0, 0, math.nan, "0/0"), (1, 2**32 - 1, 1 / 4294967295, "1/4294967295")])
 def test_frame_rate(num, den, as_f64, text):
     r = PyFrameRate(num, den)
-    assert (r.numerator, r.denominator) == (num, den)
     f = r.as_f64()
-    assert type(f) is float and (math.isnan(f) if math.isnan(as_f64) else f == as_f64)
-    assert repr(r) == str(r) == f"PyFrameRate({text})" and hash(r) == py_hash(struct.pack("<II", num, den))
-    assert r == PyFrameRate(numerator=num, denominator=den)
-    assert r != PyFrameRate(30, 1) or text == "30/1"  # 60/2 is not reduced
+    assert ((r.numerator, r.denominator), type(f), repr(f), repr(r), str(r)) == \
+        ((num, den), float, repr(as_f64), f"PyFrameRate({text})", f"PyFrameRate({text})")
+    assert (hash(r), r == PyFrameRate(numerator=num, denominator=den)) == \
+        (py_hash(struct.pack("<II", num, den)), True)
+    assert (r == PyFrameRate(30, 1)) is (text == "30/1")  # 60/2 is not reduced
