@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "data/event_type.h"
 #include "data/metadata.h"
 
 namespace kelo_core::data {
@@ -17,29 +18,42 @@ T ok(Result<T> r) {
 
 Timestamp at(std::uint64_t ns) { return Timestamp::from_nanos(ns); }
 
-TEST(TrackTest, MakeKeepsFieldsAndStampsProvenance) {
+// Fields are checked through the Python tests; the provenance record is not exposed there.
+TEST(TrackAndEventTest, MakeStampsAFreshProvenance) {
   const TrackId id = ok(TrackId::fresh());
   const Timestamp first = at(20).with_dts(3), last = at(10);
   const Track t = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));  // no ordering checks
-  EXPECT_TRUE(t.id == id && t.first_sequence == 10 && t.last_sequence == 5 && t.first_timestamp == first &&
-              t.last_timestamp == last && t.state == TrackState::Lost && t.provenance.timestamp == first);
-  EXPECT_TRUE(t.provenance.references.empty() && !t.provenance.model.has_value());
   const Track u = ok(Track::make(id, 10, 5, first, last, TrackState::Lost));
+  const Provenance fresh{{}, std::nullopt, first, t.provenance.id};
+  EXPECT_EQ(t, (Track{id, 10, 5, first, last, TrackState::Lost, fresh}));
   EXPECT_NE(t.provenance.id, u.provenance.id);
   EXPECT_EQ(t.provenance.id.bytes[6] >> 4, 4);  // version 4
-  EXPECT_NE(t, u);
-}
 
-TEST(EventTest, MakeDrawsFreshIdentities) {
   const StreamId stream = ok(StreamId::fresh());
   const Event e = ok(Event::make(stream, at(7), {"a", "enter"}));
   const Event f = ok(Event::make(stream, at(7), {"a", "enter"}));
-  EXPECT_TRUE(e.stream_id == stream && e.timestamp == at(7) && e.event_type == EventType({"a", "enter"}) &&
-              e.references.empty() && e.payload.is_empty() && e.provenance.timestamp == at(7));
-  EXPECT_TRUE(e.provenance.references.empty() && !e.provenance.model.has_value());
+  const Provenance stamped{{}, std::nullopt, at(7), e.provenance.id};
+  EXPECT_EQ(e, (Event{e.id, stream, at(7), {"a", "enter"}, {}, {}, stamped}));
   EXPECT_NE(e.id, f.id);
   EXPECT_NE(e.provenance.id, f.provenance.id);
   EXPECT_NE(e.provenance.id, e.id.uuid);
+}
+
+// The Python tests check the texts case by case against a model; these pin the core's rules.
+TEST(EventTypeTest, TextAndParse) {
+  const struct { EventType type; std::string text; } cases[] = {
+      {EventType::kelo("enter"), "enter"}, {{"a", "enter"}, "a/enter"}, {{"Kelo", "x"}, "Kelo/x"},
+      {{"", ""}, "/"}, {EventType::kelo(""), ""}, {{"a", "b/c"}, "a/b/c"},
+      {{std::string("k\0", 2), "x"}, std::string("k\0/x", 4)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.type.as_str(), c.text);
+    EXPECT_EQ(EventType::parse(c.text), c.type);
+    EXPECT_EQ(c.type.is_reserved(), c.type.namespace_ == "kelo");
+  }
+  // Slashes in a namespace, or in a reserved name, do not survive the text.
+  EXPECT_EQ(EventType::parse(EventType::kelo("a/b").as_str()), EventType({"a", "b"}));
+  EXPECT_EQ(EventType::parse(EventType({"a/b", "c"}).as_str()), EventType({"a", "b/c"}));
 }
 
 // One entry for each of the eleven lists.

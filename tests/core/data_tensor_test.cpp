@@ -1,12 +1,9 @@
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "data/embedding.h"
-#include "data/tensor.h"
 #include "support/biguint.h"
 
 namespace kelo_core::data {
@@ -56,35 +53,6 @@ TEST(BigUintTest, ProductTreeMatchesOneFactorAtATime) {
       for (auto f : factors) n *= f;
       EXPECT_EQ(BigUint::product(factors), n) << count << " factors of " << bits << " bits";
     }
-  }
-}
-
-TEST(TensorTest, MakeDrawsAFreshBufferAndCopiesKeepIt) {
-  auto a = Tensor::make(DType::Float32, {1, 3, 640, 640}, "input", TensorLayoutVariant::NCHW);
-  auto b = Tensor::make(DType::Float32, {1, 3, 640, 640}, "input", TensorLayoutVariant::NCHW);
-  ASSERT_TRUE(a.ok() && b.ok());
-  EXPECT_NE(a->buffer_id, b->buffer_id);
-  EXPECT_EQ(a->buffer_id.uuid.bytes[6] >> 4, 4);
-  EXPECT_FALSE(a->strides.has_value());
-  Tensor s = a->with_strides({4, 1});
-  EXPECT_EQ(s.buffer_id, a->buffer_id);
-  EXPECT_EQ(s.strides, (std::vector<std::uint64_t>{4, 1}));
-  EXPECT_FALSE(a->strides.has_value());
-  EXPECT_EQ(a->with_strides({}).strides, std::vector<std::uint64_t>{});
-  Embedding e{*a, "face", std::nullopt};
-  EXPECT_EQ(e.with_model({"arcface", std::nullopt}).tensor.buffer_id, a->buffer_id);
-}
-
-TEST(TensorTest, NumelIsTheExactProduct) {
-  const struct { std::vector<std::uint64_t> shape; const char* numel; } cases[] = {
-      {{}, "1"}, {{0}, "0"}, {{7, 0, 3}, "0"}, {{1, 3, 640, 640}, "1228800"},
-      {{kMax}, "18446744073709551615"}, {{1ull << 32, 1ull << 32}, "18446744073709551616"},
-      {{kMax, 2, 0}, "0"}};
-  for (const auto& c : cases) {
-    auto t = Tensor::make(DType::UInt8, c.shape);
-    ASSERT_TRUE(t.ok());
-    EXPECT_EQ(t->numel().str(), c.numel);
-    EXPECT_EQ(t->with_strides({1, 2, 3}).numel().str(), c.numel);
   }
 }
 
