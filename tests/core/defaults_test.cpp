@@ -10,7 +10,6 @@
 #include "data/segment.h"
 #include "data/time.h"
 #include "data/track.h"
-#include "execution/contract.h"
 #include "graph/edge.h"
 #include "graph/element.h"
 #include "graph/port.h"
@@ -43,16 +42,6 @@ TEST(Defaults, DataValues) {
   const Track t;
   EXPECT_EQ(t.first_sequence + t.last_sequence, 0u);
   EXPECT_EQ(t.state, TrackState::Tentative);
-}
-
-TEST(Defaults, ExecutionValues) {
-  using namespace execution;
-  EXPECT_EQ(BatchingPolicy{}, (BatchingPolicy{0, 0}));
-  EXPECT_EQ(Concurrency::Limited{}.n, 0u);
-  EXPECT_EQ(InputRelation::TimestampMatched{},
-            (InputRelation::TimestampMatched{0, MissingInputBehavior::Wait, {}}));
-  EXPECT_EQ(ControlSignal::Seek{}.target_ns, 0u);
-  EXPECT_EQ(ControlSignal{}.kind_name(), "flush");
 }
 
 TEST(Defaults, GraphAndProviderValues) {
