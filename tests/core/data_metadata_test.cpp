@@ -11,7 +11,6 @@
 #include "data/attribute.h"
 #include "data/classification.h"
 #include "data/detection.h"
-#include "data/event_type.h"
 #include "data/metadata.h"
 #include "support/text.h"
 
@@ -45,23 +44,6 @@ TEST(TrackAndEventTest, MakeStampsAFreshProvenance) {
   EXPECT_NE(e.id, f.id);
   EXPECT_NE(e.provenance.id, f.provenance.id);
   EXPECT_NE(e.provenance.id, e.id.uuid);
-}
-
-// The Python tests check the texts case by case against a model; these pin the core's rules.
-TEST(EventTypeTest, TextAndParse) {
-  const struct { EventType type; std::string text; } cases[] = {
-      {EventType::kelo("enter"), "enter"}, {{"a", "enter"}, "a/enter"}, {{"Kelo", "x"}, "Kelo/x"},
-      {{"", ""}, "/"}, {EventType::kelo(""), ""}, {{"a", "b/c"}, "a/b/c"},
-      {{std::string("k\0", 2), "x"}, std::string("k\0/x", 4)}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(c.type.as_str(), c.text);
-    EXPECT_EQ(EventType::parse(c.text), c.type);
-    EXPECT_EQ(c.type.is_reserved(), c.type.namespace_ == "kelo");
-  }
-  // Slashes in a namespace, or in a reserved name, do not survive the text.
-  EXPECT_EQ(EventType::parse(EventType::kelo("a/b").as_str()), EventType({"a", "b"}));
-  EXPECT_EQ(EventType::parse(EventType({"a/b", "c"}).as_str()), EventType({"a", "b/c"}));
 }
 
 // One entry for each of the eleven lists.
@@ -98,9 +80,6 @@ TEST(MetadataTest, EmptyExactlyWhenAllElevenListsAre) {
     EXPECT_FALSE(m.is_empty()) << list;
     EXPECT_NE(m, Metadata{}) << list;
   }
-  Metadata full;
-  for (const auto& [list, add] : all) add(full);
-  EXPECT_FALSE(full.is_empty());
 }
 
 TEST(MetadataTest, CopiesOwnTheirEntriesAndNestedPayloads) {
@@ -121,18 +100,6 @@ TEST(MetadataTest, CopiesOwnTheirEntriesAndNestedPayloads) {
   EXPECT_EQ(outer.events[0].payload, inner);
   EXPECT_EQ(outer.events[1].payload, inner);
   EXPECT_FALSE(inner.objects[0].label.has_value());
-  EXPECT_EQ(outer.events[0].payload.objects[0].label, std::nullopt);
-}
-
-TEST(SegmentTest, GeometryFormsCompareByValue) {
-  const Segmentation forms[] = {
-      BoxRegion{CoordinateSpaceVariant::Normalized, 0, 0, 1, 1},
-      BoxRegion{CoordinateSpaceKind::custom("lidar"), 0, 0, 1, 1},
-      PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {}}, PolygonRegion{{}, {{0, 0}, {1, 0}, {0, 1}}, {{}}},
-      MaskRegion{{}, 4, 1, {1, 2, 1}}, MaskRegion{{}, 4, 1, {}}};
-  for (std::size_t i = 0; i < std::size(forms); ++i) {
-    for (std::size_t j = 0; j < std::size(forms); ++j) EXPECT_EQ(forms[i] == forms[j], i == j);
-  }
 }
 
 // Attribute value kinds and accessors, and builders leaving their receiver, are checked through the
@@ -147,9 +114,7 @@ TEST(AttributesTest, ByteOrderAndReplacement) {
                                                 "b", "z", "\xc3\xa9"}));
   a.insert("a", {std::int64_t{1}});
   EXPECT_EQ(a.size(), 9u);
-  ASSERT_NE(a.get("a"), nullptr);
   EXPECT_EQ(a.get("a")->as<std::int64_t>(), 1);
-  EXPECT_EQ(a.get("A"), nullptr);
   EXPECT_EQ(a.get(std::string_view("a\0b", 3))->kind(), "bool");
   EXPECT_EQ(a.get("a\0b"), a.get("a"));  // a C string stops at the NUL
 }

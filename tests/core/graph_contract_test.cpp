@@ -21,7 +21,6 @@ const ContractSpec kAny;
 // The Python tests check summaries against a model whose fields are always set in field order.
 TEST(ContractSpecTest, Summaries) {
   const struct { ContractSpec spec; const char* text; } cases[] = {
-      {kAny, "unconstrained"},
       {kAny.with_height(480).with_width(640), "w=640,h=480"},  // field order, not call order
       {kAny.with_dtype(DType::BFloat16).with_width(0).with_shape({18446744073709551615u}),
        "w=0,dtype=BFloat16,shape=[18446744073709551615]"},
@@ -37,26 +36,12 @@ TEST(ContractSpecTest, Summaries) {
   for (const auto& c : cases) EXPECT_EQ(c.spec.summary(), c.text);
 }
 
-// The compatibility rule itself is checked against a model, on random constraints, by the Python tests.
-TEST(ContractSpecTest, ClassIdSubsetOnLongLists) {
-  Ids consumer, producer;
-  for (std::uint32_t i = 0; i < 200; ++i) consumer.push_back(199 - i);
-  for (std::uint32_t i = 0; i < 100; ++i) producer.push_back(i * 2);
-  auto c = kAny.with_class_ids(consumer);
-  EXPECT_TRUE(kAny.with_class_ids(producer).is_compatible_with(c));
-  EXPECT_FALSE(c.is_compatible_with(kAny.with_class_ids(producer)));
-  producer.push_back(200);
-  EXPECT_FALSE(kAny.with_class_ids(producer).is_compatible_with(c));
-}
-
 // The Python tests check the other forms.
 TEST(DataContractTest, NamesAndDisplayForms) {
   const ContractSpec nv12 =
       kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080);
   const struct { DataContract c; const char *name, *text; bool has_spec; } cases[] = {
       {DataContract(), "Frame", "Frame", false},
-      {DataContract::frame(nv12), "Frame", "Frame[pixel=NV12,w=1920,h=1080]", true},
-      {DataContract::batch(kAny.with_width(1)), "Batch", "Batch[w=1]", true},
       {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
       {DataContract::custom(""), "Custom", "Custom()", false}};
   for (const auto& c : cases) {
