@@ -42,6 +42,7 @@ TEST(DataContractTest, NamesAndDisplayForms) {
       kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080);
   const struct { DataContract c; const char *name, *text; bool has_spec; } cases[] = {
       {DataContract(), "Frame", "Frame", false},
+      {DataContract::batch(kAny.with_width(1)), "Batch", "Batch[w=1]", true},
       {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
       {DataContract::custom(""), "Custom", "Custom()", false}};
   for (const auto& c : cases) {
