@@ -14,7 +14,7 @@ namespace {
 using Rel = InputRelation;
 
 // The Python tests read the contracts' fields; these hold their values, and the defaults of the
-// parts a producer fills in.
+// policies a producer fills in.
 TEST(ExecutionContractTest, DefaultAndPermissiveDifferInThreeFields) {
   const ExecutionContract defaults{Rel{}, OrderingRequirement::PreserveSequence,
                                    Concurrency::unrestricted(), DeliveryMode::All,

@@ -8,12 +8,9 @@
 namespace kelo_core::graph {
 namespace {
 
-using data::CoordinateSpaceKind;
 using data::CoordinateSpaceVariant;
 using data::DType;
-using data::PixelFormat;
 using data::PixelFormatVariant;
-using Ids = std::vector<std::uint32_t>;
 using Shape = std::vector<std::uint64_t>;
 
 const ContractSpec kAny;

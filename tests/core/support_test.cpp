@@ -19,8 +19,6 @@
 namespace kelo_core {
 namespace {
 
-using namespace std::string_literals;
-
 // SipHash-1-3 of the message 0, 1, ..., n-1 under the zero key, from an independent implementation that
 // agrees with CPython's own bytes hash.
 constexpr std::uint64_t kZeroKey[18] = {
