@@ -21,7 +21,8 @@ TEST(CoordinateSpaceKindTest, NamesAndRoundTrip) {
   const struct { K kind; const char *name, *debug; } cases[] = {
       {V::Pixel, "pixel", "Pixel"}, {V::Normalized, "normalized", "Normalized"},
       {V::Sensor, "sensor", "Sensor"}, {V::World, "world", "World"}, {V::Roi, "roi", "Roi"},
-      {K::custom(""), "custom:", "Custom(\"\")"}, {K::custom("pixel"), "custom:pixel", "Custom(\"pixel\")"},
+      {K::custom(""), "custom:", "Custom(\"\")"},
+      {K::custom("pixel"), "custom:pixel", "Custom(\"pixel\")"},
       {K::custom("custom:x"), "custom:custom:x", "Custom(\"custom:x\")"},
       {K::custom("\t\x01"), "custom:\t\x01", "Custom(\"\\t\\u{1}\")"}};
   for (const auto& c : cases) {
@@ -59,8 +60,9 @@ TEST(DebugFormTest, OpenDescriptorsAndDTypes) {
   EXPECT_EQ(debug(ColorSpace(ColorSpaceVariant::Bt2020)), "Bt2020");
   EXPECT_EQ(debug(TensorLayout(TensorLayoutVariant::CHW)), "CHW");
   for (int i = 0; i < 11; ++i) dtypes.push_back(debug(DType(i)));
-  EXPECT_EQ(dtypes, (std::vector<std::string>{"UInt8", "Int8", "UInt16", "Int16", "Int32", "Int64",
-                                              "Float16", "BFloat16", "Float32", "Float64", "Bool"}));
+  EXPECT_EQ(dtypes, (std::vector<std::string>{"UInt8", "Int8", "UInt16", "Int16", "Int32",
+                                              "Int64", "Float16", "BFloat16", "Float32",
+                                              "Float64", "Bool"}));
 }
 
 // Rounding is checked against exact fractions, and two of these messages, by the Python tests.
