@@ -112,70 +112,62 @@ TEST(AllOrNothingTest, RegisteringAProvider) {
   EXPECT_EQ(registry.find({"b"}).size(), 3u);
 }
 
+// Shared values free their blocks when the last holder goes, whether they were copied, changed
+// after a copy, or left by a failed call.
 TEST(AllOrNothingTest, GraphConfigAttributesAndMetadata) {
   using namespace graph;
-  auto id = ElementId::fresh();
+  auto id = ElementId::fresh();  // process-wide state first: the random block, the serial key
+  auto warm = data::Object::make(data::ObjectId{}, data::BoundingBox{});
   ASSERT_TRUE(id.ok());
-  Config config;
-  config.set("k", "v");
-  const Element element = Element::make(*id, {"kelo.decode.h264"}, "decoder", ElementKind::Operator)
-                              .with_input(*Port::input("in", DataContract::frame()))
-                              .with_config(config);
-  Graph g;
-  for (int i = 0; i < 3; ++i) g.add_element(element);
-  auto graph_view = [](const Graph& x) { return std::pair(x.elements(), x.edges()); };
-  fail_each_allocation(g, [&](Graph& x) { x.add_element(element); }, graph_view);
-  const Edge edge = *Edge::dynamic_output("decoder", "src_%u", element.inputs[0].id);
-  for (int i = 0; i < 4; ++i) {
-    fail_each_allocation(g, [&](Graph& x) { x.add_edge(edge); }, graph_view);
-  }
-  EXPECT_EQ(g.elements().size(), 4u);
-  EXPECT_EQ(g.edges().size(), 4u);
-
-  for (const char* key : {"a a long key that is not stored inline", "k", "z"}) {
-    fail_each_allocation(config, [&](Config& c) { c.set(key, std::string(40, 'x')); }, same);
-  }
-  EXPECT_EQ(config.keys().size(), 3u);
-
-  data::Attributes attributes;
-  const char* long_key = "a long attribute key, not stored inline";
-  for (const char* key : {long_key, "b", long_key}) {
-    fail_each_allocation(attributes,
-        [&](data::Attributes& a) { a.insert(key, {std::string(40, 'y')}); }, same);
-  }
-  EXPECT_EQ(attributes.keys().size(), 2u);
-
-  data::Metadata metadata;
-  auto object = data::Object::make(data::ObjectId{}, data::BoundingBox{1, 2, 3, 4});
-  ASSERT_TRUE(object.ok());
-  object->label = std::string(40, 'z');
-  for (int i = 0; i < 5; ++i) {
-    fail_each_allocation(metadata, [&](data::Metadata& m) { m.objects.push_back(*object); }, same);
-  }
-  EXPECT_EQ(metadata.objects.size(), 5u);
-}
-
-// Shared values free their blocks when the last holder goes, whether they
-// were copied, changed after a copy, or left by a failed call.
-TEST(AllOrNothingTest, SharedValuesFreeTheirBlocks) {
-  auto warm = data::Object::make(data::ObjectId{}, data::BoundingBox{});  // process-wide state
   ASSERT_TRUE(warm.ok());
   const long before = live.load();
   {
-    data::Attributes a;
-    a.insert("a long attribute key, not stored inline", {std::string(40, 'y')});
-    data::Attributes b = a;
-    b.insert("k", {std::int64_t(1)});
+    Config config;
+    config.set("k", "v");
+    const Element element =
+        Element::make(*id, {"kelo.decode.h264"}, "decoder", ElementKind::Operator)
+            .with_input(*Port::input("in", DataContract::frame()))
+            .with_config(config);
+    Graph g;
+    for (int i = 0; i < 3; ++i) g.add_element(element);
+    auto graph_view = [](const Graph& x) { return std::pair(x.elements(), x.edges()); };
+    fail_each_allocation(g, [&](Graph& x) { x.add_element(element); }, graph_view);
+    const Edge edge = *Edge::dynamic_output("decoder", "src_%u", element.inputs[0].id);
+    for (int i = 0; i < 4; ++i) {
+      fail_each_allocation(g, [&](Graph& x) { x.add_edge(edge); }, graph_view);
+    }
+    EXPECT_EQ(g.elements().size(), 4u);
+    EXPECT_EQ(g.edges().size(), 4u);
+
+    for (const char* key : {"a a long key that is not stored inline", "k", "z"}) {
+      fail_each_allocation(config, [&](Config& c) { c.set(key, std::string(40, 'x')); }, same);
+    }
+    EXPECT_EQ(config.keys().size(), 3u);
+
+    data::Attributes attributes;
+    const char* long_key = "a long attribute key, not stored inline";
+    for (const char* key : {long_key, "b", long_key}) {
+      fail_each_allocation(attributes,
+          [&](data::Attributes& a) { a.insert(key, {std::string(40, 'y')}); }, same);
+    }
+    EXPECT_EQ(attributes.keys().size(), 2u);
+    data::Attributes changed = attributes;
+    changed.insert("k", {std::int64_t(1)});
+
+    data::Metadata metadata;
     auto object = data::Object::make(data::ObjectId{}, data::BoundingBox{1, 2, 3, 4});
     ASSERT_TRUE(object.ok());
-    object->attributes = b;
+    object->label = std::string(40, 'z');
+    object->attributes = changed;
     object->related_mut().push_back(Uuid{});
-    data::Metadata m;
-    m.objects.push_back(*object);
-    data::Metadata copy = m;
+    for (int i = 0; i < 5; ++i) {
+      fail_each_allocation(metadata,
+          [&](data::Metadata& m) { m.objects.push_back(*object); }, same);
+    }
+    EXPECT_EQ(metadata.objects.size(), 5u);
+    data::Metadata copy = metadata;
     copy.objects.push_back(*object);
     copy.objects[0].label = "changed";
-    fail_each_allocation(m, [&](data::Metadata& x) { x.objects.push_back(*object); }, same);
   }
   EXPECT_EQ(live.load(), before);
 }

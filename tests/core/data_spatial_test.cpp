@@ -1,8 +1,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,26 +20,18 @@ namespace {
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-::testing::AssertionResult Same(float got, float want) {
-  if (std::isnan(want) ? std::isnan(got)
-                       : std::bit_cast<std::uint32_t>(got) == std::bit_cast<std::uint32_t>(want)) {
-    return ::testing::AssertionSuccess();
+// Each component's bits in hex, or "nan".
+std::vector<std::string> bits(std::initializer_list<float> values) {
+  std::vector<std::string> out;
+  char text[16];
+  for (float v : values) {
+    std::snprintf(text, sizeof text, "%08x", std::bit_cast<std::uint32_t>(v));
+    out.emplace_back(std::isnan(v) ? "nan" : text);
   }
-  return ::testing::AssertionFailure() << std::hexfloat << got << " != " << want;
+  return out;
 }
-
-void ExpectSame(const Vec3& got, const Vec3& want, int row) {
-  EXPECT_TRUE(Same(got.x, want.x)) << "x, row " << row;
-  EXPECT_TRUE(Same(got.y, want.y)) << "y, row " << row;
-  EXPECT_TRUE(Same(got.z, want.z)) << "z, row " << row;
-}
-
-void ExpectSame(const Quaternion& got, const Quaternion& want, int row) {
-  EXPECT_TRUE(Same(got.x, want.x)) << "x, row " << row;
-  EXPECT_TRUE(Same(got.y, want.y)) << "y, row " << row;
-  EXPECT_TRUE(Same(got.z, want.z)) << "z, row " << row;
-  EXPECT_TRUE(Same(got.w, want.w)) << "w, row " << row;
-}
+std::vector<std::string> bits(const Vec3& v) { return bits({v.x, v.y, v.z}); }
+std::vector<std::string> bits(const Quaternion& q) { return bits({q.x, q.y, q.z, q.w}); }
 
 TEST(SpatialTest, RotateIsBitExact) {
   const struct { Quaternion q; Vec3 v, want; } cases[] = {
@@ -54,13 +49,14 @@ TEST(SpatialTest, RotateIsBitExact) {
       {{0x1.1b578cp-65f, 0x1.4484cp-100f, 0.0f, 0x1.fffffcp-1f}, {0x1.2a05f2p+33f, -0x1.b7cdfep-34f, 0x1.54fdf4p-2f}, {0x1.2a05f2p+33f, -0x1.b7cdfep-34f, 0x1.54fdf4p-2f}},
       {{-0x1.c31e6ep-3f, -0x1.36a87ep-1f, -0x1.81c63ap-1f, 0x1.ffe69ep-4f}, {0x1.3d9e82p+5f, -0x1.495158p+3f, 0x1.de4d9ep+5f}, {-0x1.c85238p+4f, 0x1.fbe2dap+5f, 0x1.4522fcp+4f}},
   };
-  int row = 0;
-  for (const auto& c : cases) {
-    ExpectSame(c.q.rotate(c.v), c.want, row);
+  const Vec3 shift{0.5f, -0.0f, 0x1p-149f};
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    SCOPED_TRACE(row);
+    const auto& c = cases[row];
+    EXPECT_EQ(bits(c.q.rotate(c.v)), bits(c.want));
     // transform_point is the rotation plus the translation, added last
-    const Vec3 shift{0.5f, -0.0f, 0x1p-149f};
-    const Vec3 moved = RigidTransform{c.q, shift}.transform_point(c.v);
-    ExpectSame(moved, {shift.x + c.want.x, shift.y + c.want.y, shift.z + c.want.z}, row++);
+    EXPECT_EQ(bits(RigidTransform{c.q, shift}.transform_point(c.v)),
+              bits({shift.x + c.want.x, shift.y + c.want.y, shift.z + c.want.z}));
   }
 }
 
@@ -73,11 +69,12 @@ TEST(SpatialTest, ComposeIsBitExact) {
       {{0x1.75e974p-3f, 0x1.75e974p-2f, 0x1.186f18p-1f, 0x1.75e974p-1f}, {0x1.e848p+19f, -0x1.e848p+19f, 0x1p-1f}, {0x1p-1f, 0x1p-1f, 0x1p-1f, 0x1p-1f}, {0x1.0624dep-10f, 0x1.0624dep-9f, -0x1.89374cp-9f}, {0x1.75e97p-2f, 0x1.75e974p-1f, 0x1.186f18p-1f, -0x1.75e974p-3f}, {0x1.e848p+19f, -0x1.e848p+19f, 0x1.fef9dcp-2f}},
       {{0x1p+1f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 0x1.8p+1f, 0.0f, 0.0f}, {kInf, 0.0f, 0.0f}, {0.0f, 0.0f, 0x1.8p+2f, 0.0f}, {kNaN, kNaN, kNaN}},
   };
-  int row = 0;
-  for (const auto& c : cases) {
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    SCOPED_TRACE(row);
+    const auto& c = cases[row];
     const RigidTransform ab = RigidTransform{c.a, c.ta}.compose({c.b, c.tb});
-    ExpectSame(ab.rotation, c.want_rotation, row);
-    ExpectSame(ab.translation, c.want_translation, row++);
+    EXPECT_EQ(bits(ab.rotation), bits(c.want_rotation));
+    EXPECT_EQ(bits(ab.translation), bits(c.want_translation));
   }
 }
 
@@ -96,11 +93,11 @@ TEST(SpatialTest, NormalizedIsBitExact) {
       {{0x1p-149f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0x1p+0f}, true},
       {{-0x1.8p+1f, 0x1p+2f, 0.0f, 0x1.8p+3f}, {-0x1.d89d8cp-3f, 0x1.3b13b2p-2f, 0.0f, 0x1.d89d8cp-1f}, true},
   };
-  int row = 0;
-  for (const auto& c : cases) {
-    const Quaternion n = c.q.normalized();
-    ExpectSame(n, c.want, row);
-    EXPECT_EQ(n.is_normalized(), c.unit) << "row " << row++;
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    SCOPED_TRACE(row);
+    const Quaternion n = cases[row].q.normalized();
+    EXPECT_EQ(bits(n), bits(cases[row].want));
+    EXPECT_EQ(n.is_normalized(), cases[row].unit);
   }
 }
 
@@ -117,10 +114,8 @@ TEST(SpatialTest, IsNormalizedTolerance) {
 
 TEST(SpatialTest, Identities) {
   const Vec3 p{0.1f, -2.0f, 3e38f};
-  ExpectSame(Quaternion::identity().rotate(p), p, 0);
-  ExpectSame(RigidTransform::identity().transform_point(p), p, 1);
-  EXPECT_EQ(Quaternion{}, Quaternion::identity());
-  EXPECT_EQ(RigidTransform{}, (RigidTransform{{0, 0, 0, 1}, {0, 0, 0}}));
+  EXPECT_EQ(bits(RigidTransform{}.transform_point(p)), bits(p));
+  EXPECT_EQ(RigidTransform{}, RigidTransform::identity());
   const RigidTransform t{{0.1f, 0.2f, 0.3f, 0.4f}, {1, 2, 3}};
   EXPECT_EQ(t.compose(RigidTransform::identity()), t);
   EXPECT_EQ(RigidTransform::identity().compose(t), t);

@@ -10,7 +10,6 @@
 #include "data/segment.h"
 #include "data/time.h"
 #include "data/track.h"
-#include "execution/contract.h"
 #include "graph/edge.h"
 #include "graph/element.h"
 #include "graph/port.h"
@@ -33,26 +32,10 @@ TEST(Defaults, DataValues) {
   EXPECT_EQ(Point2D{}, (Point2D{0, 0}));
   EXPECT_EQ(BoundingBox{}, (BoundingBox{0, 0, 0, 0, pixel}));
   EXPECT_EQ(Polygon{}.coordinate_space, pixel);
-  EXPECT_EQ(MaskRegion{}.width + MaskRegion{}.height, 0u);
-  EXPECT_EQ(Classification{}.confidence, 0.0f);
-  const VideoFormat f;
-  EXPECT_EQ(f.width + f.height, 0u);
-  EXPECT_EQ(f.color_space, ColorSpace(ColorSpaceVariant::Srgb));
-  EXPECT_EQ(f.color_range, ColorRange::Full);
-  EXPECT_FALSE(f.frame_rate);
-  const Track t;
-  EXPECT_EQ(t.first_sequence + t.last_sequence, 0u);
-  EXPECT_EQ(t.state, TrackState::Tentative);
-}
-
-TEST(Defaults, ExecutionValues) {
-  using namespace execution;
-  EXPECT_EQ(BatchingPolicy{}, (BatchingPolicy{0, 0}));
-  EXPECT_EQ(Concurrency::Limited{}.n, 0u);
-  EXPECT_EQ(InputRelation::TimestampMatched{},
-            (InputRelation::TimestampMatched{0, MissingInputBehavior::Wait, {}}));
-  EXPECT_EQ(ControlSignal::Seek{}.target_ns, 0u);
-  EXPECT_EQ(ControlSignal{}.kind_name(), "flush");
+  EXPECT_EQ(MaskRegion{}, (MaskRegion{{}, 0, 0, {}}));
+  EXPECT_EQ(Classification{}, (Classification{{}, 0.0f, std::nullopt}));
+  EXPECT_EQ(VideoFormat{}, (VideoFormat{0, 0, {}, ColorSpaceVariant::Srgb, ColorRange::Full, {}}));
+  EXPECT_EQ(Track{}, (Track{{}, 0, 0, {}, {}, TrackState::Tentative, {}}));
 }
 
 TEST(Defaults, GraphAndProviderValues) {
@@ -65,7 +48,6 @@ TEST(Defaults, GraphAndProviderValues) {
   EXPECT_EQ(provider::Requirement{}.bytes, 0u);
   EXPECT_EQ(provider::SelectionPolicy{}.kind, provider::SelectionPolicy::Kind::HighestPriority);
   EXPECT_EQ(provider::ProviderDescriptor{}.priority, 0);
-  EXPECT_EQ(provider::ProviderDescriptor::make({}, {}).priority, 0);
 }
 
 }  // namespace

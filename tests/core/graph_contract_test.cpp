@@ -8,29 +8,20 @@
 namespace kelo_core::graph {
 namespace {
 
-using data::CoordinateSpaceKind;
 using data::CoordinateSpaceVariant;
 using data::DType;
-using data::PixelFormat;
 using data::PixelFormatVariant;
-using Ids = std::vector<std::uint32_t>;
 using Shape = std::vector<std::uint64_t>;
 
 const ContractSpec kAny;
 
+// The Python tests check summaries against a model whose fields are always set in field order.
 TEST(ContractSpecTest, Summaries) {
   const struct { ContractSpec spec; const char* text; } cases[] = {
-      {kAny, "unconstrained"},
-      {kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080),
-       "pixel=NV12,w=1920,h=1080"},
-      {kAny.with_dtype(DType::Float32).with_shape({1, 3, 640, 640}), "dtype=Float32,shape=[1, 3, 640, 640]"},
       {kAny.with_height(480).with_width(640), "w=640,h=480"},  // field order, not call order
-      {kAny.with_class_ids({3, 1, 3}), "classes=[3, 1, 3]"},
-      {kAny.with_pixel_format(PixelFormat::custom("bay\"er")), "pixel=Custom(\"bay\\\"er\")"},
-      {kAny.with_coordinate_space(CoordinateSpaceKind::custom("")), "coords=Custom(\"\")"},
       {kAny.with_dtype(DType::BFloat16).with_width(0).with_shape({18446744073709551615u}),
        "w=0,dtype=BFloat16,shape=[18446744073709551615]"},
-      {kAny.with_class_ids({4294967295u})
+      {kAny.with_class_ids({4294967295u, 3, 3})
            .with_content_type("t")
            .with_coordinate_space(CoordinateSpaceVariant::Pixel)
            .with_shape({2})
@@ -38,52 +29,24 @@ TEST(ContractSpecTest, Summaries) {
            .with_height(2)
            .with_width(1)
            .with_pixel_format(PixelFormatVariant::P010),
-       "pixel=P010,w=1,h=2,dtype=Bool,shape=[2],coords=Pixel,content=t,classes=[4294967295]"}};
-  for (const auto& c : cases) EXPECT_EQ(c.spec.summary(), c.text);  // the Python model checks more
+       "pixel=P010,w=1,h=2,dtype=Bool,shape=[2],coords=Pixel,content=t,classes=[4294967295, 3, 3]"}};
+  for (const auto& c : cases) EXPECT_EQ(c.spec.summary(), c.text);
 }
 
-TEST(ContractSpecTest, BuildersReplaceOneField) {
-  ContractSpec a = kAny.with_width(1);
-  ContractSpec b = a.with_width(2);
-  EXPECT_EQ(a.width, 1u);
-  EXPECT_EQ(b.width, 2u);
-  EXPECT_EQ(kAny.width, std::nullopt);
-  ContractSpec moved = ContractSpec(b).with_class_ids({1}).with_class_ids({});
-  EXPECT_EQ(moved.class_ids, Ids{});
-  EXPECT_EQ(moved.width, 2u);
-}
-
-// The compatibility rule itself is checked against a model, on random constraints, by the Python tests.
-TEST(ContractSpecTest, ClassIdSubsetOnLongLists) {
-  Ids consumer, producer;
-  for (std::uint32_t i = 0; i < 200; ++i) consumer.push_back(199 - i);
-  for (std::uint32_t i = 0; i < 100; ++i) producer.push_back(i * 2);
-  auto c = kAny.with_class_ids(consumer);
-  EXPECT_TRUE(kAny.with_class_ids(producer).is_compatible_with(c));
-  EXPECT_FALSE(c.is_compatible_with(kAny.with_class_ids(producer)));
-  producer.push_back(200);
-  EXPECT_FALSE(kAny.with_class_ids(producer).is_compatible_with(c));
-}
-
+// The Python tests check the other forms.
 TEST(DataContractTest, NamesAndDisplayForms) {
   const ContractSpec nv12 =
       kAny.with_pixel_format(PixelFormatVariant::NV12).with_width(1920).with_height(1080);
   const struct { DataContract c; const char *name, *text; bool has_spec; } cases[] = {
-      {DataContract(), "Frame", "Frame", false}, {DataContract::frame(), "Frame", "Frame", false},
-      {DataContract::frame(nv12), "Frame", "Frame[pixel=NV12,w=1920,h=1080]", true},
-      {DataContract::frame(kAny), "Frame", "Frame[unconstrained]", true},
-      {DataContract::tensor(), "Tensor", "Tensor", false},
-      {DataContract::metadata(), "Metadata", "Metadata", false},
-      {DataContract::metadata_content("detections"), "Metadata", "Metadata[content=detections]", true},
-      {DataContract::event(), "Event", "Event", false},
+      {DataContract(), "Frame", "Frame", false},
       {DataContract::batch(kAny.with_width(1)), "Batch", "Batch[w=1]", true},
-      {DataContract::custom("lidar"), "Custom", "Custom(lidar)", false},
       {DataContract::custom("a\"b)"), "Custom", "Custom(a\"b))", false},
       {DataContract::custom(""), "Custom", "Custom()", false}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     EXPECT_EQ(c.c.category_name(), c.name);
     EXPECT_EQ(c.c.str(), c.text);
-    EXPECT_EQ(c.c.spec() != nullptr, c.has_spec) << c.text;
+    EXPECT_EQ(c.c.spec() != nullptr, c.has_spec);
   }
   EXPECT_EQ(*DataContract::frame(nv12).spec(), nv12);
   EXPECT_EQ(DataContract::custom("x").tag(), "x");
@@ -115,10 +78,11 @@ TEST(DataContractTest, CopiesAreCheapAndEqual) {
   DataContract a = DataContract::frame(kAny.with_shape(Shape(64, 7)));
   DataContract b = a;
   EXPECT_EQ(a.spec(), b.spec());  // shared, immutable
-  EXPECT_EQ(a, b);
   EXPECT_EQ(a, DataContract::frame(kAny.with_shape(Shape(64, 7))));
-  EXPECT_NE(a, DataContract::tensor(kAny.with_shape(Shape(64, 7))));
-  EXPECT_NE(a, DataContract::frame());
+  for (const DataContract& other : {DataContract::tensor(kAny.with_shape(Shape(64, 7))),
+                                    DataContract::frame(), DataContract::custom("a")}) {
+    EXPECT_NE(a, other) << other.str();
+  }
   EXPECT_NE(DataContract::frame(kAny), DataContract::frame());
   EXPECT_NE(DataContract::custom("a"), DataContract::custom("b"));
   EXPECT_LE(sizeof(DataContract), sizeof(void*) + 8);

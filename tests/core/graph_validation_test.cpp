@@ -50,44 +50,31 @@ using Kinds = std::vector<std::string>;
 const PortId kA = *PortId::parse("00000000-0000-0000-0000-00000000000a");
 const PortId kB = *PortId::parse("00000000-0000-0000-0000-00000000000b");
 
-TEST(GraphTest, EdgesElementsAndBuilders) {
+// Edges, graphs and the shared builder are checked through the Python tests.
+TEST(GraphTest, EdgeCopiesBuildersAndLongChains) {
   // A plain edge is two ids and a word; a port's direction shares its contract's padding.
   static_assert(sizeof(Edge) == 48 && sizeof(Port) == 64);
-  Edge plain = Edge::plain(kA, kB);
-  EXPECT_EQ(plain.source_element(), std::nullopt);
-  EXPECT_EQ(plain.with_late_binding(), Edge::late(kA, kB));
-  EXPECT_FALSE(plain.late_binding());
-  Edge dyn = *Edge::dynamic_output("det", "objects", kB);
-  EXPECT_NE(dyn.source, Edge::dynamic_output("det", "objects", kB)->source);
-  EXPECT_TRUE(dyn.late_binding());
   // Copies own their names.
+  const Edge plain = Edge::plain(kA, kB), dyn = *Edge::dynamic_output("det", "objects", kB);
   Edge assigned = plain, copy = dyn;
   assigned = copy;
   copy = plain;
   EXPECT_EQ(copy, plain);
   EXPECT_EQ(std::move(assigned).with_late_binding(), dyn);
-  EXPECT_EQ(dyn.source_pad(), "objects");
 
   Graph g = GraphBuilder().add_element(element(1, "first")).add_element(element(1, "second"))
                 .connect(out(0), in(1)).connect_late(out(1), in(0)).build();
   EXPECT_EQ(g.find_element(seq<ElementId>(1)), nullptr);
   EXPECT_EQ(g.find_element(element(1).id)->name, "first");
-  ASSERT_EQ(g.num_edges(), 2u);
-  EXPECT_TRUE(g.edges()[1].late_binding());
+  EXPECT_EQ(g.edges(), (std::vector<Edge>{Edge::plain(out(0), in(1)), Edge::late(out(1), in(0))}));
   auto late = GraphBuilder().connect_dynamic("src", "pad", kB);
   ASSERT_TRUE(late.ok());
   EXPECT_EQ(std::move(*late).build().edges()[0].source_element(), "src");
 
   // Shared steps keep their common prefix; long chains build and release without recursion.
-  const SharedGraphBuilder one = SharedGraphBuilder().add_element(node(0));
-  const SharedGraphBuilder a = one.add_edge(Edge::plain(out(0), in(1))).add_element(node(1));
-  EXPECT_EQ(one.add_element(node(2)).build().elements(), (std::vector<Element>{node(0), node(2)}));
-  EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
-  EXPECT_EQ(a.build().edges(), std::vector<Edge>{Edge::plain(out(0), in(1))});
+  const SharedGraphBuilder a = SharedGraphBuilder().add_element(node(0)).add_element(node(1));
   { const SharedGraphBuilder dropped = a.add_element(node(3)); }  // releases none of a's steps
   EXPECT_EQ(a.build().elements(), (std::vector<Element>{node(0), node(1)}));
-  EXPECT_EQ(a.build().num_edges(), 1u);
-  EXPECT_EQ(a.num_elements() * 10 + a.num_edges(), 21u);  // two elements, one edge
   constexpr std::size_t n = 1'000'000;
   auto chain = std::make_unique<SharedGraphBuilder>();
   for (std::size_t i = 0; i < n; ++i)
@@ -98,37 +85,20 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
   EXPECT_EQ(branch.build().num_edges(), n + 1);
 }
 
-TEST(ValidationTest, KindNamesAndMessages) {
-  const ElementId e = *ElementId::parse("00000000-0000-0000-0000-0000000000ee");
-  const std::string a = "00000000-0000-0000-0000-00000000000a", b = "00000000-0000-0000-0000-00000000000b";
-  const std::vector<std::tuple<GraphValidationError, std::string, std::string>> cases = {
-      {EdgeReferencesMissingPort{kA}, "EdgeReferencesMissingPort", "edge references missing port " + a},
-      {InvalidPortDirection{kA, kB, PortDirection::Input, PortDirection::Output}, "InvalidPortDirection",
-       "edge " + a + " -> " + b + " has invalid direction Input -> Output (expected Output -> Input)"},
-      {PortNotOwnedByElement{kA}, "PortNotOwnedByElement", "port " + a + " does not belong to any element"},
-      {DuplicateElementId{e}, "DuplicateElementId",
-       "duplicate element id 00000000-0000-0000-0000-0000000000ee"},
-      {DuplicatePortId{kB}, "DuplicatePortId", "duplicate port id " + b},
-      {ContractMismatch{kA, kB, "Frame", "Custom(x)"}, "ContractMismatch",
-       "contract mismatch on edge " + a + " -> " + b + ": Frame vs Custom(x)"},
-      {CycleDetected{}, "CycleDetected", "cycle detected in graph"},
-      {DynamicSourceElementNotFound{"d\"e\n", kA, kB}, "DynamicSourceElementNotFound",
-       "dynamic source element \"d\\\"e\\n\" not found (edge " + a + " -> " + b + ")"}};
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const auto& [error, name, message] = cases[i];
-    EXPECT_EQ(error.kind(), i);
-    EXPECT_EQ(error.kind_name(), name);
-    EXPECT_EQ(error.message(), message);
-  }
-  EXPECT_EQ(deferred_warning(kA, kB), "late-binding edge PortId(" + a + ") \xe2\x86\x92 PortId(" +
-                                          b + "): source port not yet materialized (deferred)");
+// The Python tests check every other message and kind name; validation never reports this one.
+TEST(ValidationTest, PortNotOwnedByElement) {
+  const GraphValidationError error = PortNotOwnedByElement{kA};
+  EXPECT_EQ(error.kind(), 2u);
+  EXPECT_EQ(error.kind_name(), "PortNotOwnedByElement");
+  EXPECT_EQ(error.message(),
+            "port 00000000-0000-0000-0000-00000000000a does not belong to any element");
 }
 
 // The order of findings (duplicates in visiting order, the later port winning, edge findings in edge order,
 // one cycle report last) is checked against a reference model on random graphs by the Python tests.
 
-// The port index is sized for two ports an element and grows past that: entries made before the growth keep
-// their answers after it.
+// The id table grows as ports are added: entries made before a growth keep their answers after
+// it, and a later port with an id takes it over.
 TEST(ValidationTest, ManyPortsAnElement) {
   Graph g;
   Element wide = element(0);
@@ -151,30 +121,31 @@ TEST(ValidationTest, ManyPortsAnElement) {
                                      " has invalid direction Input -> Input (expected Output -> Input)");
 }
 
-// The edge pass guesses each end from the edge before (the next port in insertion order, on a chain):
-// whatever it guesses, every end resolves to the last port with its id, missing ports stay missing, and an
-// end out of the expected order is still found.
-TEST(ValidationTest, EdgesOutOfTheirPortsOrder) {
-  Graph g;
-  for (std::uint64_t i = 0; i < 50; ++i) g.add_element(node(i));
-  // Element 50 takes over out(10), and closes 50 -> 11 -> 12 -> 50.
-  g.add_element(element(50).with_input(port(5000, PortDirection::Input))
-                    .with_output(port(21, PortDirection::Output)));
-  const PortId gone = seq<PortId>(9999);
-  for (std::uint64_t i = 0; i < 20; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
-  g.add_edge(Edge::plain(out(20), gone));
-  for (std::uint64_t i = 21; i < 30; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
-  g.add_edge(Edge::plain(in(30), in(31)));
-  for (std::uint64_t i = 31; i < 40; ++i) g.add_edge(Edge::plain(out(i), in(i + 1)));
-  for (std::uint64_t i = 48; i >= 40; --i) g.add_edge(Edge::plain(out(i), in(i + 1)));
-  g.add_edge(Edge::plain(gone, in(3)));
-  g.add_edge(Edge::plain(out(12), seq<PortId>(5000, 0xAA)));
-  ValidationReport r = validate(g);
-  EXPECT_EQ(kinds(r), (Kinds{"DuplicatePortId", "EdgeReferencesMissingPort", "InvalidPortDirection",
-                             "EdgeReferencesMissingPort", "CycleDetected"}));
-  EXPECT_EQ(r.errors[0].message(), "duplicate port id " + out(10).str());
-  EXPECT_EQ(r.errors[2].message(), "edge " + in(30).str() + " -> " + in(31).str() +
-                                     " has invalid direction Input -> Input (expected Output -> Input)");
+// Long class-id lists, directly and in validation, which sorts a target's list once and keeps the
+// answer per pair of constraints (the second edge of each pair is answered from it). The rule is
+// checked against a model on short lists by the Python tests.
+TEST(ValidationTest, ClassIdSubsetOnLongLists) {
+  using Ids = std::vector<std::uint32_t>;
+  Ids wide, even;
+  for (std::uint32_t i = 0; i < 200; ++i) wide.push_back(199 - i);
+  for (std::uint32_t i = 0; i < 100; ++i) even.push_back(i * 2);
+  Ids beyond = even;
+  beyond.push_back(200);
+  const struct { Ids producer, consumer; bool fits; } cases[] = {
+      {even, wide, true}, {wide, even, false}, {beyond, wide, false}, {{4, 2}, wide, true},
+      {{4, 200}, wide, false}};
+  const auto contract = [](Ids ids) {
+    return DataContract::tensor(ContractSpec().with_class_ids(std::move(ids)));
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.producer));
+    EXPECT_EQ(contract(c.producer).is_compatible_with(contract(c.consumer)), c.fits);
+    Graph g;
+    g.add_element(element(0).with_output(port(1, PortDirection::Output, contract(c.producer))));
+    g.add_element(element(1).with_input(port(2, PortDirection::Input, contract(c.consumer))));
+    for (int i = 0; i < 2; ++i) g.add_edge(Edge::plain(out(0), in(1)));
+    EXPECT_EQ(kinds(validate(g)), c.fits ? Kinds{} : Kinds(2, "ContractMismatch"));
+  }
 }
 
 // Deep paths: the search keeps its path on the heap.
@@ -189,29 +160,6 @@ TEST(ValidationTest, MillionElementChainAndRing) {
   ValidationReport r = validate(g);
   ASSERT_EQ(kinds(r), Kinds{"CycleDetected"});
   EXPECT_EQ(std::get<CycleDetected>(r.errors[0].payload()).elements.size(), n);
-}
-
-// The cycle error names the elements on the cycle the search closed, from the one the closing edge enters; a
-// tail leading into it is not part of it, and elements sharing an id are one node.
-TEST(ValidationTest, CycleNamesItsElements) {
-  Graph g;
-  for (std::uint64_t i = 0; i < 5; ++i) g.add_element(node(i));
-  g.add_element(element(4).with_input(port(100, PortDirection::Input)));
-  for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {2, 3}, {3, 4}}) g.add_edge(Edge::plain(out(a), in(b)));
-  g.add_edge(Edge::plain(out(4), seq<PortId>(100, 0xAA)));  // into the element sharing 4's id
-  g.add_edge(Edge::plain(out(3), in(2)));
-  const ValidationReport r = validate(g);
-  ASSERT_EQ(kinds(r), (Kinds{"DuplicateElementId", "CycleDetected"}));
-  const auto& cycle = std::get<CycleDetected>(r.errors[1].payload()).elements;
-  const std::vector<ElementId> want = {seq<ElementId>(4, 0xEE)};
-  EXPECT_EQ(cycle, want);  // 4 -> (4 again) closes first, on the way down the chain
-  Graph h;
-  for (std::uint64_t i = 0; i < 4; ++i) h.add_element(node(i));
-  for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {2, 3}, {3, 1}}) h.add_edge(Edge::plain(out(a), in(b)));
-  const ValidationReport rh = validate(h);
-  const auto& ring = std::get<CycleDetected>(rh.errors[0].payload()).elements;
-  EXPECT_EQ(ring, (std::vector<ElementId>{seq<ElementId>(1, 0xEE), seq<ElementId>(2, 0xEE),
-                                          seq<ElementId>(3, 0xEE)}));
 }
 
 // Every finding's indexes: the elements it concerns in graph order (elements sharing an id are the first of
@@ -254,14 +202,15 @@ TEST(ValidationTest, FindingsCarryTheirIndexes) {
                  .with_output(port(1, PortDirection::Output))},
             {Edge::plain(out(0), in(0))}),
        {{"ContractMismatch", {0}, {0}}, {"CycleDetected", {0}, {0}}}, {}},
-      {"dynamic source element not found",
-       make({node(0)}, {*Edge::dynamic_output("nobody", "pad", in(0))}),
-       {{"DynamicSourceElementNotFound", {0}, {0}}}, {}},
       {"cycle: path order from where it closed, the first edge of each step",
        make({node(0), node(1), node(2), node(3)},
             {Edge::plain(out(1), in(2)), Edge::plain(out(3), in(0)), Edge::plain(out(0), in(1)),
              Edge::plain(out(2), in(0)), Edge::plain(out(0), in(1))}),
        {{"CycleDetected", {0, 1, 2}, {2, 0, 3}}}, {}},
+      {"cycle with a tail into it", make({node(0), node(1), node(2), node(3)},
+           {Edge::plain(out(0), in(1)), Edge::plain(out(1), in(2)), Edge::plain(out(2), in(3)),
+            Edge::plain(out(3), in(1))}),
+       {{"CycleDetected", {1, 2, 3}, {1, 2, 3}}}, {}},
       {"cycle through a repeated element id",
        make({node(0), node(1), element(1).with_input(port(50, PortDirection::Input))},
             {Edge::plain(out(0), in(1)), Edge::plain(out(1), seq<PortId>(50, 0xAA)),
@@ -272,8 +221,14 @@ TEST(ValidationTest, FindingsCarryTheirIndexes) {
     SCOPED_TRACE(c.what);
     const ValidationReport r = validate(c.graph);
     std::vector<std::tuple<std::string, Idx, Idx>> errors;
-    for (const auto& e : r.errors)
+    for (const auto& e : r.errors) {
       errors.emplace_back(e.kind_name(), e.indexes().elements, e.indexes().edges);
+      if (const auto* cycle = std::get_if<CycleDetected>(&e.payload())) {
+        std::vector<ElementId> ids;  // the cycle names its elements, in the same order
+        for (std::uint32_t i : e.indexes().elements) ids.push_back(c.graph.elements()[i].id);
+        EXPECT_EQ(cycle->elements, ids);
+      }
+    }
     EXPECT_EQ(errors, c.errors);
     std::vector<std::pair<Idx, Idx>> warnings;
     for (const auto& w : r.warnings) {
@@ -282,6 +237,40 @@ TEST(ValidationTest, FindingsCarryTheirIndexes) {
     }
     EXPECT_EQ(warnings, c.warnings);
   }
+}
+
+// The Python tests check order and replacement against a dict; these add the byte order past
+// the Basic Multilingual Plane and keys holding a NUL.
+TEST(ConfigTest, ByteWiseKeyOrderAndReplacement) {
+  Config c;
+  // U+10000 (4 UTF-8 bytes) sorts after U+FFFF (3 bytes), unlike UTF-16 code units.
+  for (const char* k : {"b", "\xf0\x90\x80\x80", "B", "\xef\xbf\xbf", "ba", "\xee\x80\x80", ""})
+    c.set(k, std::string("v") + k);
+  c.set("b", "second");
+  EXPECT_EQ(c.keys(), (std::vector<std::string>{"", "B", "b", "ba", "\xee\x80\x80", "\xef\xbf\xbf",
+                                                "\xf0\x90\x80\x80"}));
+  EXPECT_EQ(c.get("b"), "second");
+  EXPECT_EQ(c.get(""), "v");
+  EXPECT_EQ(c.get(std::string_view("b\0", 2)), std::nullopt);
+  EXPECT_EQ(Config().get(""), std::nullopt);
+  EXPECT_EQ(std::pair(c.empty(), Config().empty()), std::pair(false, true));
+}
+
+// Builders are checked through the Python tests.
+TEST(ElementTest, AllPortsAndConfigReplaced) {
+  const Element e = Element::make(*ElementId::fresh(), {"kelo.decode.h264"}, "decoder",
+                                  ElementKind::Operator);
+  const Port a = *Port::input("a", DataContract::frame());
+  const Element with = e.with_output(*Port::output("b", DataContract::tensor())).with_input(a)
+                           .with_input(a);
+  EXPECT_EQ(with.all_ports(),
+            (std::vector<const Port*>{&with.inputs[0], &with.inputs[1], &with.outputs[0]}));
+
+  Config first, second;
+  first.set("x", "1");
+  second.set("y", "2");
+  Element configured = e.with_config(first).with_config(second);
+  EXPECT_EQ(configured.config.keys(), std::vector<std::string>{"y"});  // replaced, not merged
 }
 
 }  // namespace
