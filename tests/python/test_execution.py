@@ -30,7 +30,7 @@ RELATIONS = [(PyInputRelation.independent, (), "independent"),
     (PyInputRelation.explicit_join, ("camera",), "explicit_join")]
 
 
-@pytest.mark.parametrize("a, b, equal", [  # the core tests hold the rule; these check the arguments
+@pytest.mark.parametrize("a, b, equal", [  # equal field by field, however the arguments were given
     (TM(5, W), TM(5, W, []), True), (TM(5, W), TM(5, W, None), True),
     (TM(5, W), TM(tolerance_ns=5, missing=W, clock_offsets_ns=()), True),
     (TM(5, W, [0, 3]), TM(5, W, (0, 3)), True),
