@@ -65,15 +65,16 @@ def mapper(f, **attrs):
 
 
 def pipeline(table, links):
-    """`table`: name -> (Element class, inputs, outputs); links as
-    ("a.out", "b.in"). Returns the pipeline and its elements mapping."""
+    """`table`: name -> (Element class or a native type id, inputs, outputs);
+    links as ("a.out", "b.in"). Returns the pipeline and its elements mapping."""
     p, elements = Pipeline("test"), {}
     for name, (cls, ins, outs) in table.items():
         kind = (PyElementKind.Source if not ins else
                 PyElementKind.Sink if not outs else PyElementKind.Operator)
-        p.add(name, ElementType(f"test.{name}", kind, {i: ANY for i in ins},
-                                {o: ANY for o in outs}))
-        elements[f"test.{name}"] = cls
+        type_id = cls if isinstance(cls, str) else f"test.{name}"
+        p.add(name, ElementType(type_id, kind, {i: ANY for i in ins}, {o: ANY for o in outs}))
+        if not isinstance(cls, str):
+            elements[type_id] = cls
     for a, b in links:
         p.link(a, b)
     return p, elements
@@ -95,16 +96,22 @@ def run(p_elements, **options):
     return kelo.run(p, elements=elements, **options)
 
 
+def start(p_elements, **options):
+    p, elements = p_elements
+    return kelo.start(p, elements=elements, **options)
+
+
+def until(condition):
+    """Polls `condition` (a state of the run, never a span of time) until it
+    holds; returns its last value."""
+    pause = threading.Event()
+    for _ in range(LIMIT * 1000):
+        if value := condition():
+            return value
+        pause.wait(0.001)
+    raise AssertionError("the run never reached the state")
+
+
 def counters(stats):
     return {k: getattr(stats, k) for k in ("received", "processed", "emitted", "dropped",
                                             "rejected", "failed", "retried", "skipped")}
-
-
-class Gate:
-    """An event that a test element waits on, set from another thread."""
-
-    def __init__(self):
-        self.event = threading.Event()
-
-    def __call__(self):
-        return self.event.wait(LIMIT)
