@@ -123,33 +123,22 @@ def test_check_does_not_import_entries(folder):
     assert (status, "error K502" in out, "loud" in out) == (1, True, True)
 
 
-@pytest.mark.parametrize("sink, status, words", [
-    ("Keep", 0, "run completed"),
-    ("Fail", 1, "run failed: element 'out' failed"),
-    ("Missing", 1, "error K502"),
+@pytest.mark.parametrize("source, sink, args, status, words, errors", [
+    ("Numbers", "Keep", [], 0, "run completed", []),
+    ("Numbers", "Fail", [], 1, "run failed: element 'out' failed: element 'out': ValueError: no 0",
+     ["Traceback (most recent call last):", "ValueError: no 0"]),
+    ("Numbers", "Missing", [], 1, "error K502", []),
+    ("Endless", "Keep", ["--timeout", "0.1"], 1, "run timed_out", []),
+    (None, None, [], 2, "", ["error K100: cannot read '{path}': No such file or directory"]),
 ])
-def test_run_status_and_summary(folder, sink, status, words):
+def test_run_status_and_summary(folder, source, sink, args, status, words, errors):
     path = folder / "p.toml"
-    path.write_text(description(sink=sink))
-    got, out, err = kelo_run(path)
-    assert (got, words in out) == (status, True)
-    if sink == "Fail":
-        assert "ValueError: no " in err and "Traceback" in err
-
-
-def test_json_report(folder):
-    path = folder / "p.toml"
-    path.write_text(description())
-    status, out, _ = kelo_run(path, "--json")
-    doc = json.loads(out)
-    assert (status, doc["outcome"], doc["stats"]["out"]["received"]) == (0, "completed", 3)
-
-
-def test_timeout_and_unreadable(folder):
-    path = folder / "p.toml"
-    path.write_text(description(source="Endless"))
-    assert kelo_run(path, "--timeout", "0.1")[0] == 1
-    assert kelo_run(folder / "missing.toml")[0] == 2
+    if source is not None:
+        path.write_text(description(source=source, sink=sink))
+    got, out, err = kelo_run(path, *args)
+    err = err.splitlines()
+    assert (got, words in out, err[:1] + err[1:][-1:]) == (
+        status, True, [e.format(path=path) for e in errors])
 
 
 def test_ctrl_c_stops_cleanly(folder):
