@@ -111,15 +111,21 @@ def stall_of(started, clock, stuck):
     return detector.check(started.snapshot())
 
 
-def test_a_sink_that_never_returns_holds_its_source():
+def test_a_sink_that_never_returns_holds_its_source_and_fail_on_stall_abandons_it():
     clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
     started = start(held_sink(gate, entered), clock=clock)
     assert entered.wait(LIMIT)
     stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
     report = stall_of(started, clock, stuck)
+    # Each look at the run moves its clock on by a second.
+    stalls = []
+    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
+                  on_stall=stalls.append)
+    ended = started.wait(LIMIT, watch=watch, every=0.001)
     gate.set()
-    assert (report.running, report.waiting, report.blocked, started.wait(LIMIT).ok) == \
-        ((("out", 1, 11 * S),), (), (("src", "out.in"),), True)
+    assert (report.running, report.waiting, report.blocked, ended.outcome, ended.ok,
+            [s.as_dict()["running"] for s in stalls], watch.stall is stalls[-1]) == (
+        (("out", 1, 11 * S),), (), (("src", "out.in"),), "stalled", False, [["out"]], True)
 
 
 def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
@@ -137,19 +143,6 @@ def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
     gate.set()
     assert (report.running, report.waiting, started.wait(LIMIT).ok) == \
         ((), (("j", "j.y"),), True)
-
-
-def test_fail_on_stall_abandons_an_execution_that_never_returns():
-    clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
-    started = start(held_sink(gate, entered), clock=clock)
-    stalls = []
-    # Each look at the run moves its clock on by a second.
-    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
-                  on_stall=stalls.append)
-    report = started.wait(LIMIT, watch=watch, every=0.001)
-    gate.set()
-    assert (report.outcome, report.ok, [s.as_dict()["running"] for s in stalls],
-            watch.stall is stalls[-1]) == ("stalled", False, [["out"]], True)
 
 
 # ---- progress --------------------------------------------------------------------
