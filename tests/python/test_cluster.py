@@ -81,22 +81,14 @@ class Record(kelo.Element):
         self.file.close()
 
 
-class Checksum(kelo.Element):
+class Checksum(Record):
     """Writes 'sequence sum-of-pixels' of each frame to config path, then
     releases the frame (the last holder)."""
-
-    contract = SERIAL
-
-    def start(self):
-        self.file = open(self.config["path"], "w")
 
     def process(self, inputs):
         frame = inputs["in"]
         self.file.write(f"{frame.sequence} {int(kelo.pixels(frame).sum())}\n")
         release(frame)
-
-    def stop(self):
-        self.file.close()
 
 
 def configured(p_elements, configs):
@@ -132,6 +124,14 @@ def client():
         yield c
 
 
+def frames(tmp_path):
+    """A test pattern's 20 frames to a checksum of their pixels."""
+    scene = {"frames": "20", "width": "64", "height": "64", "objects": "2"}
+    return configured(pipeline({"src": (TestPattern, (), ("frames",)),
+                                "sink": (Checksum, ("in",), ())}, [("src.frames", "sink.in")]),
+                      {"src": scene, "sink": {"path": str(tmp_path / "out.txt")}})
+
+
 def counts(report, *names):
     return {n: (report.stats[n].received, report.stats[n].processed, report.stats[n].dropped)
             for n in names}
@@ -139,38 +139,27 @@ def counts(report, *names):
 
 # ---- the same outputs --------------------------------------------------------
 
-@pytest.mark.parametrize("place, replicas, groups", [
-    ({"work": "w"}, {}, ["main", "w"]),
-    ({"work": "w", "sink": "out"}, {}, ["main", "out", "w"]),
+@pytest.mark.parametrize("make, place, replicas, groups, head", [
+    # envelopes cross as set
+    (chain, {"work": "w"}, {}, ["main", "w"], [(0, 1000, 0), (2, 1001, 7)]),
+    (chain, {"work": "w", "sink": "out"}, {}, ["main", "out", "w"], [(0, 1000, 0), (2, 1001, 7)]),
     # replicas spread the items and keep the sequence
-    ({"work": "w", "sink": "out"}, {"w": 2}, ["main", "out", "w/0", "w/1"]),
+    (chain, {"work": "w", "sink": "out"}, {"w": 2}, ["main", "out", "w/0", "w/1"],
+     [(0, 1000, 0), (2, 1001, 7)]),
+    # frames cross with their pixels, and nothing is left held on either side
+    (frames, {"sink": "far"}, {}, ["far", "main"], [(0, 839456), (1, 839456)]),
 ])
-def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, place, replicas, groups):
-    p, elements = chain(tmp_path)
+def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, make, place, replicas,
+                                                     groups, head):
+    p, elements = make(tmp_path)
     alone = kelo.run(p, elements=elements, timeout=LIMIT)
     expected = lines(tmp_path)
     report = kelo.run(p, elements=elements, cluster=client, place=place, replicas=replicas,
                       timeout=LIMIT)
-    # envelopes crossed as set
     assert (alone.outcome, report.outcome, lines(tmp_path), expected[:2], sorted(report.workers),
-            len(set(report.workers.values()))) == (
-        "completed", "completed", expected, [(0, 1000, 0), (2, 1001, 7)], groups, 2)
-    assert counts(report, "src", "work", "sink") == counts(alone, "src", "work", "sink")
-
-
-def test_frames_cross_with_their_pixels(client, tmp_path):
-    scene = {"frames": "20", "width": "64", "height": "64", "objects": "2"}
-    p, elements = configured(pipeline({"scene": (TestPattern, (), ("frames",)),
-                                       "sum": (Checksum, ("in",), ())},
-                                      [("scene.frames", "sum.in")]),
-                             {"scene": scene, "sum": {"path": str(tmp_path / "out.txt")}})
-    alone = kelo.run(p, elements=elements, timeout=LIMIT)
-    expected = lines(tmp_path)
-    report = kelo.run(p, elements=elements, cluster=client, place={"sum": "far"}, timeout=LIMIT)
-    # nothing is left held on either side
-    assert (alone.outcome, report.outcome, lines(tmp_path), len(expected), stored(),
-            sorted(client.run(stored).values())) == (
-        "completed", "completed", expected, 20, 0, [0, 0])
+            len(set(report.workers.values())), stored(), sorted(client.run(stored).values())) == (
+        "completed", "completed", expected, head, groups, 2, 0, [0, 0])
+    assert counts(report, *alone.stats) == counts(alone, *alone.stats)
 
 
 # ---- credit --------------------------------------------------------------------

@@ -19,6 +19,7 @@ from kelo.runtime.figures import LEGEND, run_overlay
 from kelo.runtime.observe import stats_dict, stats_from_dict
 from kelo.runtime.running import ElementStats
 from checks import raises
+from runtime_kit import pipeline
 from test_runtime_command import ELEMENTS, description
 
 ERROR, WARNING = "#c81e1e", "#b35c00"
@@ -192,14 +193,10 @@ def extras(dot):
 
 def fan():
     """src feeds op and join; op's two outputs feed one and join."""
-    t = PyDataContract.custom("int")
-    kinds = {"src": ({}, {"out": t}), "op": ({"in": t}, {"a": t, "b": t}), "one": ({"in": t}, {}),
-             "join": ({"x": t, "y": t}, {})}
-    p = Pipeline("fan")
-    for name, (ins, outs) in kinds.items():
-        kind = PyElementKind.Source if not ins else PyElementKind.Sink if not outs else PyElementKind.Operator
-        p.add(name, ElementType(f"t.{name}", kind, ins, outs))
-    return p.link("src.out", "op.in").link("op.a", "one.in").link("op.b", "join.x").link("src.out", "join.y")
+    return pipeline({"src": (None, (), ("out",)), "op": (None, ("in",), ("a", "b")),
+                     "one": (None, ("in",), ()), "join": (None, ("x", "y"), ())},
+                    [("src.out", "op.in"), ("op.a", "one.in"), ("op.b", "join.x"),
+                     ("src.out", "join.y")])[0]
 
 
 def test_an_overlay_adds_lines_to_nodes_and_links_and_marks_one_element():
