@@ -11,7 +11,6 @@ import json
 import os
 import signal
 import sys
-import textwrap
 import time
 
 import pytest
@@ -283,30 +282,18 @@ def test_run_on_a_cluster_without_distributed_says_what_to_install(tmp_path, mon
 
 
 def test_kelo_run_on_the_cluster_runs_the_file_placement(client, tmp_path, capsys):
-    (tmp_path / "steps.py").write_text(textwrap.dedent('''
-        import kelo
-        from test_cluster import Count, Work
-
-        class Sum(kelo.Element):
-            def start(self):
-                self.total = 0
-            def process(self, inputs):
-                self.total += inputs["in"]
-            def stop(self):
-                open(self.config["path"], "w").write(str(self.total))
-        '''))
     text = (FILE.format(pipeline="replicas = { w = 2 }", work='place = "w"',
                         contract="custom:int")
-            .replace('type = "t.out"', f'type = "t.out"\nconfig = {{ path = "{tmp_path / "sum"}" }}')
+            .replace('type = "t.out"', f'type = "t.out"\nconfig = {{ path = "{tmp_path / "out.txt"}" }}')
             .replace('kind = "source"', 'kind = "source"\nconfig = { n = "100" }')
             .replace('kind = "sink"', 'kind = "sink"\nplace = "end"'))
-    for t, cls in (("src", "Count"), ("work", "Work"), ("out", "Sum")):
+    for t, cls in (("src", "Count"), ("work", "Work"), ("out", "Record")):
         text += (f'\n[[provider]]\nid = "p.{t}"\nversion = "1.0.0"\nelement_types = ["t.{t}"]\n'
-                 f'entry = "steps:{cls}"\n')
+                 f'entry = "test_cluster:{cls}"\n')
     (tmp_path / "p.toml").write_text(text)
     address = client.scheduler.address
     assert main(["run", str(tmp_path / "p.toml"), "--cluster", address]) == 0, capsys.readouterr()
-    assert (tmp_path / "sum").read_text() == str(sum(2 * i for i in range(100)))
+    assert lines(tmp_path) == [(2 * i, 1000 + i, 7 * i) for i in range(100)]
 
 
 # Last: the worker it kills is replaced by a new one, under another address.
