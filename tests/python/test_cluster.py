@@ -192,14 +192,22 @@ def test_a_slow_receiver_holds_the_sender_or_drops_at_its_queue(client, tmp_path
 
 # ---- signals and failures ------------------------------------------------------
 
+def endless(client, tmp_path, **config):
+    """An endless run cut before `work`; without `config`, once its sink has an item."""
+    entered, gate = events(client, "entered", "gate")
+    gate.set()
+    p, elements = chain(tmp_path, n=None, **(config or {
+        "sink": {"entered": entered.name, "gate": gate.name}}))
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
+    if not config:
+        entered.wait(LIMIT)
+    return running
+
+
 @pytest.mark.parametrize("name, outcome", [("eos", "completed"), ("stop", "stopped"),
                                              ("cancel", "cancelled")])
 def test_signals_cross_the_cut(client, tmp_path, name, outcome):
-    entered, gate = events(client, "entered", "gate")
-    gate.set()
-    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    entered.wait(LIMIT)
+    running = endless(client, tmp_path)
     getattr(running, name)(*(["src"] if name == "eos" else []))
     report = running.wait(LIMIT)
     assert report.outcome == outcome
@@ -209,9 +217,7 @@ def test_signals_cross_the_cut(client, tmp_path, name, outcome):
 
 def test_a_failure_in_one_group_stops_all_and_names_element_worker_and_traceback(client,
                                                                                 tmp_path):
-    p, elements = chain(tmp_path, n=None, work={"fail_at": "50"})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    report = running.wait(LIMIT)
+    report = endless(client, tmp_path, work={"fail_at": "50"}).wait(LIMIT)
     assert (report.outcome, report.failed_element, report.failed_worker,
             "ValueError: cannot work on 50" in "".join(report.error.__notes__),
             "in process" in report.error.remote_traceback) == (
@@ -298,11 +304,7 @@ def test_kelo_run_on_the_cluster_runs_the_file_placement(client, tmp_path, capsy
 
 # Last: the worker it kills is replaced by a new one, under another address.
 def test_a_lost_worker_fails_the_run_naming_the_groups_it_held(client, tmp_path):
-    entered, gate = events(client, "entered", "gate")
-    gate.set()
-    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    entered.wait(LIMIT)
+    running = endless(client, tmp_path)
     worker = running._workers[("w", 0)]
     os.kill(client.run(os.getpid, workers=[worker])[worker], signal.SIGKILL)
     report = running.wait(LIMIT)
