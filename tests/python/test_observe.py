@@ -36,15 +36,6 @@ def settled(started, condition):
 # ---- figures ---------------------------------------------------------------------
 
 
-def test_stats_reach_reports_and_json_under_their_names():
-    report = run(chain(("src", source(range(5))), ("out", sink())))
-    f, max_ns = stats_dict(report.stats["out"]), report.stats["out"].latency_max_ns
-    assert ({k: f[k] for k in ("received", "processed", "dropped")},
-            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(f),
-            f["p50_ns"] <= f["p90_ns"] <= f["p99_ns"] <= f["max_ns"] == max_ns) == (
-        {"received": 5, "processed": 5, "dropped": 0}, True, True)
-
-
 @pytest.mark.parametrize("stats, expected", [
     ({}, None),
     ({"a": ElementStats()}, None),
@@ -206,10 +197,15 @@ def check_trace(path):
     return doc, events
 
 
-def test_a_traced_run_writes_a_chrome_trace(tmp_path):
+def test_a_traced_run_writes_a_chrome_trace_and_its_figures_reach_json(tmp_path):
     path = tmp_path / "run.json"
     mid = mapper(lambda self, inputs: inputs["in"])
     report = run(chain(("src", source(range(4))), ("mid", mid), ("out", sink())), trace=path)
+    f, max_ns = stats_dict(report.stats["out"]), report.stats["out"].latency_max_ns
+    assert ({k: f[k] for k in ("received", "processed", "dropped")},
+            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(f),
+            f["p50_ns"] <= f["p90_ns"] <= f["p99_ns"] <= f["max_ns"] == max_ns) == (
+        {"received": 4, "processed": 4, "dropped": 0}, True, True)
     doc, events = check_trace(path)
     slices = sorted((e["name"], e["args"]["sequence"]) for e in events
                     if e["ph"] == "X" and e["pid"] == 1)
