@@ -15,19 +15,19 @@ SERIAL = PyExecutionContract().with_concurrency(PyConcurrency.serialized())
 LIMIT = 60
 
 
-def element(name, base=kelo.Element, **attrs):
+def element(name, **attrs):
     """A fresh Element subclass (class attributes are per test)."""
     attrs.setdefault("contract", SERIAL)
-    return type(name, (base,), attrs)
+    return type(name, (kelo.Element,), attrs)
 
 
-def source(values, *, port="out", after_first=None, done=None, **attrs):
-    """Yields `values` on `port`; waits for `after_first` after the first
+def source(values, *, after_first=None, done=None, **attrs):
+    """Yields `values` on `out`; waits for `after_first` after the first
     value and sets `done` once all are out."""
 
     def generate(self):
         for i, v in enumerate(values):
-            yield {port: v}
+            yield {"out": v}
             if i == 0 and after_first is not None:
                 after_first.wait(LIMIT)
         if done is not None:
@@ -110,8 +110,3 @@ def until(condition):
             return value
         pause.wait(0.001)
     raise AssertionError("the run never reached the state")
-
-
-def counters(stats):
-    return {k: getattr(stats, k) for k in ("received", "processed", "emitted", "dropped",
-                                            "rejected", "failed", "retried", "skipped")}

@@ -75,8 +75,7 @@ def test_extras_are_not_part_of_the_contract():
 ])
 def test_each_wrong_key_is_one_problem_and_left_out(table, problem):
     fields, _, problems = merged(table, BASE)
-    assert [(path, kind) for path, kind, _ in problems] == [problem]
-    assert fields == fields_of(BASE)
+    assert ([(path, kind) for path, kind, _ in problems], fields) == ([problem], fields_of(BASE))
 
 
 def test_messages_name_the_key_and_the_choices():
