@@ -116,8 +116,9 @@ def test_check_finds_execution_and_entry_problems(folder, text, code, where):
 
 @pytest.mark.parametrize("made, args, status, words, errors", [
     ({}, [], 0, "run completed", []),
-    ({"sink": "Fail"}, [], 1, "run failed: element 'out' failed: element 'out': ValueError: no 0",
-     ["Traceback (most recent call last):", "ValueError: no 0"]),
+    # whichever item fails first
+    ({"sink": "Fail"}, [], 1, "run failed: element 'out' failed: element 'out': ValueError: no ",
+     ["Traceback (most recent call last):", "ValueError: no "]),
     ({"sink": "Missing"}, [], 1, "error K502", []),
     # an entry is imported by the run, never by the checker
     ({"entry_module": "loud"}, [], 1, "error K502: element 'src': entry 'loud:Numbers' of provider "
@@ -132,7 +133,7 @@ def test_run_status_and_summary(folder, made, args, status, words, errors):
         path.write_text(description(**made))
         assert [f.code for f in kelo.check(path).findings if f.severity == "error"] == []
     got, out, err = kelo_run(path, *args)
-    err = err.splitlines()
+    err = [line.rstrip("0123456789") for line in err.splitlines()]
     assert (got, words in out, err[:1] + err[1:][-1:]) == (
         status, True, [e.format(path=path) for e in errors])
 
@@ -143,8 +144,8 @@ def test_ctrl_c_stops_cleanly(folder):
     env = dict(os.environ, PYTHONPATH=str(ROOT / "python"))
     child = subprocess.Popen([sys.executable, "-m", "kelo", "run", str(path)], env=env,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    for line in child.stdout:       # wait until the source runs
-        if line.strip() == "started":
+    for line in child.stdout:       # wait until the source runs (its word may share a line with
+        if "started" in line:       # the checker's notes, printed from another thread)
             break
     child.send_signal(signal.SIGINT)
     out, _ = child.communicate(timeout=60)
