@@ -21,6 +21,8 @@ from kelo.elements.lines import crossing
 from kelo.elements.sources import TestPattern
 from kelo.ext.data import PyFrame, PyMetadata, PyPixelFormat, PyStreamId, PyTimestamp, PyVideoFormat
 
+from checks import raises
+
 np = pytest.importorskip("numpy")
 
 SMALL = {"width": "160", "height": "120", "frames": "40", "objects": "4", "speed": "4"}
@@ -134,11 +136,20 @@ def test_check_config_reports_each_problem_by_key(type_id, config, expected):
     assert check_config(type_id, config) == expected
 
 
-def test_a_config_that_does_not_read_stops_the_element_at_start():
-    e = element_class("kelo.detect.motion")()
-    e.name, e.config = "motion", {"history": "0"}
-    with pytest.raises(ConfigError, match="element 'motion' config: 'history' 0 is out of range"):
-        e.start()
+@pytest.mark.parametrize("type_id, config, exc, message", [
+    # a config that does not read stops the element at start
+    ("kelo.detect.motion", {"history": "0"}, ConfigError,
+     "element 'motion' config: 'history' 0 is out of range 1..100000"),
+    ("kelo.source.test_pattern", {"objects": "10", "height": "120"}, ValueError,
+     "kelo.source.test_pattern: 10 objects need a height of at least 240 (24 pixels a lane), "
+     "not 120"),
+    ("kelo.source.video", {"path": "{missing}"}, OSError,
+     "element 'video': cannot open '{missing}': [Errno 2] No such file or directory: '{missing}'"),
+])
+def test_an_element_that_cannot_start_says_why(tmp_path, type_id, config, exc, message):
+    missing = tmp_path / "missing.mp4"
+    raises(exc, make, type_id, **{k: v.format(missing=missing) for k, v in config.items()},
+           msg=message.format(missing=missing))
 
 
 def test_the_manifest_declares_each_type_once_with_an_entry_that_implements_it():
@@ -218,11 +229,6 @@ def test_truth_is_determined_by_the_seed_matches_the_drawn_pixels_and_is_written
     assert (len(lines), [(line["sequence"], c["object"], c["direction"]) for line in lines
                          for c in line["crossings"]]) == \
         (40, [(c.sequence, c.object, c.direction) for c in a.crossings])
-
-
-def test_too_many_objects_for_the_height_is_a_clear_error():
-    with pytest.raises(ValueError, match="10 objects need a height of at least 240"):
-        make("kelo.source.test_pattern", objects="10", height="120")
 
 
 # ---- the chain -------------------------------------------------------------------
@@ -348,13 +354,6 @@ def test_seek_continues_from_the_first_frame_at_or_after_the_target(video, type_
     source.stop()
     assert seen == [(0, 0), (1, 40_000_000), (51, 2_040_000_000), (52, 2_080_000_000),
                     (10, 400_000_000), (11, 440_000_000)]
-
-
-def test_an_unreadable_video_is_a_clear_error(tmp_path):
-    pytest.importorskip("av")
-    missing = str(tmp_path / "missing.mp4")
-    with pytest.raises(OSError, match=f"element 'video': cannot open '{missing}'"):
-        make("kelo.source.video", path=missing)
 
 
 def test_a_frame_the_video_sink_cannot_encode_is_a_clear_error_and_stays_held(tmp_path):
