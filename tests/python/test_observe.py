@@ -88,12 +88,6 @@ def test_the_detector_reports_a_stall_once_after_the_timeout(feed, reports):
     assert seen == reports
 
 
-def held_sink(gate, entered):
-    """src -> out, whose first execution waits at `gate`; queue of 2."""
-    return chain(("src", source(range(50))), ("out", sink(gate=gate, entered=entered,
-                                                            queue_size=2)))
-
-
 def stall_of(started, clock, stuck):
     """The stall reported 11 s after the snapshot `stuck`."""
     detector = StallDetector(10)
@@ -103,8 +97,10 @@ def stall_of(started, clock, stuck):
 
 
 def test_a_sink_that_never_returns_holds_its_source_and_fail_on_stall_abandons_it():
+    # src -> out, whose first execution waits at `gate`; queue of 2
     clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
-    started = start(held_sink(gate, entered), clock=clock)
+    started = start(chain(("src", source(range(50))),
+                          ("out", sink(gate=gate, entered=entered, queue_size=2))), clock=clock)
     assert entered.wait(LIMIT)
     stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
     report = stall_of(started, clock, stuck)
