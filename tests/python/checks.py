@@ -10,5 +10,5 @@ def raises(exc, fn, *args, msg=None, note=None, **kwargs):
         fn(*args, **kwargs)
     if msg is not None:
         assert str(info.value) == msg
-    assert getattr(info.value, "__notes__", None) == (note and [f"while processing '{note}'"])
+    assert getattr(info.value, "__notes__", None) == ([f"while processing '{note}'"] if note else note)
     return info.value

@@ -15,19 +15,19 @@ SERIAL = PyExecutionContract().with_concurrency(PyConcurrency.serialized())
 LIMIT = 60
 
 
-def element(name, base=kelo.Element, **attrs):
+def element(name, **attrs):
     """A fresh Element subclass (class attributes are per test)."""
     attrs.setdefault("contract", SERIAL)
-    return type(name, (base,), attrs)
+    return type(name, (kelo.Element,), attrs)
 
 
-def source(values, *, port="out", after_first=None, done=None, **attrs):
-    """Yields `values` on `port`; waits for `after_first` after the first
+def source(values, *, after_first=None, done=None, **attrs):
+    """Yields `values` on `out`; waits for `after_first` after the first
     value and sets `done` once all are out."""
 
     def generate(self):
         for i, v in enumerate(values):
-            yield {port: v}
+            yield {"out": v}
             if i == 0 and after_first is not None:
                 after_first.wait(LIMIT)
         if done is not None:
@@ -65,15 +65,16 @@ def mapper(f, **attrs):
 
 
 def pipeline(table, links):
-    """`table`: name -> (Element class, inputs, outputs); links as
-    ("a.out", "b.in"). Returns the pipeline and its elements mapping."""
+    """`table`: name -> (Element class or a native type id, inputs, outputs);
+    links as ("a.out", "b.in"). Returns the pipeline and its elements mapping."""
     p, elements = Pipeline("test"), {}
     for name, (cls, ins, outs) in table.items():
         kind = (PyElementKind.Source if not ins else
                 PyElementKind.Sink if not outs else PyElementKind.Operator)
-        p.add(name, ElementType(f"test.{name}", kind, {i: ANY for i in ins},
-                                {o: ANY for o in outs}))
-        elements[f"test.{name}"] = cls
+        type_id = cls if isinstance(cls, str) else f"test.{name}"
+        p.add(name, ElementType(type_id, kind, {i: ANY for i in ins}, {o: ANY for o in outs}))
+        if not isinstance(cls, str):
+            elements[type_id] = cls
     for a, b in links:
         p.link(a, b)
     return p, elements
@@ -95,16 +96,17 @@ def run(p_elements, **options):
     return kelo.run(p, elements=elements, **options)
 
 
-def counters(stats):
-    return {k: getattr(stats, k) for k in ("received", "processed", "emitted", "dropped",
-                                            "rejected", "failed", "retried", "skipped")}
+def start(p_elements, **options):
+    p, elements = p_elements
+    return kelo.start(p, elements=elements, **options)
 
 
-class Gate:
-    """An event that a test element waits on, set from another thread."""
-
-    def __init__(self):
-        self.event = threading.Event()
-
-    def __call__(self):
-        return self.event.wait(LIMIT)
+def until(condition):
+    """Polls `condition` (a state of the run, never a span of time) until it
+    holds; returns its last value."""
+    pause = threading.Event()
+    for _ in range(LIMIT * 1000):
+        if value := condition():
+            return value
+        pause.wait(0.001)
+    raise AssertionError("the run never reached the state")

@@ -96,10 +96,10 @@ def test_requirements_met_by_assumption(requirement, strict, want):
     text = GOOD.replace('kind = "source"', f'kind = "source"\nrequires = ["{requirement}"]') \
         + provider("gpu", ["t.src", "t.snk"], 'capabilities = ["cuda"]\n')
     assert located(text, strict) == want
-    if want:
-        [f] = [f for f in check(loads(text, "p.toml"), strict=strict).findings if f.code == want[0][0]]
-        assert f.message == f"element 'src': requirement {requirement} is taken as met by 'gpu': selection does " \
-            "not check it"
+    messages = {f.message for f in check(loads(text, "p.toml"), strict=strict).findings
+                if f.code in ("K408", "K409")}
+    assert messages == ({f"element 'src': requirement {requirement} is taken as met by 'gpu': "
+                         "selection does not check it"} if want else set())
 
 
 def test_explain(tmp_path):
@@ -108,9 +108,10 @@ def test_explain(tmp_path):
     path.write_text(GOOD.replace('kind = "sink"', 'kind = "sink"\nrequires = ["cuda", "gpu_memory:lots"]')
                     + provider("p", ["t.src", "t.snk"]))
     status, out, _ = run("explain", path, "snk")
-    assert status == 1 and out.splitlines()[:2] == [
-        "element 'snk' (type t.snk), policy highest_priority, requires cuda (unreadable), gpu_memory:lots "
-        "(unreadable)", "  no provider chosen: the element's requirements and policy are read first"]
+    assert (status, out.splitlines()[:2]) == (1, [
+        "element 'snk' (type t.snk), policy highest_priority, requires cuda (unreadable), "
+        "gpu_memory:lots (unreadable)",
+        "  no provider chosen: the element's requirements and policy are read first"])
     # So with a pipeline policy that is not one.
     path.write_text(GOOD.replace('name = "t"', 'name = "t"\npolicy = "best"') + provider("p", ["t.src", "t.snk"]))
     status, out, _ = run("explain", "--json", path, "src")
@@ -128,22 +129,23 @@ def test_providers_directory(tmp_path):
     (folder / "b.toml").write_text("\n\n" + provider("p", ["t.src", "t.snk"]) + '[[element]]\nname = "x"\n')
     status, out, _ = run("check", tmp_path / "p.toml", "--providers", folder)
     lines = out.splitlines()
-    assert status == 1 and [ln.split(": ")[0].rpartition("/")[2] for ln in lines[:2]] == [
-        "a.toml:1:10", "b.toml:7:1"]
-    assert [ln.split(" ")[2] for ln in lines[:4]] == ["K101:", "K102:", "K400:", "K400:"]
+    assert (status, [ln.split(": ")[0].rpartition("/")[2] for ln in lines[:2]],
+            [ln.split(" ")[2] for ln in lines[:4]]) == (
+        1, ["a.toml:1:10", "b.toml:7:1"], ["K101:", "K102:", "K400:", "K400:"])
 
 
 def test_command_line(tmp_path):
     assert run("--version") == (0, f"kelo {kelo.__version__}\n", "")
     (path := tmp_path / "p.toml").write_text(GOOD)
-    status, _, err = run("draw", path, tmp_path / "missing" / "x.svg")
-    assert status == 2 and err.startswith(f"kelo: cannot draw {tmp_path / 'missing' / 'x.svg'}: ") \
-        and ".tmp" not in err
+    missing = tmp_path / "missing" / "x.svg"
+    status, _, err = run("draw", path, missing)
+    assert (status, err) == (2, f"kelo: cannot draw {missing}: [Errno 2] No such file or "
+                             f"directory: '{missing}'\n")
     status, out, _ = run("check", "--json", tmp_path / "p.toml")
-    assert status == 0 and json.loads(out)["findings"] == []
+    assert (status, json.loads(out)["findings"]) == (0, [])
 
 
 def test_api_at_the_top():
-    assert set(kelo.__all__) >= {"Pipeline", "ElementType", "check", "load", "columns", "add_objects", "io"}
-    assert "ForwardRef" not in pydoc.render_doc(ElementType)
-    assert kelo.check(kelo.Pipeline("empty")).findings[0].code == "K307"
+    top = {"Pipeline", "ElementType", "check", "load", "columns", "add_objects", "io"}
+    assert (set(kelo.__all__) >= top, "ForwardRef" in pydoc.render_doc(ElementType),
+            kelo.check(kelo.Pipeline("empty")).findings[0].code) == (True, False, "K307")

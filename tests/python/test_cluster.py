@@ -11,7 +11,6 @@ import json
 import os
 import signal
 import sys
-import textwrap
 import time
 
 import pytest
@@ -26,7 +25,7 @@ from kelo.ext.execution import PyOverflowPolicy
 
 distributed = pytest.importorskip("distributed")
 
-from runtime_kit import LIMIT, SERIAL, pipeline  # noqa: E402
+from runtime_kit import LIMIT, SERIAL, pipeline, until  # noqa: E402
 
 N = 300
 
@@ -81,34 +80,30 @@ class Record(kelo.Element):
         self.file.close()
 
 
-class Checksum(kelo.Element):
+class Checksum(Record):
     """Writes 'sequence sum-of-pixels' of each frame to config path, then
     releases the frame (the last holder)."""
-
-    contract = SERIAL
-
-    def start(self):
-        self.file = open(self.config["path"], "w")
 
     def process(self, inputs):
         frame = inputs["in"]
         self.file.write(f"{frame.sequence} {int(kelo.pixels(frame).sum())}\n")
         release(frame)
 
-    def stop(self):
-        self.file.close()
+
+def configured(p_elements, configs):
+    p, elements = p_elements
+    p._elements = [e._replace(config=configs[e.name]) for e in p._elements]
+    return p, elements
 
 
 def chain(tmp_path, n=N, sink_class=Record, **config):
-    p, elements = pipeline({"src": (Count, (), ("out",)), "work": (Work, ("in",), ("out",)),
-                            "sink": (sink_class, ("in",), ())},
-                           [("src.out", "work.in"), ("work.out", "sink.in")])
     configs = {"src": {"n": str(n)} if n is not None else {}, "work": {},
                "sink": {"path": str(tmp_path / "out.txt")}}
     for name, extra in config.items():
         configs[name].update(extra)
-    p._elements = [e._replace(config=configs[e.name]) for e in p._elements]
-    return p, elements
+    return configured(pipeline({"src": (Count, (), ("out",)), "work": (Work, ("in",), ("out",)),
+                                "sink": (sink_class, ("in",), ())},
+                               [("src.out", "work.in"), ("work.out", "sink.in")]), configs)
 
 
 def lines(tmp_path):
@@ -120,20 +115,20 @@ def events(client, *names):
     return [distributed.Event(f"{name}-{time.monotonic_ns()}", client=client) for name in names]
 
 
-def wait_until(condition):
-    """Polls `condition` (state of the run, not time) until it holds."""
-    deadline = time.monotonic() + LIMIT
-    while not condition():
-        assert time.monotonic() < deadline, "the run never got there"
-        time.sleep(0.01)
-
-
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True,
                                   host="127.0.0.1", dashboard_address=None) as cluster, \
             distributed.Client(cluster) as c:
         yield c
+
+
+def frames(tmp_path):
+    """A test pattern's 20 frames to a checksum of their pixels."""
+    scene = {"frames": "20", "width": "64", "height": "64", "objects": "2"}
+    return configured(pipeline({"src": (TestPattern, (), ("frames",)),
+                                "sink": (Checksum, ("in",), ())}, [("src.frames", "sink.in")]),
+                      {"src": scene, "sink": {"path": str(tmp_path / "out.txt")}})
 
 
 def counts(report, *names):
@@ -143,33 +138,27 @@ def counts(report, *names):
 
 # ---- the same outputs --------------------------------------------------------
 
-@pytest.mark.parametrize("place", [{"work": "w"}, {"work": "w", "sink": "out"}])
-def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, place):
-    p, elements = chain(tmp_path)
+@pytest.mark.parametrize("make, place, replicas, groups, head", [
+    # envelopes cross as set
+    (chain, {"work": "w"}, {}, ["main", "w"], [(0, 1000, 0), (2, 1001, 7)]),
+    (chain, {"work": "w", "sink": "out"}, {}, ["main", "out", "w"], [(0, 1000, 0), (2, 1001, 7)]),
+    # replicas spread the items and keep the sequence
+    (chain, {"work": "w", "sink": "out"}, {"w": 2}, ["main", "out", "w/0", "w/1"],
+     [(0, 1000, 0), (2, 1001, 7)]),
+    # frames cross with their pixels, and nothing is left held on either side
+    (frames, {"sink": "far"}, {}, ["far", "main"], [(0, 839456), (1, 839456)]),
+])
+def test_a_cut_pipeline_gives_what_one_process_gives(client, tmp_path, make, place, replicas,
+                                                     groups, head):
+    p, elements = make(tmp_path)
     alone = kelo.run(p, elements=elements, timeout=LIMIT)
-    assert alone.outcome == "completed"
     expected = lines(tmp_path)
-    p, elements = chain(tmp_path)
-    report = kelo.run(p, elements=elements, cluster=client, place=place, timeout=LIMIT)
-    assert (report.outcome, lines(tmp_path)) == ("completed", expected)
-    assert expected[:2] == [(0, 1000, 0), (2, 1001, 7)]        # envelopes crossed as set
-    assert counts(report, "src", "work", "sink") == counts(alone, "src", "work", "sink")
-    assert len(set(report.workers.values())) == 2
-
-
-def test_frames_cross_with_their_pixels(client, tmp_path):
-    p, elements = pipeline({"scene": (TestPattern, (), ("frames",)),
-                            "sum": (Checksum, ("in",), ())}, [("scene.frames", "sum.in")])
-    config = {"scene": {"frames": "20", "width": "64", "height": "64", "objects": "2"},
-              "sum": {"path": str(tmp_path / "out.txt")}}
-    p._elements = [e._replace(config=config[e.name]) for e in p._elements]
-    assert kelo.run(p, elements=elements, timeout=LIMIT).outcome == "completed"
-    expected = lines(tmp_path)
-    report = kelo.run(p, elements=elements, cluster=client, place={"sum": "far"}, timeout=LIMIT)
-    assert (report.outcome, lines(tmp_path)) == ("completed", expected)
-    assert len(expected) == 20 and stored() == 0
-    sizes = client.run(stored)          # nothing is left held on either side
-    assert sorted(sizes.values()) == [0, 0]
+    report = kelo.run(p, elements=elements, cluster=client, place=place, replicas=replicas,
+                      timeout=LIMIT)
+    assert (alone.outcome, report.outcome, lines(tmp_path), expected[:2], sorted(report.workers),
+            len(set(report.workers.values())), stored(), sorted(client.run(stored).values())) == (
+        "completed", "completed", expected, head, groups, 2, 0, [0, 0])
+    assert counts(report, *alone.stats) == counts(alone, *alone.stats)
 
 
 # ---- credit --------------------------------------------------------------------
@@ -186,33 +175,39 @@ def test_a_slow_receiver_holds_the_sender_or_drops_at_its_queue(client, tmp_path
                                  place_in={"sink": "slow"}, batch=batch, credit=credit)
     entered.wait(LIMIT)
     if overflow is not None:    # everything arrives while the sink is held
-        wait_until(lambda: running.stats("receive:work.out->sink.in").processed == 2000)
+        until(lambda: running.stats("receive:work.out->sink.in").processed == 2000)
     else:
         # Held: the sender waits for credit, and so does everything upstream.
-        wait_until(lambda: running.inboxes()["work.out->sink.in"][2] > 0)
+        until(lambda: running.inboxes()["work.out->sink.in"][2] > 0)
         in_flight = running.stats("src").emitted
         bound = Record.queue_size + credit + 2 * batch + Work.queue_size + 4
         assert in_flight <= bound, (in_flight, bound)
     gate.set()
     report = running.wait(LIMIT)
-    sink_stats = report.stats["sink"]
-    assert report.outcome == "completed"
-    assert report.inboxes["work.out->sink.in"][0] <= credit
-    assert sink_stats.processed + sink_stats.dropped == 2000
-    assert (sink_stats.dropped > 0) == (overflow is not None)
-    assert len(lines(tmp_path)) == sink_stats.processed
+    s = report.stats["sink"]
+    assert (report.outcome, report.inboxes["work.out->sink.in"][0] <= credit,
+            s.processed + s.dropped, s.dropped > 0, len(lines(tmp_path))) == (
+        "completed", True, 2000, overflow is not None, s.processed)
 
 
 # ---- signals and failures ------------------------------------------------------
 
+def endless(client, tmp_path, **config):
+    """An endless run cut before `work`; without `config`, once its sink has an item."""
+    entered, gate = events(client, "entered", "gate")
+    gate.set()
+    p, elements = chain(tmp_path, n=None, **(config or {
+        "sink": {"entered": entered.name, "gate": gate.name}}))
+    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
+    if not config:
+        entered.wait(LIMIT)
+    return running
+
+
 @pytest.mark.parametrize("name, outcome", [("eos", "completed"), ("stop", "stopped"),
                                              ("cancel", "cancelled")])
 def test_signals_cross_the_cut(client, tmp_path, name, outcome):
-    entered, gate = events(client, "entered", "gate")
-    gate.set()
-    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    entered.wait(LIMIT)
+    running = endless(client, tmp_path)
     getattr(running, name)(*(["src"] if name == "eos" else []))
     report = running.wait(LIMIT)
     assert report.outcome == outcome
@@ -222,23 +217,11 @@ def test_signals_cross_the_cut(client, tmp_path, name, outcome):
 
 def test_a_failure_in_one_group_stops_all_and_names_element_worker_and_traceback(client,
                                                                                 tmp_path):
-    p, elements = chain(tmp_path, n=None, work={"fail_at": "50"})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    report = running.wait(LIMIT)
-    assert (report.outcome, report.failed_element) == ("failed", "work")
-    assert report.failed_worker == report.workers["w"]
-    assert "ValueError: cannot work on 50" in "".join(report.error.__notes__)
-    assert "in process" in report.error.remote_traceback
-
-
-def test_replicas_spread_the_items_and_keep_the_sequence(client, tmp_path):
-    p, elements = chain(tmp_path, n=N)
-    report = kelo.run(p, elements=elements, cluster=client, place={"work": "w", "sink": "out"},
-                      replicas={"w": 2}, timeout=LIMIT)
-    assert report.outcome == "completed"
-    assert [v for v, _, _ in lines(tmp_path)] == [2 * i for i in range(N)]
-    assert sorted(report.workers) == ["main", "out", "w/0", "w/1"]
-    assert report.stats["work"].processed == N
+    report = endless(client, tmp_path, work={"fail_at": "50"}).wait(LIMIT)
+    assert (report.outcome, report.failed_element, report.failed_worker,
+            "ValueError: cannot work on 50" in "".join(report.error.__notes__),
+            "in process" in report.error.remote_traceback) == (
+        "failed", "work", report.workers["w"], True, True)
 
 
 # ---- the cut in the file ---------------------------------------------------------
@@ -275,30 +258,22 @@ to = "out.in"
 '''
 
 
-@pytest.mark.parametrize("pipeline_, work, contract, code, line", [
+@pytest.mark.parametrize("pipeline_, work, contract, found", [
     ('replicas = { w = 2 }', 'place = "w"\nexecution = { concurrency = "serialized" }',
-     "custom:int", "K601", 10),
-    ('', 'place = "w"\nexecution = { input_relation = "latest_value" }', "custom:int", "K602", 10),
-    ('', 'place = "w"', "custom:local-handle", "K603", 23),
-    ('replicas = { main = 2 }', '', "custom:int", "K604", 3),
-    ('replicas = { nowhere = 2 }', '', "custom:int", "K604", 3),
-    ('replicas = { w = 0 }', 'place = "w"', "custom:int", "K106", 3),
-    ('', 'place = 3', "custom:int", "K103", 16),
+     "custom:int", [("K601", 10)]),
+    ('', 'place = "w"\nexecution = { input_relation = "latest_value" }', "custom:int",
+     [("K602", 10)]),
+    ('', 'place = "w"', "custom:local-handle", [("K603", 23)]),
+    ('replicas = { main = 2 }', '', "custom:int", [("K604", 3)]),
+    ('replicas = { nowhere = 2 }', '', "custom:int", [("K604", 3)]),
+    ('replicas = { w = 0 }', 'place = "w"', "custom:int", [("K106", 3)]),
+    ('', 'place = 3', "custom:int", [("K103", 16)]),
+    ('replicas = { w = 2 }', 'place = "w"', "custom:int", []),
 ])
-def test_check_reports_what_a_cut_makes_impossible(tmp_path, pipeline_, work, contract, code,
-                                                    line):
+def test_check_reports_what_a_cut_makes_impossible(tmp_path, pipeline_, work, contract, found):
     path = tmp_path / "p.toml"
     path.write_text(FILE.format(pipeline=pipeline_, work=work, contract=contract))
-    found = [(f.code, f.location.line) for f in kelo.check(path).findings
-             if f.severity == "error"]
-    assert found == [(code, line)]
-
-
-def test_a_file_placement_that_checks_clean_has_no_finding(tmp_path):
-    path = tmp_path / "p.toml"
-    path.write_text(FILE.format(pipeline="replicas = { w = 2 }", work='place = "w"',
-                                contract="custom:int"))
-    assert [f.code for f in kelo.check(path).findings] == []
+    assert [(f.code, f.location.line) for f in kelo.check(path).findings] == found
 
 
 # ---- the command -------------------------------------------------------------------
@@ -313,39 +288,23 @@ def test_run_on_a_cluster_without_distributed_says_what_to_install(tmp_path, mon
 
 
 def test_kelo_run_on_the_cluster_runs_the_file_placement(client, tmp_path, capsys):
-    (tmp_path / "steps.py").write_text(textwrap.dedent('''
-        import kelo
-        from test_cluster import Count, Work
-
-        class Sum(kelo.Element):
-            def start(self):
-                self.total = 0
-            def process(self, inputs):
-                self.total += inputs["in"]
-            def stop(self):
-                open(self.config["path"], "w").write(str(self.total))
-        '''))
     text = (FILE.format(pipeline="replicas = { w = 2 }", work='place = "w"',
                         contract="custom:int")
-            .replace('type = "t.out"', f'type = "t.out"\nconfig = {{ path = "{tmp_path / "sum"}" }}')
+            .replace('type = "t.out"', f'type = "t.out"\nconfig = {{ path = "{tmp_path / "out.txt"}" }}')
             .replace('kind = "source"', 'kind = "source"\nconfig = { n = "100" }')
             .replace('kind = "sink"', 'kind = "sink"\nplace = "end"'))
-    for t, cls in (("src", "Count"), ("work", "Work"), ("out", "Sum")):
+    for t, cls in (("src", "Count"), ("work", "Work"), ("out", "Record")):
         text += (f'\n[[provider]]\nid = "p.{t}"\nversion = "1.0.0"\nelement_types = ["t.{t}"]\n'
-                 f'entry = "steps:{cls}"\n')
+                 f'entry = "test_cluster:{cls}"\n')
     (tmp_path / "p.toml").write_text(text)
     address = client.scheduler.address
     assert main(["run", str(tmp_path / "p.toml"), "--cluster", address]) == 0, capsys.readouterr()
-    assert (tmp_path / "sum").read_text() == str(sum(2 * i for i in range(100)))
+    assert lines(tmp_path) == [(2 * i, 1000 + i, 7 * i) for i in range(100)]
 
 
 # Last: the worker it kills is replaced by a new one, under another address.
 def test_a_lost_worker_fails_the_run_naming_the_groups_it_held(client, tmp_path):
-    entered, gate = events(client, "entered", "gate")
-    gate.set()
-    p, elements = chain(tmp_path, n=None, sink={"entered": entered.name, "gate": gate.name})
-    running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"})
-    entered.wait(LIMIT)
+    running = endless(client, tmp_path)
     worker = running._workers[("w", 0)]
     os.kill(client.run(os.getpid, workers=[worker])[worker], signal.SIGKILL)
     report = running.wait(LIMIT)

@@ -16,9 +16,9 @@ from kelo.cli import main
 from kelo.elements import pixels
 from kelo.elements.sources import TestPattern
 from kelo.ext.data import PyFrame, PyPixelFormat, PyStreamId, PyTimestamp, PyVideoFormat
-from kelo.ext.execution import PyConcurrency, PyExecutionContract, PyOverflowPolicy
+from kelo.ext.execution import PyOverflowPolicy
 
-from runtime_kit import LIMIT, chain, element, pipeline, run, sink, source
+from runtime_kit import LIMIT, SERIAL, chain, element, pipeline, run, sink, source, start
 
 np = pytest.importorskip("numpy")
 
@@ -56,8 +56,8 @@ def test_the_main_job_and_its_video_twin_count_the_truth_exactly(tmp_path):
     scene = {f"scene.{k}": v for k, v in {**SCENE, "truth": str(tmp_path / "t.jsonl")}.items()}
     report = kelo.run("examples/crossings.toml", timeout=LIMIT,
                       settings=settings(tmp_path, **scene))
-    assert (report.outcome, report.stats["video"].processed) == ("completed", 50)
-    assert crossings(tmp_path / "out.jsonl") == truth() != []
+    assert (report.outcome, report.stats["video"].processed, crossings(tmp_path / "out.jsonl"),
+            truth() != []) == ("completed", 50, truth(), True)
     # The same scene encoded without drawings, then decoded by the second example.
     encoded = tmp_path / "scene.mp4"
     kelo.run("examples/crossings.toml", timeout=LIMIT,
@@ -65,83 +65,64 @@ def test_the_main_job_and_its_video_twin_count_the_truth_exactly(tmp_path):
                                                       "video.path": str(encoded)}))
     report = kelo.run("examples/crossings_video.toml", timeout=LIMIT,
                       settings=settings(tmp_path, **{"input.path": str(encoded)}))
-    assert (report.outcome, report.stats["input"].emitted) == ("completed", 50)
-    assert crossings(tmp_path / "out.jsonl") == truth()
+    assert (report.outcome, report.stats["input"].emitted, crossings(tmp_path / "out.jsonl")) == (
+        "completed", 50, truth())
 
 
-def test_kelo_run_sets_config_keys_and_refuses_settings_of_no_element(tmp_path):
-    out, err = text_io.StringIO(), text_io.StringIO()
-    status = main(["run", "examples/crossings.toml", "--quiet", "--set", "scener.frames=5"],
-                  out, err)
-    assert (status, err.getvalue().strip()) == (2, "error K106: setting 'scener.frames': no "
-                                                "element named 'scener' (did you mean 'scene'?); "
-                                                "expected one of: scene, motion, tracker, counter, "
-                                                "records, video")
-    status = main(["run", "examples/crossings.toml", "--quiet", "--set", "scene"], out, err)
-    assert status == 2
+@pytest.mark.parametrize("setting, message", [
+    ("scener.frames=5", "error K106: setting 'scener.frames': no element named 'scener' (did you "
+     "mean 'scene'?); expected one of: scene, motion, tracker, counter, records, video"),
+    ("scene", "kelo run: error: argument --set: 'scene' is not of the form ELEMENT.KEY=VALUE"),
+])
+def test_kelo_run_refuses_settings_of_no_element(setting, message):
+    err = text_io.StringIO()
+    status = main(["run", "examples/crossings.toml", "--quiet", "--set", setting],
+                  text_io.StringIO(), err)
+    assert (status, err.getvalue().splitlines()[-1]) == (2, message)
 
 
 # ---- pixels under the runtime ----------------------------------------------------------
 
 
-def frames(n):
-    stream = PyStreamId.new()
-    fmt = PyVideoFormat(4, 4, PyPixelFormat.gray8())
-    return [PyFrame(stream, i, PyTimestamp.from_nanos(i), fmt) for i in range(n)]
-
-
-class Attaching:
-    """A source attaching one small array to each frame it sends."""
-
-    def generate(self):
-        for f in frames(6):
-            yield {"out": pixels.attach(f, np.zeros((4, 4), np.uint8))}
+def attached(n=6):
+    """Frames with one small array attached to each."""
+    stream, fmt = PyStreamId.new(), PyVideoFormat(4, 4, PyPixelFormat.gray8())
+    return [pixels.attach(PyFrame(stream, i, PyTimestamp.from_nanos(i), fmt),
+                          np.zeros((4, 4), np.uint8)) for i in range(n)]
 
 
 def releasing(**attrs):
     """A sink reading each frame's pixels, then releasing them."""
-    return sink(then=lambda f: pixels.release(f) if pixels.pixels(f) is not None else None,
-                **attrs)
-
-
-def test_a_frame_sent_to_two_consumers_is_shared_so_each_reads_it():
-    table = {"src": (element("Src", generate=Attaching.generate), (), ("out",)),
-             "a": (releasing(), ("in",), ()), "b": (releasing(), ("in",), ())}
-    report = run(pipeline(table, [("src.out", "a.in"), ("src.out", "b.in")]))
-    assert (report.outcome, report.stats["a"].processed, report.stats["b"].processed) == \
-        ("completed", 6, 6)
+    return sink(then=lambda f: pixels.pixels(f) is not None and pixels.release(f), **attrs)
 
 
 def test_values_the_runtime_drops_are_released():
     # drop_oldest: the sink holds its first frame until the source is done,
     # so that its queue of one overflows.
-    done = threading.Event()
-    entered = threading.Event()
-    contract = PyExecutionContract().with_concurrency(PyConcurrency.serialized()) \
-        .with_overflow(PyOverflowPolicy.DropOldest)
-    src = element("Src", generate=lambda self: (yield from Attaching.generate(self)) or done.set())
-    report = run(chain(("src", src),
-                       ("sink", releasing(gate=done, entered=entered, contract=contract,
-                                          queue_size=1))))
+    done, entered = threading.Event(), threading.Event()
+    lossy = SERIAL.with_overflow(PyOverflowPolicy.DropOldest)
+    report = run(chain(("src", source(attached(), done=done)),
+                       ("sink", releasing(gate=done, entered=entered, queue_size=1, contract=lossy))))
     s = report.stats["sink"]
     assert (report.outcome, s.processed + s.dropped, s.dropped > 0) == ("completed", 6, True)
 
 
-def test_an_output_linked_nowhere_and_leftovers_of_a_cancelled_run_are_released():
+def test_frames_sent_to_two_consumers_or_linked_nowhere_and_leftovers_are_released():
     def both(self, inputs):     # one frame in two values: one more holder
         pixels.share(inputs["in"])
         return {"out": inputs["in"], "spare": inputs["in"]}
 
-    passing = element("Pass", process=both)
-    table = {"src": (element("Src", generate=Attaching.generate), (), ("out",)),
-             "op": (passing, ("in",), ("out", "spare")), "end": (releasing(), ("in",), ())}
-    report = run(pipeline(table, [("src.out", "op.in"), ("op.out", "end.in")]))
-    assert (report.outcome, report.stats["end"].processed) == ("completed", 6)
+    # src's frames are shared between op and b, so that each reads them; op's spare goes nowhere.
+    report = run(pipeline({"src": (source(attached()), (), ("out",)),
+                           "op": (element("Pass", process=both), ("in",), ("out", "spare")),
+                           "end": (releasing(), ("in",), ()), "b": (releasing(), ("in",), ())},
+                          [("src.out", "op.in"), ("op.out", "end.in"), ("src.out", "b.in")]))
+    assert (report.outcome, report.stats["end"].processed, report.stats["b"].processed) == (
+        "completed", 6, 6)
     # A cancelled run: the frames queued behind the held one are left over.
     gate, entered = threading.Event(), threading.Event()
-    p, elements = chain(("src", element("Src", generate=Attaching.generate)),
-                        ("end", releasing(gate=gate, entered=entered)))
-    running = kelo.start(p, elements=elements)
+    running = start(chain(("src", source(attached())),
+                          ("end", releasing(gate=gate, entered=entered))))
     assert entered.wait(LIMIT)
     running.cancel()
     gate.set()
@@ -183,14 +164,12 @@ def findings_of(tmp_path, text, **options):
 
 def test_built_in_configs_are_checked_at_their_keys_and_the_shipped_providers_chosen(tmp_path):
     result, found = findings_of(tmp_path, BUILTIN_FILE)
-    assert found == [
+    chosen = result.decision("scene").chosen
+    assert (found, chosen.id, chosen.entry, chosen.location.file) == ([
         ("K311", 9, "element 'scene' config: unknown key 'widht' (did you mean 'width'?); "
          "expected one of: seed, width, height, fps, frames, objects, speed, line, truth"),
         ("K311", 9, "element 'scene' config: 'frames' must be an integer, not 'many'"),
-    ]
-    chosen = result.decision("scene").chosen
-    assert (chosen.id, chosen.entry, chosen.location.file) == \
-        ("kelo.builtin", "kelo.elements.sources:TestPattern", str(kelo.elements.manifest_path))
+    ], "kelo.builtin", "kelo.elements.sources:TestPattern", str(kelo.elements.manifest_path))
     # A value set on the command line is checked too, and said to come from there.
     _, found = findings_of(tmp_path, BUILTIN_FILE.replace("widht", "width"),
                            settings={"scene.frames": "0"})
@@ -199,13 +178,12 @@ def test_built_in_configs_are_checked_at_their_keys_and_the_shipped_providers_ch
 
 
 def test_a_type_another_provider_implements_is_not_checked_as_a_built_in(tmp_path):
-    text = BUILTIN_FILE + """
+    result, found = findings_of(tmp_path, BUILTIN_FILE + """
 [[provider]]
 id = "acme"
 version = "1.0.0"
 element_types = ["kelo.source.test_pattern"]
-"""
-    result, found = findings_of(tmp_path, text)
+""")
     assert (found, result.decision("scene").chosen.id,
             result.decision("out").chosen.id) == ([], "acme", "kelo.builtin")
 

@@ -3,18 +3,21 @@ snapshots and on runs held by gates under a virtual clock."""
 
 import io
 import json
+import sys
 import threading
 
 import pytest
 
-import kelo
+from kelo.cli import main
 from kelo.ext.execution import PyInputRelation, PyMissingInputBehavior
 from kelo.runtime import VirtualClock
 from kelo.runtime.observe import (ElementState, Snapshot, StallDetector, StallReport, Watch,
                                   bottleneck, stats_dict)
 from kelo.runtime.progress import Progress, table
 from kelo.runtime.running import ElementStats
-from runtime_kit import LIMIT, SERIAL, chain, element, pipeline, run, sink, source
+from checks import raises
+from runtime_kit import (LIMIT, SERIAL, chain, element, mapper, pipeline, run, sink, source, start,
+                         until)
 from test_runtime_command import description
 
 S = 1_000_000_000
@@ -26,27 +29,11 @@ def snap(t, moved, *elements, stats=None):
 
 
 def settled(started, condition):
-    """The first snapshot of a state the run reaches on its own (never a
-    wait for time)."""
-    pause = threading.Event()
-    for _ in range(LIMIT * 1000):
-        if condition(shot := started.snapshot()):
-            return shot
-        pause.wait(0.001)
-    pytest.fail("the run never reached the state")
+    """The first snapshot of a state the run reaches on its own."""
+    return until(lambda: condition(shot := started.snapshot()) and shot)
 
 
 # ---- figures ---------------------------------------------------------------------
-
-
-def test_stats_reach_reports_and_json_under_their_names():
-    report = run(chain(("src", source(range(5))), ("out", sink())))
-    figures = stats_dict(report.stats["out"])
-    assert ({k: figures[k] for k in ("received", "processed", "dropped")},
-            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(figures),
-            figures["p50_ns"] <= figures["p90_ns"] <= figures["p99_ns"] <= figures["max_ns"],
-            figures["max_ns"] == report.stats["out"].latency_max_ns) == \
-        ({"received": 5, "processed": 5, "dropped": 0}, True, True, True)
 
 
 @pytest.mark.parametrize("stats, expected", [
@@ -101,19 +88,6 @@ def test_the_detector_reports_a_stall_once_after_the_timeout(feed, reports):
     assert seen == reports
 
 
-@pytest.mark.parametrize("timeout", [0, -1, float("nan")])
-def test_the_stall_timeout_is_positive(timeout):
-    with pytest.raises(ValueError, match="positive number of seconds"):
-        StallDetector(timeout)
-
-
-def stuck_sink(gate, entered):
-    """src -> out, whose first execution waits at `gate`; queue of 2."""
-    p = chain(("src", source(range(50))), ("out", sink(gate=gate, entered=entered,
-                                                         queue_size=2)))
-    return p
-
-
 def stall_of(started, clock, stuck):
     """The stall reported 11 s after the snapshot `stuck`."""
     detector = StallDetector(10)
@@ -122,16 +96,23 @@ def stall_of(started, clock, stuck):
     return detector.check(started.snapshot())
 
 
-def test_a_sink_that_never_returns_holds_its_source():
+def test_a_sink_that_never_returns_holds_its_source_and_fail_on_stall_abandons_it():
+    # src -> out, whose first execution waits at `gate`; queue of 2
     clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
-    p = stuck_sink(gate, entered)
-    started = kelo.start(p[0], elements=p[1], clock=clock)
+    started = start(chain(("src", source(range(50))),
+                          ("out", sink(gate=gate, entered=entered, queue_size=2))), clock=clock)
     assert entered.wait(LIMIT)
     stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
     report = stall_of(started, clock, stuck)
+    # Each look at the run moves its clock on by a second.
+    stalls = []
+    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
+                  on_stall=stalls.append)
+    ended = started.wait(LIMIT, watch=watch, every=0.001)
     gate.set()
-    assert (report.running, report.waiting, report.blocked, started.wait(LIMIT).ok) == \
-        ((("out", 1, 11 * S),), (), (("src", "out.in"),), True)
+    assert (report.running, report.waiting, report.blocked, ended.outcome, ended.ok,
+            [s.as_dict()["running"] for s in stalls], watch.stall is stalls[-1]) == (
+        (("out", 1, 11 * S),), (), (("src", "out.in"),), "stalled", False, [["out"]], True)
 
 
 def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
@@ -139,30 +120,16 @@ def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
     relation = PyInputRelation.timestamp_matched(10, PyMissingInputBehavior.Wait)
     joined = sink(contract=SERIAL.with_input_relation(relation))
     silent = element("Silent", generate=lambda self: iter([]) if gate.wait(LIMIT) else iter([]))
-    p = pipeline({"a": (source([1, 2]), (), ("out",)), "b": (silent, (), ("out",)),
-                  "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")])
     clock = VirtualClock()
-    started = kelo.start(p[0], elements=p[1], clock=clock)
-    stuck = settled(started, lambda s: s.elements[0].ended and s.stats["j"].received == 2
-                    and s.elements[2].waiting_port == "y")
+    started = start(pipeline({"a": (source([1, 2]), (), ("out",)), "b": (silent, (), ("out",)),
+                              "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")]),
+                    clock=clock)
+    stuck = settled(started, lambda s: (s.elements[0].ended, s.stats["j"].received,
+                                        s.elements[2].waiting_port) == (True, 2, "y"))
     report = stall_of(started, clock, stuck)
     gate.set()
     assert (report.running, report.waiting, started.wait(LIMIT).ok) == \
         ((), (("j", "j.y"),), True)
-
-
-def test_fail_on_stall_abandons_an_execution_that_never_returns():
-    clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
-    p = stuck_sink(gate, entered)
-    started = kelo.start(p[0], elements=p[1], clock=clock)
-    stalls = []
-    # Each look at the run moves its clock on by a second.
-    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
-                  on_stall=stalls.append)
-    report = started.wait(LIMIT, watch=watch, every=0.001)
-    gate.set()
-    assert (report.outcome, report.ok, [s.as_dict()["running"] for s in stalls],
-            watch.stall is stalls[-1]) == ("stalled", False, [["out"]], True)
 
 
 # ---- progress --------------------------------------------------------------------
@@ -204,8 +171,7 @@ def test_a_terminal_table_is_redrawn_in_place_with_the_slowest_highlighted():
     first = out.getvalue()
     progress.update(snap(S, 0, *PROGRESS, stats=FIGURES))
     again = out.getvalue()[len(first):]
-    assert (first.startswith("\x1b[J"), again.startswith("\x1b[5F\x1b[J"),
-            "\x1b[1;33mdet " in again) == (True, True, True)
+    assert (first[:3], again[:7], "\x1b[1;33mdet " in again) == ("\x1b[J", "\x1b[5F\x1b[J", True)
 
 
 # ---- traces ------------------------------------------------------------------------
@@ -217,8 +183,8 @@ def check_trace(path):
     doc = json.loads(path.read_text())
     events = doc["traceEvents"]
     for e in events:
-        assert {"name", "ph", "pid", "tid", "ts"} <= set(e), e
-        assert isinstance(e["ts"], (int, float))
+        assert ({"name", "ph", "pid", "tid", "ts"} <= set(e), type(e["ts"]) in (int, float)) == (
+            True, True), e
     flows = {}
     for e in events:
         if e["ph"] in "stf":
@@ -227,10 +193,15 @@ def check_trace(path):
     return doc, events
 
 
-def test_a_traced_run_writes_a_chrome_trace(tmp_path):
+def test_a_traced_run_writes_a_chrome_trace_and_its_figures_reach_json(tmp_path):
     path = tmp_path / "run.json"
-    mid = element("Mid", process=lambda self, inputs: {"out": inputs["in"]})
+    mid = mapper(lambda self, inputs: inputs["in"])
     report = run(chain(("src", source(range(4))), ("mid", mid), ("out", sink())), trace=path)
+    f, max_ns = stats_dict(report.stats["out"]), report.stats["out"].latency_max_ns
+    assert ({k: f[k] for k in ("received", "processed", "dropped")},
+            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(f),
+            f["p50_ns"] <= f["p90_ns"] <= f["p99_ns"] <= f["max_ns"] == max_ns) == (
+        {"received": 4, "processed": 4, "dropped": 0}, True, True)
     doc, events = check_trace(path)
     slices = sorted((e["name"], e["args"]["sequence"]) for e in events
                     if e["ph"] == "X" and e["pid"] == 1)
@@ -268,11 +239,8 @@ class Stuck(kelo.Element):
 '''
 
 
-
 @pytest.mark.parametrize("want_json", [True, False], ids=["json", "text"])
 def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
-    import sys
-    from kelo.cli import main
     (tmp_path / "stuck_elements.py").write_text(STUCK)
     (tmp_path / "p.toml").write_text(description(sink="Stuck", entry_module="stuck_elements"))
     sys.modules.pop("stuck_elements", None)
@@ -284,23 +252,23 @@ def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
     finally:
         sys.modules["stuck_elements"].GATE.set()
     check_trace(tmp_path / "t.json")
+    lines = (err if want_json else out).getvalue().splitlines()
+    at = next(i for i, line in enumerate(lines) if line.startswith("stall: "))
+    assert (status, lines[at].startswith("stall: no item has moved for"),
+            [line.split(":")[0] for line in lines[at + 1:at + 3]]) == \
+        (1, True, ["  running  out", "  blocked  src"])
     if want_json:
         doc = json.loads(out.getvalue())
-        assert (status, doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
-                doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"],
-                err.getvalue().startswith("stall: no item has moved")) == \
-            (1, "stalled", ["out"], ["src"], {"src": "out.n"}, 0, True)
-    else:
-        lines = out.getvalue().splitlines()
-        at = next(i for i, line in enumerate(lines) if line.startswith("stall: "))
-        assert (status, lines[at].startswith("stall: no item has moved for"),
-                [line.split(":")[0] for line in lines[at + 1:at + 3]]) == \
-            (1, True, ["  running  out", "  blocked  src"])
+        assert (doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
+                doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"]) == \
+            ("stalled", ["out"], ["src"], {"src": "out.n"}, 0)
 
 
-@pytest.mark.parametrize("value", ["0", "-2", "soon", "inf"])
+@pytest.mark.parametrize("value", ["0", "-2", "nan", "soon", "inf"])
 def test_the_stall_timeout_must_be_positive_seconds(value):
-    from kelo.cli import main
     err = io.StringIO()
     assert main(["run", "p.toml", "--stall-timeout", value], io.StringIO(), err) == 2
-    assert "not a positive number of seconds" in err.getvalue()
+    assert f"{value!r} is not a positive number of seconds" in err.getvalue()
+    if value not in ("soon", "inf"):
+        raises(ValueError, StallDetector, float(value),
+               msg=f"the stall timeout must be a positive number of seconds, not {float(value)!r}")

@@ -4,6 +4,7 @@ threading.Event between them, time by the virtual clock."""
 
 import threading
 import traceback
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -14,18 +15,21 @@ from kelo.ext.execution import (PyBatchingPolicy, PyCompletionBoundary, PyConcur
                                 PyOverflowPolicy)
 from kelo.ext.data import PyFrame, PyPixelFormat, PyStreamId, PyTimestamp, PyVideoFormat
 from kelo.runtime import VirtualClock
-from runtime_kit import LIMIT, SERIAL, chain, counters, element, mapper, pipeline, run, sink, source
+from runtime_kit import (LIMIT, SERIAL, chain, element, mapper, pipeline, run, sink, source,
+                         start, until)
 
 PASS = mapper(lambda self, i: i["in"])
 
 
 def test_a_chain_runs_every_item_in_order():
     collect = sink()
-    report = run(chain(("src", source(range(100))), ("a", PASS), ("b", PASS), ("out", collect)))
-    assert (report.ok, report.outcome, collect.got) == (True, "completed", list(range(100)))
-    assert counters(report.stats["a"]) == dict(received=100, processed=100, emitted=100, dropped=0,
-                                               rejected=0, failed=0, retried=0, skipped=0)
-    assert report.stats["src"].emitted == 100
+    report = run(chain(("src", source(range(100))), ("a", PASS),
+                       ("n", "kelo.native.passthrough"), ("b", PASS), ("out", collect)))
+    assert (report.ok, report.outcome, collect.got, report.stats["src"].emitted,
+            report.stats["n"].processed) == (True, "completed", list(range(100)), 100, 100)
+    a = report.stats["a"]
+    assert (a.received, a.processed, a.emitted, a.dropped, a.rejected, a.failed, a.retried,
+            a.skipped) == (100, 100, 100, 0, 0, 0, 0, 0)
 
 
 # ---- overflow and delivery: a sink held on its first item, 10 items sent ----
@@ -40,9 +44,8 @@ def test_a_chain_runs_every_item_in_order():
 def test_a_full_queue(contract, got, dropped, rejected):
     entered, gate, done = threading.Event(), threading.Event(), threading.Event()
     collect = sink(gate=gate, entered=entered, contract=contract, queue_size=2)
-    src = source(range(10), after_first=entered, done=done)
-    started = kelo.start(*chain(("src", src), ("out", collect))[:1],
-                         elements=chain(("src", src), ("out", collect))[1])
+    started = start(chain(("src", source(range(10), after_first=entered, done=done)),
+                          ("out", collect)))
     if contract.overflow != PyOverflowPolicy.Block:
         assert done.wait(LIMIT)        # all ten offered while the sink is held
     gate.set()
@@ -60,40 +63,40 @@ def test_emit_raises_rejected_at_a_full_queue():
     outcomes = []
 
     def process(self, inputs):
-        for v in range(4):
+        for v in range(3):
             try:
                 self.emit("out", v)
                 outcomes.append(v)
             except kelo.Rejected as exc:
                 outcomes.append(str(exc))
+            entered.wait(LIMIT)         # the sink holds 0; 1 fills its queue of one
+        gate.set()
 
-    contract = SERIAL.with_output_coupling(PyOutputCoupling.Independent)
-    burst = element("Burst", process=process, contract=contract)
+    burst = element("Burst", process=process,
+                    contract=SERIAL.with_output_coupling(PyOutputCoupling.Independent))
     collect = sink(gate=gate, entered=entered,
                    contract=SERIAL.with_overflow(PyOverflowPolicy.Reject), queue_size=1)
-    first = source([0], after_first=entered)
-    p = chain(("src", first), ("burst", burst), ("out", collect))
-    started = kelo.start(p[0], elements=p[1])
-    gate.set()
-    report = started.wait(LIMIT)
-    assert report.ok
-    assert outcomes[0] == 0 and "refused by a full queue" in str(outcomes[-1])
+    report = run(chain(("src", source([0])), ("burst", burst), ("out", collect)))
+    assert (report.ok, outcomes, collect.got) == (
+        True, [0, 1, "element 'burst': output 'out' was refused by a full queue"], [0, 1])
 
 
 # ---- failures --------------------------------------------------------------
 
-def failing_on(value, times, policy, retries=3):
+def failing_on(value, times, policy, retries=3, **attrs):
     attempts = []
 
     def process(self, inputs):
-        v = inputs["in"]
-        attempts.append(v)
+        attempts.append(inputs["in"])
+        return {"out": check(inputs["in"])}
+
+    def check(v):
         if v == value and attempts.count(v) <= times:
             raise ValueError(f"bad {v}")
-        return {"out": v}
+        return v
 
     return element("Flaky", process=process, contract=SERIAL.with_failure_policy(policy),
-                   retries=retries)
+                   retries=retries, **attrs)
 
 
 @pytest.mark.parametrize("policy, times, retries, ok, got, counts", [
@@ -103,30 +106,21 @@ def failing_on(value, times, policy, retries=3):
     (PyFailurePolicy.FailGraph, 1, 3, False, None, dict(retried=0, failed=1, skipped=0)),
 ], ids=["retry", "retry_exhausted", "skip", "fail_graph"])
 def test_failure_policies(policy, times, retries, ok, got, counts):
-    collect = sink()
-    report = run(chain(("src", source(range(5))), ("flaky", failing_on(2, times, policy, retries)),
-                       ("out", collect)))
+    stopped = []        # however the run ends, every element is stopped
+    stopping = {"stop": lambda self: stopped.append(self.name)}
+    collect = sink(**stopping)
+    report = run(chain(("src", source(range(5), **stopping)),
+                       ("flaky", failing_on(2, times, policy, retries, **stopping)), ("out", collect)))
     s = report.stats["flaky"]
-    assert (report.ok, {k: getattr(s, k) for k in counts}) == (ok, counts)
+    assert (report.ok, {k: getattr(s, k) for k in counts}, sorted(stopped)) == (
+        ok, counts, ["flaky", "out", "src"])
     if ok:
         assert collect.got == got
-    else:   # what was sent before the failure may or may not be processed
-        assert (report.failed_element, type(report.error), str(report.error), 2 in collect.got) \
-            == ("flaky", ValueError, "bad 2", False)
-
-
-def test_a_failing_elements_traceback_is_in_the_report():
-    def process(self, inputs):
-        return helper(inputs)
-
-    def helper(inputs):
-        raise KeyError("missing")
-
-    report = run(chain(("src", source([1])), ("broken", element("Broken", process=process)),
-                       ("out", sink())))
-    frames = [f.name for f in traceback.extract_tb(report.error.__traceback__)]
-    assert (report.outcome, report.failed_element, frames[-2:]) == (
-        "failed", "broken", ["process", "helper"])
+    else:   # what was sent before the failure may or may not be processed; the
+        # report holds the element's whole traceback
+        frames = [f.name for f in traceback.extract_tb(report.error.__traceback__)]
+        assert (report.failed_element, type(report.error), str(report.error), 2 in collect.got,
+                frames[-2:]) == ("flaky", ValueError, "bad 2", False, ["process", "check"])
 
 
 def emit_then_fail(self, inputs):
@@ -153,28 +147,9 @@ def test_a_failure_part_way_through_an_execution(coupling, sent):
 
 # ---- elements that misbehave: each a clear failure naming the element ----
 
-def _gen_not_dicts(self):
-    yield 5
-
-
-def _gen_unknown_port(self):
-    yield {"nope": 1}
-
-
 def _emit_from_thread(self, inputs):
-    errors = []
-    t = threading.Thread(target=lambda: errors.append(_try(lambda: self.emit("out", 1))))
-    t.start()
-    t.join()
-    raise errors[0]
-
-
-def _try(f):
-    try:
-        f()
-    except Exception as exc:  # noqa: BLE001
-        return exc
-    return None
+    with ThreadPoolExecutor(1) as pool:
+        pool.submit(self.emit, "out", 1).result()
 
 
 # A source's exception is not yet handed on by the core: its failure is
@@ -189,19 +164,20 @@ SOURCE_PAYLOAD = pytest.mark.xfail(reason="the core releases a source's failure 
     ("op", dict(process=lambda self, i: {"out": 1, "nope": 2}), KeyError, "names output 'nope'"),
     ("op", dict(process=lambda self, i: (_ for _ in ()).throw(SystemExit(3))), SystemExit, "3"),
     ("op", dict(process=_emit_from_thread), RuntimeError, "only inside its own process()"),
-    pytest.param("src", dict(generate=_gen_not_dicts), TypeError,
+    pytest.param("src", dict(generate=lambda self: iter([5])), TypeError,
                  "generate() yielded int, expected a dict", marks=SOURCE_PAYLOAD),
-    pytest.param("src", dict(generate=_gen_unknown_port), KeyError, "names output 'nope'",
-                 marks=SOURCE_PAYLOAD),
+    pytest.param("src", dict(generate=lambda self: iter([{"nope": 1}])), KeyError,
+                 "names output 'nope'", marks=SOURCE_PAYLOAD),
     ("src", dict(generate=lambda self: 5), TypeError, "iterator"),
     ("op", dict(start=lambda self: 1 / 0, process=lambda self, i: None), ZeroDivisionError, ""),
-], ids=["non_dict", "unknown_port", "unknown_after_known", "base_exception", "emit_thread", "gen_non_dict",
-        "gen_unknown_port", "gen_not_iterator", "start_raises"])
+    # a stop that fails fails a run that completed
+    ("out", dict(process=lambda self, i: None, stop=lambda self: 1 / 0), ZeroDivisionError, ""),
+], ids=["non_dict", "unknown_port", "unknown_after_known", "base_exception", "emit_thread",
+        "gen_non_dict", "gen_unknown_port", "gen_not_iterator", "start_raises", "stop_raises"])
 def test_misbehaving_elements(where, attrs, error, words):
-    cls = element("Bad", **attrs)
-    stages = {"src": source([1]), "op": PASS}
-    stages[where] = cls
-    report = run(chain(("src", stages["src"]), ("op", stages["op"]), ("out", sink())))
+    stages = {"src": source([1]), "op": PASS, "out": sink()}
+    stages[where] = element("Bad", **attrs)
+    report = run(chain(*stages.items()))
     assert (report.outcome, report.failed_element, type(report.error)) == ("failed", where, error)
     assert words in str(report.error) or words in report.message
 
@@ -213,40 +189,28 @@ def test_emit_outside_process_is_refused():
         e.emit("out", 1)
 
 
-def test_stop_runs_for_every_started_element_however_the_run_ends():
-    stopped = []
-    stopping = {"stop": lambda self: stopped.append(self.name)}
-    failing = element("Fail", process=lambda self, i: 1 / 0, **stopping)
-    report = run(chain(("src", source([1], **stopping)), ("op", failing),
-                       ("out", sink(**stopping))))
-    assert (report.outcome, sorted(stopped)) == ("failed", ["op", "out", "src"])
-
-
-def test_a_failing_stop_fails_a_run_that_completed():
-    report = run(chain(("src", source([1])), ("out", sink(stop=lambda self: 1 / 0))))
-    assert (report.outcome, report.failed_element, type(report.error)) == (
-        "failed", "out", ZeroDivisionError)
-
-
 # ---- ordering and concurrency (two workers) ---------------------------------
 
-def test_ordering():
-    results = {}
-    for ordering in (PyOrderingRequirement.PreserveSequence, PyOrderingRequirement.AllowReorder):
-        second_out = threading.Event()
+@pytest.mark.parametrize("ordering, expected", [
+    (PyOrderingRequirement.PreserveSequence, [0, 1]), (PyOrderingRequirement.AllowReorder, [1, 0])])
+def test_ordering(ordering, expected):
+    # Item 0 finishes after item 1 has run (kept in sequence: a wait at the
+    # sink would never end) or after it reached the sink (reordered).
+    one = threading.Event()
+    keep = ordering == PyOrderingRequirement.PreserveSequence
 
-        def process(self, inputs, second_out=second_out, ordering=ordering):
-            if inputs["in"] == 0 and ordering == PyOrderingRequirement.AllowReorder:
-                second_out.wait(LIMIT)          # item 1 reaches the sink first
-            return {"out": inputs["in"]}
+    def process(self, inputs):
+        if inputs["in"] == 1 and keep:
+            one.set()
+        if inputs["in"] == 0:
+            one.wait(LIMIT)
+        return {"out": inputs["in"]}
 
-        op = element("Op", process=process, contract=SERIAL.with_concurrency(
-            PyConcurrency.limited(2)).with_ordering(ordering))
-        collect = sink(then=lambda v, second_out=second_out: v == 1 and second_out.set())
-        report = run(chain(("src", source([0, 1])), ("op", op), ("out", collect)), workers=3)
-        results[str(ordering)] = (report.ok, collect.got)
-    assert results == {"PyOrderingRequirement.PreserveSequence": (True, [0, 1]),
-                       "PyOrderingRequirement.AllowReorder": (True, [1, 0])}
+    op = element("Op", process=process, contract=SERIAL.with_concurrency(
+        PyConcurrency.limited(2)).with_ordering(ordering))
+    collect = sink(then=lambda v: v == 1 and one.set())
+    report = run(chain(("src", source([0, 1])), ("op", op), ("out", collect)), workers=3)
+    assert (report.ok, collect.got) == (True, expected)
 
 
 @pytest.mark.parametrize("concurrency, together, expected", [
@@ -276,64 +240,64 @@ def frame(seq, ns):
                    PyVideoFormat(2, 2, PyPixelFormat.gray8()))
 
 
-def two_inputs(contract, a_values, b_values, **attrs):
-    joined = sink(contract=contract, **attrs)
+SYNC = SERIAL.with_input_relation(PyInputRelation.synchronized())
+
+
+def matched(missing):
+    return SERIAL.with_input_relation(PyInputRelation.timestamp_matched(2, missing))
+
+
+def frames_at(*ns):
+    return [frame(i, t) for i, t in enumerate(ns)]
+
+
+SEQ, NS = (lambda f: f.sequence), (lambda f: f.timestamp.monotonic_ns)
+KEYED = ([{"k": 1, "v": "a1"}, {"k": 2, "v": "a2"}], [{"k": 2, "v": "b2"}, {"k": 1, "v": "b1"}])
+
+
+@pytest.mark.parametrize("contract, a, b, key, expected", [
+    (SYNC, ["a0", "a1", "a2"], ["b0", "b1", "b2"], None,
+     [("a0", "b0"), ("a1", "b1"), ("a2", "b2")]),
+    # the sources stamp each item's envelope from its frame
+    (SYNC, [frame(5, 1_000), frame(9, 2_000)], [frame(5, 1_000), frame(9, 2_000)], SEQ,
+     [(5, 5), (9, 9)]),
+    (matched(PyMissingInputBehavior.Drop), frames_at(0, 10, 20), frames_at(0, 15, 21), NS,
+     [(0, 0), (20, 21)]),
+    (matched(PyMissingInputBehavior.Proceed), frames_at(0, 10, 20), frames_at(0, 15, 21), NS,
+     [(0, 0), (10, None), (20, 21)]),
+    (SERIAL.with_input_relation(PyInputRelation.explicit_join("k")), *KEYED, lambda d: d["v"],
+     [("a1", "b1"), ("a2", "b2")]),
+    (SYNC.with_eos_policy(PyEosPolicy.AllInputs), ["a0", "a1"], ["b0", "b1", "b2", "b3"], None,
+     [("a0", "b0"), ("a1", "b1")]),
+    (SYNC.with_eos_policy(PyEosPolicy.AnyInput), ["a0", "a1"], ["b0", "b1", "b2", "b3"], None,
+     [("a0", "b0"), ("a1", "b1")]),
+], ids=["synchronized", "envelopes_of_frames", "timestamps_drop", "timestamps_proceed",
+        "explicit_join", "eos_all_inputs", "eos_any_input"])
+def test_input_relations(contract, a, b, key, expected):
+    joined = sink(contract=contract)
     joined.process = lambda self, inputs: joined.got.append(inputs)
-    p = pipeline({"a": (source(a_values), (), ("out",)), "b": (source(b_values), (), ("out",)),
-                  "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")])
-    return run(p), joined
+    report = run(pipeline({"a": (source(a), (), ("out",)), "b": (source(b), (), ("out",)),
+                           "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")]))
+    key = key or (lambda v: v)
+    got = sorted(((key(g["x"]) if "x" in g else None, key(g["y"]) if "y" in g else None)
+                  for g in joined.got), key=repr)
+    assert (report.ok, [p for p in got if p[0] is not None]) == (True, expected)
 
 
-def pairs(got, key=lambda v: v):
-    return sorted(((key(g["x"]) if "x" in g else None, key(g["y"]) if "y" in g else None)
-                   for g in got), key=repr)
-
-
-def test_synchronized_inputs_pair_by_sequence():
-    report, j = two_inputs(SERIAL.with_input_relation(PyInputRelation.synchronized()),
-                           ["a0", "a1", "a2"], ["b0", "b1", "b2"])
-    assert (report.ok, pairs(j.got)) == (True, [("a0", "b0"), ("a1", "b1"), ("a2", "b2")])
-
-
-@pytest.mark.parametrize("missing, expected", [
-    (PyMissingInputBehavior.Drop, [(0, 0), (20, 21)]),
-    (PyMissingInputBehavior.Proceed, [(0, 0), (10, None), (20, 21)]),
-])
-def test_timestamp_matching(missing, expected):
-    relation = PyInputRelation.timestamp_matched(2, missing)
-    report, j = two_inputs(SERIAL.with_input_relation(relation),
-                           [frame(0, 0), frame(1, 10), frame(2, 20)],
-                           [frame(0, 0), frame(1, 15), frame(2, 21)])
-    ns = lambda f: f.timestamp.monotonic_ns  # noqa: E731
-    assert (report.ok, [p for p in pairs(j.got, ns) if p[0] is not None]) == (True, expected)
-
-
-def test_explicit_join_by_key():
-    relation = PyInputRelation.explicit_join("k")
-    report, j = two_inputs(SERIAL.with_input_relation(relation),
-                           [{"k": 1, "v": "a1"}, {"k": 2, "v": "a2"}],
-                           [{"k": 2, "v": "b2"}, {"k": 1, "v": "b1"}])
-    assert (report.ok, pairs(j.got, lambda d: d["v"])) == (True, [("a1", "b1"), ("a2", "b2")])
-
-
-def test_windows_and_a_partial_one_at_the_end():
-    collect = sink(contract=SERIAL.with_input_relation(PyInputRelation.windowed(3)))
-    report = run(chain(("src", source(range(7))), ("out", collect)))
-    assert (report.ok, collect.got) == (True, [[0, 1, 2], [3, 4, 5], [6]])
-
-
-def test_batches_and_a_partial_one_at_the_end():
+@pytest.mark.parametrize("contract, got", [
+    (SERIAL.with_input_relation(PyInputRelation.windowed(3)), [[0, 10, 20], [30, 40, 50], [60]]),
+    (SERIAL.with_batching(PyBatchingPolicy(3, 10**15)), [0, 10, 20, 30, 40, 50, 60]),
+], ids=["windows", "batches"])
+def test_windows_and_batches_and_a_partial_one_at_the_end(contract, got):
     def process(self, inputs):
-        batches.append(list(inputs["in"]))
+        seen.append(list(inputs["in"]))
         return {"out": [v * 10 for v in inputs["in"]]}
 
-    batches = []
-    batcher = element("Batch", process=process,
-                      contract=SERIAL.with_batching(PyBatchingPolicy(3, 10**15)))
-    collect = sink()
-    report = run(chain(("src", source(range(7))), ("b", batcher), ("out", collect)))
-    assert (report.ok, batches, collect.got) == (True, [[0, 1, 2], [3, 4, 5], [6]],
-                                                 [0, 10, 20, 30, 40, 50, 60])
+    seen, collect = [], sink()
+    report = run(chain(("src", source(range(7))), ("op", element("Op", process=process,
+                                                                 contract=contract)),
+                       ("out", collect)))
+    assert (report.ok, seen, collect.got) == (True, [[0, 1, 2], [3, 4, 5], [6]], got)
 
 
 def test_a_partial_batch_leaves_when_its_wait_is_over():
@@ -347,31 +311,15 @@ def test_a_partial_batch_leaves_when_its_wait_is_over():
 
     batcher = element("Batch", process=process,
                       contract=SERIAL.with_batching(PyBatchingPolicy(3, 1000)))
-    p = chain(("src", source([0, 1, 2, 3], after_first=first_out)), ("b", batcher))
-    started = kelo.start(p[0], elements=p[1], clock=clock)
-    for _ in range(LIMIT * 1000):           # the runtime arms the batch's timer
-        if clock.pending_timers():
-            break
-        threading.Event().wait(0.001)
+    started = start(chain(("src", source([0, 1, 2, 3], after_first=first_out)), ("b", batcher)),
+                    clock=clock)
+    until(clock.pending_timers)             # the runtime arms the batch's timer
     clock.advance(1000)
     report = started.wait(LIMIT)
     assert (report.ok, batches) == (True, [[0], [1, 2, 3]])
 
 
-@pytest.mark.parametrize("eos, expected", [
-    (PyEosPolicy.AllInputs, [("a0", "b0"), ("a1", "b1")]),
-    (PyEosPolicy.AnyInput, [("a0", "b0"), ("a1", "b1")]),
-])
-def test_end_of_stream_through_a_join(eos, expected):
-    relation = PyInputRelation.synchronized()
-    report, j = two_inputs(SERIAL.with_input_relation(relation).with_eos_policy(eos),
-                           ["a0", "a1"], ["b0", "b1", "b2", "b3"])
-    assert (report.ok, pairs(j.got), report.stats["j"].received <= 6) == (True, expected, True)
-
-
 def test_skip_in_front_of_a_timestamp_matcher():
-    flaky = failing_on(frame(1, 10), 0, PyFailurePolicy.Skip)
-
     def process(self, inputs):
         if inputs["in"].sequence == 1:
             raise ValueError("skip me")
@@ -399,65 +347,32 @@ def test_a_block_chain_under_a_slow_sink_never_stalls():
         True, list(range(300)), True)
 
 
-# ---- envelopes, confirmation, signals ---------------------------------------
+# ---- confirmation, signals ---------------------------------------------------
 
-def test_sources_stamp_envelopes_from_frames():
-    frames = [frame(5, 1_000), frame(9, 2_000)]
-    got = []
-
-    def process(self, inputs):
-        got.append(inputs["in"].sequence)
-        return {"out": inputs["in"]}
-
-    matcher = sink(contract=SERIAL.with_input_relation(PyInputRelation.synchronized()))
-    p = pipeline({"a": (source(frames), (), ("out",)), "b": (source(frames), (), ("out",)),
-                  "m": (matcher, ("x", "y"), ())}, [("a.out", "m.x"), ("b.out", "m.y")])
-    report = run(p)
-    assert (report.ok, sorted((g["x"].sequence, g["y"].sequence) for g in matcher.got)) == (
-        True, [(5, 5), (9, 9)])
-
-
-def test_external_confirmation():
-    tokens = []
-    confirmed = threading.Event()
+@pytest.mark.parametrize("confirmed", [True, False])
+def test_external_confirmation_and_its_timeout(confirmed):
+    clock, waiting, tokens = VirtualClock(), threading.Event(), []
 
     def process(self, inputs):
         tokens.append((self, self.pending_token()))
-        confirmed.set()
-        return {"out": inputs["in"]}
-
-    op = element("Ext", process=process,
-                 contract=SERIAL.with_completion(PyCompletionBoundary.ExternalConfirmed))
-    collect = sink()
-    p = chain(("src", source([1])), ("op", op), ("out", collect))
-    started = kelo.start(p[0], elements=p[1])
-    assert confirmed.wait(LIMIT)
-    element_, token = tokens[0]
-    element_.confirm(token)
-    report = started.wait(LIMIT)
-    assert (report.ok, collect.got, isinstance(token, int)) == (True, [1], True)
-
-
-def test_a_confirmation_that_never_comes_fails_after_its_timeout():
-    clock = VirtualClock()
-    waiting = threading.Event()
-
-    def process(self, inputs):
         waiting.set()
         return {"out": inputs["in"]}
 
     op = element("Ext", process=process, confirm_timeout_ns=1000,
                  contract=SERIAL.with_completion(PyCompletionBoundary.ExternalConfirmed))
-    p = chain(("src", source([1])), ("op", op), ("out", sink()))
-    started = kelo.start(p[0], elements=p[1], clock=clock)
+    collect = sink()
+    started = start(chain(("src", source([1])), ("op", op), ("out", collect)), clock=clock)
     assert waiting.wait(LIMIT)
-    for _ in range(LIMIT * 1000):
-        if clock.pending_timers():
-            break
-        threading.Event().wait(0.001)
-    clock.advance(1000)
+    [(element_, token)] = tokens
+    if confirmed:
+        element_.confirm(token)
+    else:                               # the confirmation never comes
+        until(clock.pending_timers)
+        clock.advance(1000)
     report = started.wait(LIMIT)
-    assert (report.outcome, report.failed_element, report.stats["op"].failed) == ("failed", "op", 1)
+    assert (report.outcome, report.failed_element, collect.got, report.stats["op"].failed,
+            type(token)) == (("completed", None, [1], 0, int) if confirmed else
+                             ("failed", "op", [], 1, int))
 
 
 def endless(self):
@@ -476,9 +391,9 @@ def test_signals_end_an_endless_source(signal, outcome):
     def process(self, inputs):
         seen.set()
 
-    p = chain(("src", element("Endless", generate=endless)),
-              ("out", element("Sink", process=process, stop=lambda self: stopped.append(1))))
-    started = kelo.start(p[0], elements=p[1])
+    started = start(chain(("src", element("Endless", generate=endless)),
+                          ("out", element("Sink", process=process,
+                                          stop=lambda self: stopped.append(1)))))
     assert seen.wait(LIMIT)
     getattr(started, signal)(*(["src"] if signal == "eos" else []))
     report = started.wait(LIMIT)
@@ -501,8 +416,8 @@ def test_seek_reaches_a_seekable_source():
             yield {"out": i}
 
     collect = sink(then=lambda v: seen.set())
-    p = chain(("src", element("Seekable", generate=generate, seek=seek)), ("out", collect))
-    started = kelo.start(p[0], elements=p[1])
+    started = start(chain(("src", element("Seekable", generate=generate, seek=seek)),
+                          ("out", collect)))
     assert seen.wait(LIMIT)
     started.seek("src", 5_000)
     report = started.wait(LIMIT)
@@ -510,8 +425,8 @@ def test_seek_reaches_a_seekable_source():
 
 
 def test_a_timeout_ends_the_run():
-    p = chain(("src", element("Endless", generate=endless)), ("out", sink()))
-    report = kelo.run(p[0], elements=p[1], timeout=0.05)
+    report = run(chain(("src", element("Endless", generate=endless)), ("out", sink())),
+                 timeout=0.05)
     assert (report.ok, report.outcome, report.timed_out) == (False, "timed_out", True)
 
 
@@ -521,17 +436,3 @@ def test_a_pipeline_with_errors_does_not_run():
     report = kelo.run(p, elements=elements)
     assert (report.outcome, [f.code for f in report.findings if f.severity == "error"]) == (
         "not_run", ["K201"])
-
-
-def test_native_passthrough_forwards_items():
-    from kelo.ext.graph import PyElementKind
-    from kelo.pipeline import ElementType
-    from runtime_kit import ANY
-    collect = sink()
-    p, elements = chain(("src", source(range(50))), ("out", collect))
-    p2 = kelo.Pipeline("native").add("src", p.element("src").type).add(
-        "n", ElementType("kelo.native.passthrough", PyElementKind.Operator, {"in": ANY},
-                         {"out": ANY})).add("out", p.element("out").type)
-    p2.link("src.out", "n.in").link("n.out", "out.in")
-    report = kelo.run(p2, elements=elements, timeout=LIMIT)
-    assert (report.ok, collect.got, report.stats["n"].processed) == (True, list(range(50)), 50)

@@ -27,25 +27,18 @@ def changed(table, base=None):
     return {k: v for k, v in fields.items() if before.get(k) != v}, extras, problems
 
 
-@pytest.mark.parametrize("table, expected", [
-    ({"ordering": "allow_reorder"}, {"ordering": "allow_reorder"}),
-    ({"concurrency": "serialized"}, {"concurrency": "serialized"}),
-    ({"concurrency": 3}, {"concurrency": 3}),
-    ({"delivery": "latest", "overflow": "drop_oldest"}, {"delivery": "latest", "overflow": "drop_oldest"}),
-    ({"output_coupling": "transactional", "completion": "external_confirmed", "failure": "skip",
-      "eos": "any_input"},
-     {"output_coupling": "transactional", "completion": "external_confirmed", "failure": "skip",
-      "eos": "any_input"}),
-    ({"input_relation": "windowed", "size": 3}, {"input_relation": "windowed", "size": 3}),
-    ({"input_relation": "explicit_join", "key": "sequence"},
-     {"input_relation": "explicit_join", "key": "sequence"}),
+@pytest.mark.parametrize("table, defaults", [
+    ({"ordering": "allow_reorder", "concurrency": "serialized", "delivery": "latest",
+      "overflow": "drop_oldest"}, {}),
+    ({"concurrency": 3, "output_coupling": "transactional", "completion": "external_confirmed",
+      "failure": "skip", "eos": "any_input"}, {}),
+    ({"input_relation": "windowed", "size": 3, "batch_size": 8, "batch_wait_ns": 50}, {}),
+    ({"input_relation": "explicit_join", "key": "sequence", "batch_size": 8}, {"batch_wait_ns": 0}),
     ({"input_relation": "timestamp_matched", "tolerance_ns": 9},
-     {"input_relation": "timestamp_matched", "tolerance_ns": 9, "missing": "wait", "clock_offsets_ns": []}),
-    ({"batch_size": 8, "batch_wait_ns": 50}, {"batch_size": 8, "batch_wait_ns": 50}),
-    ({"batch_size": 8}, {"batch_size": 8, "batch_wait_ns": 0}),
+     {"missing": "wait", "clock_offsets_ns": []}),
 ])
-def test_keys_set_over_the_default(table, expected):
-    assert changed(table) == (expected, {}, [])
+def test_keys_set_over_the_default(table, defaults):
+    assert changed(table) == ({**table, **defaults}, {}, [])
 
 
 def test_keys_override_a_base_key_by_key():
@@ -82,24 +75,20 @@ def test_extras_are_not_part_of_the_contract():
 ])
 def test_each_wrong_key_is_one_problem_and_left_out(table, problem):
     fields, _, problems = merged(table, BASE)
-    assert [(path, kind) for path, kind, _ in problems] == [problem]
-    assert fields == fields_of(BASE)
-
-
-def test_a_batch_wait_needs_a_batch():
-    assert merged({"batch_wait_ns": 5})[2] == [
-        (("batch_wait_ns",), "missing", "batch_wait_ns needs batch_size")]
+    assert ([(path, kind) for path, kind, _ in problems], fields) == ([problem], fields_of(BASE))
 
 
 def test_messages_name_the_key_and_the_choices():
-    _, _, problems = merged({"overflow": "rejct", "ordring": 1})
+    _, _, problems = merged({"overflow": "rejct", "ordring": 1, "batch_wait_ns": 5})
+    assert [(path[0], kind) for path, kind, _ in problems] == [
+        ("ordring", "unknown_key"), ("overflow", "name"), ("batch_wait_ns", "missing")]
     assert [m for _, _, m in problems] == [
         "unknown key 'ordring' in [element.execution] (did you mean 'ordering'?); expected one "
         "of: input_relation, tolerance_ns, missing, clock_offsets_ns, size, key, ordering, "
         "concurrency, delivery, overflow, output_coupling, completion, failure, retries, eos, "
         "batch_size, batch_wait_ns, join_ports, queue_size, confirm_timeout_ns",
         "unknown overflow 'rejct' (did you mean 'reject'?); expected one of: block, "
-        "drop_oldest, drop_newest, reject"]
+        "drop_oldest, drop_newest, reject", "batch_wait_ns needs batch_size"]
 
 
 @pytest.mark.parametrize("table, ports, expected", [

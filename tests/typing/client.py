@@ -50,7 +50,8 @@ def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
     source = PySourceInfo("cam0", PySourceKind.Camera, uri="v4l2:///dev/video0")
     fmt = PyVideoFormat(1920, 1080, PyPixelFormat.nv12()).with_frame_rate(PyFrameRate(30000, 1001))
     assert_type(fmt.frame_rate, PyFrameRate | None)
-    assert fmt.frame_rate is not None and fmt.frame_rate.as_f64() > 29.9
+    assert fmt.frame_rate is not None
+    assert fmt.frame_rate.as_f64() > 29.9
     stream = PyStream(source, fmt).with_capabilities(PyStreamCapabilities(live=True))
     frame = PyFrame(stream.id, 0, PyTimestamp.from_nanos(1_500_000_000), stream.format).with_duration_ns(1)
     assert_type(frame.duration_ns, int | None)
@@ -64,7 +65,8 @@ def frame_with_metadata() -> tuple[PyFrame, PyMetadata]:
     first = metadata.objects[0]
     assert_type(first.confidence, float | None)
     occluded = first.attributes.get("occluded")
-    assert occluded is not None and not occluded.as_bool() and first.bbox.right() == 74.0
+    assert occluded is not None
+    assert (occluded.as_bool(), first.bbox.right()) == (False, 74.0)
     assert {PyEventType.parse("enter"): 1}[metadata.events[0].event_type] == 1
     ring = [PyPoint2D(0, 0), PyPoint2D(4, 0), PyPoint2D(4, 3)]
     assert data.PyPolygon(ring).with_holes([ring[:2]]).holes[0][1] == PyPoint2D(4, 0)
@@ -93,7 +95,7 @@ def detector_contract(detector: PyElement) -> PyExecutionContract:
     assert_type(contract.batching, PyBatchingPolicy | None)
     assert_type(contract.concurrency.max_concurrent(), int | None)
     assert int(execution.PyFailurePolicy.Skip) == int(contract.failure_policy) == 1
-    assert PyExecutionState.Cancelled.is_terminal() and PyControlSignal.seek(10).target_ns() == 10
+    assert (PyExecutionState.Cancelled.is_terminal(), PyControlSignal.seek(10).target_ns()) == (True, 10)
     return contract
 
 
