@@ -1,7 +1,6 @@
 """Pictures of checked pipelines: DOT text, marks from findings, escaping, rendering; pictures of a
 run: overlays, the figures they draw, `kelo draw --stats` and `kelo run --draw`."""
 
-import io
 import json
 import re
 import shutil
@@ -12,13 +11,12 @@ import pytest
 from kelo.checker.checking import check, check_pipeline
 from kelo.checker.description import loads
 from kelo.checker.pictures import GraphvizError, GraphvizNotFoundError, Overlay, draw, render, to_dot
-from kelo.cli import main
 from kelo.ext.graph import PyDataContract, PyElementKind
 from kelo.pipeline import ElementType, Pipeline
 from kelo.runtime.figures import LEGEND, run_overlay
 from kelo.runtime.observe import stats_dict, stats_from_dict
 from kelo.runtime.running import ElementStats
-from checks import raises
+from checks import raises, run
 from runtime_kit import pipeline
 from test_runtime_command import ELEMENTS, description
 
@@ -242,9 +240,9 @@ def ran(tmp_path):
     """A description file that runs and its run's JSON document."""
     (tmp_path / "elements.py").write_text(ELEMENTS)
     (tmp_path / "p.toml").write_text(description())
-    out = io.StringIO()
-    assert main(["run", str(tmp_path / "p.toml"), "--json", "--quiet"], out, io.StringIO()) == 0
-    (tmp_path / "run.json").write_text(out.getvalue())
+    status, out, _ = run("run", tmp_path / "p.toml", "--json", "--quiet")
+    assert status == 0
+    (tmp_path / "run.json").write_text(out)
     return tmp_path
 
 
@@ -256,12 +254,10 @@ def shapes(dot):
 
 
 def test_kelo_draw_with_stats_and_kelo_run_with_draw(ran):
-    out, err = io.StringIO(), io.StringIO()
-    args = ["draw", str(ran / "p.toml"), str(ran / "a.dot"), "--stats", str(ran / "run.json")]
-    assert (main(args, out, err), out.getvalue(), err.getvalue()) == (0, f"kelo: drew {ran / 'a.dot'}\n", "")
-    out = io.StringIO()
-    assert main(["run", str(ran / "p.toml"), "--quiet", "--draw", str(ran / "b.dot")], out, io.StringIO()) == 0
-    assert out.getvalue().endswith(f"kelo: drew {ran / 'b.dot'}\n")
+    assert run("draw", ran / "p.toml", ran / "a.dot", "--stats", ran / "run.json") == \
+        (0, f"kelo: drew {ran / 'a.dot'}\n", "")
+    status, out, _ = run("run", ran / "p.toml", "--quiet", "--draw", ran / "b.dot")
+    assert (status, out.endswith(f"kelo: drew {ran / 'b.dot'}\n")) == (0, True)
     for picture in ("a.dot", "b.dot"):
         lines, tags = shapes((ran / picture).read_text())
         assert lines == {"n0": ["N items/s · N% busy"], "n1": ["N items/s · N% busy", "p90 N"],
@@ -271,8 +267,7 @@ def test_kelo_draw_with_stats_and_kelo_run_with_draw(ran):
 
 def test_kelo_run_draws_a_pipeline_that_did_not_run_with_its_findings(ran):
     (ran / "p.toml").write_text(description(sink="Missing"))
-    out = io.StringIO()
-    assert main(["run", str(ran / "p.toml"), "--quiet", "--draw", str(ran / "b.dot")], out, io.StringIO()) == 1
+    assert run("run", ran / "p.toml", "--quiet", "--draw", ran / "b.dot")[0] == 1
     dot = (ran / "b.dot").read_text()
     assert (marked(dot), extras(dot)) == ({"n1": ("K502",)}, ({}, {}))
 
@@ -316,7 +311,5 @@ def test_figures_that_cannot_be_drawn_are_named_with_their_file(ran, content, me
     stats = ran / "bad.json"
     if content is not None:
         stats.write_bytes(content if isinstance(content, bytes) else content.encode())
-    out, err = io.StringIO(), io.StringIO()
-    status = main(["draw", str(ran / "p.toml"), str(ran / "a.dot"), "--stats", str(stats)], out, err)
-    assert (status, out.getvalue(), err.getvalue(), (ran / "a.dot").exists()) == \
-        (2, "", f"kelo: {stats}: {message}\n", False)
+    assert (run("draw", ran / "p.toml", ran / "a.dot", "--stats", stats), (ran / "a.dot").exists()) == \
+        ((2, "", f"kelo: {stats}: {message}\n"), False)

@@ -1,6 +1,5 @@
 """Pipelines by name, description files, the checker, its command and pictures."""
 
-import io
 import json
 import re
 from pathlib import Path
@@ -8,11 +7,11 @@ from pathlib import Path
 import pytest
 
 from kelo.checker.checking import CheckResult, _Core, check, check_pipeline
-from kelo.cli import main
 from kelo.checker.description import loads
 from kelo.ext.graph import PyDataContract, PyElementKind
 from kelo.checker.findings import CODES
 from kelo.pipeline import CycleError, ElementType, Pipeline
+from checks import run
 
 EXAMPLES, FRAME = Path(__file__).resolve().parents[2] / "examples", PyDataContract.frame()
 
@@ -161,12 +160,6 @@ def test_core_kinds_files_cannot_make():
     _Core(result).run()
     assert [(f.code, f.message.split(" of ")[1]) for f in result.findings] == [
         ("K204", "'a' is repeated"), ("K205", "a.out is repeated")]
-
-
-def run(*argv):
-    out, err = io.StringIO(), io.StringIO()
-    status = main([str(a) for a in argv], out, err)
-    return status, out.getvalue(), err.getvalue()
 
 
 def test_command(tmp_path):
