@@ -48,10 +48,6 @@ CASES = {"unknown keys": LINK("src.out", "snk.in") + "lat = true  # K102\n" + EL
     + PROVIDER("p", ["t.x"], "  # K407").replace('"1.0.0"', '"1.2"  # K106')
     + PROVIDER("q", ["t.x"], "  # K407") + "priority = 9999999999  # K106\n" + PLAN,
     "link end names no port": LINK("src.out", "snk.inn", "  # K201"),
-    "link runs backwards": EL("y", "sink") + 'inputs = { in = "frame" }  # K301\n'
-    + LINK("y.in", "snk.in", "  # K202"),
-    "contract mismatch": EL("t", "sink") + 'inputs = { in = "tensor" }\n'
-    + LINK("src.out", "t.in", "  # K206"),
     "cycle": EL("a", mark="  # K207") + PORTS + EL("b") + PORTS + LINK("a.out", "b.in")
     + LINK("b.out", "a.in"),
     "dynamic link from nowhere": '[[link]]  # K208\nfrom = "sourc"\npad = "p"\nto = "snk.in"\n',
@@ -77,10 +73,6 @@ def marked(text):
 
 def findings(text, strict=False):
     return check(loads(text, "p.toml"), strict=strict).findings
-
-
-def test_clean_base_and_example():
-    assert (findings(BASE), [f.code for f in findings(BASE + PLAN)]) == ([], ["K400", "K400"])
 
 
 @pytest.mark.parametrize("case", CASES, ids=list(CASES))
@@ -186,8 +178,6 @@ def test_command(tmp_path):
     status, out, _ = run("explain", good, "detector")
     shown = "not chosen: onnx.cpu.detector 1.18.0 (priority 1): fails requirement cuda_required"
     assert (status, shown in out) == (0, True)
-    status, _, err = run("explain", good, "detecter")
-    assert (status, "did you mean 'detector'" in err) == (2, True)
 
 
 def test_picture_of_a_broken_file(tmp_path):
