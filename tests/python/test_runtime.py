@@ -76,10 +76,9 @@ def failing_on(value, times, policy, retries=3, **attrs):
 
 @pytest.mark.parametrize("policy, times, retries, ok, got, counts", [
     (PyFailurePolicy.Retry, 2, 3, True, [0, 1, 2, 3, 4], dict(retried=2, failed=0, skipped=0)),
-    (PyFailurePolicy.Retry, 9, 1, False, None, dict(retried=1, failed=1, skipped=0)),
     (PyFailurePolicy.Skip, 1, 3, True, [0, 1, 3, 4], dict(retried=0, failed=1, skipped=1)),
     (PyFailurePolicy.FailGraph, 1, 3, False, None, dict(retried=0, failed=1, skipped=0)),
-], ids=["retry", "retry_exhausted", "skip", "fail_graph"])
+], ids=["retry", "skip", "fail_graph"])
 def test_failure_policies(policy, times, retries, ok, got, counts):
     stopped = []        # however the run ends, every element is stopped
     stopping = {"stop": lambda self: stopped.append(self.name)}
@@ -144,38 +143,26 @@ def test_emit_outside_process_is_refused():
 
 # ---- concurrency: Python elements running at once -------------------------
 
-@pytest.mark.parametrize("concurrency, together, expected", [
-    (PyConcurrency.serialized(), 1, 1),
-    (PyConcurrency.limited(2), 2, 2),
-    (PyConcurrency.unrestricted(), 3, 3),
-])
-def test_concurrency(concurrency, together, expected):
-    barrier = threading.Barrier(together, timeout=LIMIT)
+def test_two_python_executions_run_at_once():
+    # Each waits for the other: the runtime's threads share the interpreter.
+    barrier = threading.Barrier(2, timeout=LIMIT)
 
     def process(self, inputs):
-        if inputs["in"] < together:
+        if inputs["in"] < 2:
             barrier.wait()
         return {"out": inputs["in"]}
 
-    op = element("Op", process=process, contract=SERIAL.with_concurrency(concurrency)
+    op = element("Op", process=process, contract=SERIAL.with_concurrency(PyConcurrency.limited(2))
                  .with_ordering(PyOrderingRequirement.AllowReorder))
     report = run(chain(("src", source(range(6))), ("op", op), ("out", sink())), workers=4)
-    # Unrestricted may run more at once than the barrier holds.
-    assert (report.ok, min(report.stats["op"].max_concurrent, 3)) == (True, expected)
+    assert (report.ok, report.stats["op"].max_concurrent) == (True, 2)
 
 
-# ---- input relations, batching, end of stream --------------------------------
+# ---- input relations, windows, batches --------------------------------
 
 def frame(seq, ns):
     return PyFrame(PyStreamId.new(), seq, PyTimestamp.from_nanos(ns),
                    PyVideoFormat(2, 2, PyPixelFormat.gray8()))
-
-
-SYNC = SERIAL.with_input_relation(PyInputRelation.synchronized())
-
-
-def matched(missing):
-    return SERIAL.with_input_relation(PyInputRelation.timestamp_matched(2, missing))
 
 
 def frames_at(*ns):
@@ -183,26 +170,25 @@ def frames_at(*ns):
 
 
 SEQ, NS = (lambda f: f.sequence), (lambda f: f.timestamp.monotonic_ns)
+SYNC = SERIAL.with_input_relation(PyInputRelation.synchronized())
+PROCEED = SERIAL.with_input_relation(
+    PyInputRelation.timestamp_matched(2, PyMissingInputBehavior.Proceed))
 KEYED = ([{"k": 1, "v": "a1"}, {"k": 2, "v": "a2"}], [{"k": 2, "v": "b2"}, {"k": 1, "v": "b1"}])
 
 
 @pytest.mark.parametrize("contract, a, b, key, expected", [
-    (SYNC, ["a0", "a1", "a2"], ["b0", "b1", "b2"], None,
-     [("a0", "b0"), ("a1", "b1"), ("a2", "b2")]),
     # the sources stamp each item's envelope from its frame
     (SYNC, [frame(5, 1_000), frame(9, 2_000)], [frame(5, 1_000), frame(9, 2_000)], SEQ,
      [(5, 5), (9, 9)]),
-    (matched(PyMissingInputBehavior.Proceed), frames_at(0, 10, 20), frames_at(0, 15, 21), NS,
-     [(0, 0), (10, None), (20, 21)]),
+    (PROCEED, frames_at(0, 10, 20), frames_at(0, 15, 21), NS, [(0, 0), (10, None), (20, 21)]),
     (SERIAL.with_input_relation(PyInputRelation.explicit_join("k")), *KEYED, lambda d: d["v"],
      [("a1", "b1"), ("a2", "b2")]),
-], ids=["synchronized", "envelopes_of_frames", "timestamps_proceed", "explicit_join"])
+], ids=["envelopes_of_frames", "timestamps_proceed", "explicit_join"])
 def test_input_relations(contract, a, b, key, expected):
     joined = sink(contract=contract)
     joined.process = lambda self, inputs: joined.got.append(inputs)
     report = run(pipeline({"a": (source(a), (), ("out",)), "b": (source(b), (), ("out",)),
                            "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")]))
-    key = key or (lambda v: v)
     got = sorted(((key(g["x"]) if "x" in g else None, key(g["y"]) if "y" in g else None)
                   for g in joined.got), key=repr)
     assert (report.ok, [p for p in got if p[0] is not None]) == (True, expected)
