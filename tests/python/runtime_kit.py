@@ -21,15 +21,12 @@ def element(name, **attrs):
     return type(name, (kelo.Element,), attrs)
 
 
-def source(values, *, after_first=None, done=None, **attrs):
-    """Yields `values` on `out`; waits for `after_first` after the first
-    value and sets `done` once all are out."""
+def source(values, *, done=None, **attrs):
+    """Yields `values` on `out`; sets `done` once all are out."""
 
     def generate(self):
-        for i, v in enumerate(values):
+        for v in values:
             yield {"out": v}
-            if i == 0 and after_first is not None:
-                after_first.wait(LIMIT)
         if done is not None:
             done.set()
 

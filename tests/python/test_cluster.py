@@ -7,7 +7,6 @@ running on the workers write what they see to files (their processes are
 not this one) and wait on Dask events the test sets.
 """
 
-import json
 import os
 import signal
 import sys
@@ -26,6 +25,7 @@ from kelo.ext.execution import PyOverflowPolicy
 distributed = pytest.importorskip("distributed")
 
 from runtime_kit import LIMIT, SERIAL, pipeline, until  # noqa: E402
+from test_observe import check_trace  # noqa: E402
 
 N = 300
 
@@ -139,12 +139,8 @@ def counts(report, *names):
 # ---- the same outputs --------------------------------------------------------
 
 @pytest.mark.parametrize("make, place, replicas, groups, head", [
-    # envelopes cross as set
-    (chain, {"work": "w"}, {}, ["main", "w"], [(0, 1000, 0), (2, 1001, 7)]),
+    # envelopes cross as set (replicas: test_kelo_run_on_the_cluster_runs_the_file_placement)
     (chain, {"work": "w", "sink": "out"}, {}, ["main", "out", "w"], [(0, 1000, 0), (2, 1001, 7)]),
-    # replicas spread the items and keep the sequence
-    (chain, {"work": "w", "sink": "out"}, {"w": 2}, ["main", "out", "w/0", "w/1"],
-     [(0, 1000, 0), (2, 1001, 7)]),
     # frames cross with their pixels, and nothing is left held on either side
     (frames, {"sink": "far"}, {}, ["far", "main"], [(0, 839456), (1, 839456)]),
 ])
@@ -317,8 +313,7 @@ def test_a_traced_run_brings_every_group_into_one_trace(client, tmp_path):
     path = tmp_path / "trace.json"
     running = kelo.start(p, elements=elements, cluster=client, place={"work": "w"}, trace=path)
     report = running.wait(LIMIT)
-    doc = json.loads(path.read_text())
-    events = doc["traceEvents"]
+    doc, events = check_trace(path)     # every flow, even across groups, starts and ends
     names = {e["pid"]: e["args"]["name"] for e in events if e["name"] == "process_name"}
     label = {g: f"group {g} on {w}" for g, w in report.workers.items()}
     (home,) = set(label) - {"w"}
@@ -327,9 +322,7 @@ def test_a_traced_run_brings_every_group_into_one_trace(client, tmp_path):
               and names[e["pid"]] in label.values()}
     assert (report.outcome, slices) == ("completed", {("src", label[home]), ("work", label["w"]),
                                                       ("sink", label["w"])})
-    starts = sorted((e["cat"], e["id"]) for e in events if e["ph"] == "s")
-    ends = sorted((e["cat"], e["id"]) for e in events if e["ph"] == "f")
-    assert (starts, len(set(starts)), len(names)) == (ends, len(starts), len(set(names.values())))
+    assert len(names) == len(set(names.values()))
     assert (running.trace_written, min(e["ts"] for e in events if e["ph"] != "M")) == \
         ((doc["otherData"]["events_recorded"], 0), 0)
 
@@ -344,7 +337,7 @@ def test_a_tls_scheduler_is_reached_with_certificate_files(tmp_path):
         files[name].write_text(getattr(security, name))
     tls = kelo.cluster.Tls(str(files["tls_ca_file"]), str(files["tls_client_cert"]),
                            str(files["tls_client_key"]))
-    p, elements = chain(tmp_path)
+    p, elements = chain(tmp_path, n=20)
     with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=True,
                                   host="127.0.0.1", dashboard_address=None, protocol="tls",
                                   security=security) as cluster, \
@@ -352,4 +345,4 @@ def test_a_tls_scheduler_is_reached_with_certificate_files(tmp_path):
         report = kelo.run(p, elements=elements, cluster=client, place={"work": "w"},
                           timeout=LIMIT)
     assert (cluster.scheduler_address.split(":")[0], report.outcome, len(lines(tmp_path))) == \
-        ("tls", "completed", N)
+        ("tls", "completed", 20)

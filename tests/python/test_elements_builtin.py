@@ -166,13 +166,6 @@ def test_the_manifest_declares_each_type_once_with_an_entry_that_implements_it()
         assert (cls.type_id, ports) == (t["id"], expected)
 
 
-@pytest.mark.parametrize("path", ["examples/crossings.toml", "examples/crossings_video.toml"])
-def test_the_example_files_check_clean_on_the_shipped_providers(path):
-    result = kelo.check(path)
-    assert ([f for f in result.findings if f.severity != "note"],
-            {d.chosen.id for d in result.plan}) == ([], {"kelo.builtin"})
-
-
 def test_missing_library_names_the_debian_package(monkeypatch):
     real = importlib.util.find_spec
     monkeypatch.setattr(importlib.util, "find_spec", lambda m: None if m == "av" else real(m))

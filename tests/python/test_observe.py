@@ -1,23 +1,19 @@
 """Seeing a run: figures as JSON, traces, progress and stall reports, on fake
-snapshots and on runs held by gates under a virtual clock."""
+snapshots, on a traced run and through `kelo run` held by a gate."""
 
 import io
 import json
 import sys
-import threading
 
 import pytest
 
 from kelo.cli import main
-from kelo.ext.execution import PyInputRelation, PyMissingInputBehavior
-from kelo.runtime import VirtualClock
-from kelo.runtime.observe import (ElementState, Snapshot, StallDetector, StallReport, Watch,
-                                  bottleneck, stats_dict)
+from kelo.runtime.observe import (ElementState, Snapshot, StallDetector, StallReport, bottleneck,
+                                  stats_dict)
 from kelo.runtime.progress import Progress, table
 from kelo.runtime.running import ElementStats
 from checks import raises
-from runtime_kit import (LIMIT, SERIAL, chain, element, mapper, pipeline, run, sink, source, start,
-                         until)
+from runtime_kit import chain, mapper, run, sink, source
 from test_runtime_command import description
 
 S = 1_000_000_000
@@ -26,11 +22,6 @@ S = 1_000_000_000
 def snap(t, moved, *elements, stats=None):
     stats = stats or {e.name: ElementStats() for e in elements}
     return Snapshot(t, tuple(elements), stats, moved)
-
-
-def settled(started, condition):
-    """The first snapshot of a state the run reaches on its own."""
-    return until(lambda: condition(shot := started.snapshot()) and shot)
 
 
 # ---- figures ---------------------------------------------------------------------
@@ -86,50 +77,6 @@ def test_the_detector_reports_a_stall_once_after_the_timeout(feed, reports):
     seen = [detector.check(snap(int(t * S), moved, state)) is not None
             for (t, moved, _), state in zip(feed, states)]
     assert seen == reports
-
-
-def stall_of(started, clock, stuck):
-    """The stall reported 11 s after the snapshot `stuck`."""
-    detector = StallDetector(10)
-    assert detector.check(stuck) is None
-    clock.advance(11 * S)
-    return detector.check(started.snapshot())
-
-
-def test_a_sink_that_never_returns_holds_its_source_and_fail_on_stall_abandons_it():
-    # src -> out, whose first execution waits at `gate`; queue of 2
-    clock, gate, entered = VirtualClock(), threading.Event(), threading.Event()
-    started = start(chain(("src", source(range(50))),
-                          ("out", sink(gate=gate, entered=entered, queue_size=2))), clock=clock)
-    assert entered.wait(LIMIT)
-    stuck = settled(started, lambda s: s.elements[1].blocked_producers == (("src",),))
-    report = stall_of(started, clock, stuck)
-    # Each look at the run moves its clock on by a second.
-    stalls = []
-    watch = Watch(started, show=lambda s: clock.advance(S), stall_s=5, fail_on_stall=True,
-                  on_stall=stalls.append)
-    ended = started.wait(LIMIT, watch=watch, every=0.001)
-    gate.set()
-    assert (report.running, report.waiting, report.blocked, ended.outcome, ended.ok,
-            [s.as_dict()["running"] for s in stalls], watch.stall is stalls[-1]) == (
-        (("out", 1, 11 * S),), (), (("src", "out.in"),), "stalled", False, [["out"]], True)
-
-
-def test_a_join_whose_second_input_never_comes_waits_on_that_queue():
-    gate = threading.Event()
-    relation = PyInputRelation.timestamp_matched(10, PyMissingInputBehavior.Wait)
-    joined = sink(contract=SERIAL.with_input_relation(relation))
-    silent = element("Silent", generate=lambda self: iter([]) if gate.wait(LIMIT) else iter([]))
-    clock = VirtualClock()
-    started = start(pipeline({"a": (source([1, 2]), (), ("out",)), "b": (silent, (), ("out",)),
-                              "j": (joined, ("x", "y"), ())}, [("a.out", "j.x"), ("b.out", "j.y")]),
-                    clock=clock)
-    stuck = settled(started, lambda s: (s.elements[0].ended, s.stats["j"].received,
-                                        s.elements[2].waiting_port) == (True, 2, "y"))
-    report = stall_of(started, clock, stuck)
-    gate.set()
-    assert (report.running, report.waiting, started.wait(LIMIT).ok) == \
-        ((), (("j", "j.y"),), True)
 
 
 # ---- progress --------------------------------------------------------------------
@@ -197,19 +144,14 @@ def test_a_traced_run_writes_a_chrome_trace_and_its_figures_reach_json(tmp_path)
     path = tmp_path / "run.json"
     mid = mapper(lambda self, inputs: inputs["in"])
     report = run(chain(("src", source(range(4))), ("mid", mid), ("out", sink())), trace=path)
-    f, max_ns = stats_dict(report.stats["out"]), report.stats["out"].latency_max_ns
-    assert ({k: f[k] for k in ("received", "processed", "dropped")},
-            {"p50_ns", "p90_ns", "p99_ns", "max_ns", "wait_ns", "blocked_ns"} <= set(f),
-            f["p50_ns"] <= f["p90_ns"] <= f["p99_ns"] <= f["max_ns"] == max_ns) == (
-        {"received": 4, "processed": 4, "dropped": 0}, True, True)
+    f = stats_dict(report.stats["out"])
     doc, events = check_trace(path)
-    slices = sorted((e["name"], e["args"]["sequence"]) for e in events
-                    if e["ph"] == "X" and e["pid"] == 1)
-    flows = sum(1 for e in events if e["ph"] == "s")
     names = {e["args"]["name"] for e in events if e["name"] == "thread_name"}
-    assert (report.ok, slices, flows, {"src", "mid", "out", "source src"} <= names,
-            doc["otherData"]["events_lost"]) == \
-        (True, sorted((n, i) for n in ("src", "mid", "out") for i in range(4)), 8, True, 0)
+    assert ({k: f[k] for k in ("received", "processed", "dropped", "max_ns")},
+            {"p50_ns", "p90_ns", "p99_ns", "wait_ns", "blocked_ns"} <= set(f),
+            {"src", "mid", "out", "source src"} <= names, doc["otherData"]["events_lost"]) == (
+        {"received": 4, "processed": 4, "dropped": 0,
+         "max_ns": report.stats["out"].latency_max_ns}, True, True, 0)
 
 
 def test_a_trace_past_its_cap_counts_what_it_lost(tmp_path):
@@ -239,29 +181,27 @@ class Stuck(kelo.Element):
 '''
 
 
-@pytest.mark.parametrize("want_json", [True, False], ids=["json", "text"])
-def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path, want_json):
+def test_kelo_run_reports_a_stall_and_fails_on_it(tmp_path):
     (tmp_path / "stuck_elements.py").write_text(STUCK)
     (tmp_path / "p.toml").write_text(description(sink="Stuck", entry_module="stuck_elements"))
     sys.modules.pop("stuck_elements", None)
     out, err = io.StringIO(), io.StringIO()
     args = ["run", str(tmp_path / "p.toml"), "--stall-timeout", "0.2", "--fail-on-stall",
-            "--quiet", "--trace", str(tmp_path / "t.json")] + ["--json"] * want_json
+            "--quiet", "--trace", str(tmp_path / "t.json"), "--json"]
     try:
         status = main(args, out, err)
     finally:
         sys.modules["stuck_elements"].GATE.set()
     check_trace(tmp_path / "t.json")
-    lines = (err if want_json else out).getvalue().splitlines()
+    lines = err.getvalue().splitlines()
     at = next(i for i, line in enumerate(lines) if line.startswith("stall: "))
     assert (status, lines[at].startswith("stall: no item has moved for"),
             [line.split(":")[0] for line in lines[at + 1:at + 3]]) == \
         (1, True, ["  running  out", "  blocked  src"])
-    if want_json:
-        doc = json.loads(out.getvalue())
-        assert (doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
-                doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"]) == \
-            ("stalled", ["out"], ["src"], {"src": "out.n"}, 0)
+    doc = json.loads(out.getvalue())
+    assert (doc["outcome"], doc["stall"]["running"], doc["stall"]["blocked"],
+            doc["stall"]["blocked_on"], doc["stats"]["out"]["processed"]) == \
+        ("stalled", ["out"], ["src"], {"src": "out.n"}, 0)
 
 
 @pytest.mark.parametrize("value", ["0", "-2", "nan", "soon", "inf"])
