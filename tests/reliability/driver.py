@@ -17,7 +17,7 @@ import random
 import kelo._native
 import kelo.ext
 
-SUBMODULES = ["data", "graph", "provider", "execution"]
+SUBMODULES = list(kelo.ext.__all__)
 
 U = "550e8400-e29b-41d4-a716-446655440000"
 # Values that well-formed calls take.
