@@ -13,7 +13,7 @@ def canonical(ns, name):  # the rule, as an oracle
     return name if ns == "kelo" else f"{ns}/{name}"
 
 
-# namespace, name, canonical text (the model below checks the rest)
+# namespace, name, canonical text (the model below checks parsing)
 TYPES = [("kelo", "enter", "enter"), ("kelo", "", ""), ("", "", "/"), ("a/", "b", "a//b"),
          ("a\"b", "c\\d\U0001f600\x00", "a\"b/c\\d\U0001f600\x00"),
          ("n\u00e9", "\U0001f600", "n\u00e9/\U0001f600")]
@@ -27,20 +27,12 @@ def test_canonical_text_and_hash(ns, name, text):
         ((ns, name), text, text, f"PyEventType({text})", py_hash(stream))
 
 
-@pytest.mark.parametrize("text, ns, name", [("x", "kelo", "x"), ("", "kelo", ""), ("a/b/x", "a", "b/x"),
-                                            (" a / b ", " a ", " b ")])
-def test_parse(text, ns, name):
-    t = PyEventType.parse(text)
-    want = PyEventType(ns, name)
-    assert ((t.namespace, t.name), t, hash(t)) == ((ns, name), want, hash(want))
-
-
 def test_reserved_namespace():
     t = PyEventType.kelo("a/b")
     assert (t == PyEventType("kelo", "a/b"), t == PyEventType.parse("a/b")) == (True, False)
 
 
-texts = st.text(alphabet=st.sampled_from("ab/kelKO\u00e9\x00"), max_size=8)
+texts = st.text(alphabet=st.sampled_from("ab/ kelKO\u00e9\x00"), max_size=8)
 
 
 @given(ns=st.one_of(texts, st.just("kelo")), name=texts)

@@ -1,4 +1,4 @@
-"""Points, bounding boxes, polygons and coordinate spaces."""
+"""Points, bounding boxes, polygons and coordinate spaces; the single-precision components of every\ngeometric class."""
 
 import math
 import random
@@ -6,7 +6,7 @@ import struct
 
 import pytest
 
-from kelo.ext.data import PyBoundingBox, PyCoordinateSpace, PyPoint2D, PyPolygon
+from kelo.ext.data import PyBoundingBox, PyCoordinateSpace, PyPoint2D, PyPolygon, PyQuaternion, PyVec3
 
 INF, NAN = float("inf"), float("nan")
 
@@ -24,11 +24,15 @@ def key(x):
     return "nan" if math.isnan(x) else (x, math.copysign(1, x))
 
 
-@pytest.mark.parametrize("value, text", [(0.1, "0.1"), (16777217, "16777216"), (2**200, "inf"), (NAN, "NaN")])
-def test_point_is_single_precision(value, text):
-    p = PyPoint2D(value, y=value)
-    assert (type(p.x), key(p.x), key(p.y)) == (float, key(f32(value)), key(f32(value)))
-    assert (repr(p), str(p)) == (f"PyPoint2D(x={text}, y={text})",) * 2
+@pytest.mark.parametrize("value, text", [  # the core tests hold the float texts
+    (0.1, "0.1"), (1 / 3, "0.33333334"), (16777217, "16777216"), (1e40, "inf"), (2**200, "inf"), (NAN, "NaN"),
+    (True, "1")])
+def test_components_are_single_precision(value, text):
+    p, v, q = PyPoint2D(value, y=value), PyVec3(value, 0, value), PyQuaternion(value, 0, 0, value)
+    assert [(type(got), key(got)) for got in (p.x, p.y, v.x, v.z, q.x, q.w)] == [(float, key(f32(value)))] * 6
+    texts = [f"PyPoint2D(x={text}, y={text})", f"PyVec3(x={text}, y=0, z={text})",
+             f"PyQuaternion(x={text}, y=0, z=0, w={text})"]
+    assert [(repr(o), str(o)) for o in (p, v, q)] == [(t, t) for t in texts]
 
 
 def test_box_edges_are_single_precision_sums():
