@@ -13,7 +13,7 @@ sys.path.insert(0, str(_ROOT / "tests" / "reliability"))
 import driver  # noqa: E402  (the seeded sample search shared with the hostile run)
 
 STUBS, SUBMODULES = _ROOT / "python" / "kelo" / "ext", driver.SUBMODULES
-# The classes, then the module functions of kelo.ext and of the package's helper module kelo._native.
+# The classes, then the module functions of kelo.ext and of the package's helper kelo._native.
 classes, functions = driver.public_classes, driver.public_functions
 DISALLOW_INSTANTIATION = 1 << 7
 

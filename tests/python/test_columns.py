@@ -105,8 +105,8 @@ def test_add_objects_from_buffers_round_trips_through_columns():
 
 
 def test_non_finite_boxes_are_exported_bit_for_bit():
-    # -inf, NaNs with payloads, -0.0: made by the constructors (add_objects refuses them); test_io keeps
-    # them through the text form and pickling.
+    # -inf, NaNs with payloads, -0.0: made by the constructors (add_objects refuses them);
+    # test_io keeps them through the text form and pickling.
     raw, md = struct.pack("<4I", 0xFF800000, 0x7FC00001, 0xFFC00005, 0x80000000), PyMetadata()
     md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(*struct.unpack("<4f", raw))))
     assert kelo.columns(md).boxes.tobytes() == raw

@@ -1,4 +1,5 @@
-"""Points, bounding boxes, polygons and coordinate spaces; the single-precision components of every\ngeometric class."""
+"""Points, bounding boxes, polygons and coordinate spaces; the single-precision components of
+every geometric class."""
 
 import math
 import random
@@ -6,7 +7,8 @@ import struct
 
 import pytest
 
-from kelo.ext.data import PyBoundingBox, PyCoordinateSpace, PyPoint2D, PyPolygon, PyQuaternion, PyVec3
+from kelo.ext.data import (PyBoundingBox, PyCoordinateSpace, PyPoint2D, PyPolygon, PyQuaternion,
+                           PyVec3)
 
 INF, NAN = float("inf"), float("nan")
 
@@ -25,11 +27,12 @@ def key(x):
 
 
 @pytest.mark.parametrize("value, text", [  # the core tests hold the float texts
-    (0.1, "0.1"), (1 / 3, "0.33333334"), (16777217, "16777216"), (1e40, "inf"), (2**200, "inf"), (NAN, "NaN"),
-    (True, "1")])
+    (0.1, "0.1"), (1 / 3, "0.33333334"), (16777217, "16777216"), (1e40, "inf"), (2**200, "inf"),
+    (NAN, "NaN"), (True, "1")])
 def test_components_are_single_precision(value, text):
     p, v, q = PyPoint2D(value, y=value), PyVec3(value, 0, value), PyQuaternion(value, 0, 0, value)
-    assert [(type(got), key(got)) for got in (p.x, p.y, v.x, v.z, q.x, q.w)] == [(float, key(f32(value)))] * 6
+    got = [(type(x), key(x)) for x in (p.x, p.y, v.x, v.z, q.x, q.w)]
+    assert got == [(float, key(f32(value)))] * 6
     texts = [f"PyPoint2D(x={text}, y={text})", f"PyVec3(x={text}, y=0, z={text})",
              f"PyQuaternion(x={text}, y=0, z=0, w={text})"]
     assert [(repr(o), str(o)) for o in (p, v, q)] == [(t, t) for t in texts]

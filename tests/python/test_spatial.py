@@ -1,5 +1,6 @@
-"""Vectors, quaternions and rigid transforms: the documented results and the edges of normalization (the core
-tests pin the arithmetic bit for bit; test_geometry the single-precision components)."""
+"""Vectors, quaternions and rigid transforms: the documented results and the edges of
+normalization (the core tests pin the arithmetic bit for bit; test_geometry the single-precision
+components)."""
 
 import math
 import struct

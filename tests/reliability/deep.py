@@ -71,8 +71,8 @@ def containers(n):
         config.set(f"key{i:07d}", str(i))
         attrs.insert(f"a{i:07d}", value)
         meta.add_object(data.PyDetectedObject(data.PyObjectId.new(), box))
-    assert (len(config.to_dict()), config.get("key0000000"), len(attrs.keys()), len(meta.objects)) == \
-        (n, "0", n, n)
+    sizes = (len(config.to_dict()), len(attrs.keys()), len(meta.objects))
+    assert (sizes, config.get("key0000000")) == ((n, n, n), "0")
     for x in (config, attrs, meta):
         repr(x)
     return config, attrs, meta
@@ -132,8 +132,8 @@ CASES = [
     # lookup becomes a memory miss and the ratio measures the machine: x49 to x109 for 10**5 against 10**6 on
     # a busy 2-core machine.
     ("requirements against capabilities", requirements_against_capabilities, 100_000, GROWTH, 100_000),
-    # A million-element chain and ring and a descriptor of 10**5 element types are the core tests' and
-    # the benchmarks' (validation and registry).
+    # A million-element chain and ring and a descriptor of 10**5 element types are the core
+    # tests' and the benchmarks' (validation and registry).
     ("ports on one element", many_ports, 100_000), ("container entries", containers, 100_000)]
 
 
