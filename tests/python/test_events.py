@@ -3,7 +3,8 @@
 import pytest
 from hypothesis import given, strategies as st
 
-from kelo.ext.data import PyEvent, PyEventId, PyEventType, PyStreamId, PyTimestamp
+from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyStreamId, PyTimestamp, PyTrack, PyTrackId,
+                           PyTrackState)
 from sipref import py_hash
 
 S = "9f2c5b1e-0d3a-4c7e-8b61-2a9e4f0c7d13"
@@ -54,9 +55,10 @@ def test_event_fields_are_copies():
     sid = PyStreamId.from_str(S)
     e = PyEvent(sid, stamp, et)
     t, p = e.timestamp, e.payload
+    p.add_track(PyTrack(PyTrackId.new(), 1, 2, stamp, stamp, PyTrackState.Lost))  # a copy
     assert (type(e.id), e.id == e.id, e.stream_id, t.monotonic_ns, t.dts_ns, e.event_type, p.is_empty()) == \
-        (PyEventId, True, sid, stamp.monotonic_ns, 3, et, True)
-    assert (repr(p), e.id == PyEvent(sid, stamp, et).id) == \
+        (PyEventId, True, sid, stamp.monotonic_ns, 3, et, False)
+    assert (repr(e.payload), e.id == PyEvent(sid, stamp, et).id) == \
         ("PyMetadata(objects=0, tracks=0, classifications=0)", False)
 
 

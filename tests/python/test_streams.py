@@ -4,6 +4,7 @@ import re
 
 import pytest
 
+from kelo import io
 from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelFormat, PySourceInfo,
                            PySourceKind, PyStream, PyStreamCapabilities, PyVideoFormat)
 
@@ -11,11 +12,6 @@ FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate
 UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
 FMT = (PyVideoFormat(1280, 720, PyPixelFormat.nv12()).with_color_space(PyColorSpace.bt709())
        .with_color_range(PyColorRange.Limited).with_frame_rate(PyFrameRate(30000, 1001)))
-
-
-def format_fields(f):
-    """PyVideoFormat compares by identity; this is its value."""
-    return (f.width, f.height, f.pixel_format, f.color_space, f.color_range, f.frame_rate)
 
 
 @pytest.mark.parametrize("args, kwargs, want, text", [
@@ -50,9 +46,9 @@ def test_stream_construction_and_capabilities():
     a, b = PyStream(src, FMT), PyStream(source=src, format=FMT)
     s, text = a.source, f"PyStream(id={a.id.uuid()})"
     assert (bool(UUID.fullmatch(a.id.uuid())), a.id != b.id, repr(a), str(a)) == (True, True, text, text)
-    assert (format_fields(a.format), (s.source_id, s.kind, s.uri, s.name), caps_of(a.capabilities)) == \
-        (format_fields(FMT), ("cam0", PySourceKind.Camera, "rtsp://h/1", "front"), [False] * 5)
+    assert (io.to_dict(a.format), (s.source_id, s.kind, s.uri, s.name), caps_of(a.capabilities)) == \
+        (io.to_dict(FMT), ("cam0", PySourceKind.Camera, "rtsp://h/1", "front"), [False] * 5)
     live = a.with_capabilities(PyStreamCapabilities(live=True))
-    assert (caps_of(live.capabilities), live.id, live.source.source_id, format_fields(live.format)) == \
-        ([False, False, True, False, False], a.id, "cam0", format_fields(FMT))
+    assert (caps_of(live.capabilities), live.id, live.source.source_id, io.to_dict(live.format)) == \
+        ([False, False, True, False, False], a.id, "cam0", io.to_dict(FMT))
     assert (caps_of(a.capabilities), repr(a)) == ([False] * 5, text)
