@@ -3,8 +3,8 @@
 import pytest
 from hypothesis import given, strategies as st
 
-from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyStreamId, PyTimestamp, PyTrack, PyTrackId,
-                           PyTrackState)
+from kelo.ext.data import (PyEvent, PyEventId, PyEventType, PyStreamId, PyTimestamp, PyTrack,
+                           PyTrackId, PyTrackState)
 from sipref import py_hash
 
 S = "9f2c5b1e-0d3a-4c7e-8b61-2a9e4f0c7d13"

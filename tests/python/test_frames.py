@@ -26,8 +26,8 @@ def handles(f):
 
 def test_construction():
     f = PyFrame(stream_id=SID, sequence=42, timestamp=TS, format=FMT)
-    t = f.timestamp
-    assert (f.stream_id, f.sequence, f.duration_ns, t.monotonic_ns, t.dts_ns, io.to_dict(f.format)) == \
+    t, fmt = f.timestamp, io.to_dict(f.format)
+    assert (f.stream_id, f.sequence, f.duration_ns, t.monotonic_ns, t.dts_ns, fmt) == \
         (SID, 42, None, 1_000_000_007, 999, io.to_dict(FMT))  # PyVideoFormat compares by identity
 
 

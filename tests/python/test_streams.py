@@ -46,9 +46,10 @@ def test_stream_construction_and_capabilities():
     a, b = PyStream(src, FMT), PyStream(source=src, format=FMT)
     s, text = a.source, f"PyStream(id={a.id.uuid()})"
     assert (bool(UUID.fullmatch(a.id.uuid())), a.id != b.id, repr(a), str(a)) == (True, True, text, text)
-    assert (io.to_dict(a.format), (s.source_id, s.kind, s.uri, s.name), caps_of(a.capabilities)) == \
-        (io.to_dict(FMT), ("cam0", PySourceKind.Camera, "rtsp://h/1", "front"), [False] * 5)
+    assert (io.to_dict(a.format), io.to_dict(s), caps_of(a.capabilities)) == \
+        (io.to_dict(FMT), io.to_dict(src), [False] * 5)
     live = a.with_capabilities(PyStreamCapabilities(live=True))
-    assert (caps_of(live.capabilities), live.id, live.source.source_id, io.to_dict(live.format)) == \
+    fmt = io.to_dict(live.format)
+    assert (caps_of(live.capabilities), live.id, live.source.source_id, fmt) == \
         ([False, False, True, False, False], a.id, "cam0", io.to_dict(FMT))
     assert (caps_of(a.capabilities), repr(a)) == ([False] * 5, text)
