@@ -93,12 +93,10 @@ def callables():
         n = cls.__name__
         if not cls.__flags__ & DISALLOW_INSTANTIATION:
             out.append(Callable(f"{n}.__new__", cls, f"{n}.__new__"))
-        for name, raw in vars(cls).items():
-            if name.startswith("_"):
-                continue
-            if isinstance(raw, staticmethod):
-                out.append(Callable(f"{n}.{name}", getattr(cls, name), f"{n}.{name}"))
-            elif type(raw).__name__ == "method_descriptor":
+        for name, kind, raw in driver.members(cls):
+            if kind == "static":
+                out.append(Callable(f"{n}.{name}", raw, f"{n}.{name}"))
+            elif kind == "method":
                 receiver = sample(cls)
                 out.append(Callable(f"{n}.{name}", getattr(receiver, name), f"{n}.{name}", receiver))
     out += [Callable(f.__name__, f, f.__name__) for f in functions()]

@@ -51,9 +51,10 @@ def containers(n):
     # n ports on one element, added one builder step at a time as users do; a configuration and an
     # attribute collection of n keys each; a metadata of n objects. Then validated, listed, printed.
     c = graph.PyDataContract.frame()
-    e = element("wide", *(graph.PyPort.input(f"p{i}", c) if i % 2 else graph.PyPort.output(f"p{i}", c)
-                          for i in range(n)))
-    config, attrs, meta, g = graph.PyConfig(), data.PyAttributes(), data.PyMetadata(), graph.PyGraph()
+    e = element("wide", *(graph.PyPort.input(f"p{i}", c) if i % 2 else
+                          graph.PyPort.output(f"p{i}", c) for i in range(n)))
+    config, attrs, meta = graph.PyConfig(), data.PyAttributes(), data.PyMetadata()
+    g = graph.PyGraph()
     value, box = data.PyAttributeValue.of_int(7), data.PyBoundingBox(1.0, 2.0, 3.0, 4.0)
     for i in range(n):
         config.set(f"key{i:07d}", str(i))
