@@ -45,8 +45,8 @@ def test_buffer_and_strides():
         (True, t.buffer_id, t.buffer_id, t.buffer_id)
     assert [x.strides for x in (t, s, s.with_strides([]), s, t.with_strides([1, 2, 3, 4, 5, 6]))] == \
         [None, [4, 1], [], [4, 1], [1, 2, 3, 4, 5, 6]]
-    replaced = modelled.with_model(PyModelReference("b"))
-    assert (e.model, modelled.model.id, modelled.model.version, modelled.name, replaced.model.version) == \
+    model, replaced = modelled.model, modelled.with_model(PyModelReference("b"))
+    assert (e.model, model.id, model.version, modelled.name, replaced.model.version) == \
         (None, "m", "1", "reid", None)
 
 
