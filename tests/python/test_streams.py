@@ -1,7 +1,5 @@
 """Source kinds, source descriptions, stream capabilities and streams."""
 
-import re
-
 import pytest
 
 from kelo import io
@@ -9,7 +7,6 @@ from kelo.ext.data import (PyColorRange, PyColorSpace, PyFrameRate, PyPixelForma
                            PySourceKind, PyStream, PyStreamCapabilities, PyVideoFormat)
 
 FLAGS = ["supports_random_access", "supports_seek", "live", "variable_frame_rate", "hardware_timestamps"]
-UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")
 FMT = (PyVideoFormat(1280, 720, PyPixelFormat.nv12()).with_color_space(PyColorSpace.bt709())
        .with_color_range(PyColorRange.Limited).with_frame_rate(PyFrameRate(30000, 1001)))
 
@@ -45,7 +42,7 @@ def test_stream_construction_and_capabilities():
     src = PySourceInfo("cam0", PySourceKind.Camera, "rtsp://h/1", "front")
     a, b = PyStream(src, FMT), PyStream(source=src, format=FMT)
     s, text = a.source, f"PyStream(id={a.id.uuid()})"
-    assert (bool(UUID.fullmatch(a.id.uuid())), a.id != b.id, repr(a), str(a)) == (True, True, text, text)
+    assert (a.id != b.id, repr(a), str(a)) == (True, text, text)  # test_ids checks the ids drawn
     assert (io.to_dict(a.format), io.to_dict(s), caps_of(a.capabilities)) == \
         (io.to_dict(FMT), io.to_dict(src), [False] * 5)
     live = a.with_capabilities(PyStreamCapabilities(live=True))
