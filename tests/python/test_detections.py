@@ -69,8 +69,10 @@ def test_detected_object_fields_and_builders():
 
 @pytest.mark.parametrize("value, back", [(-3, -3.0), (1e40, INF), (0.9996, f32(0.9996)), (2**200, INF)])
 def test_confidence_is_single_precision_and_unchecked(value, back):
-    assert (obj().with_confidence(value).confidence, PyClassification(PyClassId.new(), value).confidence) == \
-        (back, back)
+    c = PyClassId.new()
+    made = [PyClassification(c, value), PyClassification(confidence=value, class_id=c, label="cat")]
+    got = [(r.class_id, r.confidence, r.label) for r in made]
+    assert (obj().with_confidence(value).confidence, got) == (back, [(c, back, None), (c, back, "cat")])
 
 
 @pytest.mark.parametrize("make, text", [  # the core holds the escapes and the float texts
@@ -80,9 +82,3 @@ def test_confidence_is_single_precision_and_unchecked(value, back):
     (lambda: PyClassification(PyClassId.new(), NAN), "PyClassification(confidence=NaN)")])
 def test_reprs(make, text):
     assert repr(make()) == text
-
-
-def test_classification_fields():
-    c = PyClassId.new()
-    made = [PyClassification(c, 0.5), PyClassification(confidence=0.25, class_id=c, label="cat")]
-    assert [(r.class_id, r.confidence, r.label) for r in made] == [(c, 0.5, None), (c, 0.25, "cat")]
