@@ -72,7 +72,8 @@ def test_confidence_is_single_precision_and_unchecked(value, back):
     c = PyClassId.new()
     made = [PyClassification(c, value), PyClassification(confidence=value, class_id=c, label="cat")]
     got = [(r.class_id, r.confidence, r.label) for r in made]
-    assert (obj().with_confidence(value).confidence, got) == (back, [(c, back, None), (c, back, "cat")])
+    assert (obj().with_confidence(value).confidence, got) == \
+        (back, [(c, back, None), (c, back, "cat")])
 
 
 @pytest.mark.parametrize("make, text", [  # the core holds the escapes and the float texts
