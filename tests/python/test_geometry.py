@@ -82,9 +82,8 @@ KINDS = ["pixel", "normalized", "sensor", "world", "roi"]
 
 @pytest.mark.parametrize("kind", KINDS + ["custom:", "custom:pixel", "custom:\u00fc \"q\"\n"])
 def test_coordinate_spaces(kind):
-    def make():
-        return PyCoordinateSpace.custom(name=kind[7:]) if kind.startswith("custom:") else \
-            getattr(PyCoordinateSpace, kind)()
+    make = (lambda: PyCoordinateSpace.custom(name=kind[7:])) if kind.startswith("custom:") else \
+        getattr(PyCoordinateSpace, kind)
     cs = make()
     text = f"PyCoordinateSpace({kind})"
     assert (cs.kind(), repr(cs), str(cs)) == (kind, text, text)
