@@ -175,6 +175,8 @@ BAD = [  # edit of a valid metadata dict, message
     (_set(["tracks", 0, "first_sequence"], -1), "tracks[0].first_sequence: integer out of range"),
     (_set(["tracks", 0, "last_sequence"], True), "tracks[0].last_sequence: expected an integer, got 'bool'"),
     (_set(["tracks", 0, "state"], "Gone"), "tracks[0].state: unknown variant 'Gone'"),
+    (_set(["tracks", 0, "first_timestamp", "pts_ns"], -5),
+     "tracks[0].first_timestamp.pts_ns: integer out of range"),
     (_set(["objects"], {}), "objects: expected a list, got 'dict'"),
     (_set(["schema"], 2), "schema: schema version 2 is newer than this kelo reads (1)"),
     (_set(["schema"], KeyError), "schema: missing field"),
@@ -193,6 +195,7 @@ def test_bad_text_forms_name_the_field(edit, message):
 @pytest.mark.parametrize("line,message", [
     ('{"schema":1,"frame":{},"metadata":{"objects":[NaN]}}', "line 2: not a JSON record: NaN"),
     ("[1]", "line 2: expected an object, got 'list'"),
+    ('{"schema":9,"frame":{},"metadata":{}}', "line 2: schema: schema version 9 is newer"),
     ('{"schema":1,"frame":{}}', "line 2: metadata: missing field"),
     ('{"schema":1,"frame":{},"metadata":{},"x":0}', "line 2: x: unknown field"),
     ('{"schema":1,"frame":{"id":1},"metadata":{}}', "line 2: frame.id: expected a text")])
