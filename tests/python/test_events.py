@@ -16,8 +16,7 @@ def canonical(ns, name):  # the rule, as an oracle
 
 # namespace, name, canonical text (the model below checks parsing)
 TYPES = [("kelo", "enter", "enter"), ("kelo", "", ""), ("", "", "/"), ("a/", "b", "a//b"),
-         ("a\"b", "c\\d\U0001f600\x00", "a\"b/c\\d\U0001f600\x00"),
-         ("n\u00e9", "\U0001f600", "n\u00e9/\U0001f600")]
+         ("a\"b", "c\\d\U0001f600\x00", "a\"b/c\\d\U0001f600\x00")]
 
 
 @pytest.mark.parametrize("ns, name, text", TYPES)

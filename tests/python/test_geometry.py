@@ -49,14 +49,12 @@ def test_box_edges_are_single_precision_sums():
             [edge, edge, key(f32(a)), key(f32(b)), 0.5, 0.25], (a, b)
 
 
-def test_box_repr_and_coordinate_space():
+def test_box_repr_leaves_out_the_coordinate_space():
     a = PyBoundingBox(1, 2, 3, 4)
     n = a.with_coordinate_space(space=PyCoordinateSpace.normalized())
     assert [repr(a), str(a), repr(n), repr(PyBoundingBox(x=0.1, y=-INF, width=NAN, height=1e20))] == \
         ["PyBoundingBox(x=1, y=2, width=3, height=4)"] * 3 + \
         ["PyBoundingBox(x=0.1, y=-inf, width=NaN, height=100000000000000000000)"]
-    assert [(b.x, b.y, b.width, b.height, b.coordinate_space.kind()) for b in (a, n)] == \
-        [(1, 2, 3, 4, "pixel"), (1, 2, 3, 4, "normalized")]
 
 
 BOX, NAN_BOX = PyBoundingBox(1, 2, 3, 4), PyBoundingBox(0, 0, NAN, 0)
