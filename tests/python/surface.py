@@ -8,34 +8,19 @@ import inspect
 import sys
 from pathlib import Path
 
-import kelo._native
-import kelo.ext
-
 _ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(_ROOT / "tests" / "reliability"))
 import driver  # noqa: E402  (the seeded sample search shared with the hostile run)
 
-STUBS, SUBMODULES = _ROOT / "python" / "kelo" / "ext", list(kelo.ext.__all__)
+STUBS, SUBMODULES = _ROOT / "python" / "kelo" / "ext", driver.SUBMODULES
+# The classes, then the module functions of kelo.ext and of the package's helper kelo._native.
+classes, functions = driver.public_classes, driver.public_functions
 DISALLOW_INSTANTIATION = 1 << 7
-
-
-def modules():
-    return [getattr(kelo.ext, s) for s in SUBMODULES]
-
-
-def classes():
-    return [c for m in modules() for c in (getattr(m, n) for n in m.__all__) if isinstance(c, type)]
-
-
-def functions():
-    """The module functions of kelo.ext and of the package's helper module kelo._native."""
-    return [f for m in modules() + [kelo._native] for f in (getattr(m, n) for n in m.__all__)
-            if not isinstance(f, type)]
 
 
 def variants(cls):
     """The enumeration members of a class, in declaration order."""
-    return [(n, v) for n, v in vars(cls).items() if isinstance(v, cls)]
+    return [(n, v) for n, kind, v in driver.members(cls) if kind == "member"]
 
 
 @functools.lru_cache(maxsize=None)
@@ -108,12 +93,10 @@ def callables():
         n = cls.__name__
         if not cls.__flags__ & DISALLOW_INSTANTIATION:
             out.append(Callable(f"{n}.__new__", cls, f"{n}.__new__"))
-        for name, raw in vars(cls).items():
-            if name.startswith("_"):
-                continue
-            if isinstance(raw, staticmethod):
-                out.append(Callable(f"{n}.{name}", getattr(cls, name), f"{n}.{name}"))
-            elif type(raw).__name__ == "method_descriptor":
+        for name, kind, raw in driver.members(cls):
+            if kind == "static":
+                out.append(Callable(f"{n}.{name}", raw, f"{n}.{name}"))
+            elif kind == "method":
                 receiver = sample(cls)
                 out.append(Callable(f"{n}.{name}", getattr(receiver, name), f"{n}.{name}", receiver))
     out += [Callable(f.__name__, f, f.__name__) for f in functions()]

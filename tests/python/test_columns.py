@@ -2,7 +2,6 @@
 array.array; numpy, where installed, takes the columns without a copy and its arrays go in)."""
 
 import array
-import pickle
 import struct
 
 import pytest
@@ -84,7 +83,6 @@ def test_the_native_parts_are_named_as_the_columns():
     parts = kelo._native.columns([PyMetadata()])
     assert (type(parts).__match_args__, type(parts.tracks).__match_args__) == \
         (kelo.Columns._fields, kelo.TrackColumns._fields)
-    assert (parts.labels, parts.frame_index.tolist(), parts.tracks.frame_index.tolist()) == ([], [], [])
 
 
 def test_add_objects_from_buffers_round_trips_through_columns():
@@ -105,12 +103,12 @@ def test_add_objects_from_buffers_round_trips_through_columns():
     assert [getattr(c2, name).tobytes() for name in names] == [getattr(c, name).tobytes() for name in names]
 
 
-def test_non_finite_boxes_are_kept_bit_for_bit_through_export_and_pickling():
-    # -inf, NaNs with payloads, -0.0: made by the constructors (add_objects refuses them)
+def test_non_finite_boxes_are_exported_bit_for_bit():
+    # -inf, NaNs with payloads, -0.0: made by the constructors (add_objects refuses them);
+    # test_io keeps them through the text form and pickling.
     raw, md = struct.pack("<4I", 0xFF800000, 0x7FC00001, 0xFFC00005, 0x80000000), PyMetadata()
     md.add_object(PyDetectedObject(PyObjectId.new(), PyBoundingBox(*struct.unpack("<4f", raw))))
-    for back in (md, io.from_dict(io.to_dict(md)), pickle.loads(pickle.dumps(md))):
-        assert kelo.columns(back).boxes.tobytes() == raw
+    assert kelo.columns(md).boxes.tobytes() == raw
 
 
 def box_rows(*rows, code="d"):
@@ -175,8 +173,6 @@ def test_numpy_takes_columns_without_a_copy_and_gives_arrays():
     kelo.add_objects(out, boxes[keep], np.asarray(c.confidence)[keep],
                      [c.labels[k] for k in np.asarray(c.label_codes)[keep]])
     assert [o.label for o in out.objects] == ["car", "car"]
-    with pytest.raises(ValueError, match="boxes: expected a C-contiguous array"):
-        kelo.add_objects(out, np.zeros((4, 8), np.float32)[:, ::2])
     with pytest.raises(ValueError, match="expected float32 or float64 values, got format 'e'"):
         kelo.add_objects(out, np.zeros((1, 4), np.float16))
 

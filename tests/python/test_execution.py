@@ -41,7 +41,7 @@ def test_relation_equality(a, b, equal):
 
 SIGNALS = [(PyControlSignal.flush, (), "flush"), (PyControlSignal.eos, (), "eos"),
            (PyControlSignal.cancel, (), "cancel"), (PyControlSignal.stop, (), "stop"),
-           (PyControlSignal.seek, (10,), "seek")]
+           (PyControlSignal.seek, (U64,), "seek")]
 
 
 KINDS = [(PyInputRelation, RELATIONS, *row) for row in RELATIONS] + \
@@ -53,11 +53,8 @@ def test_relation_and_signal_kinds(cls, table, make, args, kind):
     v, text = make(*args), f"{cls.__name__}({kind})"
     assert (type(v), v.kind(), repr(v), str(v), v != make(*args)) == (cls, kind, text, text, False)
     assert [v == m(*a) for m, a, _ in table] == [k == kind for *_, k in table]
-
-
-def test_signal_targets():
-    assert [m(*a).target_ns() for m, a, _ in SIGNALS] + [PyControlSignal.seek(U64).target_ns()] == \
-        [None] * 4 + [10, U64]
+    if cls is PyControlSignal:
+        assert v.target_ns() == (args[0] if args else None)
 
 
 FIELDS = ["input_relation", "ordering", "concurrency", "delivery", "overflow", "output_coupling",
@@ -77,9 +74,6 @@ def fields(c):
      "AllowReorder, concurrency=Limited(4)")])
 def test_contract_tables(make, text):
     c = make()
-    # Variants and None are singletons.
-    assert [getattr(c, f) is getattr(c, f) for f in FIELDS] == \
-        [f in ENUM_FIELDS or f == "batching" for f in FIELDS]
     assert (repr(c), str(c)) == (f"PyExecutionContract(ordering={text})",) * 2
 
 

@@ -21,11 +21,7 @@ def cls_of(name):
     return getattr(kelo.ext.data if name in DATA_IDS else kelo.ext.graph, name)
 
 
-@pytest.fixture(params=ALL_IDS)
-def cls(request):
-    return cls_of(request.param)
-
-
+@pytest.mark.parametrize("cls", [cls_of(n) for n in ALL_IDS], ids=ALL_IDS)
 def test_new_from_str_and_hash(cls):
     a, b = cls.new(), cls.new()
     assert (type(a), bool(V4.match(a.uuid())), a != b) == (cls, True, True)

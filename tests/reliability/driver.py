@@ -13,11 +13,12 @@ import functools
 import inspect
 import math
 import random
+import sys
 
 import kelo._native
 import kelo.ext
 
-SUBMODULES = ["data", "graph", "provider", "execution"]
+SUBMODULES = list(kelo.ext.__all__)
 
 U = "550e8400-e29b-41d4-a716-446655440000"
 # Values that well-formed calls take.
@@ -96,20 +97,19 @@ class CallsBack:
         return self.items[i]
 
 
-def namespaces():
-    for sub in SUBMODULES:
-        module = getattr(kelo.ext, sub)
-        yield sub, module, [getattr(module, n) for n in getattr(module, "__all__", [])]
+def exported(modules):
+    return [getattr(m, n) for m in modules for n in m.__all__]
 
 
 def public_classes():
-    return [obj for _, _, objs in namespaces() for obj in objs if isinstance(obj, type)]
+    modules = [getattr(kelo.ext, s) for s in SUBMODULES]
+    return [obj for obj in exported(modules) if isinstance(obj, type)]
 
 
 def public_functions():
     # kelo._native's classes are its named results, struct sequences of the interpreter's own.
-    native = [f for f in (getattr(kelo._native, n) for n in kelo._native.__all__) if not isinstance(f, type)]
-    return [obj for _, _, objs in namespaces() for obj in objs if not isinstance(obj, type)] + native
+    modules = [getattr(kelo.ext, s) for s in SUBMODULES] + [kelo._native]
+    return [obj for obj in exported(modules) if not isinstance(obj, type)]
 
 
 @functools.lru_cache(maxsize=None)
@@ -148,8 +148,7 @@ def members(cls):
 
 
 def makers(cls):
-    found = [("__init__", cls)] if arity(cls) is not None else []
-    return found + [(n, f) for n, kind, f in members(cls) if kind == "static"]
+    return [cls] * (arity(cls) is not None) + [f for _, kind, f in members(cls) if kind == "static"]
 
 
 def required(fn):
@@ -182,7 +181,7 @@ def find_samples(tries=600):
         for cls in samples:
             if len(samples[cls]) >= 2:
                 continue
-            for _, maker in makers(cls):
+            for maker in makers(cls):
                 names = required(maker)
                 if names is None:
                     continue
@@ -234,8 +233,13 @@ def derive(samples, rng):
     return gained
 
 
-def missing_drivers(samples):
-    return [cls.__name__ for cls, found in samples.items() if not found]
+def complete_samples(tool):
+    """The samples, or the tool's exit when a class has none."""
+    samples = find_samples()
+    missing = [cls.__name__ for cls, found in samples.items() if not found]
+    if missing:
+        sys.exit(f"{tool}: no instance could be made of: {', '.join(missing)}")
+    return samples
 
 
 def calls(samples, rng, per_callable, hostile):

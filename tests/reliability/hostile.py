@@ -68,10 +68,7 @@ def memory_pressure():
 
 def main(seeds=range(int(sys.argv[1]) if len(sys.argv) > 1 else 20)):
     memory_pressure()
-    samples = driver.find_samples()
-    missing = driver.missing_drivers(samples)
-    if missing:
-        sys.exit(f"hostile: no instance could be made of: {', '.join(missing)}")
+    samples = driver.complete_samples("hostile")
     total = 0
     for seed in seeds:
         rng = random.Random(seed)

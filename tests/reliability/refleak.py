@@ -36,9 +36,7 @@ def measure():
 def main():
     if not hasattr(sys, "gettotalrefcount"):
         sys.exit("refleak: needs a debug interpreter (python3.11-dbg)")
-    missing = driver.missing_drivers(driver.find_samples())
-    if missing:
-        sys.exit(f"refleak: no instance could be made of: {', '.join(missing)}")
+    driver.complete_samples("refleak")
     for _ in range(WARMUP):
         calls = one_round()
     # Preallocated, and filled with differences only after each measurement, so that keeping the numbers does
