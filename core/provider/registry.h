@@ -1,13 +1,13 @@
 // The registered provider descriptors, indexed by element type.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "graph/element_type.h"
@@ -23,29 +23,22 @@ namespace kelo_core::provider {
 // and since it never changes, sharing cannot be told apart from copies.
 class ProviderRegistry {
  public:
-  // Beside the shared descriptor, what the selection policies read of it,
-  // so that walking a list does not visit every descriptor.
+  // Beside the shared descriptor, what the selection policies and the
+  // requirement filter read of it, so that walking a list reads one small
+  // record per candidate and never visits a descriptor.
   struct Entry {
     Shared<ProviderDescriptor> descriptor;
-    std::span<const Capability> capabilities;  // the descriptor's own
-    std::int32_t priority;
-    std::uint16_t kinds;  // bit k set: some capability is of kind k
-    std::size_t id_hash;  // SeededHash of the descriptor's id
-    // One bit per custom tag, picked by tag_bit(): a requirement whose tag's
-    // bit is clear is not met, without a tag being read.
+    // Bit i set: the descriptor offers the custom tag numbered i (tag_bit()).
     std::uint64_t tag_bits;
+    std::int32_t priority;
+    std::uint32_t id_hash;  // id_hash() of the descriptor's id
+    std::uint16_t kinds;    // bit k set: some capability is of kind k
+    // Some custom tag of the descriptor was registered after the numbers
+    // ran out: a tag without a number must be looked for among its
+    // capabilities.
+    bool unnumbered_tags;
     bool offers(Capability::Kind k) const { return (kinds >> static_cast<unsigned>(k)) & 1u; }
-    bool may_offer_tag(std::uint64_t bit) const { return (tag_bits & bit) != 0; }
   };
-
-  // The bit of the custom tag prefix + name (FNV-1a over its bytes).
-  static std::uint64_t tag_bit(std::string_view prefix, std::string_view name) {
-    std::uint64_t h = 0xCBF29CE484222325ULL;
-    for (std::string_view part : {prefix, name}) {
-      for (char c : part) h = (h ^ std::uint8_t(c)) * 0x100000001B3ULL;
-    }
-    return std::uint64_t(1) << (h >> 58);
-  }
 
   static_assert(kCapabilityKinds.size() <= 16, "one bit of Entry::kinds per capability kind");
 
@@ -57,14 +50,56 @@ class ProviderRegistry {
 
   // The entries of one element type, in registration order; empty when
   // none. Valid until the next registration.
-  std::span<const Entry> find(const graph::ElementTypeId& type) const;
+  std::span<const Entry> find(const graph::ElementTypeId& type) const {
+    return find(type, type_hash(type));
+  }
+  // The same, given type_hash(type) worked out beforehand (a caller that
+  // looks the same type up again and again keeps it).
+  std::span<const Entry> find(const graph::ElementTypeId& type, std::uint32_t hash) const;
+
+  // The lookup hash of an element type: SeededHash folded to 32 bits, the
+  // same for every registry of the process.
+  static std::uint32_t type_hash(const graph::ElementTypeId& type) { return fold(SeededHash()(type)); }
+  // Entry::id_hash of a provider id.
+  static std::uint32_t id_hash(const ProviderId& id) { return fold(SeededHash()(id)); }
+
+  // The first kTagBits distinct custom tags registered get a number each,
+  // in order of first registration: the bit of the custom tag prefix + name
+  // in Entry::tag_bits, or 0 when the tag has no number (no entry offers
+  // it, unless its unnumbered_tags is set).
+  static constexpr std::size_t kTagBits = 64;
+  std::uint64_t tag_bit(std::string_view prefix, std::string_view name) const;
 
   // The number of entries: the lengths of all lists added up.
   std::size_t len() const { return entries_; }
   bool is_empty() const { return entries_ == 0; }
 
  private:
-  std::unordered_map<graph::ElementTypeId, std::vector<Entry>, SeededHash> lists_;
+  struct List {
+    graph::ElementTypeId type;
+    std::vector<Entry> entries;
+  };
+  // A numbered tag: its text, and a quick fingerprint of it (tag_print).
+  struct Tag {
+    std::uint64_t print;
+    std::string text;
+  };
+
+  static std::uint32_t fold(std::size_t h) { return std::uint32_t(h ^ (std::uint64_t(h) >> 32)); }
+  static std::uint64_t tag_print(std::string_view prefix, std::string_view name);
+  // The index in lists_ of the type's list, or npos.
+  std::size_t find_list(const graph::ElementTypeId& type, std::uint32_t hash) const;
+  // Room in slots_ for `more` lists beyond those there are.
+  void reserve_slots(std::size_t more);
+  void insert_slot(std::uint32_t hash, std::size_t list);
+
+  // Lists in order of first registration, found through slots_: open
+  // addressing with linear probing over a power-of-two table at most half
+  // full. A slot holds the list's type_hash in its high half and the list's
+  // index plus one in its low half; 0 is empty.
+  std::vector<List> lists_;
+  std::vector<std::uint64_t> slots_;
+  std::vector<Tag> tags_;  // the numbered tags, by number
   std::size_t entries_ = 0;
 };
 

@@ -104,8 +104,11 @@ struct Selection {
   explicit operator bool() const { return chosen != nullptr; }
 };
 
-// One pass over the candidates; nothing is copied. A candidate with many
-// capabilities has its custom tags hashed once when a requirement names one.
+// One pass over the candidates, reading the registry's entries only;
+// nothing is copied. Custom tags are matched by the numbers the registry
+// gave them; a candidate with a tag past the numbered ones has its
+// capabilities read (and, when many, its custom tags hashed once) for a
+// requirement naming a tag without a number.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           RequirementList requirements, const SelectionPolicy& policy);
 
@@ -144,6 +147,12 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
 // The chosen descriptor, shared with the registry (it never changes), or a
 // Value error with the message.
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 RequirementList requirements,
+                                                 const SelectionPolicy& policy);
+// The same, given ProviderRegistry::type_hash(type) worked out beforehand.
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 std::uint32_t type_hash,
                                                  const ProviderRegistry& registry,
                                                  RequirementList requirements,
                                                  const SelectionPolicy& policy);

@@ -78,6 +78,22 @@ class ReadList;  // below
 template <class T>
 struct has_own_conversion<ReadList<T>> : std::true_type {};
 
+// An instance of an exposed class read in place, as by const reference
+// (under a shared borrow held for the call), with its object's memo
+// (object.h) at hand.
+template <class T>
+class Held {
+ public:
+  explicit Held(Obj<T>* object) : object_(object) {}
+  const T& value() const { return object_->value; }
+  std::uint32_t& memo() const { return object_->memo; }
+
+ private:
+  Obj<T>* object_;
+};
+template <class T>
+struct has_own_conversion<Held<T>> : std::true_type {};
+
 // Any Python object, borrowed for the call, for functions that accept
 // values of many kinds and tell them apart themselves.
 struct Borrowed {
@@ -214,6 +230,20 @@ class ReadList {
   }
 
   friend bool from_py(PyObject* o, ReadList& out) {
+    // A list or a tuple (not of a subclass) gives its items directly, with
+    // the same outcome as through the sequence protocol.
+    const bool list = Py_TYPE(o) == &PyList_Type;
+    if (list || Py_TYPE(o) == &PyTuple_Type) {
+      const Py_ssize_t n = list ? PyList_Size(o) : PyTuple_Size(o);
+      constexpr Py_ssize_t kSurelyFits = 1024;
+      if (n > kSurelyFits && !list_may_fit(n, sizeof(T), std::vector<T>().max_size())) return false;
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
+        if (!check_readable<T>(item)) return false;
+        out.keep(Ref(Py_NewRef(item)));
+      }
+      return true;
+    }
     Py_ssize_t n;
     if (!sequence_size(o, &n) || !list_may_fit(n, sizeof(T), std::vector<T>().max_size())) return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
