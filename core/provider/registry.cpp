@@ -3,8 +3,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "support/hash.h"
-
 namespace kelo_core::provider {
 
 namespace {
@@ -37,9 +35,13 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
     for (const Capability& c : entry.descriptor->capabilities) {
       entry.kinds = std::uint16_t(entry.kinds | (1u << static_cast<unsigned>(c.kind)));
       if (!c.is_custom()) continue;
-      std::uint64_t bit = tag_bit({}, c.tag);
+      std::size_t prefix = 0;
+      while (prefix < kTagPrefixes.size() && !c.tag.starts_with(kTagPrefixes[prefix])) ++prefix;
+      if (prefix == kTagPrefixes.size()) continue;
+      const std::string_view name = std::string_view(c.tag).substr(kTagPrefixes[prefix].size());
+      std::uint64_t bit = tag_bit(prefix, name);
       if (bit == 0 && tags_.size() < kTagBits) {
-        tags_.push_back({tag_print({}, c.tag), c.tag});
+        tags_.push_back({prefix, name_print(name), std::string(name)});
         bit = std::uint64_t(1) << (tags_.size() - 1);
       }
       if (bit == 0) entry.unnumbered_tags = true;
@@ -119,30 +121,11 @@ void ProviderRegistry::insert_slot(std::uint32_t hash, std::size_t list) {
   slots_[i] = (std::uint64_t(hash) << 32) | std::uint64_t(list + 1);
 }
 
-std::uint64_t ProviderRegistry::tag_print(std::string_view prefix, std::string_view name) {
-  // The length and the last (up to) eight bytes of prefix + name.
-  std::uint64_t tail = 0;
-  if (name.size() >= 8) {
-    tail = detail::load_le64(reinterpret_cast<const unsigned char*>(name.data() + name.size() - 8));
-  } else {
-    std::size_t n = 0;
-    for (std::string_view part : {name, prefix}) {
-      for (std::size_t i = part.size(); i > 0 && n < 8; --i, ++n) {
-        tail |= std::uint64_t(std::uint8_t(part[i - 1])) << (8 * (7 - n));
-      }
-    }
-  }
-  return tail ^ std::uint64_t(prefix.size() + name.size()) * 0x9E3779B97F4A7C15ULL;
-}
-
-std::uint64_t ProviderRegistry::tag_bit(std::string_view prefix, std::string_view name) const {
-  const std::uint64_t print = tag_print(prefix, name);
+std::uint64_t ProviderRegistry::tag_bit(std::size_t prefix, std::string_view name) const {
+  const std::uint32_t print = name_print(name);
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     const Tag& t = tags_[i];
-    if (t.print == print && t.text.size() == prefix.size() + name.size() &&
-        t.text.starts_with(prefix) && t.text.ends_with(name)) {
-      return std::uint64_t(1) << i;
-    }
+    if (t.print == print && t.prefix == prefix && t.name == name) return std::uint64_t(1) << i;
   }
   return 0;
 }

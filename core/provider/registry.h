@@ -63,12 +63,16 @@ class ProviderRegistry {
   // Entry::id_hash of a provider id.
   static std::uint32_t id_hash(const ProviderId& id) { return fold(SeededHash()(id)); }
 
-  // The first kTagBits distinct custom tags registered get a number each,
-  // in order of first registration: the bit of the custom tag prefix + name
-  // in Entry::tag_bits, or 0 when the tag has no number (no entry offers
-  // it, unless its unnumbered_tags is set).
+  // Requirements name custom tags under these prefixes ("accelerator:tpu");
+  // a tag under none of them meets no requirement.
+  static constexpr std::array<std::string_view, 2> kTagPrefixes = {"accelerator:", "runtime:"};
+  // The first kTagBits distinct custom tags registered under one of
+  // kTagPrefixes get a number each, in order of first registration: the bit
+  // of the tag kTagPrefixes[prefix] + name in Entry::tag_bits, or 0 when
+  // the tag has no number (no entry offers it, unless its unnumbered_tags
+  // is set).
   static constexpr std::size_t kTagBits = 64;
-  std::uint64_t tag_bit(std::string_view prefix, std::string_view name) const;
+  std::uint64_t tag_bit(std::size_t prefix, std::string_view name) const;
 
   // The number of entries: the lengths of all lists added up.
   std::size_t len() const { return entries_; }
@@ -79,14 +83,19 @@ class ProviderRegistry {
     graph::ElementTypeId type;
     std::vector<Entry> entries;
   };
-  // A numbered tag: its text, and a quick fingerprint of it (tag_print).
+  // A numbered tag: its prefix's index, a quick fingerprint of its name
+  // (name_print), and its name.
   struct Tag {
-    std::uint64_t print;
-    std::string text;
+    std::size_t prefix;
+    std::uint32_t print;
+    std::string name;
   };
 
   static std::uint32_t fold(std::size_t h) { return std::uint32_t(h ^ (std::uint64_t(h) >> 32)); }
-  static std::uint64_t tag_print(std::string_view prefix, std::string_view name);
+  static std::uint32_t name_print(std::string_view name) {
+    return name.empty() ? 0 : std::uint32_t(name.size() << 16 | std::uint8_t(name.front()) << 8 |
+                                            std::uint8_t(name.back()));
+  }
   // The index in lists_ of the type's list, or npos.
   std::size_t find_list(const graph::ElementTypeId& type, std::uint32_t hash) const;
   // Room in slots_ for `more` lists beyond those there are.

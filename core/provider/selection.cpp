@@ -68,13 +68,9 @@ class CustomTags {
   std::string key_;
 };
 
-// The custom tag prefix a requirement names its tag under, if any.
-std::string_view tag_prefix(const Requirement& r) {
-  using K = Requirement::Kind;
-  if (r.kind == K::Accelerator) return "accelerator:";
-  if (r.kind == K::ExternalRuntime) return "runtime:";
-  return {};
-}
+// The custom tag prefix a requirement names its tag under, by its index
+// in ProviderRegistry::kTagPrefixes (accelerator and external_runtime only).
+std::size_t tag_prefix(const Requirement& r) { return r.kind == Requirement::Kind::Accelerator ? 0 : 1; }
 
 // A requirement as a test of a registry entry, worked out once per
 // selection: satisfies() reduced to the bits the entry keeps.
@@ -117,7 +113,7 @@ bool passes(const Test& t, const Requirement& r, const ProviderRegistry::Entry& 
     case Test::How::Scan:
       if (!e.unnumbered_tags) return false;
       if (!tags) tags.emplace(*e.descriptor);
-      return tags->contains(tag_prefix(r), r.text);
+      return tags->contains(ProviderRegistry::kTagPrefixes[tag_prefix(r)], r.text);
   }
   return false;
 }
@@ -182,6 +178,12 @@ class Tests {
     }
   }
 
+  // Whether the candidate meets them all.
+  bool all_met(const ProviderRegistry::Entry& e) const {
+    if (bits_only_) return (e.kinds & kinds_) == kinds_ && (e.tag_bits & tags_) == tags_;
+    return first_unmet(e) == std::size_t(-1);
+  }
+
   // The first requirement the candidate fails, or npos when it meets them all.
   std::size_t first_unmet(const ProviderRegistry::Entry& e) const {
     if (bits_only_ && (e.kinds & kinds_) == kinds_ && (e.tag_bits & tags_) == tags_) {
@@ -199,20 +201,20 @@ class Tests {
   static constexpr std::size_t kTests = 16;
   RequirementList list_;
   const ProviderRegistry& registry_;
-  std::array<Test, kTests> tests_{};
+  std::array<Test, kTests> tests_;  // the first min(kTests, size) are set
   std::uint64_t kinds_ = 0, tags_ = 0;
   bool bits_only_ = true;
 };
 
 // The one walk over the candidates behind both choose_provider and
 // explain_selection: the requirement filter, then the policy over the
-// survivors. `note(i, unmet)` hears of candidate i before the policy
-// looks at it; with `all` false the walk stops as soon as the choice is
-// certain. *chosen_at receives the chosen candidate's index.
-template <class Note>
+// survivors. With `all`, `note(i, unmet)` hears of every candidate i
+// before the policy looks at it; without, the walk stops as soon as the
+// choice is certain. *chosen_at receives the chosen candidate's index.
+template <bool all, class Note>
 Selection walk(std::span<const ProviderRegistry::Entry> candidates, const ProviderRegistry& registry,
-               RequirementList requirements, const SelectionPolicy& policy, bool all,
-               Note&& note, std::size_t* chosen_at = nullptr) {
+               RequirementList requirements, const SelectionPolicy& policy,
+               [[maybe_unused]] Note&& note, std::size_t* chosen_at = nullptr) {
   if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
@@ -224,9 +226,13 @@ Selection walk(std::span<const ProviderRegistry::Entry> candidates, const Provid
   bool any_survives = false;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const ProviderRegistry::Entry& e = candidates[i];
-    const std::size_t unmet = filter ? tests.first_unmet(e) : std::size_t(-1);
-    note(i, unmet);
-    if (unmet != std::size_t(-1)) continue;
+    if constexpr (all) {
+      const std::size_t unmet = filter ? tests.first_unmet(e) : std::size_t(-1);
+      note(i, unmet);
+      if (unmet != std::size_t(-1)) continue;
+    } else {
+      if (filter && !tests.all_met(e)) continue;
+    }
     any_survives = true;
     switch (policy.kind) {
       case SelectionPolicy::Kind::FirstAvailable:
@@ -256,7 +262,8 @@ Selection walk(std::span<const ProviderRegistry::Entry> candidates, const Provid
 
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           RequirementList requirements, const SelectionPolicy& policy) {
-  return walk(registry.find(type), registry, requirements, policy, false, [](std::size_t, std::size_t) {});
+  return walk<false>(registry.find(type), registry, requirements, policy,
+                     [](std::size_t, std::size_t) {});
 }
 
 std::string_view verdict_name(Verdict v) {
@@ -281,8 +288,8 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
     if (basis(requirements[r].kind) == Basis::Assumption) assumed.push_back(r);
   }
   std::size_t chosen_at = candidates.size();
-  out.selection = walk(
-      candidates, registry, requirements, policy, true,
+  out.selection = walk<true>(
+      candidates, registry, requirements, policy,
       [&](std::size_t i, std::size_t unmet) {
         CandidateVerdict& v = out.candidates[i];
         v.descriptor = candidates[i].descriptor.get();
@@ -323,7 +330,7 @@ Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& typ
   std::span<const ProviderRegistry::Entry> candidates = registry.find(type, type_hash);
   std::size_t at = 0;
   Selection s =
-      walk(candidates, registry, requirements, policy, false, [](std::size_t, std::size_t) {}, &at);
+      walk<false>(candidates, registry, requirements, policy, [](std::size_t, std::size_t) {}, &at);
   if (!s) return Error::value(std::string(message(s.error)));
   return candidates[at].descriptor;
 }

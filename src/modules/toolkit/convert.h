@@ -265,25 +265,29 @@ class ReadList {
   // Past kInline items, all of them move to the heap (which may fail,
   // leaving the item to its Ref).
   void keep(Ref item) {
-    const T* value = &obj<T>(item.get())->value;
     if (heap_values_.empty() && size_ < kInline) {
       objects_[size_] = item.get();
-      values_[size_++] = value;
+      values_[size_++] = &obj<T>(item.get())->value;
+      ++obj<T>(item.get())->borrow;
+      item.release();
     } else {
-      // Room in both lists, by doubling, before either changes.
-      if (heap_values_.size() == heap_values_.capacity() ||
-          heap_objects_.size() == heap_objects_.capacity()) {
-        const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
-        heap_values_.reserve(grown);
-        heap_objects_.reserve(grown);
-      }
-      if (heap_values_.empty()) {
-        heap_values_.assign(values_.begin(), values_.end());
-        heap_objects_.assign(objects_.begin(), objects_.end());
-      }
-      heap_values_.push_back(value);
-      heap_objects_.push_back(item.get());
+      keep_on_heap(std::move(item));
     }
+  }
+  void keep_on_heap(Ref item) {
+    // Room in both lists, by doubling, before either changes.
+    if (heap_values_.size() == heap_values_.capacity() ||
+        heap_objects_.size() == heap_objects_.capacity()) {
+      const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
+      heap_values_.reserve(grown);
+      heap_objects_.reserve(grown);
+    }
+    if (heap_values_.empty()) {
+      heap_values_.assign(values_.begin(), values_.end());
+      heap_objects_.assign(objects_.begin(), objects_.end());
+    }
+    heap_values_.push_back(&obj<T>(item.get())->value);
+    heap_objects_.push_back(item.get());
     ++obj<T>(item.get())->borrow;
     item.release();
   }
