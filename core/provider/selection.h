@@ -81,20 +81,25 @@ Basis basis(Requirement::Kind kind);
 class RequirementList {
  public:
   RequirementList() = default;
-  RequirementList(std::span<const Requirement> values) : values_(values.data()), size_(values.size()) {}
+  RequirementList(std::span<const Requirement> values)
+      : items_(values.data()), size_(values.size()), pointers_(false) {}
   RequirementList(const std::vector<Requirement>& values)
       : RequirementList(std::span<const Requirement>(values)) {}
   RequirementList(std::span<const Requirement* const> pointers)
-      : pointers_(pointers.data()), size_(pointers.size()) {}
+      : items_(pointers.data()), size_(pointers.size()), pointers_(true) {}
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  const Requirement& operator[](std::size_t i) const { return pointers_ ? *pointers_[i] : values_[i]; }
+  const Requirement& operator[](std::size_t i) const {
+    return pointers_ ? *static_cast<const Requirement* const*>(items_)[i]
+                     : static_cast<const Requirement*>(items_)[i];
+  }
 
  private:
-  const Requirement* values_ = nullptr;
-  const Requirement* const* pointers_ = nullptr;
-  std::size_t size_ = 0;
+  // Two words, so that the list is passed in registers.
+  const void* items_ = nullptr;
+  std::size_t size_ : 63 = 0;
+  std::size_t pointers_ : 1 = 0;  // items_ holds pointers to the values
 };
 
 // The chosen descriptor as the registry stores it, or why there is none.

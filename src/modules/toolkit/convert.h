@@ -214,7 +214,9 @@ class ReadList {
   static_assert(Wrapped<T> || Variant<T>, "items of an exposed class");
 
  public:
-  ReadList() = default;
+  // Not `= default`: a ReadList made as a value (T{}) leaves the inline
+  // arrays as they are rather than clearing them.
+  ReadList() {}
   ReadList(const ReadList&) = delete;
   ReadList& operator=(const ReadList&) = delete;
   ~ReadList() {
