@@ -1,5 +1,6 @@
 #include "provider/registry.h"
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -23,12 +24,12 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
   // comes first, and an append that fails undoes the appends, the lists and
   // the tag numbers made before it, with operations that cannot fail.
   const std::size_t tags_before = tags_.size();
-  const std::size_t lists_before = lists_.size();
   const auto& types = entry.descriptor->element_types;
   std::vector<std::vector<Entry>*> appended;
   appended.reserve(types.size());
+  std::vector<std::size_t> made;  // the slots of the lists made, in order
+  made.reserve(types.size());
   // At most this many new lists: growing once beats growing along the way.
-  lists_.reserve(lists_.size() + types.size());
   reserve_slots(types.size());
   tags_.reserve(kTagBits);
   try {
@@ -49,28 +50,21 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
     }
     for (const graph::ElementTypeId& type : types) {
       const std::uint32_t hash = type_hash(type);
-      std::size_t at = find_list(type, hash);
+      std::size_t at = find_slot(type, hash);
       if (at == kNone) {
-        at = lists_.size();
-        lists_.push_back({type, {}});  // within the reserved room
-        insert_slot(hash, at);
+        at = make_list(type, hash);
+        made.push_back(at);
       }
-      lists_[at].entries.push_back(entry);
-      appended.push_back(&lists_[at].entries);
+      slots_[at].entries.push_back(entry);
+      appended.push_back(&slots_[at].entries);
     }
   } catch (...) {
     for (auto it = appended.rbegin(); it != appended.rend(); ++it) (*it)->pop_back();
     // The lists made, newest first: with linear probing, a key inserted
-    // after all others is removed by clearing its slot.
-    while (lists_.size() > lists_before) {
-      const std::size_t last = lists_.size() - 1;
-      for (std::uint64_t& slot : slots_) {
-        if ((slot & 0xFFFFFFFF) == last + 1) {
-          slot = 0;
-          break;
-        }
-      }
-      lists_.pop_back();
+    // after all others is removed by freeing its slot.
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+      slots_[*it] = List();
+      --lists_;
     }
     tags_.resize(tags_before);
     throw;
@@ -78,47 +72,67 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
   entries_ += types.size();
 }
 
-std::span<const ProviderRegistry::Entry> ProviderRegistry::find(const graph::ElementTypeId& type,
-                                                                std::uint32_t hash) const {
-  const std::size_t at = find_list(type, hash);
-  if (at == kNone) return {};
-  return lists_[at].entries;
+ProviderRegistry::List::List(const List& o) : hash(o.hash), size(o.size), entries(o.entries) {
+  if (o.long_text) {
+    long_text = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(long_text.get(), o.long_text.get(), size);
+  }
+  std::memcpy(short_text, o.short_text, sizeof short_text);
 }
 
-std::size_t ProviderRegistry::find_list(const graph::ElementTypeId& type, std::uint32_t hash) const {
+bool ProviderRegistry::List::is(const graph::ElementTypeId& type, std::uint32_t h) const {
+  return hash == h && size == type.text.size() &&
+         std::memcmp(text(), type.text.data(), size) == 0;
+}
+
+std::span<const ProviderRegistry::Entry> ProviderRegistry::find(const graph::ElementTypeId& type,
+                                                                std::uint32_t hash) const {
+  const std::size_t at = find_slot(type, hash);
+  if (at == kNone) return {};
+  return slots_[at].entries;
+}
+
+std::size_t ProviderRegistry::find_slot(const graph::ElementTypeId& type, std::uint32_t hash) const {
   if (slots_.empty()) return kNone;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const std::uint64_t slot = slots_[i];
-    if (slot == 0) return kNone;
-    if (std::uint32_t(slot >> 32) != hash) continue;
-    const std::size_t at = std::size_t(slot & 0xFFFFFFFF) - 1;
-    if (lists_[at].type == type) return at;
+    const List& list = slots_[i];
+    if (list.entries.empty()) return kNone;
+    if (list.is(type, hash)) return i;
   }
 }
 
 void ProviderRegistry::reserve_slots(std::size_t more) {
-  const std::size_t wanted = lists_.size() + more;
-  if (wanted > 0xFFFFFFFE) throw std::length_error("too many element types");
+  const std::size_t wanted = lists_ + more;
   std::size_t size = slots_.empty() ? 16 : slots_.size();
   while (size < 2 * wanted) size <<= 1;
   if (size == slots_.size()) return;
-  std::vector<std::uint64_t> grown(size, 0);
+  std::vector<List> grown(size);
   const std::size_t mask = size - 1;
-  for (std::uint64_t slot : slots_) {
-    if (slot == 0) continue;
-    std::size_t i = std::size_t(slot >> 32) & mask;
-    while (grown[i] != 0) i = (i + 1) & mask;
-    grown[i] = slot;
+  for (List& list : slots_) {
+    if (list.entries.empty()) continue;
+    std::size_t i = list.hash & mask;
+    while (!grown[i].entries.empty()) i = (i + 1) & mask;
+    grown[i] = std::move(list);
   }
   slots_.swap(grown);
 }
 
-void ProviderRegistry::insert_slot(std::uint32_t hash, std::size_t list) {
+std::size_t ProviderRegistry::make_list(const graph::ElementTypeId& type, std::uint32_t hash) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (slots_[i] != 0) i = (i + 1) & mask;
-  slots_[i] = (std::uint64_t(hash) << 32) | std::uint64_t(list + 1);
+  while (!slots_[i].entries.empty()) i = (i + 1) & mask;
+  List& list = slots_[i];
+  const std::string& text = type.text;
+  if (text.size() > 0xFFFFFFFF) throw std::length_error("element type too long");
+  if (text.size() > sizeof list.short_text) {
+    list.long_text = std::make_unique_for_overwrite<char[]>(text.size());
+  }
+  list.hash = hash;
+  list.size = std::uint32_t(text.size());
+  std::memcpy(const_cast<char*>(list.text()), text.data(), text.size());
+  ++lists_;
+  return i;
 }
 
 std::uint64_t ProviderRegistry::tag_bit(std::size_t prefix, std::string_view name) const {

@@ -79,9 +79,23 @@ class ProviderRegistry {
   bool is_empty() const { return entries_ == 0; }
 
  private:
+  // One element type's list, held in its slot of the table (so that a
+  // lookup reads the slot and the entries, and the type's text when short).
   struct List {
-    graph::ElementTypeId type;
-    std::vector<Entry> entries;
+    std::uint32_t hash = 0;  // type_hash of the type
+    std::uint32_t size = 0;  // of the type's text
+    std::vector<Entry> entries;  // empty: a free slot
+    std::unique_ptr<char[]> long_text;  // the text when longer than short_text
+    char short_text[24];
+
+    List() = default;
+    List(const List& o);
+    List(List&&) noexcept = default;
+    List& operator=(const List& o) { return *this = List(o); }
+    List& operator=(List&&) noexcept = default;
+
+    const char* text() const { return size <= sizeof short_text ? short_text : long_text.get(); }
+    bool is(const graph::ElementTypeId& type, std::uint32_t h) const;
   };
   // A numbered tag: its prefix's index, a quick fingerprint of its name
   // (name_print), and its name.
@@ -96,18 +110,18 @@ class ProviderRegistry {
     return name.empty() ? 0 : std::uint32_t(name.size() << 16 | std::uint8_t(name.front()) << 8 |
                                             std::uint8_t(name.back()));
   }
-  // The index in lists_ of the type's list, or npos.
-  std::size_t find_list(const graph::ElementTypeId& type, std::uint32_t hash) const;
-  // Room in slots_ for `more` lists beyond those there are.
+  // The slot of the type's list, or npos.
+  std::size_t find_slot(const graph::ElementTypeId& type, std::uint32_t hash) const;
+  // Room in the table for `more` lists beyond those there are.
   void reserve_slots(std::size_t more);
-  void insert_slot(std::uint32_t hash, std::size_t list);
+  // Makes an empty list for the type in a free slot; returns the slot.
+  std::size_t make_list(const graph::ElementTypeId& type, std::uint32_t hash);
 
-  // Lists in order of first registration, found through slots_: open
-  // addressing with linear probing over a power-of-two table at most half
-  // full. A slot holds the list's type_hash in its high half and the list's
-  // index plus one in its low half; 0 is empty.
-  std::vector<List> lists_;
-  std::vector<std::uint64_t> slots_;
+  // The lists, found by open addressing with linear probing over a
+  // power-of-two table at most half full, starting at the slot of the
+  // type's hash.
+  std::vector<List> slots_;
+  std::size_t lists_ = 0;
   std::vector<Tag> tags_;  // the numbered tags, by number
   std::size_t entries_ = 0;
 };
