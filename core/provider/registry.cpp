@@ -29,8 +29,15 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
   appended.reserve(types.size());
   std::vector<std::size_t> made;  // the slots of the lists made, in order
   made.reserve(types.size());
-  // At most this many new lists: growing once beats growing along the way.
-  reserve_slots(types.size());
+  std::vector<std::uint32_t> hashes;
+  hashes.reserve(types.size());
+  std::size_t fresh = 0;  // at most this many new lists
+  for (const graph::ElementTypeId& type : types) {
+    hashes.push_back(type_hash(type));
+    if (find_slot(type, hashes.back()) == kNone) ++fresh;
+  }
+  // Growing once beats growing along the way.
+  reserve_slots(fresh);
   tags_.reserve(kTagBits);
   try {
     for (const Capability& c : entry.descriptor->capabilities) {
@@ -48,8 +55,9 @@ void ProviderRegistry::register_provider(Shared<ProviderDescriptor> descriptor) 
       if (bit == 0) entry.unnumbered_tags = true;
       entry.tag_bits |= bit;
     }
-    for (const graph::ElementTypeId& type : types) {
-      const std::uint32_t hash = type_hash(type);
+    for (std::size_t k = 0; k < types.size(); ++k) {
+      const graph::ElementTypeId& type = types[k];
+      const std::uint32_t hash = hashes[k];
       std::size_t at = find_slot(type, hash);
       if (at == kNone) {
         at = make_list(type, hash);
