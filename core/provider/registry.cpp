@@ -100,7 +100,8 @@ std::span<const ProviderRegistry::Entry> ProviderRegistry::find(const graph::Ele
   return slots_[at].entries;
 }
 
-std::size_t ProviderRegistry::find_slot(const graph::ElementTypeId& type, std::uint32_t hash) const {
+std::size_t ProviderRegistry::find_slot(const graph::ElementTypeId& type,
+                                        std::uint32_t hash) const {
   if (slots_.empty()) return kNone;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {

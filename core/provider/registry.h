@@ -59,7 +59,9 @@ class ProviderRegistry {
 
   // The lookup hash of an element type: SeededHash folded to 32 bits, the
   // same for every registry of the process.
-  static std::uint32_t type_hash(const graph::ElementTypeId& type) { return fold(SeededHash()(type)); }
+  static std::uint32_t type_hash(const graph::ElementTypeId& type) {
+    return fold(SeededHash()(type));
+  }
   // Entry::id_hash of a provider id.
   static std::uint32_t id_hash(const ProviderId& id) { return fold(SeededHash()(id)); }
 

@@ -70,7 +70,9 @@ class CustomTags {
 
 // The custom tag prefix a requirement names its tag under, by its index
 // in ProviderRegistry::kTagPrefixes (accelerator and external_runtime only).
-std::size_t tag_prefix(const Requirement& r) { return r.kind == Requirement::Kind::Accelerator ? 0 : 1; }
+std::size_t tag_prefix(const Requirement& r) {
+  return r.kind == Requirement::Kind::Accelerator ? 0 : 1;
+}
 
 // A requirement as a test of a registry entry, worked out once per
 // selection: satisfies() reduced to the bits the entry keeps.
@@ -212,9 +214,10 @@ class Tests {
 // before the policy looks at it; without, the walk stops as soon as the
 // choice is certain. *chosen_at receives the chosen candidate's index.
 template <bool all, class Note>
-Selection walk(std::span<const ProviderRegistry::Entry> candidates, const ProviderRegistry& registry,
-               RequirementList requirements, const SelectionPolicy& policy,
-               [[maybe_unused]] Note&& note, std::size_t* chosen_at = nullptr) {
+Selection walk(std::span<const ProviderRegistry::Entry> candidates,
+               const ProviderRegistry& registry, RequirementList requirements,
+               const SelectionPolicy& policy, [[maybe_unused]] Note&& note,
+               std::size_t* chosen_at = nullptr) {
   if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.

@@ -131,7 +131,8 @@ struct Params<std::tuple<P...>> {
 
  private:
   template <class Call, std::size_t... I>
-  static PyObject* run([[maybe_unused]] const Signature& sig, [[maybe_unused]] PyObject* const* slots,
+  static PyObject* run([[maybe_unused]] const Signature& sig,
+                       [[maybe_unused]] PyObject* const* slots,
                        Call& call, std::index_sequence<I...>) {
     std::tuple<Loader<P>...> loaders;
     bool ok = true;
