@@ -133,10 +133,10 @@ def main() -> int:
         timer = timeit.Timer(stmt, globals=ns)
         return min(timer.repeat(repeat=args.repeat, number=20)) / (20 * TYPES)
 
-    floor = per_call("len(())")
+    floor = per_call("getattr(z, 'real', None)")
     print(f"Python {sys.version.split()[0]}, {TYPES * PER_TYPE} descriptors over {TYPES} element types, "
           f"min of {args.repeat} repeats, ns per call")
-    print(f"{'floor len(())':<26}{floor * 1e9:>9.1f}  (loop included)")
+    print(f"{'floor getattr(z, ...)':<26}{floor * 1e9:>9.1f}  (loop included)")
     print()
     header = f"{'policy':<18}{'reqs':>5}{'kelo':>9}{'model':>9}{'model/kelo':>12}  target"
     print(header)

@@ -1,6 +1,7 @@
 #include "provider/selection.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,66 +26,96 @@ bool offers_custom(std::span<const Capability> capabilities, std::string_view pr
                      [&](const Capability& c) { return c.is_custom(prefix, name); });
 }
 
-// A candidate's custom tags, hashed on the first requirement that names one
-// when the candidate has too many capabilities to scan per requirement, so
-// that a call is linear in requirements plus capabilities. One flat table
-// with open addressing: a slot holds a tag's index plus one (0 is empty).
+// A candidate's custom tags, for a requirement naming a tag that the
+// registry gave no number (ProviderRegistry::tag_bit): scanned, or hashed
+// on first use when the candidate has too many capabilities to scan per
+// requirement, so that a call is linear in requirements plus
+// capabilities. One flat table with open addressing: a slot holds a tag's
+// index plus one (0 is empty). The descriptor is read only when needed.
 class CustomTags {
  public:
-  explicit CustomTags(std::span<const Capability> capabilities) : capabilities_(capabilities) {}
+  explicit CustomTags(const ProviderDescriptor& descriptor) : descriptor_(descriptor) {}
 
   bool contains(std::string_view prefix, std::string_view name) {
     constexpr std::size_t kScanned = 16;
-    if (capabilities_.size() <= kScanned) return offers_custom(capabilities_, prefix, name);
-    if (slots_.empty()) index();
+    std::span<const Capability> capabilities = descriptor_.capabilities;
+    if (capabilities.size() <= kScanned) return offers_custom(capabilities, prefix, name);
+    if (slots_.empty()) index(capabilities);
     key_.assign(prefix).append(name);
     for (std::size_t i = std::hash<std::string_view>()(key_) & mask_;; i = (i + 1) & mask_) {
       if (slots_[i] == 0) return false;
-      if (capabilities_[slots_[i] - 1].tag == key_) return true;
+      if (capabilities[slots_[i] - 1].tag == key_) return true;
     }
   }
 
  private:
-  void index() {
+  void index(std::span<const Capability> capabilities) {
     std::size_t size = 2;
-    while (size < 2 * capabilities_.size()) size <<= 1;
+    while (size < 2 * capabilities.size()) size <<= 1;
     slots_.assign(size, 0);
     mask_ = size - 1;
-    for (std::size_t c = 0; c < capabilities_.size(); ++c) {
-      if (!capabilities_[c].is_custom()) continue;
-      std::size_t i = std::hash<std::string_view>()(capabilities_[c].tag) & mask_;
+    for (std::size_t c = 0; c < capabilities.size(); ++c) {
+      if (!capabilities[c].is_custom()) continue;
+      std::size_t i = std::hash<std::string_view>()(capabilities[c].tag) & mask_;
       while (slots_[i] != 0) i = (i + 1) & mask_;
       slots_[i] = std::uint32_t(c + 1);
     }
   }
 
-  std::span<const Capability> capabilities_;
+  const ProviderDescriptor& descriptor_;
   std::vector<std::uint32_t> slots_;
   std::size_t mask_ = 0;
   std::string key_;
 };
 
-// The tag bit (ProviderRegistry::Entry) of the custom tag a requirement
-// names; all bits for one that names none.
-std::uint64_t tag_bit(const Requirement& r) {
-  using K = Requirement::Kind;
-  if (r.kind == K::Accelerator) return ProviderRegistry::tag_bit("accelerator:", r.text);
-  if (r.kind == K::ExternalRuntime) return ProviderRegistry::tag_bit("runtime:", r.text);
-  return ~std::uint64_t(0);
+// The custom tag prefix a requirement names its tag under, by its index
+// in ProviderRegistry::kTagPrefixes (accelerator and external_runtime only).
+std::size_t tag_prefix(const Requirement& r) {
+  return r.kind == Requirement::Kind::Accelerator ? 0 : 1;
 }
 
-// satisfies() for a registered candidate, given the requirement's tag bit:
-// its capabilities are visited only to match custom tags, and only when
-// the bit is among the candidate's.
-bool meets(const Requirement& r, std::uint64_t bit, const ProviderRegistry::Entry& e, CustomTags& tags) {
+// A requirement as a test of a registry entry, worked out once per
+// selection: satisfies() reduced to the bits the entry keeps.
+struct Test {
+  enum class How : std::uint8_t {
+    Kinds,  // met when the entry offers a kind among `bits`
+    Tag,    // met when the entry's tag_bits has `bits`
+    Always,
+    Never,
+    Scan,   // a tag without a number: looked for among the capabilities
+  };
+  How how;
+  std::uint64_t bits;
+};
+
+Test test_of(const Requirement& r, const ProviderRegistry& registry) {
   using K = Requirement::Kind;
   switch (r.kind) {
     case K::CudaRequired:
-    case K::GpuMemory: return e.offers(Capability::Kind::Cuda);
-    case K::Accelerator: return e.may_offer_tag(bit) && tags.contains("accelerator:", r.text);
-    case K::ExternalRuntime: return e.may_offer_tag(bit) && tags.contains("runtime:", r.text);
+    case K::GpuMemory:
+      return {Test::How::Kinds, std::uint64_t(1) << static_cast<unsigned>(Capability::Kind::Cuda)};
+    case K::Accelerator:
+    case K::ExternalRuntime: {
+      const std::uint64_t bit = registry.tag_bit(tag_prefix(r), r.text);
+      return bit ? Test{Test::How::Tag, bit} : Test{Test::How::Scan, 0};
+    }
     case K::OperatingSystem:
-    case K::Custom: return satisfies(r, {});
+    case K::Custom: return {satisfies(r, {}) ? Test::How::Always : Test::How::Never, 0};
+  }
+  return {Test::How::Never, 0};
+}
+
+bool passes(const Test& t, const Requirement& r, const ProviderRegistry::Entry& e,
+            std::optional<CustomTags>& tags) {
+  switch (t.how) {
+    case Test::How::Kinds: return (e.kinds & t.bits) != 0;
+    case Test::How::Tag: return (e.tag_bits & t.bits) != 0;
+    case Test::How::Always: return true;
+    case Test::How::Never: return false;
+    case Test::How::Scan:
+      if (!e.unnumbered_tags) return false;
+      if (!tags) tags.emplace(*e.descriptor);
+      return tags->contains(ProviderRegistry::kTagPrefixes[tag_prefix(r)], r.text);
   }
   return false;
 }
@@ -129,54 +160,82 @@ Basis basis(Requirement::Kind kind) {
 
 namespace {
 
-// The requirements with their tag bits, worked out once per selection (for
-// the first kBits of them; the rest per candidate).
-class TaggedRequirements {
+// The requirements as tests (the first kTests of them; the rest are
+// worked out per candidate), with the bits that all of them together ask
+// of an entry when every one is a test of bits.
+class Tests {
  public:
-  explicit TaggedRequirements(RequirementList list) : list_(list) {
-    for (std::size_t i = 0; i < std::min(kBits, list.size()); ++i) bits_[i] = tag_bit(list[i]);
+  Tests(RequirementList list, const ProviderRegistry& registry) : list_(list), registry_(registry) {
+    const std::size_t n = std::min(kTests, list.size());
+    bits_only_ = n == list.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      tests_[i] = test_of(list[i], registry);
+      switch (tests_[i].how) {
+        case Test::How::Kinds: kinds_ |= tests_[i].bits; break;
+        case Test::How::Tag: tags_ |= tests_[i].bits; break;
+        case Test::How::Always: break;
+        case Test::How::Never:
+        case Test::How::Scan: bits_only_ = false; break;
+      }
+    }
   }
-  bool empty() const { return list_.empty(); }
+
+  // Whether the candidate meets them all.
+  bool all_met(const ProviderRegistry::Entry& e) const {
+    if (bits_only_) return (e.kinds & kinds_) == kinds_ && (e.tag_bits & tags_) == tags_;
+    return first_unmet(e) == std::size_t(-1);
+  }
 
   // The first requirement the candidate fails, or npos when it meets them all.
   std::size_t first_unmet(const ProviderRegistry::Entry& e) const {
-    CustomTags tags(e.capabilities);
+    if (bits_only_ && (e.kinds & kinds_) == kinds_ && (e.tag_bits & tags_) == tags_) {
+      return std::size_t(-1);
+    }
+    std::optional<CustomTags> tags;
     for (std::size_t i = 0; i < list_.size(); ++i) {
       const Requirement& r = list_[i];
-      if (!meets(r, i < kBits ? bits_[i] : tag_bit(r), e, tags)) return i;
+      if (!passes(i < kTests ? tests_[i] : test_of(r, registry_), r, e, tags)) return i;
     }
     return std::size_t(-1);
   }
 
  private:
-  static constexpr std::size_t kBits = 16;
+  static constexpr std::size_t kTests = 16;
   RequirementList list_;
-  std::array<std::uint64_t, kBits> bits_{};
+  const ProviderRegistry& registry_;
+  std::array<Test, kTests> tests_;  // the first min(kTests, size) are set
+  std::uint64_t kinds_ = 0, tags_ = 0;
+  bool bits_only_ = true;
 };
 
 // The one walk over the candidates behind both choose_provider and
 // explain_selection: the requirement filter, then the policy over the
-// survivors. `note(i, unmet)` hears of candidate i before the policy
-// looks at it; with `all` false the walk stops as soon as the choice is
-// certain. *chosen_at receives the chosen candidate's index.
-template <class Note>
+// survivors. With `all`, `note(i, unmet)` hears of every candidate i
+// before the policy looks at it; without, the walk stops as soon as the
+// choice is certain. *chosen_at receives the chosen candidate's index.
+template <bool all, class Note>
 Selection walk(std::span<const ProviderRegistry::Entry> candidates,
-               RequirementList requirements, const SelectionPolicy& policy, bool all,
-               Note&& note, std::size_t* chosen_at = nullptr) {
+               const ProviderRegistry& registry, RequirementList requirements,
+               const SelectionPolicy& policy, [[maybe_unused]] Note&& note,
+               std::size_t* chosen_at = nullptr) {
   if (candidates.empty()) return {nullptr, SelectionError::NoProvidersFound};
   // Without requirements every candidate survives, and the policies read
   // only what the entries keep beside their descriptors.
   const bool filter = !requirements.empty();
-  const TaggedRequirements tagged(requirements);
-  const std::size_t wanted =
-      policy.kind == SelectionPolicy::Kind::Manual ? SeededHash()(policy.id) : 0;
+  const Tests tests(requirements, registry);
+  const std::uint32_t wanted =
+      policy.kind == SelectionPolicy::Kind::Manual ? ProviderRegistry::id_hash(policy.id) : 0;
   const ProviderRegistry::Entry* best = nullptr;
   bool any_survives = false;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const ProviderRegistry::Entry& e = candidates[i];
-    const std::size_t unmet = filter ? tagged.first_unmet(e) : std::size_t(-1);
-    note(i, unmet);
-    if (unmet != std::size_t(-1)) continue;
+    if constexpr (all) {
+      const std::size_t unmet = filter ? tests.first_unmet(e) : std::size_t(-1);
+      note(i, unmet);
+      if (unmet != std::size_t(-1)) continue;
+    } else {
+      if (filter && !tests.all_met(e)) continue;
+    }
     any_survives = true;
     switch (policy.kind) {
       case SelectionPolicy::Kind::FirstAvailable:
@@ -206,7 +265,8 @@ Selection walk(std::span<const ProviderRegistry::Entry> candidates,
 
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           RequirementList requirements, const SelectionPolicy& policy) {
-  return walk(registry.find(type), requirements, policy, false, [](std::size_t, std::size_t) {});
+  return walk<false>(registry.find(type), registry, requirements, policy,
+                     [](std::size_t, std::size_t) {});
 }
 
 std::string_view verdict_name(Verdict v) {
@@ -231,8 +291,8 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
     if (basis(requirements[r].kind) == Basis::Assumption) assumed.push_back(r);
   }
   std::size_t chosen_at = candidates.size();
-  out.selection = walk(
-      candidates, requirements, policy, true,
+  out.selection = walk<true>(
+      candidates, registry, requirements, policy,
       [&](std::size_t i, std::size_t unmet) {
         CandidateVerdict& v = out.candidates[i];
         v.descriptor = candidates[i].descriptor.get();
@@ -262,9 +322,18 @@ Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& typ
                                                  const ProviderRegistry& registry,
                                                  RequirementList requirements,
                                                  const SelectionPolicy& policy) {
-  std::span<const ProviderRegistry::Entry> candidates = registry.find(type);
+  return select_shared(type, ProviderRegistry::type_hash(type), registry, requirements, policy);
+}
+
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 std::uint32_t type_hash,
+                                                 const ProviderRegistry& registry,
+                                                 RequirementList requirements,
+                                                 const SelectionPolicy& policy) {
+  std::span<const ProviderRegistry::Entry> candidates = registry.find(type, type_hash);
   std::size_t at = 0;
-  Selection s = walk(candidates, requirements, policy, false, [](std::size_t, std::size_t) {}, &at);
+  Selection s =
+      walk<false>(candidates, registry, requirements, policy, [](std::size_t, std::size_t) {}, &at);
   if (!s) return Error::value(std::string(message(s.error)));
   return candidates[at].descriptor;
 }

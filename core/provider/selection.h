@@ -81,20 +81,25 @@ Basis basis(Requirement::Kind kind);
 class RequirementList {
  public:
   RequirementList() = default;
-  RequirementList(std::span<const Requirement> values) : values_(values.data()), size_(values.size()) {}
+  RequirementList(std::span<const Requirement> values)
+      : items_(values.data()), size_(values.size()), pointers_(false) {}
   RequirementList(const std::vector<Requirement>& values)
       : RequirementList(std::span<const Requirement>(values)) {}
   RequirementList(std::span<const Requirement* const> pointers)
-      : pointers_(pointers.data()), size_(pointers.size()) {}
+      : items_(pointers.data()), size_(pointers.size()), pointers_(true) {}
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  const Requirement& operator[](std::size_t i) const { return pointers_ ? *pointers_[i] : values_[i]; }
+  const Requirement& operator[](std::size_t i) const {
+    return pointers_ ? *static_cast<const Requirement* const*>(items_)[i]
+                     : static_cast<const Requirement*>(items_)[i];
+  }
 
  private:
-  const Requirement* values_ = nullptr;
-  const Requirement* const* pointers_ = nullptr;
-  std::size_t size_ = 0;
+  // Two words, so that the list is passed in registers.
+  const void* items_ = nullptr;
+  std::size_t size_ : 63 = 0;
+  std::size_t pointers_ : 1 = 0;  // items_ holds pointers to the values
 };
 
 // The chosen descriptor as the registry stores it, or why there is none.
@@ -104,8 +109,11 @@ struct Selection {
   explicit operator bool() const { return chosen != nullptr; }
 };
 
-// One pass over the candidates; nothing is copied. A candidate with many
-// capabilities has its custom tags hashed once when a requirement names one.
+// One pass over the candidates, reading the registry's entries only;
+// nothing is copied. Custom tags are matched by the numbers the registry
+// gave them; a candidate with a tag past the numbered ones has its
+// capabilities read (and, when many, its custom tags hashed once) for a
+// requirement naming a tag without a number.
 Selection choose_provider(const graph::ElementTypeId& type, const ProviderRegistry& registry,
                           RequirementList requirements, const SelectionPolicy& policy);
 
@@ -144,6 +152,12 @@ SelectionExplanation explain_selection(const graph::ElementTypeId& type,
 // The chosen descriptor, shared with the registry (it never changes), or a
 // Value error with the message.
 Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 const ProviderRegistry& registry,
+                                                 RequirementList requirements,
+                                                 const SelectionPolicy& policy);
+// The same, given ProviderRegistry::type_hash(type) worked out beforehand.
+Result<Shared<ProviderDescriptor>> select_shared(const graph::ElementTypeId& type,
+                                                 std::uint32_t type_hash,
                                                  const ProviderRegistry& registry,
                                                  RequirementList requirements,
                                                  const SelectionPolicy& policy);

@@ -38,15 +38,20 @@ ProviderDescriptor provider(std::string id, std::int32_t priority, std::vector<C
 
 // Past a short list, a candidate's custom tags are looked up in a hash
 // table: each of many is found, colliding ones included, and no other.
+// Past the registry's numbered tags, they are looked for only in the
+// candidates that have some tag without a number.
 TEST(SelectionTest, ManyCustomTags) {
   std::vector<C> caps;
   for (int i = 0; i < 300; ++i) caps.push_back(C::custom(std::string("accelerator:a").append(std::to_string(i))));
   ProviderRegistry r;
   r.register_provider(provider("many", 1, caps));
+  r.register_provider(provider("few", 1, {C::custom("accelerator:a0"), C::custom("runtime:a100")}));
   const auto policy = SelectionPolicy::first_available();
   for (int i = 0; i <= 300; ++i) {
     const std::vector<R> wanted = {R::accelerator(std::string("a").append(std::to_string(i)))};
     EXPECT_EQ(bool(choose_provider({"t"}, r, wanted, policy)), i < 300) << i;
+    const Selection few = choose_provider({"t"}, r, wanted, SelectionPolicy::manual({"few"}));
+    EXPECT_EQ(bool(few), i == 0) << i;
   }
 }
 

@@ -12,6 +12,8 @@ namespace kelo::py {
 using namespace kelo_core::graph;
 using kelo_core::text::debug;
 
+// An instance's memo (object.h) holds the provider registry's lookup hash
+// of its value (ProviderRegistry::type_hash), kept by select_provider.
 void add_element_type_class(std::vector<ClassSpec>& out) {
   out.push_back(
       Class<ElementTypeId>("PyElementTypeId(s)",

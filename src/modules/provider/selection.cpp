@@ -50,13 +50,16 @@ void add_selection_classes(std::vector<ClassSpec>& out) {
 }
 
 void add_selection_functions(std::vector<FunctionSpec>& out) {
-  // The registry and the requirements are read in place under shared
-  // borrows, held while the later arguments are converted; the chosen
+  // The element type, the registry and the requirements are read in place
+  // under shared borrows, held while the later arguments are converted; the chosen
   // descriptor is shared, not copied (it never changes, and the registry
   // only ever appends).
-  out.push_back(Function<[](const ElementTypeId& element_type, const ProviderRegistry& registry,
+  out.push_back(Function<[](Held<ElementTypeId> element_type, const ProviderRegistry& registry,
                             const ReadList<Requirement>& requirements, const SelectionPolicy& policy) {
-    return select_shared(element_type, registry, requirements.values(), policy);
+    // The type's lookup hash, worked out on its first selection.
+    std::uint32_t& hash = element_type.memo();
+    if (hash == 0) hash = ProviderRegistry::type_hash(element_type.value());
+    return select_shared(element_type.value(), hash, registry, requirements.values(), policy);
   }>("select_provider(element_type, registry, requirements, policy)",
      "Select a provider for an element type (RFC-004 \xc2\xa7" "20).\n\nRaises `ValueError` when no "
      "provider is found, no provider\nsatisfies the requirements, or a manually-selected provider "

@@ -85,6 +85,20 @@ struct Loader<const T&> {
   const T& get() { return obj<T>(object)->value; }
 };
 
+// The same, with the object's memo at hand (Held).
+template <class T>
+struct Loader<Held<T>> {
+  PyObject* object = nullptr;
+  SharedBorrow borrow;
+  bool load(PyObject* o) {
+    if (!is_instance<T>(o)) return not_an_instance(o, PyClass<T>::name);
+    if (!borrow.acquire(obj<T>(o)->borrow)) return false;
+    object = o;
+    return true;
+  }
+  Held<T> get() { return Held<T>(obj<T>(object)); }
+};
+
 // An instance of an exposed class by non-const reference: a module function
 // that changes its argument in place holds an exclusive borrow of it for the
 // call, as an in-place method holds one of its receiver.
@@ -111,13 +125,14 @@ struct Params<std::tuple<P...>> {
   // Converts the bound slots in parameter order (the first failure is
   // reported, noted with its parameter's name) and calls call(values...).
   template <class Call>
-  static PyObject* run(const Signature& sig, PyObject** slots, Call&& call) {
+  static PyObject* run(const Signature& sig, PyObject* const* slots, Call&& call) {
     return run(sig, slots, call, std::index_sequence_for<P...>{});
   }
 
  private:
   template <class Call, std::size_t... I>
-  static PyObject* run([[maybe_unused]] const Signature& sig, [[maybe_unused]] PyObject** slots,
+  static PyObject* run([[maybe_unused]] const Signature& sig,
+                       [[maybe_unused]] PyObject* const* slots,
                        Call& call, std::index_sequence<I...>) {
     std::tuple<Loader<P>...> loaders;
     bool ok = true;
@@ -127,7 +142,7 @@ struct Params<std::tuple<P...>> {
   }
 
   template <std::size_t I, class Loaders>
-  static bool load_one(const Signature& sig, PyObject** slots, Loaders& loaders) {
+  static bool load_one(const Signature& sig, PyObject* const* slots, Loaders& loaders) {
     if (!slots[I]) return true;  // an optional parameter keeps its default
     if (std::get<I>(loaders).load(slots[I])) return true;
     note_parameter(sig.names[I].c_str());
@@ -172,9 +187,12 @@ struct Static {
 
   static PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
+      auto body = [](auto&&... a) { return result_of(F, std::forward<decltype(a)>(a)...); };
+      // Every parameter given by position, in order: the arguments are the slots.
+      if (!kwnames && nargs == P::count) return P::run(sig, args, body);
       PyObject* slots[kMaxParams];
       if (!bind(sig, args, nargs, kwnames, slots)) return nullptr;
-      return P::run(sig, slots, [](auto&&... a) { return result_of(F, std::forward<decltype(a)>(a)...); });
+      return P::run(sig, slots, body);
     }, nullptr);
   }
 };
@@ -211,11 +229,13 @@ struct Method {
     return guarded([&]() -> PyObject* {
       std::conditional_t<mutates, ExclusiveBorrow, SharedBorrow> borrow;
       if (!borrow.acquire(obj<T>(self)->borrow)) return nullptr;
+      auto body = [self](auto&&... a) {
+        return result_of(F, obj<T>(self)->value, std::forward<decltype(a)>(a)...);
+      };
+      if (!kwnames && nargs == P::count) return P::run(sig, args, body);
       PyObject* slots[kMaxParams];
       if (!bind(sig, args, nargs, kwnames, slots)) return nullptr;
-      return P::run(sig, slots, [self](auto&&... a) {
-        return result_of(F, obj<T>(self)->value, std::forward<decltype(a)>(a)...);
-      });
+      return P::run(sig, slots, body);
     }, nullptr);
   }
 };

@@ -78,6 +78,22 @@ class ReadList;  // below
 template <class T>
 struct has_own_conversion<ReadList<T>> : std::true_type {};
 
+// An instance of an exposed class read in place, as by const reference
+// (under a shared borrow held for the call), with its object's memo
+// (object.h) at hand.
+template <class T>
+class Held {
+ public:
+  explicit Held(Obj<T>* object) : object_(object) {}
+  const T& value() const { return object_->value; }
+  std::uint32_t& memo() const { return object_->memo; }
+
+ private:
+  Obj<T>* object_;
+};
+template <class T>
+struct has_own_conversion<Held<T>> : std::true_type {};
+
 // Any Python object, borrowed for the call, for functions that accept
 // values of many kinds and tell them apart themselves.
 struct Borrowed {
@@ -198,7 +214,9 @@ class ReadList {
   static_assert(Wrapped<T> || Variant<T>, "items of an exposed class");
 
  public:
-  ReadList() = default;
+  // Not `= default`: a ReadList made as a value (T{}) leaves the inline
+  // arrays as they are rather than clearing them.
+  ReadList() {}
   ReadList(const ReadList&) = delete;
   ReadList& operator=(const ReadList&) = delete;
   ~ReadList() {
@@ -214,6 +232,20 @@ class ReadList {
   }
 
   friend bool from_py(PyObject* o, ReadList& out) {
+    // A list or a tuple (not of a subclass) gives its items directly, with
+    // the same outcome as through the sequence protocol.
+    const bool list = Py_TYPE(o) == &PyList_Type;
+    if (list || Py_TYPE(o) == &PyTuple_Type) {
+      const Py_ssize_t n = list ? PyList_Size(o) : PyTuple_Size(o);
+      constexpr Py_ssize_t kSurelyFits = 1024;
+      if (n > kSurelyFits && !list_may_fit(n, sizeof(T), std::vector<T>().max_size())) return false;
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
+        if (!check_readable<T>(item)) return false;
+        out.keep(Ref(Py_NewRef(item)));
+      }
+      return true;
+    }
     Py_ssize_t n;
     if (!sequence_size(o, &n) || !list_may_fit(n, sizeof(T), std::vector<T>().max_size())) return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -235,25 +267,29 @@ class ReadList {
   // Past kInline items, all of them move to the heap (which may fail,
   // leaving the item to its Ref).
   void keep(Ref item) {
-    const T* value = &obj<T>(item.get())->value;
     if (heap_values_.empty() && size_ < kInline) {
       objects_[size_] = item.get();
-      values_[size_++] = value;
+      values_[size_++] = &obj<T>(item.get())->value;
+      ++obj<T>(item.get())->borrow;
+      item.release();
     } else {
-      // Room in both lists, by doubling, before either changes.
-      if (heap_values_.size() == heap_values_.capacity() ||
-          heap_objects_.size() == heap_objects_.capacity()) {
-        const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
-        heap_values_.reserve(grown);
-        heap_objects_.reserve(grown);
-      }
-      if (heap_values_.empty()) {
-        heap_values_.assign(values_.begin(), values_.end());
-        heap_objects_.assign(objects_.begin(), objects_.end());
-      }
-      heap_values_.push_back(value);
-      heap_objects_.push_back(item.get());
+      keep_on_heap(std::move(item));
     }
+  }
+  void keep_on_heap(Ref item) {
+    // Room in both lists, by doubling, before either changes.
+    if (heap_values_.size() == heap_values_.capacity() ||
+        heap_objects_.size() == heap_objects_.capacity()) {
+      const std::size_t grown = std::max(2 * kInline, 2 * heap_values_.size());
+      heap_values_.reserve(grown);
+      heap_objects_.reserve(grown);
+    }
+    if (heap_values_.empty()) {
+      heap_values_.assign(values_.begin(), values_.end());
+      heap_objects_.assign(objects_.begin(), objects_.end());
+    }
+    heap_values_.push_back(&obj<T>(item.get())->value);
+    heap_objects_.push_back(item.get());
     ++obj<T>(item.get())->borrow;
     item.release();
   }

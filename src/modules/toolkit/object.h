@@ -16,6 +16,10 @@ struct Obj {
   PyObject_HEAD
   // 0 free, > 0 that many readers, -1 one in-place mutator.
   std::int32_t borrow;
+  // Something a binding works out from `value` on first need and keeps
+  // beside it (such as a lookup hash), for classes whose values never
+  // change in place; 0 until then. It fills the room before `value`.
+  std::uint32_t memo;
   T value;
 };
 
@@ -51,6 +55,7 @@ PyObject* make(A&&... args) {
     throw;
   }
   o->borrow = 0;
+  o->memo = 0;
   return PyObject_Init(reinterpret_cast<PyObject*>(o), PyClass<T>::type);
 }
 
