@@ -70,7 +70,7 @@ TEST(GraphTest, EdgesElementsAndBuilders) {
 
   Graph g = GraphBuilder().add_element(element(1, "first")).add_element(element(1, "second"))
                 .connect(out(0), in(1)).connect_late(out(1), in(0)).build();
-  EXPECT_EQ(g.find_element(seq<ElementId>(1)), nullptr);
+  EXPECT_EQ(g.find_element(seq<ElementId>(1)), std::nullopt);
   EXPECT_EQ(g.find_element(element(1).id)->name, "first");
   ASSERT_EQ(g.num_edges(), 2u);
   EXPECT_TRUE(g.edges()[1].late_binding());
