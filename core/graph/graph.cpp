@@ -102,20 +102,7 @@ void Graph::add_element(const Element& e) {
   for (const Port& p : e.inputs) enter_port(p);
   for (const Port& p : e.outputs) enter_port(p);
   make_text_room(e.name.size());
-  elements_.make_room(1);
-  ports_.make_room(k);
-  records_.make_room(k);
-  record_port_.make_room(k);
-  element_ids_.reserve(1, elements_.size() + 1, [&](auto put) {
-    for (std::size_t i = 0; i < elements_.size(); ++i) {
-      if (elements_[i].indexed) put(IdTable::fingerprint(elements_[i].id.uuid), i);
-    }
-  });
-  port_ids_.reserve(k, records_.size() + k, [&](auto put) {
-    for (std::size_t r = 0; r < records_.size(); ++r) {
-      put(IdTable::fingerprint(ports_[record_port_[r]].id.uuid), r);
-    }
-  });
+  reserve(1, 0, k);
   make_room(duplicates_, 1 + k);
   if (!dynamic_.empty()) {
     reserve_names(1);
@@ -246,10 +233,23 @@ void Graph::add_edge(const Edge& edge) {
   }
 }
 
-void Graph::reserve(std::size_t elements, std::size_t edges) {
+void Graph::reserve(std::size_t elements, std::size_t edges, std::size_t ports) {
   elements_.make_room(elements);
   edges_.make_room(edges);
   ends_.make_room(edges);
+  ports_.make_room(ports);
+  records_.make_room(ports);
+  record_port_.make_room(ports);
+  element_ids_.reserve(elements, elements_.size() + elements, [&](auto put) {
+    for (std::size_t i = 0; i < elements_.size(); ++i) {
+      if (elements_[i].indexed) put(IdTable::fingerprint(elements_[i].id.uuid), i);
+    }
+  });
+  port_ids_.reserve(ports, records_.size() + ports, [&](auto put) {
+    for (std::size_t r = 0; r < records_.size(); ++r) {
+      put(IdTable::fingerprint(ports_[record_port_[r]].id.uuid), r);
+    }
+  });
 }
 
 Port Graph::port(std::size_t i) const {
@@ -366,9 +366,16 @@ SharedGraphBuilder SharedGraphBuilder::add_edge(Edge edge) const {
 Graph SharedGraphBuilder::build() const {
   std::vector<const Node*> chain;
   chain.reserve(elements_ + edges_);
-  for (const Node* n = top_.get(); n; n = n->below.get()) chain.push_back(n);
+  std::size_t ports = 0;
+  for (const Node* n = top_.get(); n; n = n->below.get()) {
+    chain.push_back(n);
+    if (!n->is_edge) {
+      const Element& e = *static_cast<const ElementNode*>(n)->element;
+      ports += e.inputs.size() + e.outputs.size();
+    }
+  }
   Graph g;
-  g.reserve(elements_, edges_);
+  g.reserve(elements_, edges_, ports);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if ((*it)->is_edge) {
       g.add_edge(static_cast<const EdgeNode*>(*it)->edge);

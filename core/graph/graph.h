@@ -47,8 +47,8 @@ class Graph {
   void add_element(const Element& element);
   void add_element(const Shared<Element>& element) { add_element(*element); }
   void add_edge(const Edge& edge);
-  // Room for this many more of each without reallocating.
-  void reserve(std::size_t elements, std::size_t edges);
+  // Room for this many more elements, edges and ports without growing.
+  void reserve(std::size_t elements, std::size_t edges, std::size_t ports = 0);
 
   // The first element in insertion order with this id.
   std::optional<Element> find_element(const ElementId& id) const;
@@ -75,6 +75,19 @@ class Graph {
   // element's name, and every later one's, is entered).
   const std::vector<DynamicName>& dynamic_names() const { return dynamic_; }
   const std::vector<NameRecord>& names() const { return names_; }
+  // Of edge k, without copying it.
+  const PortId& edge_source(std::size_t k) const { return edges_[k].source; }
+  const PortId& edge_target(std::size_t k) const { return edges_[k].target; }
+  bool edge_late_binding(std::size_t k) const {
+    const std::uint32_t kind = edges_[k].kind;
+    if (kind == EdgeRecord::kPlain || kind == EdgeRecord::kLate) return kind == EdgeRecord::kLate;
+    return named_edges_[kind].late_binding();
+  }
+  std::optional<std::string_view> edge_source_element(std::size_t k) const {
+    const std::uint32_t kind = edges_[k].kind;
+    if (kind == EdgeRecord::kPlain || kind == EdgeRecord::kLate) return std::nullopt;
+    return named_edges_[kind].source_element();
+  }
 
   // Validation's working memory, kept between runs so that validating a
   // large graph again does not fault fresh pages in each time. A run takes

@@ -35,7 +35,7 @@ template <class T>
 class Chunked {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
   static constexpr std::size_t kShift =
-      std::size_t(std::countr_zero(std::bit_floor(std::size_t(65536) / sizeof(T))));
+      std::size_t(std::countr_zero(std::bit_floor(std::size_t(32768) / sizeof(T))));
   static constexpr std::size_t kPerBlock = std::size_t(1) << kShift;
   static constexpr std::size_t kMask = kPerBlock - 1;
 

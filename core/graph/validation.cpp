@@ -389,15 +389,15 @@ ValidationReport validate(const Graph& graph) {
       const PortRecord& source = records[s];
       const PortRecord& target = records[t];
       if (source.direction != PortDirection::Output || target.direction != PortDirection::Input) {
-        const Edge edge = graph.edge(k);
         report.errors.emplace_back(
-            InvalidPortDirection{edge.source, edge.target, source.direction, target.direction},
+            InvalidPortDirection{graph.edge_source(k), graph.edge_target(k), source.direction,
+                                 target.direction},
             edge_at(k, ends[k], records));
       }
       if (!compatible(source, target, graph, s, t)) {
-        const Edge edge = graph.edge(k);
         report.errors.emplace_back(
-            ContractMismatch{edge.source, edge.target, graph.record_contract(s).str(),
+            ContractMismatch{graph.edge_source(k), graph.edge_target(k),
+                             graph.record_contract(s).str(),
                              graph.record_contract(t).str()},
             edge_at(k, ends[k], records));
       }
@@ -405,7 +405,9 @@ ValidationReport validate(const Graph& graph) {
       ++arcs;
       continue;
     }
-    const Edge edge = graph.edge(k);
+    struct {
+      const PortId &source, &target;
+    } edge{graph.edge_source(k), graph.edge_target(k)};
     if (s == IdTable::kNone) {
       // Whether the edge is a dynamic-output one, from the index (the
       // edge's own names lie elsewhere in memory).
@@ -414,11 +416,11 @@ ValidationReport validate(const Graph& graph) {
       // (Only late-binding edges carry names.)
       if (named) {
         if (!graph.names()[dynamic[next_dynamic].name].element) {
-          report.errors.emplace_back(DynamicSourceElementNotFound{std::string(*edge.source_element()),
+          report.errors.emplace_back(DynamicSourceElementNotFound{std::string(*graph.edge_source_element(k)),
                                                                   edge.source, edge.target},
                                      edge_at(k, ends[k], records));
         }
-      } else if (!edge.late_binding()) {
+      } else if (!graph.edge_late_binding(k)) {
         report.errors.emplace_back(EdgeReferencesMissingPort{edge.source}, edge_at(k, ends[k], records));
       } else {
         report.warnings.emplace_back(UnresolvedLateBinding{edge.source, edge.target},
