@@ -27,7 +27,7 @@
 namespace kelo_core::graph {
 
 // An append-only array of trivially copyable records. Past its first block
-// it grows a block at a time (about 64 KiB each) and never moves what it
+// it grows a block at a time (about 32 KiB each) and never moves what it
 // holds: growing copies nothing and leaves no freed copy behind. The first
 // block starts small and doubles up to the full size, so that a small graph
 // stays small.
