@@ -84,6 +84,16 @@ std::uint32_t Graph::enter_name(std::uint32_t text, std::uint32_t size, bool ele
 // unused.
 void Graph::add_element(const Element& e) {
   const std::size_t k = e.inputs.size() + e.outputs.size();
+  // The id tables' slots are read last but fetched first: the work between
+  // hides the wait on memory.
+  const std::uint32_t fp = IdTable::fingerprint(e.id.uuid);
+  element_ids_.prefetch(fp);
+  std::uint32_t port_fps[kHints] = {};
+  for (std::size_t i = 0; i < std::min(k, kHints); ++i) {
+    const Port& p = i < e.inputs.size() ? e.inputs[i] : e.outputs[i - e.inputs.size()];
+    port_fps[i] = IdTable::fingerprint(p.id.uuid);
+    port_ids_.prefetch(port_fps[i]);
+  }
   const std::uint32_t type = texts_.enter(e.type_id.text, type_hint_);
   // The first ports' names and contracts, as entered; any later port's are
   // looked up again when it is committed.
@@ -119,7 +129,6 @@ void Graph::add_element(const Element& e) {
   elements_.push_back({e.id, type, keep_text(e.name), std::uint32_t(e.name.size()),
                        std::uint32_t(ports_.size()), std::uint32_t(e.inputs.size()),
                        std::uint32_t(e.outputs.size()), config, e.kind, false});
-  const std::uint32_t fp = IdTable::fingerprint(e.id.uuid);
   std::uint32_t node =
       element_ids_.find(fp, [&](std::uint32_t i) { return elements_[i].id == e.id; });
   if (node == IdTable::kNone) {
@@ -134,17 +143,19 @@ void Graph::add_element(const Element& e) {
   auto put = [&](const Port& p) {
     const DataContract& c = p.contract;
     const auto at = std::uint32_t(ports_.size());
+    std::uint32_t pfp;
     if (j < kHints) {
       ports_.push_back({p.id, names[j], contracts[j], p.direction});
       name_hints_[j] = names[j];
       contract_hints_[j] = contracts[j];
+      pfp = port_fps[j];
     } else {
       ports_.push_back({p.id, texts_.find(p.name), find_contract(c), p.direction});
+      pfp = IdTable::fingerprint(p.id.uuid);
     }
     ++j;
     const PortRecord record{node, p.direction, c.category(),
                             c.category() != DataContract::Category::Custom && c.spec() == nullptr};
-    const std::uint32_t pfp = IdTable::fingerprint(p.id.uuid);
     const std::uint32_t r =
         port_ids_.find(pfp, [&](std::uint32_t i) { return ports_[record_port_[i]].id == p.id; });
     if (r == IdTable::kNone) {
@@ -354,28 +365,22 @@ SharedGraphBuilder SharedGraphBuilder::add_element(Element element) const {
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_element(Shared<Element> element) const {
+  const std::size_t ports = element->inputs.size() + element->outputs.size();
   auto top = std::make_shared<ElementNode>(top_, std::move(element));
-  return SharedGraphBuilder(std::move(top), elements_ + 1, edges_);
+  return SharedGraphBuilder(std::move(top), elements_ + 1, edges_, ports_ + ports);
 }
 
 SharedGraphBuilder SharedGraphBuilder::add_edge(Edge edge) const {
   auto top = std::make_shared<EdgeNode>(top_, std::move(edge));
-  return SharedGraphBuilder(std::move(top), elements_, edges_ + 1);
+  return SharedGraphBuilder(std::move(top), elements_, edges_ + 1, ports_);
 }
 
 Graph SharedGraphBuilder::build() const {
   std::vector<const Node*> chain;
   chain.reserve(elements_ + edges_);
-  std::size_t ports = 0;
-  for (const Node* n = top_.get(); n; n = n->below.get()) {
-    chain.push_back(n);
-    if (!n->is_edge) {
-      const Element& e = *static_cast<const ElementNode*>(n)->element;
-      ports += e.inputs.size() + e.outputs.size();
-    }
-  }
+  for (const Node* n = top_.get(); n; n = n->below.get()) chain.push_back(n);
   Graph g;
-  g.reserve(elements_, edges_, ports);
+  g.reserve(elements_, edges_, ports_);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if ((*it)->is_edge) {
       g.add_edge(static_cast<const EdgeNode*>(*it)->edge);

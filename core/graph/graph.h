@@ -255,12 +255,14 @@ class SharedGraphBuilder {
     Edge edge;
   };
 
-  SharedGraphBuilder(std::shared_ptr<Node> top, std::size_t elements, std::size_t edges)
-      : top_(std::move(top)), elements_(elements), edges_(edges) {}
+  SharedGraphBuilder(std::shared_ptr<Node> top, std::size_t elements, std::size_t edges,
+                     std::size_t ports)
+      : top_(std::move(top)), elements_(elements), edges_(edges), ports_(ports) {}
 
   std::shared_ptr<Node> top_;  // the last item added, or null
   std::size_t elements_ = 0;
   std::size_t edges_ = 0;
+  std::size_t ports_ = 0;  // of all the elements, so that build() can make room at once
 };
 
 }  // namespace kelo_core::graph

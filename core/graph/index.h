@@ -52,11 +52,13 @@ class Chunked {
   Chunked(Chunked&& o) noexcept
       : blocks_(std::move(o.blocks_)),
         size_(std::exchange(o.size_, 0)),
-        first_(std::exchange(o.first_, 0)) {}
+        first_(std::exchange(o.first_, 0)),
+        capacity_(std::exchange(o.capacity_, 0)) {}
   Chunked& operator=(Chunked o) noexcept {
     std::swap(blocks_, o.blocks_);
     std::swap(size_, o.size_);
     std::swap(first_, o.first_);
+    std::swap(capacity_, o.capacity_);
     return *this;
   }
 
@@ -77,24 +79,31 @@ class Chunked {
         std::memcpy(grown.get(), blocks_[0].get(), sizeof(T) * size_);
       }
       blocks_[0] = std::move(grown);
-      first_ = size;
+      first_ = capacity_ = size;
       return;
     }
     reserve(kPerBlock);
     const std::size_t need = (n + kMask) >> kShift;
     if (need <= blocks_.size()) return;
     blocks_.reserve(std::max(need, 2 * blocks_.size()));
-    while (blocks_.size() < need) blocks_.push_back(std::make_unique_for_overwrite<T[]>(kPerBlock));
+    while (blocks_.size() < need) {
+      blocks_.push_back(std::make_unique_for_overwrite<T[]>(kPerBlock));
+      capacity_ = blocks_.size() * kPerBlock;
+    }
   }
   // Room for n more, by doubling while the first block grows.
-  void make_room(std::size_t n) { reserve(size_ + n); }
+  void make_room(std::size_t n) {
+    if (n <= capacity_ - size_) return;
+    reserve(size_ + n);
+  }
   // After reserve or make_room.
   void push_back(const T& value) noexcept { (*this)[size_++] = value; }
 
  private:
   std::vector<std::unique_ptr<T[]>> blocks_;
   std::size_t size_ = 0;
-  std::size_t first_ = 0;  // capacity of the first block
+  std::size_t first_ = 0;     // capacity of the first block
+  std::size_t capacity_ = 0;  // of all the blocks
 };
 
 // Open addressing with linear probing from keys to 32-bit values, four bytes
@@ -141,6 +150,11 @@ class IdTable {
         return (s & std::uint32_t(mask_)) - 1;
       }
     }
+  }
+  // Asks for the home slot of fingerprint fp to be brought into the cache
+  // ahead of a find.
+  void prefetch(std::uint32_t fp) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[home(fp)]);
   }
   // Room for n more keys, with values below `values`; may fail (bad_alloc),
   // changing nothing. Growing calls each(put), which must call put(fp,
