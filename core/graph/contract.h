@@ -100,6 +100,9 @@ class DataContract {
   const ContractSpec* spec() const;
   // Custom's tag; empty for the other categories.
   std::string_view tag() const;
+  // The constraints or tag as shared between copies, or null when there
+  // are none: copies of one contract have the same identity.
+  const void* identity() const { return payload_.get(); }
 
   // Whether *this (the source side of an edge) can feed `target`: the same
   // category, and then equal tags (Custom) or compatible constraints where

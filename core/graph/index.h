@@ -1,29 +1,116 @@
-// A graph's ids as dense 32-bit indexes, kept up to date as elements and
-// edges are added, so that validation reads arrays instead of hashing every
-// id again on every run.
+// The building blocks of a graph's own storage: append-only arrays in fixed
+// blocks, a compact hash table from keys to 32-bit indexes, and a pool of
+// interned texts. A graph keeps its elements, ports and edges as flat
+// records in these, and its ids as dense indexes, kept up to date as
+// elements and edges are added, so that validation reads arrays instead of
+// hashing every id again on every run.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
+#include <memory>
+#include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
-#include "graph/edge.h"
-#include "graph/element.h"
+#include "graph/contract.h"
+#include "graph/port.h"
 #include "support/hash.h"
 #include "support/seeded_hash.h"
-#include "support/shared_vector.h"
 #include "support/uuid.h"
 
 namespace kelo_core::graph {
 
-// Open addressing with linear probing from UUIDs to 32-bit values. A slot is
-// eight bytes: a 32-bit fingerprint of the key's hash, which also picks the
-// home slot (so that growing never reads a key again), and the value. The
-// keys themselves live with their owners; only a matching fingerprint leads
-// the caller to compare one.
+// An append-only array of trivially copyable records. Past its first block
+// it grows a block at a time (about 32 KiB each) and never moves what it
+// holds: growing copies nothing and leaves no freed copy behind. The first
+// block starts small and doubles up to the full size, so that a small graph
+// stays small.
+template <class T>
+class Chunked {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+  static constexpr std::size_t kShift =
+      std::size_t(std::countr_zero(std::bit_floor(std::size_t(32768) / sizeof(T))));
+  static constexpr std::size_t kPerBlock = std::size_t(1) << kShift;
+  static constexpr std::size_t kMask = kPerBlock - 1;
+
+ public:
+  Chunked() = default;
+  Chunked(const Chunked& o) {
+    reserve(o.size_);
+    for (std::size_t b = 0; b * kPerBlock < o.size_; ++b) {
+      std::memcpy(blocks_[b].get(), o.blocks_[b].get(),
+                  sizeof(T) * std::min(kPerBlock, o.size_ - b * kPerBlock));
+    }
+    size_ = o.size_;
+  }
+  Chunked(Chunked&& o) noexcept
+      : blocks_(std::move(o.blocks_)),
+        size_(std::exchange(o.size_, 0)),
+        first_(std::exchange(o.first_, 0)),
+        capacity_(std::exchange(o.capacity_, 0)) {}
+  Chunked& operator=(Chunked o) noexcept {
+    std::swap(blocks_, o.blocks_);
+    std::swap(size_, o.size_);
+    std::swap(first_, o.first_);
+    std::swap(capacity_, o.capacity_);
+    return *this;
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T& operator[](std::size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+  T& operator[](std::size_t i) { return blocks_[i >> kShift][i & kMask]; }
+
+  // Room for n records in all; may fail (bad_alloc), changing nothing.
+  void reserve(std::size_t n) {
+    if (n <= kPerBlock) {
+      if (n <= first_) return;
+      const std::size_t size = std::min(kPerBlock, std::max<std::size_t>({n, 2 * first_, 8}));
+      auto grown = std::make_unique_for_overwrite<T[]>(size);
+      if (blocks_.empty()) {
+        blocks_.push_back(nullptr);  // the one other step that can fail, before any change
+      } else {
+        std::memcpy(grown.get(), blocks_[0].get(), sizeof(T) * size_);
+      }
+      blocks_[0] = std::move(grown);
+      first_ = capacity_ = size;
+      return;
+    }
+    reserve(kPerBlock);
+    const std::size_t need = (n + kMask) >> kShift;
+    if (need <= blocks_.size()) return;
+    blocks_.reserve(std::max(need, 2 * blocks_.size()));
+    while (blocks_.size() < need) {
+      blocks_.push_back(std::make_unique_for_overwrite<T[]>(kPerBlock));
+      capacity_ = blocks_.size() * kPerBlock;
+    }
+  }
+  // Room for n more, by doubling while the first block grows.
+  void make_room(std::size_t n) {
+    if (n <= capacity_ - size_) return;
+    reserve(size_ + n);
+  }
+  // After reserve or make_room.
+  void push_back(const T& value) noexcept { (*this)[size_++] = value; }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::size_t size_ = 0;
+  std::size_t first_ = 0;     // capacity of the first block
+  std::size_t capacity_ = 0;  // of all the blocks
+};
+
+// Open addressing with linear probing from keys to 32-bit values, four bytes
+// a slot. The keys live with their owners; the table holds the value and, in
+// the bits the value does not need (a table of 2^b slots holds values below
+// 2^b - 1), more bits of the key's hash, so that a probe compares a key only when
+// those agree. The hash's top bits pick the home slot.
 class IdTable {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -55,40 +142,92 @@ class IdTable {
   template <class Same>
   std::uint32_t find(std::uint32_t fp, Same same) const {
     if (slots_.empty()) return kNone;
+    const std::uint32_t tag = tag_of(fp);
     for (std::size_t i = home(fp);; i = (i + 1) & mask_) {
-      const Slot& s = slots_[i];
-      if (s.value_plus_one == 0) return kNone;
-      if (s.fingerprint == fp && same(s.value_plus_one - 1)) return s.value_plus_one - 1;
+      const std::uint32_t s = slots_[i];
+      if (s == 0) return kNone;
+      if ((s & ~std::uint32_t(mask_)) == tag && same((s & std::uint32_t(mask_)) - 1)) {
+        return (s & std::uint32_t(mask_)) - 1;
+      }
     }
   }
-  // Room for n more keys; may fail (bad_alloc), changing nothing.
-  void reserve(std::size_t n);
+  // Asks for the home slot of fingerprint fp to be brought into the cache
+  // ahead of a find.
+  void prefetch(std::uint32_t fp) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[home(fp)]);
+  }
+  // Room for n more keys, with values below `values`; may fail (bad_alloc),
+  // changing nothing. Growing calls each(put), which must call put(fp,
+  // value) for every key held: in the order of the values, the owners'
+  // records are read in order, not at random.
+  template <class Each>
+  void reserve(std::size_t n, std::size_t values, Each each) {
+    const std::size_t need = count_ + n;
+    if (need * 3 <= slots_.size() * 2 && values < slots_.size()) return;
+    const std::size_t size =
+        std::bit_ceil(std::max<std::size_t>({16, need * 3 / 2 + 1, values + 1}));
+    IdTable grown;
+    grown.slots_.assign(size, 0);  // the one step that can fail
+    grown.mask_ = size - 1;
+    grown.shift_ = 32 - unsigned(std::countr_zero(size));
+    each([&](std::uint32_t fp, std::uint32_t value) { grown.insert(fp, value); });
+    *this = std::move(grown);
+  }
   // A key not in the table yet, after reserve.
   void insert(std::uint32_t fp, std::uint32_t value) noexcept {
     std::size_t i = home(fp);
-    while (slots_[i].value_plus_one != 0) i = (i + 1) & mask_;
-    slots_[i] = Slot{fp, value + 1};
+    while (slots_[i] != 0) i = (i + 1) & mask_;
+    slots_[i] = tag_of(fp) | (value + 1);
     ++count_;
   }
 
  private:
-  struct Slot {
-    std::uint32_t fingerprint = 0;
-    std::uint32_t value_plus_one = 0;  // 0: free
-  };
-  std::size_t home(std::uint32_t fp) const { return std::size_t(fp) >> shift_; }
+  std::size_t home(std::uint32_t fp) const { return shift_ >= 32 ? 0 : std::size_t(fp) >> shift_; }
+  // The hash's low bits above the value's.
+  std::uint32_t tag_of(std::uint32_t fp) const {
+    return shift_ == 0 ? 0 : std::uint32_t(fp << (32 - shift_));
+  }
 
-  std::vector<Slot> slots_;  // a power of two of them, at most two thirds used
+  std::vector<std::uint32_t> slots_;  // a power of two of them, at most two thirds used; 0: free
   std::size_t mask_ = 0;
-  unsigned shift_ = 32;
+  unsigned shift_ = 32;  // 32 - log2(size)
   std::size_t count_ = 0;
+};
+
+// Texts entered once each and named by a dense index.
+class TextPool {
+ public:
+  std::uint32_t find(std::string_view text) const {
+    return ids_.find(IdTable::fingerprint(text),
+                     [&](std::uint32_t i) { return texts_[i] == text; });
+  }
+  // The index of a text, entering it first when new; may fail (bad_alloc),
+  // leaving at most the text entered. The text under `hint` (an index or
+  // kNone), when equal, is taken without hashing.
+  std::uint32_t enter(std::string_view text, std::uint32_t hint = IdTable::kNone) {
+    if (hint != IdTable::kNone && texts_[hint] == text) return hint;
+    std::uint32_t i = find(text);
+    if (i != IdTable::kNone) return i;
+    texts_.reserve(std::max<std::size_t>(8, texts_.size() + 1));
+    ids_.reserve(1, texts_.size() + 1, [&](auto put) {
+      for (std::size_t v = 0; v < texts_.size(); ++v) put(IdTable::fingerprint(texts_[v]), v);
+    });
+    i = std::uint32_t(texts_.size());
+    texts_.emplace_back(text);
+    ids_.insert(IdTable::fingerprint(text), i);
+    return i;
+  }
+  const std::string& operator[](std::uint32_t i) const { return texts_[i]; }
+
+ private:
+  std::vector<std::string> texts_;
+  IdTable ids_;
 };
 
 // What validation reads of a port: its owner's node, direction and the
 // contract's category and whether it constrains anything, eight bytes, so
-// that an edge's check reads this record and not the port. The port itself
-// (kept beside, in ports()) is read only when contracts have to be compared
-// in full or printed.
+// that an edge's check reads this record and not the port. The contract
+// itself is read only when contracts have to be compared in full or printed.
 struct PortRecord {
   std::uint32_t node;
   PortDirection direction;
@@ -99,7 +238,7 @@ static_assert(sizeof(PortRecord) == 8);
 
 // A duplicate id, as found when its element was added.
 struct DuplicateFinding {
-  const Uuid* id;  // in the element or its port, which the graph keeps alive
+  Uuid id;
   bool port;
   // The node that had the id first (for a port, its owner's), and the
   // element being added when the id came again.
@@ -114,74 +253,14 @@ struct EdgeEnds {
 // A dynamic-output edge's source element name, interned.
 struct DynamicName {
   std::uint32_t edge;  // its index among the edges
-  std::uint32_t name;  // into GraphIndex::names()
+  std::uint32_t name;  // into Graph::names()
 };
 
 // A name that dynamic-output edges refer to, and whether an element has it.
 struct NameRecord {
-  std::string_view text;  // in an element or an edge, which the graph keeps alive
+  std::uint32_t text;  // into the graph's text
+  std::uint32_t size;
   bool element;
-};
-
-// Element ids name nodes (the first element with an id is the node of every
-// element with it); port ids name records (a repeated port id keeps one
-// record, describing the last port added under it, inputs before outputs);
-// the duplicates are kept in the order validation reports them.
-class GraphIndex {
- public:
-  // Before element `index` is appended: room for all that commit_element
-  // records. May fail (bad_alloc), changing nothing.
-  void prepare_element(const Element& e);
-  void commit_element(const SharedVector<Element>& elements, std::uint32_t index) noexcept;
-  void prepare_edge(const Edge& edge, const SharedVector<Element>& elements);
-  void commit_edge(const Edge& edge, std::uint32_t index, const SharedVector<Element>& elements) noexcept;
-
-  // The record of a port id, or kNone. Edge ends are kept resolved: an end
-  // is kNone exactly when no port has its id.
-  std::uint32_t find_port(const Uuid& id) const {
-    return port_ids_.find(IdTable::fingerprint(id),
-                          [&](std::uint32_t r) { return ports_[r]->id.uuid == id; });
-  }
-
-  const std::vector<PortRecord>& records() const { return records_; }
-  // The port behind each record, in its element's block, which the graph
-  // keeps alive.
-  const std::vector<const Port*>& ports() const { return ports_; }
-  const std::vector<DuplicateFinding>& duplicates() const { return duplicates_; }
-  const std::vector<EdgeEnds>& ends() const { return ends_; }
-  // The dynamic-output edges' element names, in edge order. Names are
-  // interned only once some dynamic-output edge has been added (then every
-  // element's name, and every later one's, is entered).
-  const std::vector<DynamicName>& dynamic_names() const { return dynamic_; }
-  const std::vector<NameRecord>& names() const { return names_; }
-
- private:
-  IdTable element_ids_;
-  IdTable port_ids_;
-  std::vector<PortRecord> records_;
-  std::vector<const Port*> ports_;
-  std::vector<DuplicateFinding> duplicates_;
-  std::vector<EdgeEnds> ends_;
-  // Edge ends whose port was not there when the edge was added, by port id:
-  // a port added later resolves them.
-  struct Pending {
-    Uuid id;
-    std::uint32_t edge;
-    std::uint32_t next_plus_one;  // another end waiting for the same id
-    bool target;
-    bool resolved;
-  };
-  IdTable pending_ids_;
-  std::vector<Pending> pending_;
-  IdTable name_ids_;
-  std::vector<NameRecord> names_;
-  std::vector<DynamicName> dynamic_;
-
-  std::uint32_t find_name(std::uint32_t fp, std::string_view text) const {
-    return name_ids_.find(fp, [&](std::uint32_t i) { return names_[i].text == text; });
-  }
-  // Enters a name after room was made; returns its record.
-  std::uint32_t enter_name(std::string_view text, bool element) noexcept;
 };
 
 }  // namespace kelo_core::graph

@@ -110,14 +110,17 @@ class ZeroedArray {
 // contracts share theirs), so that many edges into a port cost one test.
 class Compatibility {
  public:
-  bool operator()(const PortRecord& s, const PortRecord& t, const Port& sp, const Port& tp) {
+  bool operator()(const PortRecord& s, const PortRecord& t, const Graph& g, std::uint32_t sr,
+                  std::uint32_t tr) {
     if (s.category != t.category) return false;
     if (s.unconstrained || t.unconstrained) return true;
-    const ContractSpec* a = sp.contract.spec();
-    const ContractSpec* b = tp.contract.spec();
+    const DataContract& sc = g.record_contract(sr);
+    const DataContract& tc = g.record_contract(tr);
+    const ContractSpec* a = sc.spec();
+    const ContractSpec* b = tc.spec();
     if (!a || !b || !a->class_ids || !b->class_ids ||
         a->class_ids->size() * b->class_ids->size() <= 64) {
-      return sp.contract.is_compatible_with(tp.contract);
+      return sc.is_compatible_with(tc);
     }
     auto [ids, unsorted] = sorted_.try_emplace(b);
     if (unsorted) {
@@ -252,7 +255,7 @@ std::vector<std::uint32_t> pair_of(std::uint32_t a, std::uint32_t b) {
 }
 
 // The owners of an edge's ends that exist, and the edge.
-Indexes edge_at(std::size_t k, const EdgeEnds& ends, const std::vector<PortRecord>& records) {
+Indexes edge_at(std::size_t k, const EdgeEnds& ends, const Chunked<PortRecord>& records) {
   Indexes at;
   at.edges = {std::uint32_t(k)};
   const bool s = ends.source != IdTable::kNone, t = ends.target != IdTable::kNone;
@@ -268,8 +271,8 @@ Indexes edge_at(std::size_t k, const EdgeEnds& ends, const std::vector<PortRecor
 // edge in edge order from nodes[i] to the next node, the one the search
 // took (it takes successors in edge order).
 std::vector<std::uint32_t> cycle_edges(const std::vector<std::uint32_t>& nodes,
-                                       const std::vector<EdgeEnds>& ends,
-                                       const std::vector<PortRecord>& records, std::size_t n) {
+                                       const Chunked<EdgeEnds>& ends,
+                                       const Chunked<PortRecord>& records, std::size_t n) {
   std::vector<std::uint32_t> position(n, IdTable::kNone);
   for (std::size_t i = 0; i < nodes.size(); ++i) position[nodes[i]] = std::uint32_t(i);
   std::vector<std::uint32_t> edges(nodes.size(), IdTable::kNone);
@@ -356,56 +359,55 @@ std::string deferred_warning(const PortId& source, const PortId& target) {
 
 ValidationReport validate(const Graph& graph) {
   ValidationReport report;
-  const SharedVector<Element>& elements = graph.elements();
-  const std::vector<Edge>& edges = graph.edges();
-  const GraphIndex& index = graph.index();
-  const std::vector<PortRecord>& records = index.records();
-  const std::vector<const Port*>& ports = index.ports();
-  const auto n = std::uint32_t(elements.size());
+  const Chunked<PortRecord>& records = graph.records();
+  const auto n = std::uint32_t(graph.num_elements());
+  const std::size_t num_edges = graph.num_edges();
 
   // 1. and 2. Duplicate element and port ids, found as they were added.
-  for (const DuplicateFinding& d : index.duplicates()) {
+  for (const DuplicateFinding& d : graph.duplicates()) {
     Indexes at{pair_of(d.first, d.again), {}};
     if (d.port) {
-      report.errors.emplace_back(DuplicatePortId{PortId{*d.id}}, std::move(at));
+      report.errors.emplace_back(DuplicatePortId{PortId{d.id}}, std::move(at));
     } else {
-      report.errors.emplace_back(DuplicateElementId{ElementId{*d.id}}, std::move(at));
+      report.errors.emplace_back(DuplicateElementId{ElementId{d.id}}, std::move(at));
     }
   }
 
   // 3. Edges, in order, their ends resolved as the graph grew. The common
   // path reads the ends and the two eight-byte records, nothing else.
-  const std::vector<DynamicName>& dynamic = index.dynamic_names();
+  const std::vector<DynamicName>& dynamic = graph.dynamic_names();
   std::size_t next_dynamic = 0;
-  const std::vector<EdgeEnds>& ends = index.ends();
+  const Chunked<EdgeEnds>& ends = graph.ends();
   std::size_t arcs = 0;
   // Whether every arc goes from an element to a later one: then insertion
   // order is a topological order and there is no cycle to search for.
   bool forward = true;
   Compatibility compatible;
-  for (std::size_t k = 0; k < edges.size(); ++k) {
+  for (std::size_t k = 0; k < num_edges; ++k) {
     const std::uint32_t s = ends[k].source, t = ends[k].target;
     if (s != IdTable::kNone && t != IdTable::kNone) {
       const PortRecord& source = records[s];
       const PortRecord& target = records[t];
       if (source.direction != PortDirection::Output || target.direction != PortDirection::Input) {
-        const Edge& edge = edges[k];
         report.errors.emplace_back(
-            InvalidPortDirection{edge.source, edge.target, source.direction, target.direction},
+            InvalidPortDirection{graph.edge_source(k), graph.edge_target(k), source.direction,
+                                 target.direction},
             edge_at(k, ends[k], records));
       }
-      if (!compatible(source, target, *ports[s], *ports[t])) {
-        const Edge& edge = edges[k];
+      if (!compatible(source, target, graph, s, t)) {
         report.errors.emplace_back(
-            ContractMismatch{edge.source, edge.target, ports[s]->contract.str(),
-                             ports[t]->contract.str()},
+            ContractMismatch{graph.edge_source(k), graph.edge_target(k),
+                             graph.record_contract(s).str(),
+                             graph.record_contract(t).str()},
             edge_at(k, ends[k], records));
       }
       forward &= source.node < target.node;
       ++arcs;
       continue;
     }
-    const Edge& edge = edges[k];
+    struct {
+      const PortId &source, &target;
+    } edge{graph.edge_source(k), graph.edge_target(k)};
     if (s == IdTable::kNone) {
       // Whether the edge is a dynamic-output one, from the index (the
       // edge's own names lie elsewhere in memory).
@@ -413,12 +415,12 @@ ValidationReport validate(const Graph& graph) {
       const bool named = next_dynamic < dynamic.size() && dynamic[next_dynamic].edge == k;
       // (Only late-binding edges carry names.)
       if (named) {
-        if (!index.names()[dynamic[next_dynamic].name].element) {
-          report.errors.emplace_back(DynamicSourceElementNotFound{std::string(*edge.source_element()),
+        if (!graph.names()[dynamic[next_dynamic].name].element) {
+          report.errors.emplace_back(DynamicSourceElementNotFound{std::string(*graph.edge_source_element(k)),
                                                                   edge.source, edge.target},
                                      edge_at(k, ends[k], records));
         }
-      } else if (!edge.late_binding()) {
+      } else if (!graph.edge_late_binding(k)) {
         report.errors.emplace_back(EdgeReferencesMissingPort{edge.source}, edge_at(k, ends[k], records));
       } else {
         report.warnings.emplace_back(UnresolvedLateBinding{edge.source, edge.target},
@@ -443,7 +445,8 @@ ValidationReport validate(const Graph& graph) {
   } keep{scratch, block};
   Arena arena(block->data(), block->size);
   Adjacency adjacency(n, arcs, &arena);
-  for (const EdgeEnds& e : ends) {
+  for (std::size_t k = 0; k < num_edges; ++k) {
+    const EdgeEnds& e = ends[k];
     if (e.source != IdTable::kNone && e.target != IdTable::kNone) {
       adjacency.add(records[e.source].node, records[e.target].node);
     }
@@ -453,7 +456,7 @@ ValidationReport validate(const Graph& graph) {
   if (!cycle.empty()) {
     CycleDetected found;
     found.elements.reserve(cycle.size());
-    for (std::uint32_t node : cycle) found.elements.push_back(elements[node].id);
+    for (std::uint32_t node : cycle) found.elements.push_back(graph.element_id(node));
     report.errors.emplace_back(std::move(found),
                                Indexes{cycle, cycle_edges(cycle, ends, records, n)});
   }

@@ -64,7 +64,7 @@ TEST(GraphTest, EdgeCopiesBuildersAndLongChains) {
 
   Graph g = GraphBuilder().add_element(element(1, "first")).add_element(element(1, "second"))
                 .connect(out(0), in(1)).connect_late(out(1), in(0)).build();
-  EXPECT_EQ(g.find_element(seq<ElementId>(1)), nullptr);
+  EXPECT_EQ(g.find_element(seq<ElementId>(1)), std::nullopt);
   EXPECT_EQ(g.find_element(element(1).id)->name, "first");
   EXPECT_EQ(g.edges(), (std::vector<Edge>{Edge::plain(out(0), in(1)), Edge::late(out(1), in(0))}));
   auto late = GraphBuilder().connect_dynamic("src", "pad", kB);

@@ -2,6 +2,7 @@
 // its receiver as it was.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "graph/graph.h"
 #include "graph/topics.h"
@@ -20,13 +21,18 @@ void add_graph_classes(std::vector<ClassSpec>& out) {
               "add_element($self, element)")
           .def<[](Graph& g, Edge edge) { g.add_edge(std::move(edge)); }>("add_edge($self, edge)")
           .def<[](const Graph& g, const ElementId& id) -> std::optional<kelo_core::Shared<Element>> {
-            const auto& elements = g.elements();
-            for (std::size_t i = 0; i < elements.size(); ++i) {
-              if (elements[i].id == id) return elements.shared(i);
-            }
-            return std::nullopt;
+            std::optional<Element> found = g.find_element(id);
+            if (!found) return std::nullopt;
+            return kelo_core::Shared<Element>::of(*std::move(found));
           }>("find_element($self, id)", "Find an element by ID.")
-          .property<&Graph::elements>("elements")
+          .property<[](const Graph& g) {
+            std::vector<kelo_core::Shared<Element>> out;
+            out.reserve(g.num_elements());
+            for (std::size_t i = 0; i < g.num_elements(); ++i) {
+              out.push_back(kelo_core::Shared<Element>::of(g.element(i)));
+            }
+            return out;
+          }>("elements")
           .property<&Graph::edges>("edges")
           .def<&Graph::num_elements>("num_elements($self)")
           .def<&Graph::num_edges>("num_edges($self)")
