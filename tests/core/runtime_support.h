@@ -23,8 +23,19 @@ namespace kelo_core::runtime::testing {
 // Run, by a name that GoogleTest's Test::Run does not hide in test bodies.
 using Pipeline = Run;
 
+using Values = std::vector<std::uintptr_t>;
+using Refs = std::map<std::uintptr_t, int>;
+using execution::ExecutionContract;
+
 inline Payload P(std::uintptr_t v) { return reinterpret_cast<Payload>(v); }
 inline std::uintptr_t V(Payload p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+// 1, 2, ..., n.
+inline Values upto(std::uintptr_t n) {
+  Values out;
+  for (std::uintptr_t i = 1; i <= n; ++i) out.push_back(i);
+  return out;
+}
 
 // Waits for a condition another thread makes true; fails the test after a
 // generous real-time bound rather than hanging.
@@ -193,81 +204,85 @@ class Fn : public Behaviour {
   HostAccess access_;
 };
 
-// A sink that records what reaches it, entry by entry.
+// A sink that records what reaches it, execution by execution.
 class Collect : public Fn {
  public:
   Collect()
       : Fn([this](Execution& x) {
-          std::lock_guard l(m_);
           std::vector<Seen> entry;
           for (std::size_t e = 0; e < x.entries(); ++e) {
             for (std::size_t p = 0; p < x.input_count(); ++p) {
-              for (const Item& it : x.items(e, p)) {
-                seen_.push_back({V(it.value), it.envelope});
-                entry.push_back({V(it.value), it.envelope});
-              }
+              for (const Item& it : x.items(e, p)) entry.push_back({V(it.value), it.envelope});
             }
           }
+          std::lock_guard l(m_);
           executions_.push_back(std::move(entry));
-          cv_.notify_all();
           return Outcome{};
         }) {}
 
   std::vector<Seen> seen() {
     std::lock_guard l(m_);
-    return seen_;
+    std::vector<Seen> out;
+    for (const auto& e : executions_) out.insert(out.end(), e.begin(), e.end());
+    return out;
   }
-  std::vector<std::uintptr_t> values() {
-    std::lock_guard l(m_);
-    std::vector<std::uintptr_t> out;
-    for (const Seen& s : seen_) out.push_back(s.value);
+  Values values() {
+    Values out;
+    for (const Seen& s : seen()) out.push_back(s.value);
     return out;
   }
   // Values per execution.
-  std::vector<std::vector<std::uintptr_t>> executions() {
+  std::vector<Values> executions() {
     std::lock_guard l(m_);
-    std::vector<std::vector<std::uintptr_t>> out;
+    std::vector<Values> out;
     for (const auto& e : executions_) {
       out.emplace_back();
       for (const Seen& s : e) out.back().push_back(s.value);
     }
     return out;
   }
-  std::size_t count() {
-    std::lock_guard l(m_);
-    return seen_.size();
-  }
+  std::size_t count() { return seen().size(); }
 
  private:
   std::mutex m_;
-  std::condition_variable cv_;
-  std::vector<Seen> seen_;
   std::vector<std::vector<Seen>> executions_;
 };
+
+// An operator passing its items on, failing with `message` on the values
+// `fails` picks.
+inline std::shared_ptr<Fn> fails_on(std::function<bool(std::uintptr_t)> fails,
+                                    std::string message, HostAccess access = HostAccess::Entered) {
+  return std::make_shared<Fn>(
+      [=](Execution& x) {
+        if (fails(V(x.items(0)[0].value))) return Outcome{Failure{message, nullptr}};
+        x.output(0, x.take(0, 0));
+        return Outcome{};
+      },
+      access);
+}
 
 // Plans, built up node by node.
 struct Builder {
   Plan plan;
 
   std::size_t source(std::shared_ptr<Source> s, std::size_t outputs = 1,
-                     const execution::ExecutionContract& c = {}) {
+                     const ExecutionContract& c = {}) {
     Node& n = add(NodeKind::Source, 0, outputs, c);
     n.source = std::move(s);
     return plan.nodes.size() - 1;
   }
-  std::size_t op(std::shared_ptr<Behaviour> b, const execution::ExecutionContract& c = {},
+  std::size_t op(std::shared_ptr<Behaviour> b, const ExecutionContract& c = {},
                  std::size_t inputs = 1, std::size_t outputs = 1) {
     Node& n = add(outputs ? NodeKind::Operator : NodeKind::Sink, inputs, outputs, c);
     n.behaviour = std::move(b);
     return plan.nodes.size() - 1;
   }
-  std::size_t sink(std::shared_ptr<Behaviour> b, const execution::ExecutionContract& c = {},
+  std::size_t sink(std::shared_ptr<Behaviour> b, const ExecutionContract& c = {},
                    std::size_t inputs = 1) {
     return op(std::move(b), c, inputs, 0);
   }
   Node& node(std::size_t i) { return plan.nodes[i]; }
-  Node& add(NodeKind kind, std::size_t inputs, std::size_t outputs,
-            const execution::ExecutionContract& c) {
+  Node& add(NodeKind kind, std::size_t inputs, std::size_t outputs, const ExecutionContract& c) {
     Node n;
     n.name = numbered("n", plan.nodes.size());
     n.kind = kind;
@@ -281,11 +296,45 @@ struct Builder {
   }
 };
 
-inline execution::ExecutionContract serialized() {
-  execution::ExecutionContract c;
+inline ExecutionContract serialized() {
+  ExecutionContract c;
   c.concurrency = execution::Concurrency::serialized();
   return c;
 }
+
+// A serialized contract, as `change` leaves it.
+template <class F>
+ExecutionContract serialized(F change) {
+  ExecutionContract c = serialized();
+  change(c);
+  return c;
+}
+
+// A source of `values`, through the operators a test adds, into a sink: the
+// collecting one unless the test gives another.
+struct Line {
+  Builder b;
+  std::shared_ptr<ListSource> src;
+  std::shared_ptr<Collect> sink = std::make_shared<Collect>();
+  std::size_t s = 0, a = 0, k = 0;  // the source, the last operator, the sink
+
+  explicit Line(Values values, std::shared_ptr<CountingHost> host = {},
+                const ExecutionContract& source = {})
+      : src(std::make_shared<ListSource>(std::move(values), std::move(host))) {
+    s = a = b.source(src, 1, source);
+  }
+  Line& op(std::shared_ptr<Behaviour> op, const ExecutionContract& c = {}) {
+    const std::size_t from = a;
+    a = b.op(std::move(op), c);
+    b.link(from, a);
+    return *this;
+  }
+  Line& end(const ExecutionContract& c = serialized(), std::shared_ptr<Behaviour> other = {}) {
+    k = b.sink(other ? std::move(other) : sink, c);
+    b.link(a, k);
+    return *this;
+  }
+};
 
 inline RunOptions options(std::shared_ptr<Clock> clock = std::make_shared<VirtualClock>(),
                           std::shared_ptr<Host> host = {}, std::size_t workers = 4) {
@@ -304,5 +353,6 @@ inline Run start(Builder& b, RunOptions o = options()) {
   }
   return std::move(r).value();
 }
+inline Run start(Line& l, RunOptions o = options()) { return start(l.b, std::move(o)); }
 
 }  // namespace kelo_core::runtime::testing
