@@ -6,6 +6,7 @@ namespace kelo_core::runtime::testing {
 namespace {
 
 using execution::OrderingRequirement;
+using execution::OverflowPolicy;
 using Counts = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
 
 TEST(RuntimeFlowTest, ChainDeliversEveryItemInOrderWithItsEnvelope) {
@@ -38,7 +39,7 @@ TEST(RuntimeFlowTest, FanOutRetainsPerEdgeAndDropsRelease) {
   Line line(upto(50), host);
   line.end();
   auto some = std::make_shared<Collect>();
-  const auto lossy = serialized([](auto& c) { c.overflow = execution::OverflowPolicy::DropOldest; });
+  const auto lossy = serialized([](auto& c) { c.overflow = OverflowPolicy::DropOldest; });
   const auto k2 = line.b.sink(some, lossy);
   line.b.node(k2).queue_capacity = 1;
   const auto k3 = line.b.sink(passthrough(), lossy);

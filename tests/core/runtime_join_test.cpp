@@ -4,15 +4,14 @@
 namespace kelo_core::runtime::testing {
 namespace {
 
-using execution::ExecutionContract;
 using execution::FailurePolicy;
 using execution::InputRelation;
 using execution::MissingInputBehavior;
-using Values = std::vector<std::vector<std::uintptr_t>>;
+using Executions = std::vector<Values>;
 
 // A stream of values with (sequence, timestamp) envelopes.
 struct Stream {
-  std::vector<std::uintptr_t> values;
+  Values values;
   std::vector<Envelope> envs;
 };
 
@@ -45,16 +44,13 @@ struct Join {
     k = b.sink(sink, c, streams.size());
     for (std::size_t i = 0; i < streams.size(); ++i) b.link(i, k, 0, i);
   }
-  RunResult run() {
-    auto r = start(b);
-    return r.wait();
-  }
+  RunResult run() { return start(b).wait(); }
 };
 
 TEST(RuntimeJoinTest, SynchronizedMatchesEqualSequences) {
   const struct {
     Stream a, b;
-    Values expected;
+    Executions expected;
     std::uint64_t unmatched;
   } cases[] = {
       {stream(10, {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}}),
@@ -81,7 +77,7 @@ TEST(RuntimeJoinTest, TimestampMatchingWithinTolerance) {
     M missing;
     Stream b;
     std::vector<std::int64_t> offsets;
-    Values expected;
+    Executions expected;
     std::uint64_t unmatched;
   } cases[] = {
       {M::Wait, b, {}, {{10, 20}, {12, 22}}, 1},
@@ -103,7 +99,7 @@ TEST(RuntimeJoinTest, WindowsAreBackToBackAndTheLastIsFlushedAtTheEnd) {
   Stream s = stream(10, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}});
   Join j({s}, InputRelation{InputRelation::Windowed{3}});
   j.run();
-  EXPECT_EQ(j.sink->executions(), (Values{{10, 11, 12}, {13, 14, 15}, {16, 17}}));
+  EXPECT_EQ(j.sink->executions(), (Executions{{10, 11, 12}, {13, 14, 15}, {16, 17}}));
   // A window's output inherits its last item's envelope.
   auto sink = std::make_shared<Collect>();
   Join w({s}, InputRelation{InputRelation::Windowed{4}});
@@ -129,7 +125,7 @@ TEST(RuntimeJoinTest, ExplicitJoinPairsItemsByKey) {
   const RunResult r = j.run();
   auto got = j.sink->executions();
   std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Values{{11, 21}, {12, 22}, {13, 23}}));
+  EXPECT_EQ(got, (Executions{{11, 21}, {12, 22}, {13, 23}}));
   EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], 1u);
 }
 
@@ -150,7 +146,7 @@ TEST(RuntimeJoinTest, LatestValueContributesTheNewestOfTheOtherPorts) {
   auto r = start(j.b);
   run = &r;
   r.wait();
-  EXPECT_EQ(j.sink->executions(), (Values{{10, 20}, {11, 20}, {12, 21}}));
+  EXPECT_EQ(j.sink->executions(), (Executions{{10, 20}, {11, 20}, {12, 21}}));
 }
 
 TEST(RuntimeJoinTest, JoinPortsLeaveTheOtherInputsIndependent) {
@@ -160,7 +156,7 @@ TEST(RuntimeJoinTest, JoinPortsLeaveTheOtherInputsIndependent) {
   j.run();
   auto got = j.sink->executions();
   std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Values{{10, 20}, {11, 21}, {30}}));
+  EXPECT_EQ(got, (Executions{{10, 20}, {11, 21}, {30}}));
 }
 
 // A skipped item upstream of a join sends a marker that lets the join give
@@ -171,21 +167,14 @@ TEST(RuntimeJoinTest, SkipUpstreamAdvancesTheJoin) {
         InputRelation{InputRelation::Synchronized{}}}) {
     SCOPED_TRACE(relation.kind_name());
     Builder b;
-    auto src = std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2, 3, 4});
+    auto src = std::make_shared<ListSource>(upto(4));
     src->outputs = 2;
     src->envelopes = {{0, 0}, {1, 10}, {2, 20}, {3, 30}};
     const auto s = b.source(src, 2);
-    ExecutionContract skip = serialized();
-    skip.failure_policy = FailurePolicy::Skip;
-    const auto a = b.op(std::make_shared<Fn>([](Execution& x) {
-      if (V(x.items(0)[0].value) == 3) return Outcome{Failure{"bad frame", nullptr}};
-      x.output(0, x.take(0, 0));
-      return Outcome{};
-    }), skip);
+    const auto a = b.op(fails_on([](auto v) { return v == 3; }, "bad frame"),
+                        serialized([](auto& c) { c.failure_policy = FailurePolicy::Skip; }));
     auto sink = std::make_shared<Collect>();
-    ExecutionContract join = serialized();
-    join.input_relation = relation;
-    const auto k = b.sink(sink, join, 2);
+    const auto k = b.sink(sink, serialized([&](auto& c) { c.input_relation = relation; }), 2);
     b.link(s, a, 0);
     b.link(a, k, 0, 0);
     b.link(s, k, 1, 1);
@@ -202,82 +191,70 @@ TEST(RuntimeJoinTest, SkipUpstreamAdvancesTheJoin) {
     run = &r;
     const RunResult result = r.wait();
     EXPECT_EQ(result.outcome, RunOutcome::Completed);
-    EXPECT_EQ(sink->executions(), (Values{{1, 1}, {2, 2}, {4, 4}}));
+    EXPECT_EQ(sink->executions(), (Executions{{1, 1}, {2, 2}, {4, 4}}));
     EXPECT_EQ(result.stats[a].skipped, 1u);
   }
 }
 
-// Batches of up to 4, released by size, by time, by flush and at the end.
-struct Batched {
-  Builder b;
-  std::shared_ptr<ListSource> src;
-  std::shared_ptr<Collect> sink = std::make_shared<Collect>();
-  std::size_t k;
-  Batched(std::size_t n, std::uint64_t wait_ns) {
-    std::vector<std::uintptr_t> values;
-    for (std::uintptr_t i = 1; i <= n; ++i) values.push_back(i);
-    src = std::make_shared<ListSource>(values);
-    const auto s = b.source(src);
-    ExecutionContract c = serialized();
-    c.batching = execution::BatchingPolicy{4, wait_ns};
-    k = b.sink(sink, c);
-    b.link(s, k);
-  }
-};
-
-TEST(RuntimeJoinTest, BatchesFillToSizeAndTheLastIsReleasedAtTheEnd) {
-  Batched t(10, std::uint64_t{1} << 60);
-  // Each full batch is taken before the next item comes, so that sizes
-  // do not depend on timing.
-  t.src->before = [&](std::size_t i) {
-    if (i == 4 || i == 8) wait_until([&] { return t.sink->count() == i; });
-  };
-  auto run = start(t.b);
-  run.wait();
-  EXPECT_EQ(t.sink->executions(), (Values{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}}));
-}
-
-TEST(RuntimeJoinTest, PartialBatchesLeaveOnTheClockOrOnFlush) {
+// Batches of up to 4 within 1000 ns: the first is released by its size,
+// the second by the clock or a flush, the last at the end.
+TEST(RuntimeJoinTest, BatchesLeaveFullOnTheClockOnFlushAndAtTheEnd) {
   for (const bool flush : {false, true}) {
     SCOPED_TRACE(flush ? "flush" : "clock");
-    Batched t(3, 1000);
+    Line line(upto(7));
+    line.end(serialized([](auto& c) { c.batching = execution::BatchingPolicy{4, 1000}; }));
+    // The full batch is taken before the next item comes, so that sizes do
+    // not depend on timing; the last item waits for the partial batch.
     auto gate = std::make_shared<Gate>();
-    t.src->before = [&](std::size_t i) {
-      if (i == 2) gate->pass();
+    line.src->before = [&](std::size_t i) {
+      if (i == 4) wait_until([&] { return line.sink->count() == 4; });
+      if (i == 6) gate->pass();
     };
     auto clock = std::make_shared<VirtualClock>();
-    auto run = start(t.b, options(clock));
-    wait_until([&] { return run.stats(t.k).received == 2 && clock->pending_timers() == 1; });
+    auto run = start(line, options(clock));
+    wait_until([&] { return run.stats(line.k).received == 6 && clock->pending_timers() == 1; });
     if (flush) {
       run.flush();
     } else {
       clock->advance(999);
-      EXPECT_EQ(t.sink->count(), 0u);
+      EXPECT_EQ(line.sink->count(), 4u);
       clock->advance(1);
     }
-    wait_until([&] { return t.sink->count() == 2; });
+    wait_until([&] { return line.sink->count() == 6; });
     gate->open();
     run.wait();
-    EXPECT_EQ(t.sink->executions(), (Values{{1, 2}, {3}}));
+    EXPECT_EQ(line.sink->executions(), (Executions{{1, 2, 3, 4}, {5, 6}, {7}}));
   }
 }
 
 TEST(RuntimeJoinTest, AnyInputEndsWithTheFirstEndedInput) {
   Join j({stream(10, {{0, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}})}, InputRelation{});
-  ExecutionContract c = j.b.node(j.k).contract;
-  c.eos_policy = execution::EosPolicy::AnyInput;
-  j.b.node(j.k).contract = c;
+  j.b.node(j.k).contract.eos_policy = execution::EosPolicy::AnyInput;
   std::atomic<Pipeline*> run{nullptr};
   j.sources[1]->before = [&](std::size_t i) {
-    if (i == 0) wait_until([&] { return run.load() && run.load()->snapshot().elements[j.k].ended; });
+    if (i > 0) return;
+    wait_until([&] { return run.load() && run.load()->snapshot().elements[j.k].ended; });
   };
   auto r = start(j.b);
   run = &r;
   const RunResult result = r.wait();
   EXPECT_EQ(result.outcome, RunOutcome::Completed);
-  EXPECT_EQ(j.sink->executions(), (Values{{10}}));
+  EXPECT_EQ(j.sink->executions(), (Executions{{10}}));
   EXPECT_EQ(result.stats[j.k].drops[std::size_t(DropReason::Ended)], 3u);
   EXPECT_EQ(j.sink->stops.load(), 1);
+}
+
+// Two producers into one port: it ends when both have.
+TEST(RuntimeJoinTest, MergedInputsEndWhenEveryProducerHasEnded) {
+  Line line({1, 2});
+  line.end();
+  line.b.link(line.b.source(std::make_shared<ListSource>(Values{3, 4, 5})), line.k);
+  const RunResult r = start(line).wait();
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  auto values = line.sink->values();
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, upto(5));
+  EXPECT_EQ(r.stats[line.k].received, 5u);
 }
 
 }  // namespace
