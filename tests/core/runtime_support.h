@@ -81,6 +81,8 @@ class Gate {
 // only; the lock itself is a real mutex, as an interpreter lock would be.
 class CountingHost final : public Host {
  public:
+  CountingHost() { hosts_.fetch_add(1); }
+  ~CountingHost() override { hosts_.fetch_sub(1); }
   void retain(Payload p) override {
     EXPECT_TRUE(entered_) << "retain outside the host";
     std::lock_guard l(m_);
@@ -123,6 +125,7 @@ class CountingHost final : public Host {
     return out;
   }
   static bool entered() { return entered_; }
+  static int hosts() { return hosts_.load(); }
   int threads() const { return threads_.load(); }
 
  private:
@@ -130,6 +133,7 @@ class CountingHost final : public Host {
   std::map<std::uintptr_t, int> refs_;
   std::recursive_mutex lock_;
   std::atomic<int> threads_{0};
+  static inline std::atomic<int> hosts_{0};
   static inline thread_local bool entered_ = false;
   static inline thread_local int depth_ = 0;
 };
@@ -141,7 +145,7 @@ struct Seen {
 };
 
 // A source of given values (with given envelopes, or the runtime's), that
-// can wait before an item and fail at given indexes.
+// can wait before an item, fail at given indexes and record seeks.
 class ListSource : public Source {
  public:
   explicit ListSource(std::vector<std::uintptr_t> values, std::shared_ptr<CountingHost> host = {})
@@ -153,6 +157,7 @@ class ListSource : public Source {
   std::size_t outputs = 1;
   std::atomic<int> stops{0};
   bool infinite = false;
+  bool can_seek = false;
 
   Outcome next(SourceOutput& out) override {
     if (!infinite && i_ >= values_.size()) {
@@ -168,8 +173,20 @@ class ListSource : public Source {
     return {};
   }
   void stop() override { stops.fetch_add(1); }
+  bool seekable() const override { return can_seek; }
+  Outcome seek(std::int64_t target) override {
+    std::lock_guard l(m_);
+    targets_.push_back(target);
+    return {};
+  }
+  std::vector<std::int64_t> targets() {
+    std::lock_guard l(m_);
+    return targets_;
+  }
 
  private:
+  std::mutex m_;
+  std::vector<std::int64_t> targets_;
   std::vector<std::uintptr_t> values_;
   std::shared_ptr<CountingHost> host_;
   std::size_t i_ = 0;
@@ -187,8 +204,9 @@ class Fn : public Behaviour {
   }
   void stop() override { stops.fetch_add(1); }
   Outcome execute(Execution& x) override {
+    // An entered behaviour runs holding the counting host's lock.
     if (access_ == HostAccess::Entered) {
-      EXPECT_TRUE(CountingHost::entered() || !host_checked);
+      EXPECT_TRUE(CountingHost::entered() || CountingHost::hosts() == 0);
     }
     return f_(x);
   }
@@ -197,7 +215,6 @@ class Fn : public Behaviour {
   }
   std::function<std::optional<std::string>(Payload)> key;
   std::atomic<int> starts{0}, stops{0};
-  bool host_checked = false;
 
  private:
   std::function<Outcome(Execution&)> f_;
@@ -345,6 +362,15 @@ inline RunOptions options(std::shared_ptr<Clock> clock = std::make_shared<Virtua
   return o;
 }
 
+// How a run ended, as one value: the outcome, the failed element and
+// envelope, the message, whether a payload came with the failure, whether
+// stuck executions were abandoned.
+using Ending = std::tuple<RunOutcome, std::optional<std::size_t>, std::optional<Envelope>,
+                          std::string, bool, bool>;
+inline Ending ending(const RunResult& r) {
+  return {r.outcome, r.failed_element, r.failed_envelope, r.message, r.has_payload, r.abandoned};
+}
+
 inline Run start(Builder& b, RunOptions o = options()) {
   auto r = Run::start(b.plan, std::move(o));
   if (!r) {
@@ -356,3 +382,10 @@ inline Run start(Builder& b, RunOptions o = options()) {
 inline Run start(Line& l, RunOptions o = options()) { return start(l.b, std::move(o)); }
 
 }  // namespace kelo_core::runtime::testing
+
+namespace kelo_core::runtime {
+inline void PrintTo(RunOutcome o, std::ostream* os) {
+  static const char* const names[] = {"Completed", "Failed", "Cancelled", "Stopped", "TimedOut"};
+  *os << names[std::size_t(o)];
+}
+}  // namespace kelo_core::runtime
