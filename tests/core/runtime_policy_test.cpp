@@ -12,30 +12,9 @@ using execution::OutputCoupling;
 using execution::OverflowPolicy;
 using Counts = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t>;
 
-// A line whose sink holds its first execution until the test opens the
-// gate; the source waits for that execution before its second item.
-struct Held : Line {
-  std::shared_ptr<Gate> gate = std::make_shared<Gate>();
-  std::shared_ptr<std::atomic<int>> started = std::make_shared<std::atomic<int>>(0);
-
-  explicit Held(std::size_t n) : Line(upto(n)) {
-    src->before = [started = started](std::size_t i) {
-      if (i == 1) wait_until([&] { return started->load() > 0; });
-    };
-  }
-  Held& hold(const ExecutionContract& c, std::size_t capacity) {
-    end(c, std::make_shared<Fn>(
-               [gate = gate, started = started, sink = sink](Execution& x) {
-                 if (started->fetch_add(1) == 0) gate->pass();
-                 return sink->execute(x);
-               },
-               HostAccess::Left));
-    b.node(k).queue_capacity = capacity;
-    return *this;
-  }
-};
-
-// Six items at a queue of two while the first is held.
+// Six items, each emitted at once by an operator into a queue of two while
+// the sink holds its first execution until the test opens the gate (the
+// source waits for that execution before its second item).
 TEST(RuntimePolicyTest, AFullQueueAndWaitingItemsUnderEachPolicy) {
   const struct {
     OverflowPolicy overflow;
@@ -58,28 +37,52 @@ TEST(RuntimePolicyTest, AFullQueueAndWaitingItemsUnderEachPolicy) {
   for (const auto& c : cases) {
     SCOPED_TRACE(debug(c.overflow));
     SCOPED_TRACE(debug(c.delivery));
-    Held h(6);
-    h.hold(serialized([&](auto& x) { x.overflow = c.overflow, x.delivery = c.delivery; }), 2);
-    auto run = start(h);
-    wait_until([&] { return h.started->load() == 1; });
+    auto gate = std::make_shared<Gate>();
+    std::atomic<int> started{0};
+    std::vector<Emit> emits;
+    Line line(upto(6));
+    line.src->before = [&](std::size_t i) {
+      if (i == 1) wait_until([&] { return started.load() > 0; });
+    };
+    auto emit = std::make_shared<Fn>(
+        [&](Execution& x) {
+          emits.push_back(x.emit(0, x.take(0, 0)));
+          return Outcome{};
+        },
+        HostAccess::Left);
+    auto held = std::make_shared<Fn>(
+        [&](Execution& x) {
+          if (started.fetch_add(1) == 0) gate->pass();
+          return line.sink->execute(x);
+        },
+        HostAccess::Left);
+    line.op(emit, serialized([](auto& x) { x.output_coupling = OutputCoupling::Independent; }));
+    line.end(serialized([&](auto& x) { x.overflow = c.overflow, x.delivery = c.delivery; }), held);
+    line.b.node(line.k).queue_capacity = 2;
+    auto run = start(line);
+    wait_until([&] { return started.load() == 1; });
     if (c.overflow == OverflowPolicy::Block && c.delivery == DeliveryMode::All) {
-      // The source is held before its fourth item: one running, two queued.
+      // The operator is held at its fourth item: one running, two queued.
       wait_until([&] {
-        return run.snapshot().elements[h.k].blocked_producers[0] == std::vector<std::size_t>{h.s};
+        return run.snapshot().elements[line.k].blocked_producers[0] == std::vector{line.a};
       });
-      EXPECT_EQ(run.stats(h.k).received, 3u);
-      EXPECT_EQ(run.snapshot().elements[h.k].queue_lengths, std::vector<std::size_t>{2});
+      EXPECT_EQ(run.stats(line.k).received, 3u);
+      EXPECT_EQ(run.snapshot().elements[line.k].queue_lengths, std::vector<std::size_t>{2});
     } else {
-      wait_until([&] { return run.stats(h.k).received == 6; });
+      wait_until([&] { return run.stats(line.k).received == 6; });
     }
-    h.gate->open();
+    gate->open();
     const RunResult r = run.wait();
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
-    EXPECT_EQ(h.sink->values(), c.processed);
-    const ElementStats& st = r.stats[h.k];
+    EXPECT_EQ(line.sink->values(), c.processed);
+    const ElementStats& st = r.stats[line.k];
     EXPECT_EQ(Counts(st.received, st.dropped, st.rejected, st.drops[std::size_t(c.reason)]),
               c.counts);
     EXPECT_EQ(st.max_queue, c.max_queue);
+    // emit() tells the operator of a refusing queue only.
+    std::vector<Emit> expected(6, Emit::Sent);
+    std::fill(expected.end() - std::get<2>(c.counts), expected.end(), Emit::Rejected);
+    EXPECT_EQ(emits, expected);
   }
 }
 
@@ -312,31 +315,6 @@ TEST(RuntimePolicyTest, SourceFailuresFollowTheSourcesPolicy) {
     EXPECT_EQ(std::make_pair(r.stats[line.s].retried, r.stats[line.s].skipped),
               std::make_pair(c.retried, c.skipped));
   }
-}
-
-TEST(RuntimePolicyTest, EmitReportsARefusingQueue) {
-  // The receiver holds its first item; its queue of one takes the second
-  // and refuses the third.
-  Held h(1);
-  std::vector<Emit> results;
-  auto op = std::make_shared<Fn>(
-      [&](Execution& x) {
-        for (std::uintptr_t v = 1; v <= 3; ++v) {
-          results.push_back(x.emit(0, P(v)));
-          if (v == 1) wait_until([&] { return h.started->load() == 1; });
-        }
-        return Outcome{};
-      },
-      HostAccess::Left);
-  h.op(op, serialized([](auto& c) { c.output_coupling = OutputCoupling::Independent; }));
-  h.hold(serialized([](auto& c) { c.overflow = OverflowPolicy::Reject; }), 1);
-  auto run = start(h);
-  wait_until([&] { return run.stats(h.a).processed == 1; });
-  h.gate->open();
-  const RunResult r = run.wait();
-  EXPECT_EQ(results, (std::vector<Emit>{Emit::Sent, Emit::Sent, Emit::Rejected}));
-  EXPECT_EQ(std::make_tuple(r.stats[h.k].rejected, r.stats[h.k].processed, r.stats[h.a].emitted),
-            std::make_tuple(1u, 2u, 3u));
 }
 
 }  // namespace

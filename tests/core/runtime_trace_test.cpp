@@ -59,73 +59,69 @@ class Reader {
   [[noreturn]] void fail(const char* what) {
     throw std::runtime_error(std::string(what) + " at " + std::to_string(i_));
   }
+  bool at_one_of(std::string_view set) const {
+    return i_ < s_.size() && set.find(s_[i_]) != std::string_view::npos;
+  }
   void space() {
-    while (i_ < s_.size() && std::string_view(" \t\r\n").find(s_[i_]) != std::string_view::npos) ++i_;
+    while (at_one_of(" \t\r\n")) ++i_;
   }
   bool eat(char c) {
     space();
-    if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
-    return false;
+    if (i_ >= s_.size() || s_[i_] != c) return false;
+    ++i_;
+    return true;
   }
   void expect(char c) {
     if (!eat(c)) fail("expected punctuation");
   }
+  // The members of an object or array, up to `close`.
+  void members(char close, const std::function<void()>& member) {
+    if (eat(close)) return;
+    do member();
+    while (eat(','));
+    expect(close);
+  }
   Json value() {
-    space();
-    if (i_ >= s_.size()) fail("end of text");
-    const char c = s_[i_];
-    if (c == '{') {
-      ++i_;
+    if (eat('{')) {
       Json::Object o;
-      if (!eat('}')) {
-        do {
-          space();
-          std::string k = string();
-          expect(':');
-          o.emplace_back(std::move(k), value());
-        } while (eat(','));
-        expect('}');
-      }
+      members('}', [&] {
+        expect('"');
+        std::string k = string();
+        expect(':');
+        o.emplace_back(std::move(k), value());
+      });
       return Json{std::move(o)};
     }
-    if (c == '[') {
-      ++i_;
+    if (eat('[')) {
       Json::Array a;
-      if (!eat(']')) {
-        do a.push_back(value());
-        while (eat(','));
-        expect(']');
-      }
+      members(']', [&] { a.push_back(value()); });
       return Json{std::move(a)};
     }
-    if (c == '"') return Json{string()};
+    if (eat('"')) return Json{string()};
     for (auto [word, val] : {std::pair{"true", Json{true}}, std::pair{"false", Json{false}},
                              std::pair{"null", Json{nullptr}}}) {
       if (s_.substr(i_).starts_with(word)) return i_ += std::strlen(word), val;
     }
     const std::size_t start = i_;
-    while (i_ < s_.size() && std::string_view("+-.eE0123456789").find(s_[i_]) != std::string_view::npos) ++i_;
+    while (at_one_of("+-.eE0123456789")) ++i_;
     if (start == i_) fail("unexpected character");
     return Json{std::stod(std::string(s_.substr(start, i_ - start)))};
   }
+  // The rest of a string whose opening quote is read.
   std::string string() {
-    if (i_ >= s_.size() || s_[i_] != '"') fail("expected string");
     std::string out;
-    for (++i_; i_ < s_.size() && s_[i_] != '"'; ++i_) {
+    for (; i_ < s_.size() && s_[i_] != '"'; ++i_) {
       const auto c = static_cast<unsigned char>(s_[i_]);
       if (c < 0x20) fail("raw control character");
-      if (c == '\\') {
-        const char e = s_.at(++i_);
-        if (e == 'u') {
-          out += "\\u" + std::string(s_.substr(i_ + 1, 4));  // kept escaped
-          i_ += 4;
-        } else if (std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos) {
-          out += e;
-        } else {
-          fail("bad escape");
-        }
-      } else {
+      if (c != '\\') {
         out += static_cast<char>(c);
+      } else if (const char e = s_.at(++i_); e == 'u') {
+        out += "\\u" + std::string(s_.substr(i_ + 1, 4));  // kept escaped
+        i_ += 4;
+      } else if (std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos) {
+        out += e;
+      } else {
+        fail("bad escape");
       }
     }
     if (i_ >= s_.size()) fail("unterminated string");
