@@ -24,6 +24,16 @@ Stream stream(std::uintptr_t base, std::vector<std::pair<std::uint64_t, std::int
   return s;
 }
 
+// A stream of the given sequences, all at time 0.
+Stream seqs(std::uintptr_t base, std::vector<std::uint64_t> sequences) {
+  Stream s;
+  for (const auto seq : sequences) {
+    s.values.push_back(base + seq);
+    s.envs.push_back({seq, 0});
+  }
+  return s;
+}
+
 // One source per stream, each feeding its port of a serialized collecting
 // sink under `relation`.
 struct Join {
@@ -47,51 +57,54 @@ struct Join {
   RunResult run() { return start(b).wait(); }
 };
 
-TEST(RuntimeJoinTest, SynchronizedMatchesEqualSequences) {
-  const struct {
-    Stream a, b;
-    Executions expected;
-    std::uint64_t unmatched;
-  } cases[] = {
-      {stream(10, {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}}),
-       {{10, 20}, {11, 21}, {12, 22}}, 2},
-      {stream(10, {{0, 0}, {1, 0}, {2, 0}}), stream(20, {{0, 0}, {2, 0}}), {{10, 20}, {12, 22}}, 1},
-      {stream(10, {{3, 0}}), stream(20, {{1, 0}, {2, 0}}), {}, 3},
-  };
-  for (const auto& c : cases) {
-    Join j({c.a, c.b}, InputRelation{InputRelation::Synchronized{}});
-    const RunResult r = j.run();
-    EXPECT_EQ(r.outcome, RunOutcome::Completed);
-    EXPECT_EQ(j.sink->executions(), c.expected);
-    EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], c.unmatched);
-    EXPECT_EQ(j.sink->stops.load(), 1);
-  }
-}
-
-TEST(RuntimeJoinTest, TimestampMatchingWithinTolerance) {
+// Each relation over streams whose items match or miss: what executions
+// the matched items make, and how many items found no match.
+TEST(RuntimeJoinTest, RelationsMatchItemsAcrossPorts) {
   using M = MissingInputBehavior;
+  using R = InputRelation;
   const Stream a = stream(10, {{0, 0}, {1, 100}, {2, 200}});
   const Stream b = stream(20, {{0, 3}, {2, 205}});
   const Stream shifted = stream(20, {{0, 103}, {2, 305}});
   const struct {
-    M missing;
-    Stream b;
-    std::vector<std::int64_t> offsets;
-    Executions expected;
+    R relation;
+    std::vector<Stream> streams;
+    Executions expected;  // in order, or sorted when `any_order`
     std::uint64_t unmatched;
+    bool any_order = false;
+    std::vector<std::size_t> join_ports = {};
   } cases[] = {
-      {M::Wait, b, {}, {{10, 20}, {12, 22}}, 1},
-      {M::Drop, b, {}, {{10, 20}, {12, 22}}, 1},
-      {M::Proceed, b, {}, {{10, 20}, {11}, {12, 22}}, 0},
-      {M::Wait, shifted, {0, -100}, {{10, 20}, {12, 22}}, 1},
-      {M::Wait, shifted, {}, {{11, 20}}, 3},
+      {R{R::Synchronized{}}, {seqs(10, {0, 1, 2, 3, 4}), seqs(20, {0, 1, 2})},
+       {{10, 20}, {11, 21}, {12, 22}}, 2},
+      {R{R::Synchronized{}}, {seqs(10, {0, 1, 2}), seqs(20, {0, 2})}, {{10, 20}, {12, 22}}, 1},
+      {R{R::Synchronized{}}, {seqs(10, {3}), seqs(20, {1, 2})}, {}, 3},
+      {R{R::TimestampMatched{10, M::Wait, {}}}, {a, b}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Drop, {}}}, {a, b}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Proceed, {}}}, {a, b}, {{10, 20}, {11}, {12, 22}}, 0},
+      {R{R::TimestampMatched{10, M::Wait, {0, -100}}}, {a, shifted}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Wait, {}}}, {a, shifted}, {{11, 20}}, 3},
+      // The sink's keys: the last digit, none for 4.
+      {R{R::ExplicitJoin{"id"}}, {seqs(10, {1, 2, 3}), seqs(20, {3, 1, 2, 4})},
+       {{11, 21}, {12, 22}, {13, 23}}, 1, true},
+      // The join ports leave the other inputs independent.
+      {R{R::Synchronized{}}, {seqs(10, {0, 1}), seqs(20, {0, 1}), seqs(30, {0})},
+       {{10, 20}, {11, 21}, {30}}, 0, true, {1, 0}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(debug(c.missing));
-    Join j({a, c.b}, InputRelation{InputRelation::TimestampMatched{10, c.missing, c.offsets}});
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(i);
+    Join j(c.streams, c.relation);
+    j.b.node(j.k).join_ports = c.join_ports;
+    j.sink->key = [](Payload v) -> std::optional<std::string> {
+      if (V(v) % 10 == 4) return std::nullopt;
+      return std::to_string(V(v) % 10);
+    };
     const RunResult r = j.run();
-    EXPECT_EQ(j.sink->executions(), c.expected);
+    EXPECT_EQ(r.outcome, RunOutcome::Completed);
+    auto got = j.sink->executions();
+    if (c.any_order) std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, c.expected);
     EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], c.unmatched);
+    EXPECT_EQ(j.sink->stops.load(), 1);
   }
 }
 
@@ -115,23 +128,8 @@ TEST(RuntimeJoinTest, WindowsAreBackToBackAndTheLastIsFlushedAtTheEnd) {
   EXPECT_EQ(sink->seen(), (std::vector<Seen>{{4, {3, 3}}, {4, {7, 7}}}));
 }
 
-TEST(RuntimeJoinTest, ExplicitJoinPairsItemsByKey) {
-  Join j({stream(10, {{1, 0}, {2, 0}, {3, 0}}), stream(20, {{3, 0}, {1, 0}, {2, 0}, {4, 0}})},
-         InputRelation{InputRelation::ExplicitJoin{"id"}});
-  j.sink->key = [](Payload v) -> std::optional<std::string> {
-    if (V(v) % 10 == 4) return std::nullopt;
-    return std::to_string(V(v) % 10);
-  };
-  const RunResult r = j.run();
-  auto got = j.sink->executions();
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Executions{{11, 21}, {12, 22}, {13, 23}}));
-  EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], 1u);
-}
-
 TEST(RuntimeJoinTest, LatestValueContributesTheNewestOfTheOtherPorts) {
-  Join j({stream(10, {{0, 0}, {1, 0}, {2, 0}}), stream(20, {{0, 0}, {1, 0}})},
-         InputRelation{InputRelation::LatestValue{}});
+  Join j({seqs(10, {0, 1, 2}), seqs(20, {0, 1})}, InputRelation{InputRelation::LatestValue{}});
   // The trigger's first item waits for a value on the other port; that
   // port's second value comes after the second execution, before the
   // trigger's third item.
@@ -147,16 +145,6 @@ TEST(RuntimeJoinTest, LatestValueContributesTheNewestOfTheOtherPorts) {
   run = &r;
   r.wait();
   EXPECT_EQ(j.sink->executions(), (Executions{{10, 20}, {11, 20}, {12, 21}}));
-}
-
-TEST(RuntimeJoinTest, JoinPortsLeaveTheOtherInputsIndependent) {
-  Join j({stream(10, {{0, 0}, {1, 0}}), stream(20, {{0, 0}, {1, 0}}), stream(30, {{0, 0}})},
-         InputRelation{InputRelation::Synchronized{}});
-  j.b.node(j.k).join_ports = {1, 0};
-  j.run();
-  auto got = j.sink->executions();
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Executions{{10, 20}, {11, 21}, {30}}));
 }
 
 // A skipped item upstream of a join sends a marker that lets the join give
@@ -228,7 +216,7 @@ TEST(RuntimeJoinTest, BatchesLeaveFullOnTheClockOnFlushAndAtTheEnd) {
 }
 
 TEST(RuntimeJoinTest, AnyInputEndsWithTheFirstEndedInput) {
-  Join j({stream(10, {{0, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}})}, InputRelation{});
+  Join j({seqs(10, {0}), seqs(20, {0, 1, 2})}, InputRelation{});
   j.b.node(j.k).contract.eos_policy = execution::EosPolicy::AnyInput;
   std::atomic<Pipeline*> run{nullptr};
   j.sources[1]->before = [&](std::size_t i) {
