@@ -5,14 +5,12 @@ namespace kelo_core::runtime::testing {
 namespace {
 
 using execution::Concurrency;
-using execution::ExecutionContract;
 using execution::InputRelation;
 
 Builder two_inputs() {
   Builder b;
-  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{}));
-  const auto k = b.sink(std::make_shared<Collect>(), {}, 2);
-  b.link(s, k);
+  const auto s = b.source(std::make_shared<ListSource>(Values{}));
+  b.link(s, b.sink(std::make_shared<Collect>(), {}, 2));
   return b;
 }
 
@@ -83,13 +81,9 @@ TEST(RuntimePlanTest, WorkersCoverTheDeclaredConcurrency) {
                {Concurrency::limited(1000), 256},
                {Concurrency::unrestricted(), hw}};
   for (const auto& c : cases) {
-    Builder b;
-    const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1}));
-    ExecutionContract contract;
-    contract.concurrency = c.concurrency;
-    const auto k = b.sink(std::make_shared<Collect>(), contract);
-    b.link(s, k);
-    auto run = start(b, options(std::make_shared<VirtualClock>(), {}, 0));
+    Line line({1});
+    line.end(serialized([&](auto& x) { x.concurrency = c.concurrency; }));
+    auto run = start(line, options(std::make_shared<VirtualClock>(), {}, 0));
     EXPECT_EQ(run.workers(), c.workers) << debug(c.concurrency);
     EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
   }

@@ -1,18 +1,8 @@
 // The trace recorder: the Chrome trace event file it writes from events fed
 // to it directly, read back with a small JSON reader.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <map>
-#include <set>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <tuple>
 #include <variant>
-#include <vector>
 
 #include "runtime/trace.h"
 #include "runtime_support.h"
@@ -22,6 +12,7 @@ namespace {
 
 using execution::ControlSignal;
 using execution::ExecutionState;
+using Flows = std::multiset<std::pair<std::string, std::string>>;
 
 // ---- a JSON reader, strict enough to reject what Python's json would ----
 
@@ -196,7 +187,7 @@ std::map<int, std::string> track_names(const Json& doc, int pid) {
 // Every event carries the format's keys; every flow has one start and one
 // end, each inside a slice of its track; returns the flows as
 // (from track, to track) pairs of names.
-std::multiset<std::pair<std::string, std::string>> check_structure(const Json& doc) {
+Flows check_structure(const Json& doc) {
   std::map<double, std::vector<const Json*>> flows;
   for (const Json& e : events(doc)) {
     for (const char* key : {"name", "ph", "pid", "tid", "ts"}) {
@@ -219,7 +210,7 @@ std::multiset<std::pair<std::string, std::string>> check_structure(const Json& d
     }
     return "(none)";
   };
-  std::multiset<std::pair<std::string, std::string>> out;
+  Flows out;
   for (const auto& [id, pair] : flows) {
     EXPECT_EQ(pair.size(), 2u) << id;
     if (pair.size() != 2) continue;
@@ -241,8 +232,7 @@ TEST(TraceRecorder, ExecutionsOnElementLanesAndThreadsWithFlowsBetweenThem) {
   run(t, 2, 5, 8, 1, 7300, 7400);
   const Json doc = written(t);
 
-  EXPECT_EQ(check_structure(doc), (std::multiset<std::pair<std::string, std::string>>{
-                                      {"cam", "det"}, {"det", "out"}, {"det (2)", "out"}}))
+  EXPECT_EQ(check_structure(doc), (Flows{{"cam", "det"}, {"det", "out"}, {"det (2)", "out"}}))
       << "det's sequence 8 has no production by cam to come from";
   EXPECT_EQ(track_names(doc, 1), (std::map<int, std::string>{{1, "cam"}, {2, "det"}, {3, "det (2)"}, {4, "out"}}));
   EXPECT_EQ(track_names(doc, 2), (std::map<int, std::string>{{1, "worker 0"}, {2, "worker 1"}, {3, "source cam"}}));
@@ -318,8 +308,7 @@ TEST(TraceRecorder, FlowsFollowTheSourceWhoseSequenceAnEnvelopeCarries) {
   run(t, 2, 3, 3, 0, 30, 40);
   run(t, 3, 4, 3, 0, 50, 60);
   run(t, 4, 5, 3, 1, 50, 60);
-  EXPECT_EQ(check_structure(written(t)),
-            (std::multiset<std::pair<std::string, std::string>>{{"a", "j"}, {"j", "k"}}));
+  EXPECT_EQ(check_structure(written(t)), (Flows{{"a", "j"}, {"j", "k"}}));
 }
 
 TEST(TraceRecorder, MemoryIsBoundedAndLostEventsCounted) {
@@ -366,7 +355,7 @@ TEST(TraceRecorder, ARunTracedFromSourceToSink) {
   EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
   const Json doc = written(*trace);
 
-  std::multiset<std::pair<std::string, std::string>> hops;
+  Flows hops;
   for (int i = 0; i < 5; ++i) hops.insert({{"n0", "n1"}, {"n1", "n2"}});
   EXPECT_EQ(check_structure(doc), hops);
   std::multiset<std::string> counters;
