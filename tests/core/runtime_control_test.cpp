@@ -185,30 +185,5 @@ TEST(RuntimeControlTest, ObserverSeesEveryStateOfAnExecution) {
   EXPECT_EQ(rec->signals, std::vector<std::string>{"flush"});
 }
 
-// A chain of blocking queues of two under a slow sink: the source is held
-// back, queues never pass their bound, nothing is lost.
-TEST(RuntimeControlTest, BlockChainHoldsTheSourceBackWithoutStalling) {
-  Line line(upto(300));
-  std::vector<std::size_t> queues;
-  for (int i = 0; i < 3; ++i) {
-    line.op(passthrough(), serialized());
-    queues.push_back(line.a);
-  }
-  auto slow = std::make_shared<Fn>(
-      [sink = line.sink](Execution& x) {
-        std::this_thread::yield();
-        return sink->execute(x);
-      },
-      HostAccess::Any);
-  line.end(serialized(), slow);
-  queues.push_back(line.k);
-  for (const auto q : queues) line.b.node(q).queue_capacity = 2;
-  const RunResult r = start(line, options(steady_clock())).wait();
-  EXPECT_EQ(line.sink->values(), upto(300));
-  for (const auto q : queues) {
-    EXPECT_LE(r.stats[q].max_queue, 3u) << q;
-  }
-}
-
 }  // namespace
 }  // namespace kelo_core::runtime::testing

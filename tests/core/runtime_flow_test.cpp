@@ -9,24 +9,29 @@ using execution::OrderingRequirement;
 using execution::OverflowPolicy;
 using Counts = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
 
+// A chain of blocking queues of two: the items arrive in order with their
+// envelopes, the queues keep their bound, every payload is released.
 TEST(RuntimeFlowTest, ChainDeliversEveryItemInOrderWithItsEnvelope) {
+  constexpr std::uint64_t n = 100;
   auto host = std::make_shared<CountingHost>();
-  Line line(upto(5), host);
+  Line line(upto(n), host);
   auto forward = std::make_shared<Fn>([](Execution& x) {
     x.output(0, x.take(0, 0));
     return Outcome{};
   });
-  line.op(passthrough(), serialized()).op(forward).end();
+  line.op(passthrough(), serialized()).op(forward, serialized()).end();
+  for (std::size_t e = 1; e <= 3; ++e) line.b.node(e).queue_capacity = 2;
   const RunResult r = start(line, options(std::make_shared<VirtualClock>(500), host)).wait();
   EXPECT_EQ(r.outcome, RunOutcome::Completed);
   std::vector<Seen> expected;
-  for (std::uint64_t i = 0; i < 5; ++i) expected.push_back({i + 1, {i, 500}});
+  for (std::uint64_t i = 0; i < n; ++i) expected.push_back({i + 1, {i, 500}});
   EXPECT_EQ(line.sink->seen(), expected);
   // received, processed, emitted
-  const std::vector<Counts> counts = {{0, 5, 5}, {5, 5, 5}, {5, 5, 5}, {5, 5, 0}};
-  for (std::size_t n = 0; n < counts.size(); ++n) {
-    const ElementStats& st = r.stats[n];
-    EXPECT_EQ(Counts(st.received, st.processed, st.emitted), counts[n]) << n;
+  const std::vector<Counts> counts = {{0, n, n}, {n, n, n}, {n, n, n}, {n, n, 0}};
+  for (std::size_t e = 0; e < counts.size(); ++e) {
+    const ElementStats& st = r.stats[e];
+    EXPECT_EQ(Counts(st.received, st.processed, st.emitted), counts[e]) << e;
+    EXPECT_LE(st.max_queue, 3u) << e;
   }
   EXPECT_EQ(host->live(), Refs{});
   EXPECT_EQ(host->threads(), 0);
