@@ -161,6 +161,7 @@ class ListSource : public Source {
   std::atomic<int> stops{0};
   bool infinite = false;
   bool can_seek = false;
+  std::atomic<std::int64_t> sought{-1};  // the last seek's target
 
   Outcome next(SourceOutput& out) override {
     if (!infinite && i_ >= values_.size()) {
@@ -178,18 +179,11 @@ class ListSource : public Source {
   void stop() override { stops.fetch_add(1); }
   bool seekable() const override { return can_seek; }
   Outcome seek(std::int64_t target) override {
-    std::lock_guard l(m_);
-    targets_.push_back(target);
+    sought.store(target);
     return {};
-  }
-  std::vector<std::int64_t> targets() {
-    std::lock_guard l(m_);
-    return targets_;
   }
 
  private:
-  std::mutex m_;
-  std::vector<std::int64_t> targets_;
   std::vector<std::uintptr_t> values_;
   std::shared_ptr<CountingHost> host_;
   std::size_t i_ = 0;
