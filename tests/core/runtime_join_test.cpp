@@ -15,21 +15,12 @@ struct Stream {
   std::vector<Envelope> envs;
 };
 
-Stream stream(std::uintptr_t base, std::vector<std::pair<std::uint64_t, std::int64_t>> envs) {
+// Values base + sequence, at the given timestamps (0 when not given).
+Stream seqs(std::uintptr_t base, std::vector<std::uint64_t> q, std::vector<std::int64_t> ts = {}) {
   Stream s;
-  for (const auto& [seq, ts] : envs) {
-    s.values.push_back(base + seq);
-    s.envs.push_back({seq, ts});
-  }
-  return s;
-}
-
-// A stream of the given sequences, all at time 0.
-Stream seqs(std::uintptr_t base, std::vector<std::uint64_t> sequences) {
-  Stream s;
-  for (const auto seq : sequences) {
-    s.values.push_back(base + seq);
-    s.envs.push_back({seq, 0});
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    s.values.push_back(base + q[i]);
+    s.envs.push_back({q[i], i < ts.size() ? ts[i] : 0});
   }
   return s;
 }
@@ -62,9 +53,9 @@ struct Join {
 TEST(RuntimeJoinTest, RelationsMatchItemsAcrossPorts) {
   using M = MissingInputBehavior;
   using R = InputRelation;
-  const Stream a = stream(10, {{0, 0}, {1, 100}, {2, 200}});
-  const Stream b = stream(20, {{0, 3}, {2, 205}});
-  const Stream shifted = stream(20, {{0, 103}, {2, 305}});
+  const Stream a = seqs(10, {0, 1, 2}, {0, 100, 200});
+  const Stream b = seqs(20, {0, 2}, {3, 205});
+  const Stream shifted = seqs(20, {0, 2}, {103, 305});
   const struct {
     R relation;
     std::vector<Stream> streams;
@@ -109,7 +100,7 @@ TEST(RuntimeJoinTest, RelationsMatchItemsAcrossPorts) {
 }
 
 TEST(RuntimeJoinTest, WindowsAreBackToBackAndTheLastIsFlushedAtTheEnd) {
-  Stream s = stream(10, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}});
+  Stream s = seqs(10, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7});
   Join j({s}, InputRelation{InputRelation::Windowed{3}});
   j.run();
   EXPECT_EQ(j.sink->executions(), (Executions{{10, 11, 12}, {13, 14, 15}, {16, 17}}));

@@ -340,34 +340,6 @@ TEST(TraceRecorder, ThreadsRecordAtOnceWhileTheTraceIsWritten) {
             std::make_tuple(std::uint64_t(kThreads) * kRuns * 2, std::size_t(t.recorded())));
 }
 
-TEST(TraceRecorder, ARunTracedFromSourceToSink) {
-  testing::Builder b;
-  const auto s = b.source(std::make_shared<testing::ListSource>(std::vector<std::uintptr_t>{1, 2, 3, 4, 5}));
-  const auto a = b.op(passthrough(), testing::serialized());
-  const auto k = b.sink(std::make_shared<testing::Collect>());
-  b.link(s, a);
-  b.link(a, k);
-  auto trace = std::make_shared<TraceRecorder>(b.plan);
-  RunOptions o = testing::options(steady_clock(), {}, 2);
-  o.observer = trace;
-  auto run = testing::start(b, o);
-  trace->set_workers(run.workers());
-  EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
-  const Json doc = written(*trace);
-
-  Flows hops;
-  for (int i = 0; i < 5; ++i) hops.insert({{"n0", "n1"}, {"n1", "n2"}});
-  EXPECT_EQ(check_structure(doc), hops);
-  std::multiset<std::string> counters;
-  for (const Json* c : of_phase(doc, 'C')) counters.insert(c->at("name").str());
-  EXPECT_EQ(std::make_tuple(counters.count("queue n1.in0"), counters.count("queue n2.in0")),
-            std::make_tuple(10u, 10u)) << "a push and a pop per item";
-  std::set<std::string> threads;
-  for (const auto& [tid, name] : track_names(doc, 2)) threads.insert(name);
-  EXPECT_TRUE(threads.count("source n0")) << ::testing::PrintToString(threads);
-  EXPECT_EQ(trace->lost(), 0u);
-}
-
 TEST(TraceRecorder, DropReasonNames) {
   std::vector<std::string_view> names;
   for (std::size_t r = 0; r < kDropReasons; ++r) names.push_back(drop_reason_name(DropReason(r)));
