@@ -132,11 +132,11 @@ TEST(RuntimeControlTest, SnapshotShowsWhatEachElementWaitsFor) {
   auto run = start(b, options(std::make_shared<VirtualClock>(500)));
   wait_until([&] { return run.snapshot().elements[k].waiting_for_input; });
   const Snapshot snap = run.snapshot();
-  EXPECT_EQ(snap.time_ns, 500);
-  EXPECT_EQ(snap.elements[k].waiting_port, 1u);  // port 0 is fed by nothing: ended
-  EXPECT_EQ(snap.elements[k].queue_lengths, (std::vector<std::size_t>{0, 0}));
-  EXPECT_TRUE(snap.elements[k].running_since_ns.empty());
-  EXPECT_FALSE(snap.elements[k].ended);
+  const ElementSnapshot& e = snap.elements[k];
+  // Port 0 is fed by nothing: ended.
+  EXPECT_EQ(std::make_tuple(snap.time_ns, e.waiting_port, e.queue_lengths,
+                            e.running_since_ns.size(), e.ended),
+            std::make_tuple(500, 1u, std::vector<std::size_t>{0, 0}, 0u, false));
   gate->open();
   EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
   EXPECT_TRUE(run.snapshot().elements[k].ended);

@@ -117,22 +117,22 @@ TEST(RuntimeClockTest, VirtualTimersFireInOrderOnAdvance) {
 TEST(RuntimeClockTest, SteadyTimersFireAndCancel) {
   auto clock = steady_clock();
   std::mutex m;
-  std::condition_variable cv;
   std::vector<int> fired;
-  const auto now = clock->now_ns();
   const auto note = [&](int i) {
     std::lock_guard l(m);
     fired.push_back(i);
-    cv.notify_all();
   };
+  const auto now = clock->now_ns();
   const TimerId far = clock->schedule(now + 3'600'000'000'000, [&] { note(0); });
   // A due timer fires, and one it schedules fires after it.
   clock->schedule(now, [&] {
     note(1);
     clock->schedule(clock->now_ns(), [&] { note(2); });
   });
-  std::unique_lock l(m);
-  cv.wait(l, [&] { return fired.size() == 2; });
+  wait_until([&] {
+    std::lock_guard l(m);
+    return fired.size() == 2;
+  });
   EXPECT_EQ(fired, (std::vector<int>{1, 2}));
   EXPECT_TRUE(clock->cancel(far));
 }
