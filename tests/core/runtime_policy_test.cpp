@@ -86,33 +86,54 @@ TEST(RuntimePolicyTest, AFullQueueAndWaitingItemsUnderEachPolicy) {
   }
 }
 
-// An operator that emits, then fails on its second item: under Skip what
-// it emitted goes on or not by its coupling; a retry keeps only the last
-// attempt's outputs; FailGraph, or retries running out, ends the run.
+// An operator that emits, then fails on the second of three items: under
+// Skip what it emitted goes on or not by its coupling; a retry keeps only
+// the last attempt's outputs; FailGraph, or retries running out, ends the
+// run. Or the source fails there once, under its own policy (a retry asks
+// for the next item).
 TEST(RuntimePolicyTest, AFailingExecutionUnderEachPolicyAndCoupling) {
+  const Ending completed{RunOutcome::Completed, {}, {}, "", false, false};
+  const Ending op_failed{RunOutcome::Failed, 1, Envelope{1, 10}, "half done", true, false};
   const struct {
+    bool at_source;
     FailurePolicy policy;
     OutputCoupling coupling;
     std::uint32_t retries;
-    Emit emitted;  // by the failing execution's first attempt
+    std::optional<Emit> emitted;  // by the failing execution's first attempt
     std::optional<Values> delivered;  // what a failed run delivers depends on timing
-    Counts counts;  // processed, failed, skipped, retried
+    Counts counts;  // of the failing element: processed, failed, skipped, retried
+    Ending ending;
   } cases[] = {
-      {FailurePolicy::Skip, OutputCoupling::Independent, 3, Emit::Sent, {{10, 20}}, {1, 1, 1, 0}},
-      {FailurePolicy::Skip, OutputCoupling::Coupled, 3, Emit::Held, {{10, 20}}, {1, 1, 1, 0}},
-      {FailurePolicy::Skip, OutputCoupling::Transactional, 3, Emit::Held, {{10}}, {1, 1, 1, 0}},
-      {FailurePolicy::Retry, OutputCoupling::Coupled, 3, Emit::Held, {{10, 22}}, {2, 0, 0, 2}},
-      {FailurePolicy::Retry, OutputCoupling::Coupled, 1, Emit::Held, std::nullopt, {1, 1, 0, 1}},
-      {FailurePolicy::FailGraph, OutputCoupling::Coupled, 3, Emit::Held, std::nullopt,
-       {1, 1, 0, 0}},
+      {false, FailurePolicy::Skip, OutputCoupling::Independent, 3, Emit::Sent, {{10, 20, 30}},
+       {2, 1, 1, 0}, completed},
+      {false, FailurePolicy::Skip, OutputCoupling::Coupled, 3, Emit::Held, {{10, 20, 30}},
+       {2, 1, 1, 0}, completed},
+      {false, FailurePolicy::Skip, OutputCoupling::Transactional, 3, Emit::Held, {{10, 30}},
+       {2, 1, 1, 0}, completed},
+      {false, FailurePolicy::Retry, OutputCoupling::Coupled, 3, Emit::Held, {{10, 22, 30}},
+       {3, 0, 0, 2}, completed},
+      {false, FailurePolicy::Retry, OutputCoupling::Coupled, 1, Emit::Held, std::nullopt,
+       {1, 1, 0, 1}, op_failed},
+      {false, FailurePolicy::FailGraph, OutputCoupling::Coupled, 3, Emit::Held, std::nullopt,
+       {1, 1, 0, 0}, op_failed},
+      {true, FailurePolicy::Retry, OutputCoupling::Coupled, 3, {}, {{10, 30}}, {2, 0, 0, 1},
+       completed},
+      {true, FailurePolicy::Skip, OutputCoupling::Coupled, 3, {}, {{10, 30}}, {2, 1, 1, 0},
+       completed},
+      {true, FailurePolicy::FailGraph, OutputCoupling::Coupled, 3, {}, std::nullopt, {1, 1, 0, 0},
+       {RunOutcome::Failed, 0, Envelope{1, 0}, "source failed at 1", false, false}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.at_source ? "at the source" : "at the operator");
     SCOPED_TRACE(debug(c.policy));
     SCOPED_TRACE(debug(c.coupling));
     SCOPED_TRACE(c.retries);
+    ExecutionContract source;
+    source.failure_policy = c.policy;
     auto host = std::make_shared<CountingHost>();
-    Line line({1, 2}, host);
-    line.src->envelopes = {{0, 0}, {1, 10}};
+    Line line({1, 2, 3}, host, c.at_source ? source : ExecutionContract{});
+    if (c.at_source) line.src->fail_at = {1};
+    line.src->envelopes = {{0, 0}, {1, 10}, {2, 20}};
     std::optional<Emit> emitted;
     auto op = std::make_shared<Fn>([&](Execution& x) {
       const auto v = V(x.items(0)[0].value);
@@ -133,23 +154,20 @@ TEST(RuntimePolicyTest, AFailingExecutionUnderEachPolicyAndCoupling) {
       x.output_coupling = c.coupling, x.failure_policy = c.policy;
     }));
     line.end();
-    line.b.node(line.a).retries = c.retries;
+    line.b.node(c.at_source ? line.s : line.a).retries = c.retries;
     auto run = start(line, options(std::make_shared<VirtualClock>(), host));
     const RunResult r = run.wait();
-    const bool fails = !c.delivered;
-    const Ending expected = fails ? Ending{RunOutcome::Failed, line.a, Envelope{1, 10}, "half done",
-                                           true, false}
-                                  : Ending{RunOutcome::Completed, {}, {}, "", false, false};
-    EXPECT_EQ(ending(r), expected);
+    EXPECT_EQ(ending(r), c.ending);
     EXPECT_EQ(emitted, c.emitted);
     if (c.delivered) {
       EXPECT_EQ(line.sink->values(), *c.delivered);
     }
-    const ElementStats& st = r.stats[line.a];
+    const ElementStats& st = r.stats[c.at_source ? line.s : line.a];
     EXPECT_EQ(Counts(st.processed, st.failed, st.skipped, st.retried), c.counts);
-    EXPECT_EQ(run.take_failure_payload(), fails ? P(900) : nullptr);
+    const bool payload = std::get<4>(c.ending);
+    EXPECT_EQ(run.take_failure_payload(), payload ? P(900) : nullptr);
     EXPECT_EQ(run.take_failure_payload(), nullptr);
-    if (fails) {
+    if (payload) {
       host->enter();
       host->release(P(900));
       host->leave();
@@ -274,38 +292,6 @@ TEST(RuntimePolicyTest, ExternalConfirmedHoldsItsSlotUntilConfirmedOrTimedOut) {
     EXPECT_EQ(c.sink->values(), timeout ? Values{2} : (Values{1, 2}));
     EXPECT_EQ(std::make_pair(r.stats[c.a].processed, r.stats[c.a].skipped),
               (std::pair<std::uint64_t, std::uint64_t>{timeout ? 1 : 2, timeout ? 1 : 0}));
-  }
-}
-
-TEST(RuntimePolicyTest, SourceFailuresFollowTheSourcesPolicy) {
-  const Ending completed{RunOutcome::Completed, {}, {}, "", false, false};
-  const struct {
-    FailurePolicy policy;
-    Ending ending;
-    // What reaches the sink before a failing run is cancelled depends on
-    // timing.
-    std::optional<Values> delivered;
-    std::uint64_t retried, skipped;
-  } cases[] = {{FailurePolicy::Retry, completed, {{1, 3}}, 1, 0},
-               {FailurePolicy::Skip, completed, {{1, 3}}, 0, 1},
-               {FailurePolicy::FailGraph,
-                {RunOutcome::Failed, 0, Envelope{1, 0}, "source failed at 1", false, false},
-                std::nullopt, 0, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(debug(c.policy));
-    ExecutionContract contract;
-    contract.failure_policy = c.policy;
-    // Item 1 fails once; a retry asks for the next item.
-    Line line({1, 2, 3}, {}, contract);
-    line.src->fail_at = {1};
-    line.end();
-    const RunResult r = start(line).wait();
-    EXPECT_EQ(ending(r), c.ending);
-    if (c.delivered) {
-      EXPECT_EQ(line.sink->values(), *c.delivered);
-    }
-    EXPECT_EQ(std::make_pair(r.stats[line.s].retried, r.stats[line.s].skipped),
-              std::make_pair(c.retried, c.skipped));
   }
 }
 
