@@ -220,51 +220,36 @@ TEST(RuntimePolicyTest, ConcurrencyLimitsAreReachedAndKept) {
   }
 }
 
-// A line through an operator whose executions complete when confirmed.
-struct Confirmed : Line {
-  std::mutex m;
-  std::vector<ConfirmToken> tokens;
-
-  explicit Confirmed(FailurePolicy policy) : Line({1, 2}) {
-    auto confirmed = std::make_shared<Fn>(
-        [this](Execution& x) {
-          std::lock_guard l(m);
-          tokens.push_back(*x.token());
-          x.output(0, x.take(0, 0));
-          return Outcome{};
-        },
-        HostAccess::Any);
-    // What a timed-out execution returned is withdrawn.
-    op(confirmed, serialized([&](auto& c) {
-      c.completion = execution::CompletionBoundary::ExternalConfirmed;
-      c.failure_policy = policy;
-      c.output_coupling = OutputCoupling::Transactional;
-    }));
-    end();
-  }
-  std::size_t count() {
-    std::lock_guard l(m);
-    return tokens.size();
-  }
-  ConfirmToken token(std::size_t i) {
-    std::lock_guard l(m);
-    return tokens[i];
-  }
-};
-
 // Each execution holds its slot until confirmed; one not confirmed within
-// its timeout fails.
+// its timeout fails, what it returned withdrawn.
 TEST(RuntimePolicyTest, ExternalConfirmedHoldsItsSlotUntilConfirmedOrTimedOut) {
   for (const std::optional<FailurePolicy> timeout :
        {std::optional<FailurePolicy>{}, std::optional{FailurePolicy::FailGraph},
         std::optional{FailurePolicy::Skip}}) {
     SCOPED_TRACE(timeout ? debug(*timeout) : "confirmed");
-    Confirmed c(timeout.value_or(FailurePolicy::FailGraph));
+    std::array<std::atomic<std::uint64_t>, 2> tokens{};  // of the executions, in order
+    std::atomic<std::size_t> count{0};
+    auto op = std::make_shared<Fn>(
+        [&](Execution& x) {
+          tokens[count.load()] = x.token()->id;
+          count.fetch_add(1);
+          x.output(0, x.take(0, 0));
+          return Outcome{};
+        },
+        HostAccess::Any);
+    const auto token = [&](std::size_t i) { return ConfirmToken{tokens[i].load()}; };
+    Line c({1, 2});
+    c.op(op, serialized([&](auto& x) {
+      x.completion = execution::CompletionBoundary::ExternalConfirmed;
+      x.failure_policy = timeout.value_or(FailurePolicy::FailGraph);
+      x.output_coupling = OutputCoupling::Transactional;
+    }));
+    c.end();
     if (timeout) c.b.node(c.a).confirm_timeout_ns = 1000;
     auto clock = std::make_shared<VirtualClock>();
     auto run = start(c, options(clock));
     wait_until([&] {
-      return c.count() == 1 && run.snapshot().elements[c.a].queue_lengths[0] == 1;
+      return count.load() == 1 && run.snapshot().elements[c.a].queue_lengths[0] == 1;
     });
     EXPECT_EQ(run.snapshot().elements[c.a].running_since_ns.size(), 1u);
     EXPECT_EQ(c.sink->count(), 0u);
@@ -272,21 +257,21 @@ TEST(RuntimePolicyTest, ExternalConfirmedHoldsItsSlotUntilConfirmedOrTimedOut) {
       wait_until([&] { return clock->pending_timers() == 1; });
       clock->advance(999);
       EXPECT_FALSE(run.ended());
-      EXPECT_EQ(c.count(), 1u);
+      EXPECT_EQ(count.load(), 1u);
       clock->advance(1);
     } else {
-      EXPECT_FALSE(run.confirm(c.token(0)).has_value());
+      EXPECT_FALSE(run.confirm(token(0)).has_value());
     }
     if (timeout == FailurePolicy::FailGraph) {
       EXPECT_EQ(ending(run.wait()), (Ending{RunOutcome::Failed, c.a, Envelope{0, 0},
                                             "no confirmation within 1000 ns", false, false}));
       continue;
     }
-    wait_until([&] { return c.count() == 2 && c.sink->count() == (timeout ? 0u : 1u); });
+    wait_until([&] { return count.load() == 2 && c.sink->count() == (timeout ? 0u : 1u); });
     if (!timeout) {
-      EXPECT_EQ(run.confirm(c.token(0))->message, "no execution awaits this confirmation");
+      EXPECT_EQ(run.confirm(token(0))->message, "no execution awaits this confirmation");
     }
-    EXPECT_FALSE(run.confirm(c.token(1)).has_value());
+    EXPECT_FALSE(run.confirm(token(1)).has_value());
     const RunResult r = run.wait();
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
     EXPECT_EQ(c.sink->values(), timeout ? Values{2} : (Values{1, 2}));
