@@ -40,22 +40,11 @@ TEST(RuntimeControlTest, SignalsToTheSources) {
 // stuck, only when the test lets it: the run ends without it, and its
 // element is stopped once it has returned.
 TEST(RuntimeControlTest, EndingARunWithAnExecutionInFlight) {
-  enum class Way { Cancel, Timeout, Abandon, Grace };
-  const struct {
-    Way way;
-    const char* name;
-    Ending ending;
-  } cases[] = {
-      {Way::Cancel, "cancel", {RunOutcome::Cancelled, {}, {}, "", false, false}},
-      {Way::Timeout, "timeout",
-       {RunOutcome::TimedOut, {}, {}, "the run did not end within 1000 ns", false, false}},
-      {Way::Abandon, "abandon", {RunOutcome::Cancelled, {}, {}, "", false, true}},
-      {Way::Grace, "grace",
-       {RunOutcome::TimedOut, {}, {}, "the run did not end within 1000 ns", false, true}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const bool stuck = c.way == Way::Abandon || c.way == Way::Grace;
+  // Cancel, time out, abandon, wait with a grace.
+  for (const auto& [stuck, timed] : {std::pair{false, false}, std::pair{false, true},
+                                     std::pair{true, false}, std::pair{true, true}}) {
+    SCOPED_TRACE(stuck ? "stuck" : "cooperative");
+    SCOPED_TRACE(timed ? "timed out" : "ended");
     auto host = std::make_shared<CountingHost>();
     auto gate = std::make_shared<Gate>();
     auto entered = std::make_shared<std::atomic<int>>(0);
@@ -77,10 +66,10 @@ TEST(RuntimeControlTest, EndingARunWithAnExecutionInFlight) {
       auto run = start(line, options(clock, host));
       wait_until([&] { return entered->load() == 1 && run.stats(line.k).received == 4; });
       RunResult r;
-      if (c.way == Way::Cancel) {
+      if (!timed && !stuck) {
         run.cancel();
         r = run.wait();
-      } else if (c.way == Way::Abandon) {
+      } else if (!timed) {
         r = run.abandon();
       } else {
         std::thread waiter([&] { r = stuck ? run.wait(1000, 50) : run.wait(1000); });
@@ -92,7 +81,9 @@ TEST(RuntimeControlTest, EndingARunWithAnExecutionInFlight) {
         }
         waiter.join();
       }
-      EXPECT_EQ(ending(r), c.ending);
+      const std::string message = timed ? "the run did not end within 1000 ns" : "";
+      const RunOutcome outcome = timed ? RunOutcome::TimedOut : RunOutcome::Cancelled;
+      EXPECT_EQ(ending(r), (Ending{outcome, {}, {}, message, false, stuck}));
       EXPECT_TRUE(run.ended());
       EXPECT_EQ(r.stats[line.k].processed, 0u);
       EXPECT_EQ(sink->stops.load(), stuck ? 0 : 1);
