@@ -118,12 +118,10 @@ class CountingHost final : public Host {
     return P(v);
   }
   // Payloads still holding references.
-  std::map<std::uintptr_t, int> live() {
+  Refs live() {
     std::lock_guard l(m_);
-    std::map<std::uintptr_t, int> out;
-    for (auto [v, n] : refs_) {
-      if (n != 0) out[v] = n;
-    }
+    Refs out = refs_;
+    std::erase_if(out, [](const auto& r) { return r.second == 0; });
     return out;
   }
   static bool entered() { return entered_; }
@@ -133,7 +131,7 @@ class CountingHost final : public Host {
 
  private:
   std::mutex m_;
-  std::map<std::uintptr_t, int> refs_;
+  Refs refs_;
   std::recursive_mutex lock_;
   std::atomic<int> threads_{0};
   static inline thread_local bool counted_ = false;
