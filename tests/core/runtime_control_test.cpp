@@ -112,27 +112,6 @@ TEST(RuntimeControlTest, StartFailureFailsTheRunAndStopsTheStarted) {
   EXPECT_EQ(line.src->stops.load(), 0);
 }
 
-TEST(RuntimeControlTest, SnapshotShowsWhatEachElementWaitsFor) {
-  Builder b;
-  auto gate = std::make_shared<Gate>();
-  auto src = std::make_shared<ListSource>(Values{1});
-  src->before = [gate](std::size_t) { gate->pass(); };
-  const auto s = b.source(src);
-  const auto k = b.sink(std::make_shared<Collect>(), ExecutionContract{}, 2);
-  b.link(s, k, 0, 1);
-  auto run = start(b, options(std::make_shared<VirtualClock>(500)));
-  wait_until([&] { return run.snapshot().elements[k].waiting_for_input; });
-  const Snapshot snap = run.snapshot();
-  const ElementSnapshot& e = snap.elements[k];
-  // Port 0 is fed by nothing: ended.
-  EXPECT_EQ(std::make_tuple(snap.time_ns, e.waiting_port, e.queue_lengths,
-                            e.running_since_ns.size(), e.ended),
-            std::make_tuple(500, 1u, std::vector<std::size_t>{0, 0}, 0u, false));
-  gate->open();
-  EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
-  EXPECT_TRUE(run.snapshot().elements[k].ended);
-}
-
 class Recorder : public Observer {
  public:
   void on_execution(const ExecutionEvent& e) override {
@@ -153,18 +132,32 @@ class Recorder : public Observer {
   std::vector<std::string> signals;
 };
 
-TEST(RuntimeControlTest, ObserverSeesEveryStateOfAnExecution) {
+// The snapshot shows what each element waits for; the observer sees every
+// state of each execution, the queues and the signals.
+TEST(RuntimeControlTest, SnapshotAndObserverFollowTheRun) {
   using S = ExecutionState;
+  auto gate = std::make_shared<Gate>();
   Line line({1, 2});
+  line.src->before = [gate](std::size_t) { gate->pass(); };
   line.op(fails_on([](auto v) { return v == 2; }, "no"),
           serialized([](auto& c) { c.failure_policy = execution::FailurePolicy::Skip; }));
-  line.end();
+  // The sink's port 0 is fed by nothing: ended at once.
+  line.k = line.b.sink(line.sink, serialized(), 2);
+  line.b.link(line.a, line.k, 0, 1);
   auto rec = std::make_shared<Recorder>();
-  RunOptions o = options();
+  RunOptions o = options(std::make_shared<VirtualClock>(500));
   o.observer = rec;
   auto run = start(line, o);
+  wait_until([&] { return run.snapshot().elements[line.k].waiting_for_input; });
+  const Snapshot snap = run.snapshot();
+  const ElementSnapshot& e = snap.elements[line.k];
+  EXPECT_EQ(std::make_tuple(snap.time_ns, e.waiting_port, e.queue_lengths,
+                            e.running_since_ns.size(), e.ended),
+            std::make_tuple(500, 1u, std::vector<std::size_t>{0, 0}, 0u, false));
+  gate->open();
   run.flush();
-  run.wait();
+  EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
+  EXPECT_TRUE(run.snapshot().elements[line.k].ended);
   EXPECT_EQ(rec->states[line.a], (std::vector<S>{S::Pending, S::Admitted, S::Running, S::Completed,
                                                  S::Pending, S::Admitted, S::Running, S::Failed}));
   EXPECT_EQ(rec->states[line.k],
