@@ -63,12 +63,10 @@ TEST(RuntimePlanTest, ValidationNamesWhatIsWrongAndWhere) {
     c.change(b);
     const auto e = validate(b.plan);
     EXPECT_EQ(e ? e->message : "", c.message);
+    // Nor does a run start.
+    const auto r = Run::start(b.plan, options());
+    EXPECT_EQ(r.ok() ? "" : r.error().message, c.message);
   }
-  Builder b = two_inputs();
-  b.node(1).join_ports = {5};
-  const auto r = Run::start(b.plan, options());
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().message, "element 'n1': join port 5 is out of range (2 input ports)");
 }
 
 TEST(RuntimePlanTest, WorkersCoverTheDeclaredConcurrency) {

@@ -39,16 +39,12 @@ inline Values upto(std::uintptr_t n) {
 
 // Waits for a condition another thread makes true; fails the test after a
 // generous real-time bound rather than hanging.
-inline bool wait_until(const std::function<bool()>& pred) {
+inline void wait_until(const std::function<bool()>& pred) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "condition not reached";
-      return false;
-    }
+    if (std::chrono::steady_clock::now() > deadline) return ADD_FAILURE() << "condition not reached";
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  return true;
 }
 
 // "n3", without the string operator+ that GCC 12 warns about wrongly.
