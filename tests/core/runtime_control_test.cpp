@@ -46,16 +46,12 @@ TEST(RuntimeControlTest, EndingARunWithAnExecutionInFlight) {
     SCOPED_TRACE(stuck ? "stuck" : "cooperative");
     SCOPED_TRACE(timed ? "timed out" : "ended");
     auto host = std::make_shared<CountingHost>();
-    auto gate = std::make_shared<Gate>();
+    auto released = std::make_shared<std::atomic<bool>>(false);  // by the test, at the end
     auto entered = std::make_shared<std::atomic<int>>(0);
     auto sink = std::make_shared<Fn>(
         [=](Execution& x) {
           entered->fetch_add(1);
-          if (stuck) {
-            gate->pass();
-          } else {
-            wait_until([&] { return x.cancelled(); });
-          }
+          wait_until([&] { return stuck ? released->load() : x.cancelled(); });
           return Outcome{};
         },
         HostAccess::Left);
@@ -88,7 +84,7 @@ TEST(RuntimeControlTest, EndingARunWithAnExecutionInFlight) {
       EXPECT_EQ(r.stats[line.k].processed, 0u);
       EXPECT_EQ(sink->stops.load(), stuck ? 0 : 1);
     }
-    gate->open();
+    released->store(true);
     wait_until([&] { return sink->stops.load() == 1; });
     EXPECT_EQ(line.src->stops.load(), 1);
     EXPECT_EQ(host->live(), Refs{});

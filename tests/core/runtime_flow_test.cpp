@@ -9,10 +9,9 @@ using execution::OrderingRequirement;
 using execution::OverflowPolicy;
 using Counts = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>;
 
-// A chain of blocking queues of two: the items arrive in order with their
-// envelopes, the queues keep their bound. The source fans out to lossy
-// sinks too: every payload is retained per edge and released, dropped or
-// not.
+// A chain of blocking queues of two: items arrive in order with their
+// envelopes, queues keep their bound. The source also fans out to lossy
+// sinks: payloads are retained per edge and released, dropped or not.
 TEST(RuntimeFlowTest, ChainDeliversEveryItemInOrderWithItsEnvelope) {
   constexpr std::uint64_t n = 100;
   auto host = std::make_shared<CountingHost>();

@@ -86,11 +86,10 @@ TEST(RuntimePolicyTest, AFullQueueAndWaitingItemsUnderEachPolicy) {
   }
 }
 
-// An operator that emits, then fails on the second of three items: under
-// Skip what it emitted goes on or not by its coupling; a retry keeps only
-// the last attempt's outputs; FailGraph, or retries running out, ends the
-// run. Or the source fails there once, under its own policy (a retry asks
-// for the next item).
+// An operator emits, then fails on the second of three items: under Skip
+// what it emitted goes on or not by its coupling, a retry keeps the last
+// attempt's outputs, FailGraph or running out of retries ends the run. Or
+// the source fails there once (a retry asks for the next item).
 TEST(RuntimePolicyTest, AFailingExecutionUnderEachPolicyAndCoupling) {
   const Ending completed{RunOutcome::Completed, {}, {}, "", false, false};
   const Ending op_failed{RunOutcome::Failed, 1, Envelope{1, 10}, "half done", true, false};
@@ -123,11 +122,9 @@ TEST(RuntimePolicyTest, AFailingExecutionUnderEachPolicyAndCoupling) {
       {true, FailurePolicy::FailGraph, OutputCoupling::Coupled, 3, {}, std::nullopt, {1, 1, 0, 0},
        {RunOutcome::Failed, 0, Envelope{1, 0}, "source failed at 1", false, false}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.at_source ? "at the source" : "at the operator");
-    SCOPED_TRACE(debug(c.policy));
-    SCOPED_TRACE(debug(c.coupling));
-    SCOPED_TRACE(c.retries);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(numbered("case ", i));
     ExecutionContract source;
     source.failure_policy = c.policy;
     auto host = std::make_shared<CountingHost>();

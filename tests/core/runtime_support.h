@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -135,11 +136,8 @@ class CountingHost final : public Host {
   static inline thread_local int depth_ = 0;
 };
 
-struct Seen {
-  std::uintptr_t value;
-  Envelope env;
-  friend bool operator==(const Seen&, const Seen&) = default;
-};
+// A value as it reached a sink, with its envelope.
+using Seen = std::pair<std::uintptr_t, Envelope>;
 
 // A source of given values (with given envelopes, or the runtime's), that
 // can wait before an item, fail at given indexes and record seeks.
@@ -236,7 +234,7 @@ class Collect : public Fn {
   }
   Values values() {
     Values out;
-    for (const Seen& s : seen()) out.push_back(s.value);
+    for (const Seen& s : seen()) out.push_back(s.first);
     return out;
   }
   // Values per execution.
@@ -245,7 +243,7 @@ class Collect : public Fn {
     std::vector<Values> out;
     for (const auto& e : executions_) {
       out.emplace_back();
-      for (const Seen& s : e) out.back().push_back(s.value);
+      for (const Seen& s : e) out.back().push_back(s.first);
     }
     return out;
   }
@@ -376,7 +374,6 @@ inline Run start(Line& l, RunOptions o = options()) { return start(l.b, std::mov
 
 namespace kelo_core::runtime {
 inline void PrintTo(RunOutcome o, std::ostream* os) {
-  static const char* const names[] = {"Completed", "Failed", "Cancelled", "Stopped", "TimedOut"};
-  *os << names[std::size_t(o)];
+  *os << std::array{"Completed", "Failed", "Cancelled", "Stopped", "TimedOut"}[std::size_t(o)];
 }
 }  // namespace kelo_core::runtime

@@ -13,8 +13,7 @@ using execution::ControlSignal;
 using execution::ExecutionState;
 using Flows = std::multiset<std::pair<std::string, std::string>>;
 
-// ---- a JSON reader, strict enough to reject what Python's json would ----
-
+// A JSON reader, strict enough to reject what Python's json would.
 struct Json {
   using Array = std::vector<Json>;
   using Object = std::vector<std::pair<std::string, Json>>;
@@ -117,8 +116,6 @@ class Reader {
   std::string_view s_;
   std::size_t i_ = 0;
 };
-
-// ---- the plan and the events ----------------------------------------------------
 
 Node node(std::string name, NodeKind kind, std::vector<std::string> in, std::vector<std::string> out) {
   Node n;
