@@ -43,7 +43,7 @@ inline Values upto(std::uintptr_t n) {
 inline void wait_until(const std::function<bool()>& pred) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return ADD_FAILURE() << "condition not reached";
+    if (std::chrono::steady_clock::now() > deadline) return ADD_FAILURE() << "condition not met";
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 }
