@@ -4,23 +4,23 @@
 namespace kelo_core::runtime::testing {
 namespace {
 
-using execution::ExecutionContract;
 using execution::FailurePolicy;
 using execution::InputRelation;
 using execution::MissingInputBehavior;
-using Values = std::vector<std::vector<std::uintptr_t>>;
+using Executions = std::vector<Values>;
 
 // A stream of values with (sequence, timestamp) envelopes.
 struct Stream {
-  std::vector<std::uintptr_t> values;
+  Values values;
   std::vector<Envelope> envs;
 };
 
-Stream stream(std::uintptr_t base, std::vector<std::pair<std::uint64_t, std::int64_t>> envs) {
+// Values base + sequence, at the given timestamps (0 when not given).
+Stream seqs(std::uintptr_t base, std::vector<std::uint64_t> q, std::vector<std::int64_t> ts = {}) {
   Stream s;
-  for (const auto& [seq, ts] : envs) {
-    s.values.push_back(base + seq);
-    s.envs.push_back({seq, ts});
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    s.values.push_back(base + q[i]);
+    s.envs.push_back({q[i], i < ts.size() ? ts[i] : 0});
   }
   return s;
 }
@@ -45,97 +45,81 @@ struct Join {
     k = b.sink(sink, c, streams.size());
     for (std::size_t i = 0; i < streams.size(); ++i) b.link(i, k, 0, i);
   }
-  RunResult run() {
-    auto r = start(b);
-    return r.wait();
-  }
+  RunResult run() { return start(b).wait(); }
 };
 
-TEST(RuntimeJoinTest, SynchronizedMatchesEqualSequences) {
+// Each relation over streams whose items match or miss: what executions
+// the matched items make, and how many items found no match.
+TEST(RuntimeJoinTest, RelationsMatchItemsAcrossPorts) {
+  using M = MissingInputBehavior;
+  using R = InputRelation;
+  const Stream a = seqs(10, {0, 1, 2}, {0, 100, 200});
+  const Stream b = seqs(20, {0, 2}, {3, 205});
+  const Stream shifted = seqs(20, {0, 2}, {103, 305});
   const struct {
-    Stream a, b;
-    Values expected;
+    R relation;
+    std::vector<Stream> streams;
+    Executions expected;  // in order, or sorted when `any_order`
     std::uint64_t unmatched;
+    bool any_order = false;
+    std::vector<std::size_t> join_ports = {};
   } cases[] = {
-      {stream(10, {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}}),
+      {R{R::Synchronized{}}, {seqs(10, {0, 1, 2, 3, 4}), seqs(20, {0, 1, 2})},
        {{10, 20}, {11, 21}, {12, 22}}, 2},
-      {stream(10, {{0, 0}, {1, 0}, {2, 0}}), stream(20, {{0, 0}, {2, 0}}), {{10, 20}, {12, 22}}, 1},
-      {stream(10, {{3, 0}}), stream(20, {{1, 0}, {2, 0}}), {}, 3},
+      {R{R::Synchronized{}}, {seqs(10, {0, 1, 2}), seqs(20, {0, 2})}, {{10, 20}, {12, 22}}, 1},
+      {R{R::Synchronized{}}, {seqs(10, {3}), seqs(20, {1, 2})}, {}, 3},
+      {R{R::TimestampMatched{10, M::Wait, {}}}, {a, b}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Drop, {}}}, {a, b}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Proceed, {}}}, {a, b}, {{10, 20}, {11}, {12, 22}}, 0},
+      {R{R::TimestampMatched{10, M::Wait, {0, -100}}}, {a, shifted}, {{10, 20}, {12, 22}}, 1},
+      {R{R::TimestampMatched{10, M::Wait, {}}}, {a, shifted}, {{11, 20}}, 3},
+      // The sink's keys: the last digit, none for 4.
+      {R{R::ExplicitJoin{"id"}}, {seqs(10, {1, 2, 3}), seqs(20, {3, 1, 2, 4})},
+       {{11, 21}, {12, 22}, {13, 23}}, 1, true},
+      // The join ports leave the other inputs independent.
+      {R{R::Synchronized{}}, {seqs(10, {0, 1}), seqs(20, {0, 1}), seqs(30, {0})},
+       {{10, 20}, {11, 21}, {30}}, 0, true, {1, 0}},
   };
-  for (const auto& c : cases) {
-    Join j({c.a, c.b}, InputRelation{InputRelation::Synchronized{}});
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(i);
+    Join j(c.streams, c.relation);
+    j.b.node(j.k).join_ports = c.join_ports;
+    j.sink->key = [](Payload v) -> std::optional<std::string> {
+      if (V(v) % 10 == 4) return std::nullopt;
+      return std::to_string(V(v) % 10);
+    };
     const RunResult r = j.run();
     EXPECT_EQ(r.outcome, RunOutcome::Completed);
-    EXPECT_EQ(j.sink->executions(), c.expected);
+    auto got = j.sink->executions();
+    if (c.any_order) std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, c.expected);
     EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], c.unmatched);
     EXPECT_EQ(j.sink->stops.load(), 1);
   }
 }
 
-TEST(RuntimeJoinTest, TimestampMatchingWithinTolerance) {
-  using M = MissingInputBehavior;
-  const Stream a = stream(10, {{0, 0}, {1, 100}, {2, 200}});
-  const Stream b = stream(20, {{0, 3}, {2, 205}});
-  const Stream shifted = stream(20, {{0, 103}, {2, 305}});
-  const struct {
-    M missing;
-    Stream b;
-    std::vector<std::int64_t> offsets;
-    Values expected;
-    std::uint64_t unmatched;
-  } cases[] = {
-      {M::Wait, b, {}, {{10, 20}, {12, 22}}, 1},
-      {M::Drop, b, {}, {{10, 20}, {12, 22}}, 1},
-      {M::Proceed, b, {}, {{10, 20}, {11}, {12, 22}}, 0},
-      {M::Wait, shifted, {0, -100}, {{10, 20}, {12, 22}}, 1},
-      {M::Wait, shifted, {}, {{11, 20}}, 3},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(debug(c.missing));
-    Join j({a, c.b}, InputRelation{InputRelation::TimestampMatched{10, c.missing, c.offsets}});
-    const RunResult r = j.run();
-    EXPECT_EQ(j.sink->executions(), c.expected);
-    EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], c.unmatched);
-  }
-}
-
+// Back-to-back windows of 3, the last flushed at the end; a window's output
+// inherits its last item's envelope.
 TEST(RuntimeJoinTest, WindowsAreBackToBackAndTheLastIsFlushedAtTheEnd) {
-  Stream s = stream(10, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}});
-  Join j({s}, InputRelation{InputRelation::Windowed{3}});
-  j.run();
-  EXPECT_EQ(j.sink->executions(), (Values{{10, 11, 12}, {13, 14, 15}, {16, 17}}));
-  // A window's output inherits its last item's envelope.
-  auto sink = std::make_shared<Collect>();
-  Join w({s}, InputRelation{InputRelation::Windowed{4}});
-  w.b.node(w.k).kind = NodeKind::Operator;
-  w.b.node(w.k).outputs = {"out"};
-  w.b.node(w.k).behaviour = std::make_shared<Fn>([](Execution& x) {
-    x.output(0, P(x.items(0).size()));
+  Join j({seqs(10, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7})},
+         InputRelation{InputRelation::Windowed{3}});
+  // The windowed element is made an operator telling size and first item.
+  Node& w = j.b.node(j.k);
+  w.kind = NodeKind::Operator;
+  w.outputs = {"out"};
+  w.behaviour = std::make_shared<Fn>([](Execution& x) {
+    x.output(0, P(100 * x.items(0).size() + V(x.items(0)[0].value)));
     return Outcome{};
   });
-  const auto k = w.b.sink(sink, serialized());
-  w.b.link(w.k, k);
-  w.run();
-  EXPECT_EQ(sink->seen(), (std::vector<Seen>{{4, {3, 3}}, {4, {7, 7}}}));
-}
-
-TEST(RuntimeJoinTest, ExplicitJoinPairsItemsByKey) {
-  Join j({stream(10, {{1, 0}, {2, 0}, {3, 0}}), stream(20, {{3, 0}, {1, 0}, {2, 0}, {4, 0}})},
-         InputRelation{InputRelation::ExplicitJoin{"id"}});
-  j.sink->key = [](Payload v) -> std::optional<std::string> {
-    if (V(v) % 10 == 4) return std::nullopt;
-    return std::to_string(V(v) % 10);
-  };
-  const RunResult r = j.run();
-  auto got = j.sink->executions();
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Values{{11, 21}, {12, 22}, {13, 23}}));
-  EXPECT_EQ(r.stats[j.k].drops[std::size_t(DropReason::Match)], 1u);
+  auto sink = std::make_shared<Collect>();
+  j.b.link(j.k, j.b.sink(sink, serialized()));
+  j.run();
+  EXPECT_EQ(sink->seen(), (std::vector<Seen>{{310, {2, 2}}, {313, {5, 5}}, {216, {7, 7}}}));
 }
 
 TEST(RuntimeJoinTest, LatestValueContributesTheNewestOfTheOtherPorts) {
-  Join j({stream(10, {{0, 0}, {1, 0}, {2, 0}}), stream(20, {{0, 0}, {1, 0}})},
-         InputRelation{InputRelation::LatestValue{}});
+  Join j({seqs(10, {0, 1, 2}), seqs(20, {0, 1})}, InputRelation{InputRelation::LatestValue{}});
   // The trigger's first item waits for a value on the other port; that
   // port's second value comes after the second execution, before the
   // trigger's third item.
@@ -150,17 +134,7 @@ TEST(RuntimeJoinTest, LatestValueContributesTheNewestOfTheOtherPorts) {
   auto r = start(j.b);
   run = &r;
   r.wait();
-  EXPECT_EQ(j.sink->executions(), (Values{{10, 20}, {11, 20}, {12, 21}}));
-}
-
-TEST(RuntimeJoinTest, JoinPortsLeaveTheOtherInputsIndependent) {
-  Join j({stream(10, {{0, 0}, {1, 0}}), stream(20, {{0, 0}, {1, 0}}), stream(30, {{0, 0}})},
-         InputRelation{InputRelation::Synchronized{}});
-  j.b.node(j.k).join_ports = {1, 0};
-  j.run();
-  auto got = j.sink->executions();
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Values{{10, 20}, {11, 21}, {30}}));
+  EXPECT_EQ(j.sink->executions(), (Executions{{10, 20}, {11, 20}, {12, 21}}));
 }
 
 // A skipped item upstream of a join sends a marker that lets the join give
@@ -171,113 +145,91 @@ TEST(RuntimeJoinTest, SkipUpstreamAdvancesTheJoin) {
         InputRelation{InputRelation::Synchronized{}}}) {
     SCOPED_TRACE(relation.kind_name());
     Builder b;
-    auto src = std::make_shared<ListSource>(std::vector<std::uintptr_t>{1, 2, 3, 4});
+    auto src = std::make_shared<ListSource>(upto(4));
     src->outputs = 2;
     src->envelopes = {{0, 0}, {1, 10}, {2, 20}, {3, 30}};
     const auto s = b.source(src, 2);
-    ExecutionContract skip = serialized();
-    skip.failure_policy = FailurePolicy::Skip;
-    const auto a = b.op(std::make_shared<Fn>([](Execution& x) {
-      if (V(x.items(0)[0].value) == 3) return Outcome{Failure{"bad frame", nullptr}};
-      x.output(0, x.take(0, 0));
-      return Outcome{};
-    }), skip);
+    const auto a = b.op(fails_on([](auto v) { return v == 3; }, "bad frame"),
+                        serialized([](auto& c) { c.failure_policy = FailurePolicy::Skip; }));
     auto sink = std::make_shared<Collect>();
-    ExecutionContract join = serialized();
-    join.input_relation = relation;
-    const auto k = b.sink(sink, join, 2);
+    const auto k = b.sink(sink, serialized([&](auto& c) { c.input_relation = relation; }), 2);
     b.link(s, a, 0);
     b.link(a, k, 0, 0);
     b.link(s, k, 1, 1);
     // Item 4 comes only once the join has given up item 3.
     std::atomic<Pipeline*> run{nullptr};
+    const auto gave_up = [&] { return run.load()->stats(k).drops[std::size_t(DropReason::Skip)]; };
     src->before = [&](std::size_t i) {
-      if (i != 3) return;
-      wait_until([&] {
-        Pipeline* r = run.load();
-        return r && r->stats(k).drops[std::size_t(DropReason::Skip)] == 1;
-      });
+      if (i == 3) wait_until([&] { return run.load() && gave_up() == 1; });
     };
     auto r = start(b);
     run = &r;
     const RunResult result = r.wait();
     EXPECT_EQ(result.outcome, RunOutcome::Completed);
-    EXPECT_EQ(sink->executions(), (Values{{1, 1}, {2, 2}, {4, 4}}));
+    EXPECT_EQ(sink->executions(), (Executions{{1, 1}, {2, 2}, {4, 4}}));
     EXPECT_EQ(result.stats[a].skipped, 1u);
   }
 }
 
-// Batches of up to 4, released by size, by time, by flush and at the end.
-struct Batched {
-  Builder b;
-  std::shared_ptr<ListSource> src;
-  std::shared_ptr<Collect> sink = std::make_shared<Collect>();
-  std::size_t k;
-  Batched(std::size_t n, std::uint64_t wait_ns) {
-    std::vector<std::uintptr_t> values;
-    for (std::uintptr_t i = 1; i <= n; ++i) values.push_back(i);
-    src = std::make_shared<ListSource>(values);
-    const auto s = b.source(src);
-    ExecutionContract c = serialized();
-    c.batching = execution::BatchingPolicy{4, wait_ns};
-    k = b.sink(sink, c);
-    b.link(s, k);
-  }
-};
-
-TEST(RuntimeJoinTest, BatchesFillToSizeAndTheLastIsReleasedAtTheEnd) {
-  Batched t(10, std::uint64_t{1} << 60);
-  // Each full batch is taken before the next item comes, so that sizes
-  // do not depend on timing.
-  t.src->before = [&](std::size_t i) {
-    if (i == 4 || i == 8) wait_until([&] { return t.sink->count() == i; });
-  };
-  auto run = start(t.b);
-  run.wait();
-  EXPECT_EQ(t.sink->executions(), (Values{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}}));
-}
-
-TEST(RuntimeJoinTest, PartialBatchesLeaveOnTheClockOrOnFlush) {
+// Batches of up to 4 within 1000 ns: the first is released by its size,
+// the second by the clock or a flush, the last at the end.
+TEST(RuntimeJoinTest, BatchesLeaveFullOnTheClockOnFlushAndAtTheEnd) {
   for (const bool flush : {false, true}) {
     SCOPED_TRACE(flush ? "flush" : "clock");
-    Batched t(3, 1000);
+    Line line(upto(7));
+    line.end(serialized([](auto& c) { c.batching = execution::BatchingPolicy{4, 1000}; }));
+    // The full batch is taken before the next item comes, so that sizes do
+    // not depend on timing; the last item waits for the partial batch.
     auto gate = std::make_shared<Gate>();
-    t.src->before = [&](std::size_t i) {
-      if (i == 2) gate->pass();
+    line.src->before = [&](std::size_t i) {
+      if (i == 4) wait_until([&] { return line.sink->count() == 4; });
+      if (i == 6) gate->pass();
     };
     auto clock = std::make_shared<VirtualClock>();
-    auto run = start(t.b, options(clock));
-    wait_until([&] { return run.stats(t.k).received == 2 && clock->pending_timers() == 1; });
+    auto run = start(line, options(clock));
+    wait_until([&] { return run.stats(line.k).received == 6 && clock->pending_timers() == 1; });
     if (flush) {
       run.flush();
     } else {
       clock->advance(999);
-      EXPECT_EQ(t.sink->count(), 0u);
+      EXPECT_EQ(line.sink->count(), 4u);
       clock->advance(1);
     }
-    wait_until([&] { return t.sink->count() == 2; });
+    wait_until([&] { return line.sink->count() == 6; });
     gate->open();
     run.wait();
-    EXPECT_EQ(t.sink->executions(), (Values{{1, 2}, {3}}));
+    EXPECT_EQ(line.sink->executions(), (Executions{{1, 2, 3, 4}, {5, 6}, {7}}));
   }
 }
 
 TEST(RuntimeJoinTest, AnyInputEndsWithTheFirstEndedInput) {
-  Join j({stream(10, {{0, 0}}), stream(20, {{0, 0}, {1, 0}, {2, 0}})}, InputRelation{});
-  ExecutionContract c = j.b.node(j.k).contract;
-  c.eos_policy = execution::EosPolicy::AnyInput;
-  j.b.node(j.k).contract = c;
+  Join j({seqs(10, {0}), seqs(20, {0, 1, 2})}, InputRelation{});
+  j.b.node(j.k).contract.eos_policy = execution::EosPolicy::AnyInput;
   std::atomic<Pipeline*> run{nullptr};
   j.sources[1]->before = [&](std::size_t i) {
-    if (i == 0) wait_until([&] { return run.load() && run.load()->snapshot().elements[j.k].ended; });
+    if (i > 0) return;
+    wait_until([&] { return run.load() && run.load()->snapshot().elements[j.k].ended; });
   };
   auto r = start(j.b);
   run = &r;
   const RunResult result = r.wait();
   EXPECT_EQ(result.outcome, RunOutcome::Completed);
-  EXPECT_EQ(j.sink->executions(), (Values{{10}}));
+  EXPECT_EQ(j.sink->executions(), (Executions{{10}}));
   EXPECT_EQ(result.stats[j.k].drops[std::size_t(DropReason::Ended)], 3u);
   EXPECT_EQ(j.sink->stops.load(), 1);
+}
+
+// Two producers into one port: it ends when both have.
+TEST(RuntimeJoinTest, MergedInputsEndWhenEveryProducerHasEnded) {
+  Line line({1, 2});
+  line.end();
+  line.b.link(line.b.source(std::make_shared<ListSource>(Values{3, 4, 5})), line.k);
+  const RunResult r = start(line).wait();
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  auto values = line.sink->values();
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, upto(5));
+  EXPECT_EQ(r.stats[line.k].received, 5u);
 }
 
 }  // namespace

@@ -5,14 +5,12 @@ namespace kelo_core::runtime::testing {
 namespace {
 
 using execution::Concurrency;
-using execution::ExecutionContract;
 using execution::InputRelation;
 
 Builder two_inputs() {
   Builder b;
-  const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{}));
-  const auto k = b.sink(std::make_shared<Collect>(), {}, 2);
-  b.link(s, k);
+  const auto s = b.source(std::make_shared<ListSource>(Values{}));
+  b.link(s, b.sink(std::make_shared<Collect>(), {}, 2));
   return b;
 }
 
@@ -65,12 +63,10 @@ TEST(RuntimePlanTest, ValidationNamesWhatIsWrongAndWhere) {
     c.change(b);
     const auto e = validate(b.plan);
     EXPECT_EQ(e ? e->message : "", c.message);
+    // Nor does a run start.
+    const auto r = Run::start(b.plan, options());
+    EXPECT_EQ(r.ok() ? "" : r.error().message, c.message);
   }
-  Builder b = two_inputs();
-  b.node(1).join_ports = {5};
-  const auto r = Run::start(b.plan, options());
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().message, "element 'n1': join port 5 is out of range (2 input ports)");
 }
 
 TEST(RuntimePlanTest, WorkersCoverTheDeclaredConcurrency) {
@@ -83,13 +79,9 @@ TEST(RuntimePlanTest, WorkersCoverTheDeclaredConcurrency) {
                {Concurrency::limited(1000), 256},
                {Concurrency::unrestricted(), hw}};
   for (const auto& c : cases) {
-    Builder b;
-    const auto s = b.source(std::make_shared<ListSource>(std::vector<std::uintptr_t>{1}));
-    ExecutionContract contract;
-    contract.concurrency = c.concurrency;
-    const auto k = b.sink(std::make_shared<Collect>(), contract);
-    b.link(s, k);
-    auto run = start(b, options(std::make_shared<VirtualClock>(), {}, 0));
+    Line line({1});
+    line.end(serialized([&](auto& x) { x.concurrency = c.concurrency; }));
+    auto run = start(line, options(std::make_shared<VirtualClock>(), {}, 0));
     EXPECT_EQ(run.workers(), c.workers) << debug(c.concurrency);
     EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
   }
@@ -123,40 +115,39 @@ TEST(RuntimeClockTest, VirtualTimersFireInOrderOnAdvance) {
 TEST(RuntimeClockTest, SteadyTimersFireAndCancel) {
   auto clock = steady_clock();
   std::mutex m;
-  std::condition_variable cv;
   std::vector<int> fired;
-  const auto now = clock->now_ns();
   const auto note = [&](int i) {
     std::lock_guard l(m);
     fired.push_back(i);
-    cv.notify_all();
   };
+  const auto now = clock->now_ns();
   const TimerId far = clock->schedule(now + 3'600'000'000'000, [&] { note(0); });
   // A due timer fires, and one it schedules fires after it.
   clock->schedule(now, [&] {
     note(1);
     clock->schedule(clock->now_ns(), [&] { note(2); });
   });
-  std::unique_lock l(m);
-  cv.wait(l, [&] { return fired.size() == 2; });
+  wait_until([&] {
+    std::lock_guard l(m);
+    return fired.size() == 2;
+  });
   EXPECT_EQ(fired, (std::vector<int>{1, 2}));
   EXPECT_TRUE(clock->cancel(far));
 }
 
 TEST(RuntimeStatsTest, HistogramPercentilesStayWithinTheirBucket) {
   Histogram h;
-  for (std::uint64_t v = 1; v <= 1000; ++v) {
-    ++h.counts[Histogram::bucket_of(v * 1000)];
+  for (std::uint64_t v = 1000; v <= 1'000'000; v += 1000) {
+    ++h.counts[Histogram::bucket_of(v)];
     ++h.count;
-    h.sum_ns += v * 1000;
-    h.max_ns = v * 1000;
+    h.sum_ns += v;
+    h.max_ns = v;
   }
   for (const double q : {0.5, 0.9, 0.99}) {
-    const double exact = q * 1e6;
-    EXPECT_NEAR(double(h.percentile(q)), exact, exact / 16) << q;
+    EXPECT_NEAR(double(h.percentile(q)), q * 1e6, q * 1e6 / 16) << q;
   }
-  EXPECT_EQ(h.percentile(1.0), 1'000'000u);
-  EXPECT_EQ(Histogram{}.percentile(0.5), 0u);
+  EXPECT_EQ(std::make_pair(h.percentile(1.0), Histogram{}.percentile(0.5)),
+            (std::pair<std::uint64_t, std::uint64_t>{1'000'000, 0}));
   for (const std::uint64_t v : {0ull, 15ull, 16ull, 17ull, 1000ull, 1ull << 40, ~0ull}) {
     const auto b = Histogram::bucket_of(v);
     EXPECT_LT(b, Histogram::kBuckets);
