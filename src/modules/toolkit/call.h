@@ -87,16 +87,8 @@ struct Loader<const T&> {
 
 // The same, with the object's memo at hand (Held).
 template <class T>
-struct Loader<Held<T>> {
-  PyObject* object = nullptr;
-  SharedBorrow borrow;
-  bool load(PyObject* o) {
-    if (!is_instance<T>(o)) return not_an_instance(o, PyClass<T>::name);
-    if (!borrow.acquire(obj<T>(o)->borrow)) return false;
-    object = o;
-    return true;
-  }
-  Held<T> get() { return Held<T>(obj<T>(object)); }
+struct Loader<Held<T>> : Loader<const T&> {
+  Held<T> get() { return Held<T>(obj<T>(this->object)); }
 };
 
 // An instance of an exposed class by non-const reference: a module function
