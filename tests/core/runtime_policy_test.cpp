@@ -333,6 +333,7 @@ TEST(RuntimePolicyTest, BlockCountsOutputsOnTheirWayAgainstTheQueue) {
     return run.stats(line.a).processed == n || (a.waiting_for_input && a.queue_lengths[0] > 0);
   });
   host->gate.open();
+  wait_until([&] { return run.stats(line.k).received >= 3; });
   sink_gate->open();
   const RunResult r = run.wait();
   EXPECT_EQ(r.outcome, RunOutcome::Completed);
