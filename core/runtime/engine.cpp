@@ -116,6 +116,7 @@ void Record::reset() {
   failure.reset();
   confirmed = false;
   cancelled = false;
+  admitted = false;
   timer = 0;
 }
 
@@ -439,18 +440,26 @@ Record* Engine::fresh_record(Element& e) {
 }
 
 void Engine::recycle(Record* r) {
+  if (r->admitted) --r->el->undelivered;
   r->reset();
   r->el->free_records.push_back(r);
 }
 
+// Under Block, a queue's room is what is queued plus what this element's
+// admitted executions may still deliver there: their outputs can be on the
+// way with the element unlocked (release_locked), and counting only what has
+// arrived would admit several executions against one free slot.
 bool Engine::can_admit(Element& e) {
   if (e.running >= e.limit) return false;
   for (const Target& tg : e.block_targets) {
     Port& port = tg.el->in[tg.port];
     const std::size_t cap = tg.el->node->queue_capacity;
-    if (port.length.load(std::memory_order_relaxed) < cap) continue;
+    if (port.length.load(std::memory_order_relaxed) + e.undelivered < cap) continue;
     std::lock_guard lock(tg.el->m);
-    if (port.items < cap || tg.el->ended || tg.el->inputs_done) continue;
+    if (port.items + e.undelivered < cap || tg.el->ended || tg.el->inputs_done) continue;
+    // Room that this element's own undelivered outputs will fill: releasing
+    // them reschedules the element, so it is not held.
+    if (port.items < cap) return false;
     if (std::find(port.held.begin(), port.held.end(), e.index) == port.held.end()) {
       port.held.push_back(e.index);
     }
@@ -469,6 +478,8 @@ Record* Engine::admit(Element& e, Record* r) {
     if (e.batch_timer) clock_->cancel(std::exchange(e.batch_timer, 0));
   }
   r->state = RecState::Running;
+  r->admitted = true;
+  ++e.undelivered;
   ++e.running;
   raise_to(e.st.max_concurrent, e.running);
   if (e.preserve) {

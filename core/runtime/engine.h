@@ -68,6 +68,7 @@ struct Record {
   Outcome failure;
   bool confirmed = false;
   bool cancelled = false;
+  bool admitted = false;  // counted in its element's `undelivered`
   TimerId timer = 0;
 
   std::size_t entries() const { return envs.size(); }
@@ -171,6 +172,10 @@ struct Element {
   bool releasing = false;
   bool torn = false;
   std::size_t running = 0;
+  // Admitted executions not yet recycled: running, or done with outputs that
+  // have not all been delivered. Each may still add an item to every Block
+  // queue it feeds, so admission counts them against those queues' room.
+  std::size_t undelivered = 0;
   std::size_t rr = 0;  // round robin over independent ports
   Record* pending = nullptr;  // a batch being filled
   std::uint64_t batch_gen = 0;

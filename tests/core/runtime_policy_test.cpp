@@ -277,5 +277,69 @@ TEST(RuntimePolicyTest, ExternalConfirmedHoldsItsSlotUntilConfirmedOrTimedOut) {
   }
 }
 
+// A host whose n-th retain waits at a gate: the operator below fans out, so
+// delivering its n-th output retains first, with its element unlocked.
+class RetainGateHost final : public Host {
+ public:
+  explicit RetainGateHost(int n) : n_(n) {}
+  void retain(Payload) override {
+    if (++calls_ == n_) {
+      waiting.store(true);
+      gate.pass();
+    }
+  }
+  Gate gate;
+  std::atomic<bool> waiting{false};
+
+ private:
+  const int n_;
+  std::atomic<int> calls_{0};
+};
+
+// Under Block a queue of two never holds a third item, even while an
+// output of the operator feeding it waits on its way there (its third one,
+// held at the host with one item queued and the sink's first execution
+// held): no further execution of the operator is admitted meanwhile.
+TEST(RuntimePolicyTest, BlockCountsOutputsOnTheirWayAgainstTheQueue) {
+  constexpr std::uint64_t n = 6;
+  auto host = std::make_shared<RetainGateHost>(3);
+  auto sink_gate = std::make_shared<Gate>();
+  std::atomic<int> started{0};
+  Line line(upto(n));
+  line.src->before = [&](std::size_t i) {
+    if (i == 2) wait_until([&] { return started.load() > 0; });
+    if (i == 3) wait_until([&] { return host->waiting.load(); });
+  };
+  auto forward = std::make_shared<Fn>(
+      [](Execution& x) {
+        x.output(0, x.take(0, 0));
+        return Outcome{};
+      },
+      HostAccess::Left);
+  auto held = std::make_shared<Fn>(
+      [&](Execution& x) {
+        if (started.fetch_add(1) == 0) sink_gate->pass();
+        return line.sink->execute(x);
+      },
+      HostAccess::Left);
+  line.op(forward, serialized()).end(serialized(), held);
+  line.b.node(line.k).queue_capacity = 2;
+  line.b.link(line.a, line.b.sink(passthrough()));
+  auto run = start(line, options(std::make_shared<VirtualClock>(), host));
+  wait_until([&] { return host->waiting.load(); });
+  // Either the operator ran on (the fault) or it waits with input queued.
+  wait_until([&] {
+    const ElementSnapshot a = run.snapshot().elements[line.a];
+    return run.stats(line.a).processed == n || (a.waiting_for_input && a.queue_lengths[0] > 0);
+  });
+  host->gate.open();
+  wait_until([&] { return run.stats(line.k).received >= 3; });
+  sink_gate->open();
+  const RunResult r = run.wait();
+  EXPECT_EQ(r.outcome, RunOutcome::Completed);
+  EXPECT_EQ(line.sink->values(), upto(n));
+  EXPECT_EQ(r.stats[line.k].max_queue, 2u);
+}
+
 }  // namespace
 }  // namespace kelo_core::runtime::testing
