@@ -35,6 +35,28 @@ TEST(RuntimeControlTest, SignalsToTheSources) {
   }
 }
 
+// Eos reaches a source that waits for room downstream: it ends there, while
+// the sink still holds its first item.
+TEST(RuntimeControlTest, EosReachesASourceWaitingForRoom) {
+  Gate gate;
+  auto sink = std::make_shared<Fn>(
+      [&](Execution&) {
+        gate.pass();
+        return Outcome{};
+      },
+      HostAccess::Left);
+  Line line({});
+  line.src->infinite = true;
+  line.end(serialized(), sink);
+  line.b.node(line.k).queue_capacity = 1;
+  auto run = start(line);
+  wait_until([&] { return !run.snapshot().elements[line.k].blocked_producers[0].empty(); });
+  EXPECT_FALSE(run.eos(line.s).has_value());
+  wait_until([&] { return run.snapshot().elements[line.s].ended; });
+  gate.open();
+  EXPECT_EQ(run.wait().outcome, RunOutcome::Completed);
+}
+
 // An execution in flight as the run is cancelled, times out, is abandoned
 // or outlives a wait's grace. The sink returns on the cancellation, or,
 // stuck, only when the test lets it: the run ends without it, and its

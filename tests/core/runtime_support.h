@@ -347,7 +347,7 @@ inline RunOptions options(std::shared_ptr<Clock> clock = std::make_shared<Virtua
   RunOptions o;
   o.clock = std::move(clock);
   o.host = std::move(host);
-  o.workers = workers;
+  if (workers) o.workers = workers;  // 0 keeps the default: derived from the plan
   return o;
 }
 

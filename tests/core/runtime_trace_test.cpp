@@ -265,7 +265,10 @@ TEST(TraceRecorder, QueuesDropsRetriesFailuresAndSignals) {
     std::ostringstream line;
     line << ph << ' ' << e.at("name").str() << " @" << e.at("ts").num();
     if (ph == "C") line << " length=" << e.at("args").at("length").num();
-    if (ph == "X") line << " attempt=" << e.at("args").at("attempt").num() << ' ' << e.at("args").at("state").str();
+    if (ph == "X") {
+      line << " dur=" << e.at("dur").num() << " attempt=" << e.at("args").at("attempt").num() << ' '
+           << e.at("args").at("state").str();
+    }
     if (const Json* a = e.get("args"); a && ph == "i") {
       for (const auto& [k, v] : std::get<Json::Object>(a->v)) {
         line << ' ' << k << '=';
@@ -276,7 +279,7 @@ TEST(TraceRecorder, QueuesDropsRetriesFailuresAndSignals) {
     seen.push_back(line.str());
   }
   EXPECT_EQ(seen, (std::vector<std::string>{
-                      "X det @0.3 attempt=0 Failed", "X det @0.36 attempt=1 Failed",
+                      "X det @0.3 dur=0.06 attempt=0 Failed", "X det @0.36 dur=0.04 attempt=1 Failed",
                       "C queue det.in @0 length=3", "C queue det.in @0.1 length=2",
                       "i drop @0.2 reason=drop_oldest port=0 sequence=4 timestamp_ns=40",
                       "i reject @0.21 reason=reject port=0 sequence=5 timestamp_ns=50",

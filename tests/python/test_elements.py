@@ -71,7 +71,9 @@ def test_builders_branch_and_keep_the_receiver():
         [[("a", IN), ("l", IN), ("l2", IN)], []], [[("a", IN)] * 2, [("o", OUT)]],
         [[("a", IN), ("x", OUT)], []]]
     kept = [(e.id, e.type_id, e.name, e.kind) for e in (e1, right)]
-    assert ([p.id for p in right.all_ports()], kept[1]) == ([a.id, a.id, o.id], kept[0])
+    source = e1.with_output(o)  # more outputs than inputs
+    assert ([p.id for p in right.all_ports()], [p.id for p in source.all_ports()], kept[1]) == \
+        ([a.id, a.id, o.id], [o.id], kept[0])
     chain = [element()]
     for i in range(300):
         chain.append(chain[-1].with_output(PyPort.output(str(i), FRAME)))

@@ -31,10 +31,15 @@ def test_findings_match_the_report_and_carry_their_indexes():
     assert _native.validate(graph()) == []
 
 
+REQUIREMENT_KINDS = "cuda_required gpu_memory accelerator operating_system external_runtime custom"
+
+
 def test_names():
     n = _native.names()
-    assert (type(n), n.pixel_formats[6], n.dtypes[7], n.policies[2]) == \
-        (_native.Names, "nv12", "bfloat16", "manual")
+    assert (type(n), n.pixel_formats[6], n.dtypes[7], n.requirement_kinds, n.categories,
+            n.policies) == (_native.Names, "nv12", "bfloat16", tuple(REQUIREMENT_KINDS.split()),
+                            ("frame", "tensor", "metadata", "event", "batch"),
+                            ("highest_priority", "first_available", "manual"))
 
 
 def verdicts(selection):
